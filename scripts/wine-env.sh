@@ -14,6 +14,14 @@ export WINEARCH=win64
 
 wine_env_make_template() {
   [[ -f "$wine_env_template/.ready" ]] && return 0
+  mkdir -p "$(dirname "$wine_env_template")"
+  # Several test runs may start at once; one of them makes the template.
+  exec {wine_env_lock}>"$wine_env_template.lock"
+  flock "$wine_env_lock"
+  if [[ -f "$wine_env_template/.ready" ]]; then
+    flock -u "$wine_env_lock"
+    return 0
+  fi
   rm -rf "$wine_env_template"
   mkdir -p "$wine_env_template"
   WINEPREFIX="$wine_env_template" wineboot -i </dev/null >/dev/null 2>&1
@@ -23,6 +31,7 @@ wine_env_make_template() {
     </dev/null >/dev/null 2>&1
   WINEPREFIX="$wine_env_template" wineserver -w
   touch "$wine_env_template/.ready"
+  flock -u "$wine_env_lock"
 }
 
 wine_env_start_display() {
