@@ -7,14 +7,11 @@ enable_testing()
 
 if(CMAKE_CROSSCOMPILING)
   # Debian ships GoogleTest as source; build it with the cross compiler, static,
-  # inside this build tree.
+  # inside this build tree. It defines the GTest:: names itself.
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
   set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-  add_library(GTest::gtest ALIAS gtest)
-  add_library(GTest::gtest_main ALIAS gtest_main)
-  add_library(GTest::gmock ALIAS gmock)
 else()
   find_package(GTest REQUIRED)
 endif()
