@@ -1,0 +1,72 @@
+// Device-context wrappers.
+//  - CDC wraps an HDC it does not own (CDC::FromHandle gives a temporary wrapper that lives
+//    only while the current message is handled; do not keep the pointer).
+//  - CPaintDC owns one BeginPaint/EndPaint pair of a window, for a WM_PAINT handler.
+//  - CClientDC owns one GetDC/ReleaseDC pair of a window.
+// A device context belongs to the thread that obtained it.
+#pragma once
+
+#include <windows.h>
+
+#include "framework/types.h"
+
+class CWnd;
+
+class CDC {
+public:
+    CDC() = default;
+    virtual ~CDC() = default;
+
+    CDC(const CDC&) = delete;
+    CDC& operator=(const CDC&) = delete;
+
+    // Temporary wrapper for hDC, valid while the current message is handled; null for null.
+    static CDC* FromHandle(HDC hDC);
+
+    HDC GetSafeHdc() const { return m_hDC; }
+    operator HDC() const { return m_hDC; }
+
+    BOOL Attach(HDC hDC);
+    HDC Detach();
+
+    // Selects hObject and returns the object that was selected before (null on failure). Put
+    // that previous object back before deleting hObject.
+    HGDIOBJ SelectObject(HGDIOBJ hObject);
+
+    COLORREF SetTextColor(COLORREF crColor);
+    COLORREF SetBkColor(COLORREF crColor);
+    int SetBkMode(int nBkMode);
+
+    BOOL TextOut(int x, int y, LPCSTR lpszString, int nCount);
+    BOOL TextOut(int x, int y, LPCWSTR lpszString, int nCount);
+    CSize GetTextExtent(LPCSTR lpszString, int nCount) const;
+    int GetTextFace(int nCount, LPSTR lpszFacename) const;
+    BOOL GetTextMetrics(LPTEXTMETRICA lpMetrics) const;
+
+    BOOL Rectangle(int x1, int y1, int x2, int y2);
+    BOOL Rectangle(LPCRECT lpRect);
+    void FillSolidRect(LPCRECT lpRect, COLORREF clr);
+    BOOL DrawIcon(int x, int y, HICON hIcon);
+
+    HDC m_hDC = nullptr;
+};
+
+class CPaintDC : public CDC {
+public:
+    explicit CPaintDC(CWnd* pWnd);
+    ~CPaintDC() override;
+
+    PAINTSTRUCT m_ps{};
+
+protected:
+    HWND m_hWnd = nullptr;
+};
+
+class CClientDC : public CDC {
+public:
+    explicit CClientDC(CWnd* pWnd);
+    ~CClientDC() override;
+
+protected:
+    HWND m_hWnd = nullptr;
+};
