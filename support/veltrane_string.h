@@ -72,7 +72,8 @@ public:
     // Makes room for at least nChars characters; true also when the buffer was
     // large enough already; false for nChars <= 0.
     bool Reserve(int nChars);
-    // Stores the text again so that m_nSize is exactly text plus terminator.
+    // Stores the text again so that m_nSize is exactly text plus terminator;
+    // false only when that allocation fails (the object is then without a buffer).
     bool FitToText();
 
     // Assignment.
@@ -131,6 +132,16 @@ public:
 
 private:
     void Free();
+    // Installs pBuffer (nSize bytes) in place of the current buffer.
+    void Adopt(char* pBuffer, long long nSize, bool bWide);
+    // Characters before the terminator, never more than GetLength(): a caller
+    // may have filled the whole buffer through GetBuffer.
+    int TextLength() const;
+    unsigned int CharAt(int nIndex) const;
+    // Replaces the buffer by one holding exactly nLength characters of pText.
+    bool StoreText(const char* pText, int nLength, bool bWide);
+    // Appends nCount characters of pText (in form bWide) behind the current text.
+    bool AppendBytes(const char* pText, int nCount, bool bWide);
 
     char* m_pBuffer;
     int32_t m_nSize;
