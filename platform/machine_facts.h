@@ -1,0 +1,97 @@
+#pragma once
+
+// CMachineFacts: the operating-system services the computer ID is derived from: the Windows
+// directory, the system volume, the root directory's creation time, the marker key under
+// HKEY_CLASSES_ROOT and the system clock.
+//
+// Each operation mirrors one Win32 call (or a fixed pair of them) with the same inputs and
+// results, so that the derivation above it reads exactly as it would against the Windows API.
+// The real implementation is GetDefaultMachineFacts(); tests derive a scripted double that can
+// return any value or fail any call.
+//
+// Threading and ownership: implementations keep no state of their own, so one object may be used
+// from any thread. Registry keys are owned by the caller that opened or created them and must be
+// given back to CloseKey exactly once.
+
+#include <cstdint>
+
+// A FILETIME as one value: 100-nanosecond units since 1 January 1601, UTC.
+typedef std::uint64_t VFILETIME;
+
+// An open registry key; null when no key is open.
+typedef void* VHKEY;
+
+// Calendar fields of a UTC time, laid out and valued as Win32's SYSTEMTIME.
+struct VSYSTEMTIME {
+    std::uint16_t wYear;
+    std::uint16_t wMonth;      // 1 = January
+    std::uint16_t wDayOfWeek;  // 0 = Sunday
+    std::uint16_t wDay;
+    std::uint16_t wHour;
+    std::uint16_t wMinute;
+    std::uint16_t wSecond;
+    std::uint16_t wMilliseconds;
+};
+
+// Registry value types and access rights, with their Win32 values.
+const std::uint32_t VREG_SZ = 1;
+const std::uint32_t VREG_BINARY = 3;
+const std::uint32_t VREG_DWORD = 4;
+const std::uint32_t VKEY_ALL_ACCESS = 0xF003F;
+
+// Win32 status codes that the registry operations return.
+const long VERROR_SUCCESS = 0;
+const long VERROR_FILE_NOT_FOUND = 2;
+const long VERROR_ACCESS_DENIED = 5;
+const long VERROR_MORE_DATA = 234;
+
+class CMachineFacts {
+public:
+    virtual ~CMachineFacts() {}
+
+    // GetWindowsDirectoryA: writes the Windows directory path into the buffer when it fits.
+    // Returns the path length as the Win32 call does; callers only look at the buffer.
+    virtual unsigned ReadWindowsDirectory(char* pszBuffer, unsigned nSize) = 0;
+
+    // GetVolumeInformationA for a root path such as "C:\". True on success, with the serial
+    // number and the file-system name filled in.
+    virtual bool ReadVolumeInformation(const char* pszRoot, char* pszVolumeName,
+                                       unsigned nVolumeNameSize, std::uint32_t* pSerialNumber,
+                                       std::uint32_t* pMaxComponentLength,
+                                       std::uint32_t* pFileSystemFlags, char* pszFileSystemName,
+                                       unsigned nFileSystemNameSize) = 0;
+
+    // GetFileAttributesExA with GetFileExInfoStandard; true on success, with the creation time
+    // of the returned attribute record.
+    virtual bool ReadCreationTime(const char* pszPath, VFILETIME* pCreationTime) = 0;
+
+    // RegOpenKeyExA(HKEY_CLASSES_ROOT, pszSubKey, 0, nAccess, pKey). Returns the Win32 status.
+    virtual long OpenClassesKey(const char* pszSubKey, std::uint32_t nAccess, VHKEY* pKey) = 0;
+
+    // RegCreateKeyExA(HKEY_CLASSES_ROOT, pszSubKey, 0, "", non-volatile, nAccess, default
+    // security, pKey, disposition). Returns the Win32 status.
+    virtual long CreateClassesKey(const char* pszSubKey, std::uint32_t nAccess, VHKEY* pKey) = 0;
+
+    // RegQueryValueExA: *pnSize holds the buffer size on entry and the value's size on return
+    // (also when the value does not fit, in which case the buffer contents are undefined).
+    virtual long QueryKeyValue(VHKEY hKey, const char* pszName, std::uint32_t* pnType,
+                               unsigned char* pData, std::uint32_t* pnSize) = 0;
+
+    // RegSetValueExA with exactly nSize bytes of data.
+    virtual long SetKeyValue(VHKEY hKey, const char* pszName, std::uint32_t nType,
+                             const unsigned char* pData, std::uint32_t nSize) = 0;
+
+    // RegCloseKey.
+    virtual void CloseKey(VHKEY hKey) = 0;
+
+    // GetSystemTime followed by SystemTimeToFileTime: the current UTC time, to the millisecond.
+    virtual VFILETIME ReadSystemTime() = 0;
+
+    // FileTimeToSystemTime: false when the value has no calendar form (it lies at or above 2^63).
+    virtual bool ConvertFileTime(VFILETIME nTime, VSYSTEMTIME* pCalendar) = 0;
+};
+
+// The real services of the platform the program was built for. On Windows these are the Win32
+// calls named above; the native build has the clock and the calendar conversion, and reports
+// every machine fact and registry call as failed. The object lives for the whole program.
+CMachineFacts& GetDefaultMachineFacts();

@@ -1,0 +1,119 @@
+#include "platform/machine_facts.h"
+
+#include <windows.h>
+
+static_assert(VREG_SZ == REG_SZ && VREG_BINARY == REG_BINARY && VREG_DWORD == REG_DWORD,
+              "registry value types");
+static_assert(VKEY_ALL_ACCESS == KEY_ALL_ACCESS, "registry access rights");
+static_assert(VERROR_SUCCESS == ERROR_SUCCESS && VERROR_FILE_NOT_FOUND == ERROR_FILE_NOT_FOUND &&
+                  VERROR_ACCESS_DENIED == ERROR_ACCESS_DENIED &&
+                  VERROR_MORE_DATA == ERROR_MORE_DATA,
+              "Win32 status codes");
+static_assert(sizeof(VHKEY) == sizeof(HKEY), "key handles");
+
+namespace {
+
+VFILETIME FromFileTime(const FILETIME& ft) {
+    return (static_cast<VFILETIME>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+class CWin32MachineFacts : public CMachineFacts {
+public:
+    unsigned ReadWindowsDirectory(char* pszBuffer, unsigned nSize) override {
+        return ::GetWindowsDirectoryA(pszBuffer, nSize);
+    }
+
+    bool ReadVolumeInformation(const char* pszRoot, char* pszVolumeName, unsigned nVolumeNameSize,
+                               std::uint32_t* pSerialNumber, std::uint32_t* pMaxComponentLength,
+                               std::uint32_t* pFileSystemFlags, char* pszFileSystemName,
+                               unsigned nFileSystemNameSize) override {
+        DWORD nSerial = *pSerialNumber;
+        DWORD nMaxComponent = *pMaxComponentLength;
+        DWORD nFlags = *pFileSystemFlags;
+        BOOL bOk = ::GetVolumeInformationA(pszRoot, pszVolumeName, nVolumeNameSize, &nSerial,
+                                           &nMaxComponent, &nFlags, pszFileSystemName,
+                                           nFileSystemNameSize);
+        *pSerialNumber = nSerial;
+        *pMaxComponentLength = nMaxComponent;
+        *pFileSystemFlags = nFlags;
+        return bOk != FALSE;
+    }
+
+    bool ReadCreationTime(const char* pszPath, VFILETIME* pCreationTime) override {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        ZeroMemory(&data, sizeof(data));
+        if (!::GetFileAttributesExA(pszPath, GetFileExInfoStandard, &data))
+            return false;
+        *pCreationTime = FromFileTime(data.ftCreationTime);
+        return true;
+    }
+
+    long OpenClassesKey(const char* pszSubKey, std::uint32_t nAccess, VHKEY* pKey) override {
+        HKEY hKey = NULL;
+        LONG nStatus = ::RegOpenKeyExA(HKEY_CLASSES_ROOT, pszSubKey, 0, nAccess, &hKey);
+        *pKey = hKey;
+        return nStatus;
+    }
+
+    long CreateClassesKey(const char* pszSubKey, std::uint32_t nAccess, VHKEY* pKey) override {
+        char szClass[] = "";
+        HKEY hKey = NULL;
+        DWORD nDisposition = 0;
+        LONG nStatus =
+            ::RegCreateKeyExA(HKEY_CLASSES_ROOT, pszSubKey, 0, szClass, REG_OPTION_NON_VOLATILE,
+                              nAccess, NULL, &hKey, &nDisposition);
+        *pKey = hKey;
+        return nStatus;
+    }
+
+    long QueryKeyValue(VHKEY hKey, const char* pszName, std::uint32_t* pnType, unsigned char* pData,
+                       std::uint32_t* pnSize) override {
+        DWORD nType = *pnType;
+        DWORD nSize = *pnSize;
+        LONG nStatus =
+            ::RegQueryValueExA(static_cast<HKEY>(hKey), pszName, NULL, &nType, pData, &nSize);
+        *pnType = nType;
+        *pnSize = nSize;
+        return nStatus;
+    }
+
+    long SetKeyValue(VHKEY hKey, const char* pszName, std::uint32_t nType,
+                     const unsigned char* pData, std::uint32_t nSize) override {
+        return ::RegSetValueExA(static_cast<HKEY>(hKey), pszName, 0, nType, pData, nSize);
+    }
+
+    void CloseKey(VHKEY hKey) override { ::RegCloseKey(static_cast<HKEY>(hKey)); }
+
+    VFILETIME ReadSystemTime() override {
+        SYSTEMTIME st;
+        ::GetSystemTime(&st);
+        FILETIME ft = {0, 0};
+        ::SystemTimeToFileTime(&st, &ft);
+        return FromFileTime(ft);
+    }
+
+    bool ConvertFileTime(VFILETIME nTime, VSYSTEMTIME* pCalendar) override {
+        FILETIME ft;
+        ft.dwLowDateTime = static_cast<DWORD>(nTime);
+        ft.dwHighDateTime = static_cast<DWORD>(nTime >> 32);
+        SYSTEMTIME st;
+        if (!::FileTimeToSystemTime(&ft, &st))
+            return false;
+        pCalendar->wYear = st.wYear;
+        pCalendar->wMonth = st.wMonth;
+        pCalendar->wDayOfWeek = st.wDayOfWeek;
+        pCalendar->wDay = st.wDay;
+        pCalendar->wHour = st.wHour;
+        pCalendar->wMinute = st.wMinute;
+        pCalendar->wSecond = st.wSecond;
+        pCalendar->wMilliseconds = st.wMilliseconds;
+        return true;
+    }
+};
+
+}  // namespace
+
+CMachineFacts& GetDefaultMachineFacts() {
+    static CWin32MachineFacts s_facts;
+    return s_facts;
+}
