@@ -1,0 +1,119 @@
+#include "support/comm_threaded_executor.h"
+
+#include "support/comm_events.h"
+
+CCommThreadedExecutor::CCommThreadedExecutor()
+    : m_hThread(nullptr),
+      m_nThreadId(0),
+      m_hStartedEvent(nullptr),
+      m_hFinishedEvent(nullptr),
+      m_bKeepRunning(true),
+      m_bRunResult(false),
+      m_bThreadAlive(false) {
+    m_hStartedEvent = CreateAutoResetEvent();
+    m_hFinishedEvent = CreateAutoResetEvent();
+    VResetEvent(m_hStartedEvent);
+    VResetEvent(m_hFinishedEvent);
+}
+
+CCommThreadedExecutor::~CCommThreadedExecutor() {
+    CCommThreadedExecutor::Stop();
+    if (m_hStartedEvent != nullptr) {
+        VCloseEvent(m_hStartedEvent);
+        m_hStartedEvent = nullptr;
+    }
+    if (m_hFinishedEvent != nullptr) {
+        VCloseEvent(m_hFinishedEvent);
+        m_hFinishedEvent = nullptr;
+    }
+}
+
+void CCommThreadedExecutor::Reset() {
+    m_hThread = nullptr;
+    m_nThreadId = 0;
+    m_bKeepRunning = true;
+    m_bThreadAlive = false;
+    m_bRunResult = false;
+    VResetEvent(m_hStartedEvent);
+    VResetEvent(m_hFinishedEvent);
+}
+
+bool CCommThreadedExecutor::Start() {
+    Stop();
+    Reset();
+    // Without both events neither "begun" nor "finished" could be waited for, and the thread
+    // could outlive the object; so no thread is made at all.
+    if (m_hStartedEvent == nullptr || m_hFinishedEvent == nullptr) {
+        return false;
+    }
+    uint32_t nThreadId = 0;
+    VTHREAD hThread =
+        VCreateSuspendedThread(&CCommThreadedExecutor::ThreadRoutine, this, &nThreadId);
+    if (hThread == nullptr) {
+        return false;
+    }
+    // Stored while the thread is still suspended, so the object knows its thread before the
+    // thread runs any code.
+    m_hThread = hThread;
+    m_nThreadId = nThreadId;
+    if (VResumeThread(m_hThread) == VRESUME_FAILED) {
+        VCloseThread(m_hThread);
+        m_hThread = nullptr;
+        m_nThreadId = 0;
+        return false;
+    }
+    return WaitForStart();
+}
+
+bool CCommThreadedExecutor::Stop() {
+    const bool bWasAlive = m_bThreadAlive;
+    m_bKeepRunning = false;
+    const bool bResult = bWasAlive ? WaitForFinish() : false;
+    if (m_hThread != nullptr) {
+        // The finished event comes just before the routine returns; waiting for the thread
+        // itself makes sure it has left our code before the object can go away.
+        VJoinThread(m_hThread);
+        VCloseThread(m_hThread);
+        m_hThread = nullptr;
+    }
+    Reset();
+    return bResult;
+}
+
+bool CCommThreadedExecutor::Run() {
+    return false;
+}
+
+bool CCommThreadedExecutor::OnRunFinished() {
+    return false;
+}
+
+bool CCommThreadedExecutor::WaitForFinish() {
+    const bool bSignalled = WaitForSignal(m_hFinishedEvent, VINFINITE);
+    m_bKeepRunning = false;
+    m_bThreadAlive = false;
+    return bSignalled;
+}
+
+bool CCommThreadedExecutor::WaitForStart() {
+    return WaitForSignal(m_hStartedEvent, VINFINITE);
+}
+
+uint32_t CCommThreadedExecutor::ThreadRoutine(void* pParam) {
+    if (pParam == nullptr) {
+        return 0;
+    }
+    CCommThreadedExecutor* pExecutor = static_cast<CCommThreadedExecutor*>(pParam);
+    pExecutor->m_bThreadAlive = true;
+    VSetEvent(pExecutor->m_hStartedEvent);
+    const bool bResult = pExecutor->Run();
+    pExecutor->m_bRunResult = bResult;
+    pExecutor->OnRunFinished();
+    // Once finished is signalled the owner goes on and may take the object apart: read what
+    // is needed first and touch nothing of it afterwards.
+    VEVENT hFinishedEvent = pExecutor->m_hFinishedEvent;
+    if (hFinishedEvent != nullptr) {
+        VSetEvent(hFinishedEvent);
+    }
+    return bResult ? 1 : 0;
+}
