@@ -161,17 +161,20 @@ protected:
     // Binds this object to hWnd for routing and remembers the previous procedure (null for
     // a window of our own class, whose previous behaviour is DefWindowProcA).
     void BindToWindow(HWND hWnd, WNDPROC pfnSuper);
-    // Undoes BindToWindow; restores the previous procedure when ours is still installed.
-    void UnbindFromWindow(bool bRestoreProc);
+    // Undoes BindToWindow and lets go of the handle; the previous procedure is put back when
+    // ours is still the installed one (else the window's messages are forwarded to it).
+    void UnbindFromWindow();
 
     WNDPROC m_pfnSuper = nullptr;  // previous procedure of a subclassed window
-    bool m_bSubclassed = false;    // SubclassWindow: the window is not ours to destroy
     bool m_bRouted = false;        // GWLP_USERDATA points at this object
+    bool m_bOwnsWindow = false;    // made by CreateEx: destroyed with the object
 
 private:
     friend LRESULT CALLBACK AfxWndProc(HWND, UINT, WPARAM, LPARAM);
+    friend INT_PTR CALLBACK AfxDlgProc(HWND, UINT, WPARAM, LPARAM);
     friend class CDialog;
     LRESULT RouteMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleNcDestroy(WPARAM wParam, LPARAM lParam);
     bool ReflectCtlColor(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
 };
 

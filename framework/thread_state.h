@@ -1,0 +1,35 @@
+// Per-thread bookkeeping of the framework (internal): the object whose window is being created,
+// the message now being handled (for CWnd::Default), the dispatch depth, and the temporary
+// wrappers handed out by FromHandle, which are deleted when the outermost message handled on
+// this thread returns.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <unordered_map>
+
+class CWnd;
+class CDC;
+class CMenu;
+class CDialog;
+
+struct CThreadState {
+    CWnd* pWndInit = nullptr;     // CreateEx: bound at its window's first message
+    CDialog* pDlgInit = nullptr;  // DoModal / CreateIndirect: bound at the first dialog message
+    MSG currentMsg{};             // hwnd, message, wParam, lParam now being handled
+    int nDispatchDepth = 0;
+
+    std::unordered_map<HWND, std::unique_ptr<CWnd>> tempWnds;
+    std::unordered_map<HDC, std::unique_ptr<CDC>> tempDCs;
+    std::unordered_map<HMENU, std::unique_ptr<CMenu>> tempMenus;
+
+    CThreadState();
+    ~CThreadState();
+    CThreadState(const CThreadState&) = delete;
+    CThreadState& operator=(const CThreadState&) = delete;
+
+    void DeleteTempObjects();
+};
+
+CThreadState& AfxGetThreadState();
