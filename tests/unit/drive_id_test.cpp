@@ -1,0 +1,293 @@
+#include "identification/drive_id.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/unit/scripted_machine_facts.h"
+
+namespace {
+
+// 4 March 2019, 09:05:07.042 UTC.
+const VFILETIME kRootCreated = 131961639070420000ULL;
+const char kRootCreatedText[] = "Monday March 04 2019 (03_04_2019) 09:05:07:42";
+// 5 November 2024, 17:45:30.007 UTC, and the marker made at that moment: the digest of
+// "Tuesday November 05 2024 (11_05_2024) 17:45:30:7".
+const VFILETIME kNow = 133753023300070000ULL;
+const char kMarkerMadeNow[] = "709076cb38fa1a58ae514ea1911281ee";
+
+const char kHandMarker[] = "0123456789abcdef0123456789abcdef";
+const char kIDWithHandMarker[] = "1d7f953db6e0a9ab13df78aa1db9f3b8";
+const char kIDWithMarkerMadeNow[] = "5b2af0c63ec8f6bc7aa0854cd0ae01c6";
+
+std::string Text(CVeltraneString str) {
+    return str.GetText();
+}
+
+class CDriveIDProbe : public CDriveID {
+public:
+    explicit CDriveIDProbe(CMachineFacts& machine) : CDriveID(machine) {}
+    using CDriveID::EnsureInstallMarker;
+    using CDriveID::GetPathCreationText;
+    using CDriveID::GetRootCreationText;
+    using CDriveID::GetSystemDrive;
+    using CDriveID::GetVolumeText;
+    using CDriveID::ReadInstallMarker;
+    using CDriveID::ReadSystemDrive;
+    using CDriveID::Scramble;
+};
+
+class DriveIDTest : public ::testing::Test {
+protected:
+    DriveIDTest() {
+        m_machine.m_nCreationTime = kRootCreated;
+        m_machine.m_nNow = kNow;
+    }
+
+    // Every key that was opened or created was closed exactly once.
+    void TearDown() override {
+        EXPECT_TRUE(m_machine.m_openKeys.empty());
+        EXPECT_EQ(0, m_machine.m_nBadCloses);
+    }
+
+    std::string GetID() {
+        CDriveID driveID(m_machine);
+        return Text(driveID.GetID());
+    }
+
+    CScriptedMachineFacts m_machine;
+};
+
+TEST_F(DriveIDTest, WorkedExampleGivesItsTextsAndID) {
+    m_machine.SetMarker(VREG_SZ, kHandMarker);
+    CDriveIDProbe probe(m_machine);
+
+    ASSERT_TRUE(probe.ReadSystemDrive());
+    EXPECT_EQ("C", Text(probe.GetSystemDrive()));
+    EXPECT_EQ(kRootCreatedText, Text(probe.GetRootCreationText()));
+    EXPECT_EQ("5A3C00F1NTFS", Text(probe.GetVolumeText()));
+    EXPECT_EQ(kHandMarker, Text(probe.ReadInstallMarker()));
+    EXPECT_EQ(
+        "Monday March 04 2019 (03_04_20623019) "
+        "09:05:07:425A3C00F1NTFS0123456789abcdef0123456789abcdef",
+        Text(probe.Scramble("Monday March 04 2019 (03_04_2019) "
+                            "09:05:07:425A3C00F1NTFS0123456789abcdef0123456789abcdef")));
+
+    EXPECT_EQ(kIDWithHandMarker, Text(probe.GetID()));
+    EXPECT_TRUE(m_machine.m_writes.empty());
+    for (const std::string& strPath : m_machine.m_queriedPaths)
+        EXPECT_EQ("C:\\", strPath);
+}
+
+TEST_F(DriveIDTest, ScrambleRepeatsTheCharacterAtOneThirdAroundSevenTimesTheLength) {
+    const struct {
+        const char* pszText;
+        const char* pszScrambled;
+    } cases[] = {
+        {"", ""}, {"a", "a7a"}, {"ab", "a14ab"}, {"abc", "ab21bc"}, {"abcdefghij", "abcd70defghij"},
+    };
+    CDriveIDProbe probe(m_machine);
+    for (const auto& c : cases)
+        EXPECT_EQ(c.pszScrambled, Text(probe.Scramble(c.pszText))) << c.pszText;
+}
+
+TEST_F(DriveIDTest, AbsentMarkerIsWrittenOnceAndUsedFromTheFirstCall) {
+    const std::string strFirst = GetID();
+    m_machine.m_nNow = kNow + 10000000;  // a later run must not make a new marker
+    const std::string strSecond = GetID();
+
+    EXPECT_EQ(kIDWithMarkerMadeNow, strFirst);
+    EXPECT_EQ(strFirst, strSecond);
+    EXPECT_EQ(1, m_machine.m_nCreateCalls);
+    ASSERT_EQ(1u, m_machine.m_writes.size());
+    EXPECT_EQ("Rndund", m_machine.m_writes[0].strName);
+    EXPECT_EQ(VREG_SZ, m_machine.m_writes[0].nType);
+    // 32 bytes, no terminator.
+    EXPECT_EQ(kMarkerMadeNow, m_machine.m_writes[0].strData);
+}
+
+TEST_F(DriveIDTest, MarkerIsWrittenIntoAnExistingKeyWithoutCreatingIt) {
+    m_machine.m_bKeyExists = true;
+    CDriveIDProbe probe(m_machine);
+
+    EXPECT_TRUE(probe.EnsureInstallMarker());
+    EXPECT_FALSE(probe.EnsureInstallMarker());
+    EXPECT_EQ(0, m_machine.m_nCreateCalls);
+    ASSERT_EQ(1u, m_machine.m_writes.size());
+    EXPECT_EQ(kMarkerMadeNow, Text(probe.ReadInstallMarker()));
+}
+
+// A usable marker is any REG_SZ value that starts with a non-NUL byte; it is read up to its first
+// NUL and never replaced. Anything else counts as no marker and is replaced by a fresh one.
+TEST_F(DriveIDTest, StoredValuesAreKeptOrReplaced) {
+    const std::string strFull(260, 'k');
+    const struct {
+        const char* pszWhat;
+        std::uint32_t nType;
+        std::string strData;
+        std::string strKept;  // empty: replaced
+    } cases[] = {
+        {"program's marker", VREG_SZ, kHandMarker, kHandMarker},
+        {"odd length", VREG_SZ, "abcde", "abcde"},
+        {"one byte", VREG_SZ, "x", "x"},
+        {"bytes above 127", VREG_SZ, "\xe9t\xe9\xff", "\xe9t\xe9\xff"},
+        {"with terminator", VREG_SZ, std::string("abc\0", 4), "abc"},
+        {"NUL inside", VREG_SZ, std::string("abc\0def", 7), "abc"},
+        {"fills the buffer", VREG_SZ, strFull, strFull},
+        {"longer than the buffer", VREG_SZ, std::string(261, 'k'), ""},
+        {"empty", VREG_SZ, "", ""},
+        {"starts with NUL", VREG_SZ, std::string("\0abc", 4), ""},
+        {"REG_DWORD", VREG_DWORD, std::string("\x01\x02\x03\x04", 4), ""},
+        {"REG_BINARY", VREG_BINARY, kHandMarker, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        CScriptedMachineFacts machine;
+        machine.m_nCreationTime = kRootCreated;
+        machine.m_nNow = kNow;
+        machine.SetMarker(c.nType, c.strData);
+        CDriveIDProbe probe(machine);
+
+        EXPECT_EQ(c.strKept, Text(probe.ReadInstallMarker()));
+        const std::string strID = Text(probe.GetID());
+        if (c.strKept.empty()) {
+            ASSERT_EQ(1u, machine.m_writes.size());
+            EXPECT_EQ(VREG_SZ, machine.m_nValueType);
+            EXPECT_EQ(kMarkerMadeNow, machine.m_strValueData);
+            EXPECT_EQ(kIDWithMarkerMadeNow, strID);
+        } else {
+            EXPECT_TRUE(machine.m_writes.empty());
+            EXPECT_EQ(32u, strID.size());
+        }
+        EXPECT_EQ(0, machine.m_nCreateCalls);
+        EXPECT_TRUE(machine.m_openKeys.empty());
+    }
+}
+
+TEST_F(DriveIDTest, KeyThatCannotBeOpenedOrCreatedGivesNoIDAndNoWrite) {
+    m_machine.m_bKeyExists = true;
+    m_machine.m_nOpenStatus = VERROR_ACCESS_DENIED;
+    m_machine.m_nCreateStatus = VERROR_ACCESS_DENIED;
+    CDriveIDProbe probe(m_machine);
+
+    EXPECT_FALSE(probe.EnsureInstallMarker());
+    EXPECT_EQ("", Text(probe.GetID()));
+    EXPECT_TRUE(m_machine.m_writes.empty());
+}
+
+TEST_F(DriveIDTest, CreateThatYieldsNoKeyWritesNothing) {
+    m_machine.m_bCreateYieldsNullKey = true;
+    CDriveIDProbe probe(m_machine);
+
+    EXPECT_FALSE(probe.EnsureInstallMarker());
+    EXPECT_TRUE(m_machine.m_writes.empty());
+}
+
+// Each missing fact empties the ID; the derivation neither crashes nor reads past a buffer.
+TEST_F(DriveIDTest, EachMissingFactGivesAnEmptyID) {
+    const struct {
+        const char* pszWhat;
+        void (*pfnBreak)(CScriptedMachineFacts&);
+        bool bWritesMarker;
+    } cases[] = {
+        {"no Windows directory", [](CScriptedMachineFacts& m) { m.m_strWindowsDirectory = ""; },
+         false},
+        {"volume unreadable", [](CScriptedMachineFacts& m) { m.m_bVolumeFails = true; }, true},
+        {"root unreadable", [](CScriptedMachineFacts& m) { m.m_bCreationTimeFails = true; }, true},
+        {"root time has no calendar form",
+         [](CScriptedMachineFacts& m) { m.m_unconvertibleTimes.insert(kRootCreated); }, true},
+        {"marker write lost", [](CScriptedMachineFacts& m) { m.m_bSetIsLost = true; }, true},
+        {"directory not starting with a drive letter",
+         [](CScriptedMachineFacts& m) { m.m_strWindowsDirectory = "\\\\server\\windows"; }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        CScriptedMachineFacts machine;
+        machine.m_nCreationTime = kRootCreated;
+        machine.m_nNow = kNow;
+        c.pfnBreak(machine);
+
+        CDriveID driveID(machine);
+        EXPECT_EQ("", Text(driveID.GetID()));
+        EXPECT_EQ(c.bWritesMarker ? 1u : 0u, machine.m_writes.size());
+        if (!c.bWritesMarker) {
+            EXPECT_EQ(0, machine.m_nOpenCalls + machine.m_nCreateCalls);
+        }
+        EXPECT_TRUE(machine.m_openKeys.empty());
+    }
+}
+
+TEST_F(DriveIDTest, MarkerTimeWithoutCalendarFormWritesAnEmptyValue) {
+    m_machine.m_unconvertibleTimes.insert(kNow);
+    EXPECT_EQ("", GetID());
+    ASSERT_EQ(1u, m_machine.m_writes.size());
+    EXPECT_EQ("", m_machine.m_writes[0].strData);
+
+    // The empty value counts as no marker: the next run with a usable clock replaces it.
+    m_machine.m_unconvertibleTimes.clear();
+    EXPECT_EQ(kIDWithMarkerMadeNow, GetID());
+}
+
+TEST_F(DriveIDTest, DriveLetterIsTakenAsItStands) {
+    const struct {
+        const char* pszDirectory;
+        const char* pszRoot;
+    } cases[] = {
+        {"D:\\WINDOWS", "D:\\"},
+        {"c:\\windows", "c:\\"},
+        {"\\WINDOWS", "\\:\\"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszDirectory);
+        CScriptedMachineFacts machine;
+        machine.m_strWindowsDirectory = c.pszDirectory;
+        machine.m_strRoot = c.pszRoot;
+        machine.m_nCreationTime = kRootCreated;
+        machine.SetMarker(VREG_SZ, kHandMarker);
+
+        CDriveID driveID(machine);
+        // The drive changes nothing else: the facts, and so the ID, are those of the example.
+        EXPECT_EQ(kIDWithHandMarker, Text(driveID.GetID()));
+        ASSERT_FALSE(machine.m_queriedPaths.empty());
+        for (const std::string& strPath : machine.m_queriedPaths)
+            EXPECT_EQ(c.pszRoot, strPath);
+    }
+}
+
+TEST_F(DriveIDTest, VolumeTextIsHexSerialWithoutLeadingZerosThenFileSystem) {
+    const struct {
+        std::uint32_t nSerial;
+        const char* pszFileSystem;
+        char chFill;
+        std::string strText;
+    } cases[] = {
+        {0x5A3C00F1, "NTFS", '\0', "5A3C00F1NTFS"},
+        {0x00ABCDEF, "NTFS", '\0', "ABCDEFNTFS"},
+        {0, "FAT32", '\0', "0FAT32"},
+        {0xFFFFFFFF, "", '\0', "FFFFFFFF"},
+        // A name that fills the buffer without a terminator is cut to 255 characters.
+        {0x1, "", 'F', "1" + std::string(255, 'F')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.strText);
+        m_machine.m_nSerialNumber = c.nSerial;
+        m_machine.m_strFileSystem = c.pszFileSystem;
+        m_machine.m_chFileSystemFill = c.chFill;
+        CDriveIDProbe probe(m_machine);
+        ASSERT_TRUE(probe.ReadSystemDrive());
+        EXPECT_EQ(c.strText, Text(probe.GetVolumeText()));
+    }
+}
+
+TEST_F(DriveIDTest, PathCreationTextAddsAMissingBackslash) {
+    m_machine.m_strRoot = "C:\\";
+    CDriveIDProbe probe(m_machine);
+    for (const char* pszPath : {"C:", "C:\\"}) {
+        CVeltraneString strPath(pszPath);
+        EXPECT_EQ(kRootCreatedText, Text(probe.GetPathCreationText(strPath))) << pszPath;
+        EXPECT_EQ("C:\\", Text(strPath));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,74 @@
+#include "identification/time_functions.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+namespace {
+
+std::string TimeText(std::uint64_t nTime) {
+    CVeltraneString strText = FileTimeToText(nTime);
+    return strText.GetText();
+}
+
+// The same table runs natively and on Windows: both must give these texts to the character.
+TEST(TimeFunctionsTest, TimeTextOfKnownMoments) {
+    const struct {
+        std::uint64_t nTime;
+        const char* pszText;
+    } cases[] = {
+        {0, "Monday January 01 1601 (01_01_1601) 00:00:00:0"},
+        {131961639070420000ULL, "Monday March 04 2019 (03_04_2019) 09:05:07:42"},
+        {133753023300070000ULL, "Tuesday November 05 2024 (11_05_2024) 17:45:30:7"},
+        {125963423999990000ULL, "Tuesday February 29 2000 (02_29_2000) 23:59:59:999"},
+        {157520160000070000ULL, "Monday March 01 2100 (03_01_2100) 00:00:00:7"},
+        {125911152000000000ULL, "Friday December 31 1999 (12_31_1999) 12:00:00:0"},
+        // Units below a millisecond are dropped, not rounded.
+        {125911152000009999ULL, "Friday December 31 1999 (12_31_1999) 12:00:00:0"},
+        {2650467743999990000ULL, "Friday December 31 9999 (12_31_9999) 23:59:59:999"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.nTime);
+        EXPECT_EQ(c.pszText, TimeText(c.nTime));
+    }
+}
+
+TEST(TimeFunctionsTest, ValuesWithoutCalendarFormGiveEmptyText) {
+    for (std::uint64_t nTime : {0x8000000000000000ULL, 0xFFFFFFFFFFFFFFFFULL}) {
+        SCOPED_TRACE(nTime);
+        EXPECT_EQ("", TimeText(nTime));
+    }
+}
+
+TEST(TimeFunctionsTest, ElapsedMillisecondsAreSignedAndTruncatedTowardZero) {
+    const struct {
+        std::uint64_t nEarlier;
+        std::uint64_t nLater;
+        std::int64_t nElapsed;
+    } cases[] = {
+        {0, 10000000, 1000},
+        {10000000, 0, -1000},
+        {5, 19999 + 5, 1},
+        {19999 + 5, 5, -1},
+        {0, 9999, 0},
+        {9999, 0, 0},
+        {131961639070420000ULL, 131961639070420000ULL, 0},
+        // Beyond the signed range the difference wraps instead of overflowing.
+        {0, 0x8000000000000000ULL, INT64_MIN / 10000},
+        {0xFFFFFFFFFFFFFFFFULL, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.nEarlier) + " -> " + std::to_string(c.nLater));
+        EXPECT_EQ(c.nElapsed, GetElapsedMilliseconds(c.nEarlier, c.nLater));
+    }
+}
+
+TEST(TimeFunctionsTest, CurrentTimeIsWholeMillisecondsAfter2024) {
+    const std::uint64_t nNow = GetCurrentFileTime();
+    EXPECT_GT(nNow, 133753023300070000ULL);
+    EXPECT_EQ(0u, nNow % 10000);
+    EXPECT_NE("", TimeText(nNow));
+}
+
+}  // namespace
