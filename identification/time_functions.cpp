@@ -10,6 +10,8 @@ const std::int64_t kUnitsPerMillisecond = 10000;
 // supplies the English day and month names.
 const int kTimeTextBufferSize = 260;
 
+const int kLastYear = 9999;
+
 }  // namespace
 
 std::uint64_t GetCurrentFileTime() {
@@ -31,6 +33,10 @@ CVeltraneString FileTimeToText(std::uint64_t nTime) {
 CVeltraneString FileTimeToText(std::uint64_t nTime, CMachineFacts& machine) {
     VSYSTEMTIME st;
     if (!machine.ConvertFileTime(nTime, &st))
+        return CVeltraneString();
+    // The text has room for four-digit years only, and the Windows C runtime's strftime refuses
+    // later ones; refusing them here keeps both builds alike.
+    if (st.wYear > kLastYear)
         return CVeltraneString();
 
     std::tm fields = std::tm();

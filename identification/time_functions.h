@@ -22,6 +22,6 @@ std::int64_t GetElapsedMilliseconds(std::uint64_t earlier, std::uint64_t later);
 
 // "%A %B %d %Y (%m_%d_%Y) %H:%M:%S" in UTC with English names, then a colon and the milliseconds
 // without leading zeros: "Monday March 04 2019 (03_04_2019) 09:05:07:42". Empty when the value
-// has no calendar form.
+// has no calendar form or lies after the year 9999.
 CVeltraneString FileTimeToText(std::uint64_t nTime);
 CVeltraneString FileTimeToText(std::uint64_t nTime, CMachineFacts& machine);

@@ -34,8 +34,10 @@ TEST(TimeFunctionsTest, TimeTextOfKnownMoments) {
     }
 }
 
-TEST(TimeFunctionsTest, ValuesWithoutCalendarFormGiveEmptyText) {
-    for (std::uint64_t nTime : {0x8000000000000000ULL, 0xFFFFFFFFFFFFFFFFULL}) {
+// No calendar form at or above 2^63; no four-digit year from 1 January 10000 on.
+TEST(TimeFunctionsTest, ValuesWithoutAFourDigitYearGiveEmptyText) {
+    for (std::uint64_t nTime : {2650467744000000000ULL, 0x7FFFFFFFFFFFFFFFULL,
+                                0x8000000000000000ULL, 0xFFFFFFFFFFFFFFFFULL}) {
         SCOPED_TRACE(nTime);
         EXPECT_EQ("", TimeText(nTime));
     }
