@@ -1,0 +1,45 @@
+#pragma once
+
+// Helpers for the thread tests. Every wait has a bound far beyond any honest run, so a fault
+// fails the test instead of hanging it and no result depends on how busy the machine is.
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+const std::chrono::milliseconds kGenerousWait(30000);
+
+// Counts Set calls; each successful Wait takes one of them.
+class CTestSignal {
+public:
+    void Set() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_nCount;
+        m_changed.notify_all();
+    }
+
+    bool Wait(std::chrono::milliseconds bound = kGenerousWait) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_changed.wait_for(lock, bound, [this] { return m_nCount > 0; })) {
+            return false;
+        }
+        --m_nCount;
+        return true;
+    }
+
+    int Count() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_nCount;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_nCount = 0;
+};
+
+// Gives a fault time to show itself before a test checks that something did not happen.
+inline void LetTimePass(std::chrono::milliseconds duration) {
+    std::this_thread::sleep_for(duration);
+}
