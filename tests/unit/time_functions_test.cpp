@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -71,6 +73,27 @@ TEST(TimeFunctionsTest, CurrentTimeIsWholeMillisecondsAfter2024) {
     EXPECT_GT(nNow, 133753023300070000ULL);
     EXPECT_EQ(0u, nNow % 10000);
     EXPECT_NE("", TimeText(nNow));
+}
+
+// The hover timer's worker thread calls these beside the user-interface thread.
+TEST(TimeFunctionsTest, ThreadsGetTheirOwnTexts) {
+    const std::uint64_t aTimes[] = {131961639070420000ULL, 125963423999990000ULL};
+    const char* aTexts[] = {"Monday March 04 2019 (03_04_2019) 09:05:07:42",
+                            "Tuesday February 29 2000 (02_29_2000) 23:59:59:999"};
+    int aMismatches[2] = {0, 0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 500; ++i) {
+                if (TimeText(aTimes[t]) != aTexts[t] || GetCurrentFileTime() == 0)
+                    ++aMismatches[t];
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(0, aMismatches[0]);
+    EXPECT_EQ(0, aMismatches[1]);
 }
 
 }  // namespace
