@@ -16,6 +16,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "framework/dc.h"
 #include "framework/wnd.h"
 #include "support/veltrane_list.h"
@@ -78,6 +80,8 @@ protected:
     HGDIOBJ m_hOldBrush = nullptr;
     bool m_bFade = true;
     int m_nFadeMs = 300;
+    // The clock of the fades (GetCurrentFileTime); a test may give the tooltip another.
+    std::uint64_t (*m_pfnCurrentTime)() = nullptr;
 
     DECLARE_MESSAGE_MAP()
 };

@@ -1,0 +1,386 @@
+#include "controls/tooltip_window.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "identification/time_functions.h"
+
+namespace {
+
+constexpr int kMaxLineLength = 60;  // a text up to this long stays one line
+constexpr int kPieceLength = 61;    // longer texts are cut into pieces of this length
+constexpr int kMargin = 5;          // around the text, each side
+constexpr int kEmptyLineHeight = 12;
+constexpr int kOpaque = 99;
+constexpr int kFaint = 10;
+
+// One walk over the lines from the first, closed on every path. A walk that could not begin
+// leaves the list's other iterations alone.
+class CLineWalk {
+public:
+    explicit CLineWalk(CVeltraneList& lines) : m_lines(lines), m_nDepth(lines.GetIterationDepth()) {
+        m_pFirst = static_cast<CVeltraneString*>(lines.BeginIteration());
+    }
+    ~CLineWalk() {
+        if (m_lines.GetIterationDepth() > m_nDepth) {
+            m_lines.EndIteration();
+        }
+    }
+    CLineWalk(const CLineWalk&) = delete;
+    CLineWalk& operator=(const CLineWalk&) = delete;
+
+    CVeltraneString* First() const { return m_pFirst; }
+    CVeltraneString* Next() { return static_cast<CVeltraneString*>(m_lines.IterateNext()); }
+
+private:
+    CVeltraneList& m_lines;
+    int m_nDepth;
+    CVeltraneString* m_pFirst = nullptr;
+};
+
+int ClampToInt(long long value) {
+    return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+}
+
+BYTE AlphaOfPercent(int nPercent) {
+    return static_cast<BYTE>(nPercent * 255 / 100);
+}
+
+}  // namespace
+
+// clang-format off
+BEGIN_MESSAGE_MAP(CTooltipWindow, CWnd)
+    ON_WM_PAINT()
+END_MESSAGE_MAP()
+// clang-format on
+
+CTooltipWindow::CTooltipWindow()
+    : m_crText(GetSysColor(COLOR_INFOTEXT)),
+      m_crBackground(GetSysColor(COLOR_INFOBK)),
+      m_pfnCurrentTime(static_cast<std::uint64_t (*)()>(&GetCurrentFileTime)) {
+    m_lines.SetStringValues();
+}
+
+CTooltipWindow::~CTooltipWindow() {
+    ClearLines();
+    if (m_hWnd != nullptr) {
+        DestroyWindow();
+    }
+}
+
+bool CTooltipWindow::CreateTooltip() {
+    if (m_pOwnerWnd == nullptr) {
+        return false;
+    }
+    const LPCSTR lpszClass = AfxRegisterWndClass(CS_HREDRAW | CS_VREDRAW, nullptr,
+                                                 reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
+    if (lpszClass == nullptr) {
+        return false;
+    }
+    if (!CreateEx(WS_EX_LAYERED, lpszClass, "", WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+                  CRect(0, 0, 0, 0), m_pOwnerWnd, 0, nullptr)) {
+        return false;
+    }
+    SetOpacity(kOpaque);
+    if (::IsWindow(m_hWnd)) {
+        Fade(false);
+        ShowWindow(SW_HIDE);
+        m_bVisible = false;
+    }
+    return true;
+}
+
+int CTooltipWindow::CalcWindowWidth(int nWidestLine) {
+    return nWidestLine + 2 * kMargin;
+}
+
+void CTooltipWindow::ClearLines() {
+    m_lines.DeleteAll();
+}
+
+bool CTooltipWindow::AddText(CVeltraneString text) {
+    const int nLength = text.GetLength();
+    if (nLength <= kMaxLineLength) {
+        return m_lines.AddTailCopy(&text);
+    }
+    bool bAdded = false;
+    for (int nFirst = 0; nFirst < nLength; nFirst += kPieceLength) {
+        const int nLast = std::min(nFirst + kPieceLength - 1, nLength - 1);
+        CVeltraneString piece = text.Substring(nFirst, nLast);
+        if (m_lines.AddTailCopy(&piece)) {
+            bAdded = true;
+        }
+    }
+    return bAdded;
+}
+
+bool CTooltipWindow::HasNonAsciiLine() {
+    CLineWalk walk(m_lines);
+    for (CVeltraneString* pLine = walk.First(); pLine != nullptr; pLine = walk.Next()) {
+        if (pLine->IsWide() && pLine->HasNonAscii()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CTooltipWindow::SelectTooltipFont() {
+    DeselectTooltipFont();
+    if (m_pWorkDC == nullptr) {
+        return false;
+    }
+    LOGFONTA lf{};
+    lf.lfHeight = -12;
+    lf.lfWeight = 500;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    std::strcpy(lf.lfFaceName, HasNonAsciiLine() ? "MS Mincho" : "Arial");
+    m_hFont = CreateFontIndirectA(&lf);
+    if (m_hFont == nullptr) {
+        return false;
+    }
+    m_hOldFont = m_pWorkDC->SelectObject(m_hFont);
+    if (m_hOldFont == nullptr) {
+        DeleteObject(m_hFont);
+        m_hFont = nullptr;
+        return false;
+    }
+    m_pWorkDC->SetTextColor(m_crText);
+    return true;
+}
+
+void CTooltipWindow::DeselectTooltipFont() {
+    if (m_pWorkDC == nullptr || m_hFont == nullptr || m_hOldFont == nullptr) {
+        return;
+    }
+    m_pWorkDC->SelectObject(m_hOldFont);
+    DeleteObject(m_hFont);
+    m_hFont = nullptr;
+    m_hOldFont = nullptr;
+}
+
+bool CTooltipWindow::SelectPenAndBrush() {
+    DeselectPenAndBrush();
+    if (m_pWorkDC == nullptr) {
+        return false;
+    }
+    // Pen and brush each stand alone: one that cannot be made or selected leaves the other
+    // usable, and is not kept.
+    m_hPen = CreatePen(PS_SOLID, 1, RGB(0, 0, 0));
+    if (m_hPen != nullptr) {
+        m_hOldPen = m_pWorkDC->SelectObject(m_hPen);
+        if (m_hOldPen == nullptr) {
+            DeleteObject(m_hPen);
+            m_hPen = nullptr;
+        }
+    }
+    m_hBrush = CreateSolidBrush(m_crBackground);
+    if (m_hBrush != nullptr) {
+        m_hOldBrush = m_pWorkDC->SelectObject(m_hBrush);
+        if (m_hOldBrush == nullptr) {
+            DeleteObject(m_hBrush);
+            m_hBrush = nullptr;
+        }
+    }
+    return m_hPen != nullptr && m_hBrush != nullptr;
+}
+
+void CTooltipWindow::DeselectPenAndBrush() {
+    if (m_pWorkDC == nullptr) {
+        return;
+    }
+    if (m_hPen != nullptr && m_hOldPen != nullptr) {
+        m_pWorkDC->SelectObject(m_hOldPen);
+        DeleteObject(m_hPen);
+        m_hPen = nullptr;
+        m_hOldPen = nullptr;
+    }
+    if (m_hBrush != nullptr && m_hOldBrush != nullptr) {
+        m_pWorkDC->SelectObject(m_hOldBrush);
+        DeleteObject(m_hBrush);
+        m_hBrush = nullptr;
+        m_hOldBrush = nullptr;
+    }
+}
+
+bool CTooltipWindow::MeasureLine(CDC* pDC, CVeltraneString* pLine, SIZE* pSize) {
+    if (pDC == nullptr || pLine == nullptr || pSize == nullptr || pLine->GetLength() <= 0) {
+        return false;
+    }
+    if (pLine->IsWide()) {
+        return GetTextExtentPoint32W(pDC->m_hDC, pLine->GetWideText(), pLine->GetLength(), pSize) !=
+               FALSE;
+    }
+    return GetTextExtentPoint32A(pDC->m_hDC, pLine->GetText(), pLine->GetLength(), pSize) != FALSE;
+}
+
+bool CTooltipWindow::ShowAt(POINT anchor, bool bAbove) {
+    if (m_bHasAnchor && anchor.x == m_anchor.x && anchor.y == m_anchor.y) {
+        if (m_bVisible && m_hWnd != nullptr && ::IsWindow(m_hWnd)) {
+            InvalidateRect(nullptr, TRUE);
+            UpdateWindow();
+        }
+        return true;
+    }
+    // Without a window GetDC would hand out the screen's device context and the layout would
+    // report a tooltip that nobody sees.
+    if (m_hWnd == nullptr) {
+        return false;
+    }
+    const HDC hDC = ::GetDC(m_hWnd);
+    if (hDC == nullptr) {
+        return false;
+    }
+    m_anchor = anchor;
+    m_bHasAnchor = true;
+    m_pWorkDC = CDC::FromHandle(hDC);
+    SelectTooltipFont();
+
+    int nWidth = 0;
+    long long nHeight = 0;
+    {
+        CLineWalk walk(m_lines);
+        for (CVeltraneString* pLine = walk.First(); pLine != nullptr; pLine = walk.Next()) {
+            if (pLine->GetLength() > 0) {
+                SIZE size{0, 0};
+                if (MeasureLine(m_pWorkDC, pLine, &size)) {
+                    nWidth = std::max(nWidth, static_cast<int>(size.cx));
+                    nHeight += size.cy;
+                }
+            } else {
+                nHeight += kEmptyLineHeight;
+            }
+        }
+    }
+
+    DeselectTooltipFont();
+    m_pWorkDC = nullptr;
+    ::ReleaseDC(m_hWnd, hDC);
+
+    const long long nWindowWidth = CalcWindowWidth(nWidth);
+    const long long nWindowHeight = nHeight + 2 * kMargin;
+    CRect rect;
+    rect.left = anchor.x;
+    rect.right = ClampToInt(anchor.x + nWindowWidth);
+    if (bAbove) {
+        rect.top = ClampToInt(anchor.y - nWindowHeight);
+        rect.bottom = anchor.y;
+    } else {
+        rect.top = anchor.y;
+        rect.bottom = ClampToInt(anchor.y + nWindowHeight);
+    }
+    MoveWindow(&rect, FALSE);
+    Show(true);
+    BringWindowToTop();
+    return true;
+}
+
+bool CTooltipWindow::Show(bool bShow) {
+    if (m_hWnd == nullptr || !::IsWindow(m_hWnd)) {
+        return false;
+    }
+    if (bShow) {
+        const bool bWasHidden = !m_bVisible;
+        const bool bResult = ShowWindow(SW_SHOW) != FALSE;
+        m_bVisible = true;
+        if (m_bFade && bWasHidden) {
+            Fade(true);
+        }
+        return bResult;
+    }
+    if (m_bFade) {
+        Fade(false);
+    }
+    bool bResult = false;
+    if (::IsWindow(m_hWnd)) {
+        bResult = ShowWindow(SW_HIDE) != FALSE;
+    }
+    m_bVisible = false;
+    return bResult;
+}
+
+void CTooltipWindow::SetOpacity(int nPercent) {
+    if (nPercent < kFaint || nPercent > kOpaque || m_hWnd == nullptr || !::IsWindow(m_hWnd)) {
+        return;
+    }
+    SetLayeredWindowAttributes(m_hWnd, 0, AlphaOfPercent(nPercent), LWA_ALPHA);
+}
+
+bool CTooltipWindow::Fade(bool bFadeIn) {
+    if (!m_bVisible) {
+        return false;
+    }
+    std::uint64_t start = m_pfnCurrentTime();
+    // A clock set back during the fade restarts the count from there, so the fade still ends one
+    // fade length later instead of blocking the thread for as long as the clock went back.
+    auto elapsedSinceStart = [this, &start]() {
+        const std::uint64_t now = m_pfnCurrentTime();
+        const std::int64_t nElapsed = GetElapsedMilliseconds(start, now);
+        if (nElapsed >= 0) {
+            return nElapsed;
+        }
+        start = now;
+        return std::int64_t{0};
+    };
+    const DWORD nPauseMs = static_cast<DWORD>(std::max(m_nFadeMs / 89, 0));
+    for (std::int64_t nElapsed = elapsedSinceStart(); nElapsed < m_nFadeMs;
+         nElapsed = elapsedSinceStart()) {
+        const double x = static_cast<double>(nElapsed) / m_nFadeMs;
+        const int nStep = static_cast<int>(89 * x);
+        const int nLevel = bFadeIn ? kFaint + nStep : kOpaque - nStep;
+        if (nLevel >= kFaint && nLevel <= kOpaque && ::IsWindow(m_hWnd)) {
+            SetLayeredWindowAttributes(m_hWnd, 0, AlphaOfPercent(nLevel), LWA_ALPHA);
+        }
+        if (m_bVisible && ::IsWindow(m_hWnd)) {
+            InvalidateRect(nullptr, TRUE);
+            UpdateWindow();
+        }
+        Sleep(nPauseMs);
+    }
+    SetOpacity(bFadeIn ? kOpaque : kFaint);
+    return true;
+}
+
+void CTooltipWindow::OnPaint() {
+    if (m_lines.GetCount() <= 0 || m_pOwnerWnd == nullptr || !m_bVisible) {
+        // Nothing to draw; validate all the same, or the window would be asked to paint again
+        // and again.
+        ValidateRect(nullptr);
+        return;
+    }
+    BringWindowToTop();
+    const HDC hDC = ::GetDC(m_hWnd);
+    if (hDC != nullptr) {
+        CRect rcClient;
+        GetClientRect(&rcClient);
+        m_pWorkDC = CDC::FromHandle(hDC);
+        SelectTooltipFont();
+        SelectPenAndBrush();
+        m_pWorkDC->Rectangle(&rcClient);
+        m_pWorkDC->SetBkMode(TRANSPARENT);
+
+        long long y = kMargin;
+        CLineWalk walk(m_lines);
+        for (CVeltraneString* pLine = walk.First(); pLine != nullptr; pLine = walk.Next()) {
+            const int nLength = pLine->GetLength();
+            if (nLength > 0) {
+                if (pLine->IsWide()) {
+                    TextOutW(hDC, kMargin, ClampToInt(y), pLine->GetWideText(), nLength);
+                } else {
+                    TextOutA(hDC, kMargin, ClampToInt(y), pLine->GetText(), nLength);
+                }
+                SIZE size{0, 0};
+                MeasureLine(m_pWorkDC, pLine, &size);
+                y += size.cy;
+            } else {
+                y += kEmptyLineHeight;
+            }
+        }
+
+        DeselectTooltipFont();
+        DeselectPenAndBrush();
+        m_pWorkDC = nullptr;
+        ::ReleaseDC(m_hWnd, hDC);
+    }
+    ValidateRect(nullptr);
+}
