@@ -1,0 +1,332 @@
+// The ID field on a real EDIT control in a small dialog: what it shows, how the keys scroll
+// it, the clipboard, the right button, the focus colour and the hover tooltip.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "tests/ui/static_field_host.h"
+
+using namespace field_test;
+
+namespace {
+
+const char kLongText[] =
+    "0123456789abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+
+class StaticFieldTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        // The dialog face must report its own name here, as it does on Windows; a raster face
+        // is needed as well.
+        ProvideFace("MS Shell Dlg", "tahoma.ttf");
+        ProvideFace("MS Sans Serif", "sserife.fon");
+    }
+
+    void SetUp() override {
+        // The pointer waits away from the field, so that no tooltip comes up unasked.
+        ::SetCursorPos(5, 5);
+        ASSERT_TRUE(m_host.Create());
+    }
+
+    void Show(const char* pText) {
+        m_host.m_field.SetFieldText(pText);
+        ASSERT_TRUE(PaintUntilSettled(m_host.Field()));
+    }
+
+    std::string Shown() { return WindowText(m_host.Field()); }
+
+    void Key(UINT nKey) {
+        ::SendMessageA(m_host.Field(), WM_KEYDOWN, nKey, 1);
+        ::SendMessageA(m_host.Field(), WM_KEYUP, nKey, 0xC0000001);
+        ASSERT_TRUE(PaintUntilSettled(m_host.Field()));
+    }
+
+    int FieldTextRoom() {
+        RECT client{};
+        ::GetClientRect(m_host.Field(), &client);
+        return client.right - 10 - client.left;
+    }
+
+    CFieldHostDlg m_host;
+};
+
+TEST_F(StaticFieldTest, ShowsLineBreaksAndSpaceRunsAsSingleSpaces) {
+    const struct {
+        const char* pText;
+        const char* pShown;
+    } cases[] = {
+        {"ab\r\ncd", "ab cd"},
+        {"ab     cd", "ab cd"},
+        {"\r\n\r\nab\n\n  \r cd  ", " ab cd "},
+        {"plain", "plain"},
+    };
+    for (const auto& c : cases) {
+        Show(c.pText);
+        EXPECT_EQ(c.pShown, Shown()) << "for " << testing::PrintToString(c.pText);
+    }
+}
+
+TEST_F(StaticFieldTest, CutsATextWiderThanTheFieldToTheWidestPartThatFitsWithEllipsis) {
+    ASSERT_EQ("MS Shell Dlg", ReportedFace("MS Shell Dlg"));
+    Show(kLongText);
+    const std::string shown = Shown();
+    ASSERT_TRUE(EndsWith(shown, "...")) << shown;
+    const std::string kept = shown.substr(0, shown.size() - 3);
+    ASSERT_FALSE(kept.empty());
+    EXPECT_EQ(0u, std::string(kLongText).rfind(kept, 0)) << shown;
+    // Measured in the font the control draws with: the cut is neither too long nor too short.
+    EXPECT_LE(TextWidthInControlFont(m_host.Field(), shown), FieldTextRoom());
+    const std::string oneMore = std::string(kLongText).substr(0, kept.size() + 1) + "...";
+    EXPECT_GT(TextWidthInControlFont(m_host.Field(), oneMore), FieldTextRoom());
+}
+
+TEST_F(StaticFieldTest, KeysScrollACutText) {
+    Show(kLongText);
+    const std::string full(kLongText);
+    const std::string start = Shown();
+
+    Key(VK_END);
+    const std::string tail = Shown();
+    EXPECT_FALSE(EndsWith(tail, "...")) << tail;
+    EXPECT_LT(tail.size(), full.size());
+    EXPECT_TRUE(EndsWith(full, tail)) << tail;
+    EXPECT_LE(TextWidthInControlFont(m_host.Field(), tail), FieldTextRoom());
+
+    Key(VK_RIGHT);  // already at the end
+    EXPECT_EQ(tail, Shown());
+
+    Key(VK_HOME);
+    EXPECT_EQ(start, Shown());
+    Key(VK_LEFT);  // already at the start
+    EXPECT_EQ(start, Shown());
+
+    Key(VK_RIGHT);
+    const std::string second = Shown();
+    EXPECT_TRUE(EndsWith(second, "...")) << second;
+    EXPECT_EQ(0u, full.substr(1).rfind(second.substr(0, second.size() - 3), 0)) << second;
+
+    Key(VK_LEFT);
+    EXPECT_EQ(start, Shown());
+}
+
+TEST_F(StaticFieldTest, KeysOnlyReachTheControlWhenTheTextFits) {
+    const char kShort[] = "0123456789";
+    Show(kShort);
+    ASSERT_EQ(kShort, Shown());
+    const struct {
+        UINT nKey;
+        DWORD nCaret;  // where the control's own handling puts the caret
+    } cases[] = {{VK_END, 10}, {VK_LEFT, 9}, {VK_HOME, 0}, {VK_RIGHT, 1}};
+    for (const auto& c : cases) {
+        Key(c.nKey);
+        EXPECT_EQ(kShort, Shown()) << "key " << c.nKey;
+        DWORD nStart = 0;
+        DWORD nEnd = 0;
+        ::SendMessageA(m_host.Field(), EM_GETSEL, reinterpret_cast<WPARAM>(&nStart),
+                       reinterpret_cast<LPARAM>(&nEnd));
+        EXPECT_EQ(c.nCaret, nEnd) << "key " << c.nKey;
+    }
+}
+
+TEST_F(StaticFieldTest, ShowsOnlyEllipsisWhenNotOneCharacterFits) {
+    ::SetWindowPos(m_host.Field(), nullptr, 0, 0, 14, 20, SWP_NOMOVE | SWP_NOZORDER);
+    Show("W");
+    EXPECT_EQ("...", Shown());
+}
+
+TEST_F(StaticFieldTest, WithoutAUsableFontShowsTheTextWholeAndStopsRepainting) {
+    // A raster font is never taken over for measuring; the field must not keep asking to be
+    // painted again in the hope of one.
+    ASSERT_EQ("MS Sans Serif", ReportedFace("MS Sans Serif"));
+    HFONT hRaster = ::CreateFontA(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0,
+                                  "MS Sans Serif");
+    ASSERT_NE(nullptr, hRaster);
+    {
+        CFieldHostDlg host;
+        ASSERT_TRUE(host.Create(188, false));
+        ::SendMessageA(host.Field(), WM_SETFONT, reinterpret_cast<WPARAM>(hRaster), FALSE);
+        host.m_field.SetFieldText(kLongText);
+        host.ShowHost();
+        EXPECT_TRUE(PaintUntilSettled(host.Field()));
+        EXPECT_EQ(kLongText, WindowText(host.Field()));
+    }
+    ::DeleteObject(hRaster);
+}
+
+TEST_F(StaticFieldTest, DoubleClickCopiesTheWholeDisplayText) {
+    const struct {
+        const char* pText;
+        const char* pCopied;
+    } cases[] = {
+        {"fits\r\nin   the field", "fits in the field"},
+        {"0123456789abcdefghijklmnopqrstuvwxyz\r\n0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ  0123456789",
+         "0123456789abcdefghijklmnopqrstuvwxyz 0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ 0123456789"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(PutOnClipboard("stale"));
+        Show(c.pText);
+        ::SendMessageA(m_host.Field(), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(4, 4));
+        EXPECT_EQ(c.pCopied, ClipboardText());
+        ASSERT_TRUE(PaintUntilSettled(m_host.Field()));
+        EXPECT_EQ(m_host.Field(), ::GetFocus());
+        DWORD nStart = 1;
+        DWORD nEnd = 0;
+        ::SendMessageA(m_host.Field(), EM_GETSEL, reinterpret_cast<WPARAM>(&nStart),
+                       reinterpret_cast<LPARAM>(&nEnd));
+        EXPECT_EQ(0u, nStart);
+        EXPECT_EQ(Shown().size(), nEnd) << "the whole shown text stays selected";
+    }
+    EXPECT_TRUE(EndsWith(Shown(), "..."));
+}
+
+// Records whether a menu opened on this thread, and closes it so that the test goes on.
+int g_nMenusOpened = 0;
+LRESULT CALLBACK WatchMenus(int nCode, WPARAM wParam, LPARAM lParam) {
+    const auto* pMsg = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (nCode == HC_ACTION &&
+        (pMsg->message == WM_ENTERMENULOOP || pMsg->message == WM_INITMENUPOPUP)) {
+        ++g_nMenusOpened;
+    }
+    return ::CallNextHookEx(nullptr, nCode, wParam, lParam);
+}
+void CALLBACK CloseMenus(HWND, UINT, UINT_PTR, DWORD) {
+    ::EndMenu();
+}
+
+TEST_F(StaticFieldTest, RightClickOpensNoMenu) {
+    Show(kLongText);
+    g_nMenusOpened = 0;
+    HHOOK hHook = ::SetWindowsHookExA(WH_CALLWNDPROC, WatchMenus, nullptr, ::GetCurrentThreadId());
+    ASSERT_NE(nullptr, hHook);
+    const UINT_PTR nTimer = ::SetTimer(nullptr, 0, 200, CloseMenus);
+    ::SendMessageA(m_host.Field(), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(5, 5));
+    ::SendMessageA(m_host.Field(), WM_RBUTTONUP, 0, MAKELPARAM(5, 5));
+    PumpPending();
+    ::KillTimer(nullptr, nTimer);
+    ::UnhookWindowsHookEx(hHook);
+    EXPECT_EQ(0, g_nMenusOpened);
+}
+
+TEST_F(StaticFieldTest, FocusChangesTheBackground) {
+    Show(kLongText);
+    const struct {
+        bool bFocus;
+        COLORREF crExpected;
+    } cases[] = {{false, ::GetSysColor(COLOR_BTNFACE)},
+                 {true, RGB(220, 220, 230)},
+                 {false, ::GetSysColor(COLOR_BTNFACE)}};
+    for (const auto& c : cases) {
+        ::SetFocus(c.bFocus ? m_host.Field() : m_host.Button());
+        ASSERT_TRUE(PaintUntilSettled(m_host.Field()));
+        EXPECT_EQ(c.crExpected, ClientPixel(m_host.Field(), 2, 2)) << "focus " << c.bFocus;
+    }
+}
+
+// Hover: the tests rest the real pointer over the field and wait for the hover timer.
+class StaticFieldHoverTest : public StaticFieldTest {
+protected:
+    POINT FieldPoint(int x, int y) {
+        POINT pt{x, y};
+        ::ClientToScreen(m_host.Field(), &pt);
+        return pt;
+    }
+
+    bool TooltipShown() {
+        HWND hTooltip = m_host.m_field.m_tooltip.GetSafeHwnd();
+        return hTooltip != nullptr && ::IsWindowVisible(hTooltip) &&
+               m_host.m_field.m_tooltip.m_bVisible;
+    }
+
+    static int s_nRequests;
+    static HWND s_hField;
+    static LRESULT CALLBACK CountRequests(int nCode, WPARAM wParam, LPARAM lParam) {
+        const MSG* pMsg = reinterpret_cast<const MSG*>(lParam);
+        if (nCode == HC_ACTION && wParam == PM_REMOVE && pMsg->message == WM_FIELD_HOVER &&
+            pMsg->hwnd == s_hField) {
+            ++s_nRequests;
+        }
+        return ::CallNextHookEx(nullptr, nCode, wParam, lParam);
+    }
+};
+int StaticFieldHoverTest::s_nRequests = 0;
+HWND StaticFieldHoverTest::s_hField = nullptr;
+
+TEST_F(StaticFieldHoverTest, RestingPointerShowsTheFullTextBelowTheFieldUntilMoveOrClick) {
+    Show(kLongText);
+    ::SetFocus(m_host.Field());
+    const POINT rest = FieldPoint(30, 6);
+    ::SetCursorPos(rest.x, rest.y);
+    ASSERT_TRUE(PumpUntil([&] { return TooltipShown(); }));
+
+    RECT tooltip{};
+    ::GetWindowRect(m_host.m_field.m_tooltip.GetSafeHwnd(), &tooltip);
+    RECT client{};
+    ::GetClientRect(m_host.Field(), &client);
+    const POINT bottom = FieldPoint(0, client.bottom);
+    EXPECT_EQ(rest.x, tooltip.left);
+    EXPECT_EQ(bottom.y, tooltip.top);
+    // The whole text, not the cut one: 82 characters make two lines of the tooltip.
+    EXPECT_EQ(2, m_host.m_field.m_tooltip.GetLineCount());
+
+    // A move over the field hides it.
+    ::SetCursorPos(rest.x + 9, rest.y);
+    ASSERT_TRUE(PumpUntil([&] { return !TooltipShown(); }));
+
+    // Back with the focus and resting again, it reappears at the new x; a click hides it.
+    ::SetFocus(m_host.Field());
+    ASSERT_TRUE(PumpUntil([&] { return TooltipShown(); }));
+    ::GetWindowRect(m_host.m_field.m_tooltip.GetSafeHwnd(), &tooltip);
+    EXPECT_EQ(rest.x + 9, tooltip.left);
+    INPUT click[2] = {};
+    click[0].type = click[1].type = INPUT_MOUSE;
+    click[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    click[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    ASSERT_EQ(2u, ::SendInput(2, click, sizeof(INPUT)));
+    EXPECT_TRUE(PumpUntil([&] { return !TooltipShown(); }));
+}
+
+TEST_F(StaticFieldHoverTest, NoTooltipForAnUnfocusedFieldOrATextThatFits) {
+    const struct {
+        const char* pText;
+        bool bFocus;
+    } cases[] = {{kLongText, false}, {"fits", true}};
+    s_hField = m_host.Field();
+    HHOOK hHook =
+        ::SetWindowsHookExA(WH_GETMESSAGE, CountRequests, nullptr, ::GetCurrentThreadId());
+    ASSERT_NE(nullptr, hHook);
+    int nStep = 0;
+    for (const auto& c : cases) {
+        Show(c.pText);
+        ::SetFocus(c.bFocus ? m_host.Field() : m_host.Button());
+        // A move onto the field starts the watch in both cases.
+        const POINT rest = FieldPoint(30 + 10 * nStep++, 6);
+        ::SetCursorPos(rest.x, rest.y);
+        ASSERT_TRUE(PumpUntil([&] {
+            POINT now{};
+            return ::GetCursorPos(&now) && now.x == rest.x && now.y == rest.y;
+        }));
+        s_nRequests = 0;
+        EXPECT_TRUE(PumpUntil([] { return s_nRequests > 0; })) << c.pText;
+        EXPECT_FALSE(TooltipShown()) << c.pText;
+    }
+    ::UnhookWindowsHookEx(hHook);
+}
+
+TEST_F(StaticFieldHoverTest, RequestLeftOfThePrimaryScreenStillMapsIntoTheField) {
+    Show(kLongText);
+    ::SetWindowPos(m_host.GetSafeHwnd(), nullptr, -300, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    ::SetFocus(m_host.Field());
+    ASSERT_TRUE(PaintUntilSettled(m_host.Field()));
+    const POINT rest = FieldPoint(20, 6);
+    ASSERT_LT(rest.x, 0);
+    ::PostMessageA(m_host.Field(), WM_FIELD_HOVER, 0,
+                   MAKELPARAM(static_cast<WORD>(rest.x), static_cast<WORD>(rest.y)));
+    ASSERT_TRUE(PumpUntil([&] { return TooltipShown(); }));
+    RECT tooltip{};
+    ::GetWindowRect(m_host.m_field.m_tooltip.GetSafeHwnd(), &tooltip);
+    EXPECT_EQ(rest.x, tooltip.left);
+}
+
+}  // namespace
