@@ -58,8 +58,9 @@ bool VCloseThread(VTHREAD hThread);
 // Identifier of the calling thread, never 0.
 uint32_t VGetCurrentThreadId();
 
-// Mutual exclusion between threads, not re-entrant: a thread that enters it twice without
-// leaving it first blocks for ever. The thread that entered it is the one that leaves it.
+// Mutual exclusion between threads. Callers never enter it twice on one thread (Windows would
+// let them, the native build would block for ever), and the thread that entered it is the one
+// that leaves it.
 class CPlatformCriticalSection {
 public:
     CPlatformCriticalSection();
@@ -73,7 +74,7 @@ public:
 
 private:
     // Room for the native object, which lives here without a heap allocation that could fail.
-    alignas(16) unsigned char m_storage[64];
+    alignas(16) unsigned char m_storage[128];
 };
 
 // Test seam: bit i of nMask makes the i-th event creation (or thread creation) from now on

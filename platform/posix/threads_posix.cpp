@@ -56,8 +56,20 @@ void RunThread(std::shared_ptr<VThreadState> pState) {
     pState->pfnRoutine(pState->pParam);
 }
 
-std::mutex* Native(unsigned char* pStorage) {
-    return std::launder(reinterpret_cast<std::mutex*>(pStorage));
+// A critical section as a binary semaphore: the mutex is held only inside Enter and Leave,
+// never across the section. The re-entrant lock keeps its holder section entered across calls
+// that take its guard briefly, and enters the holder under the guard only while the lock is
+// free; that cannot deadlock, but a std::mutex held across the section would make
+// ThreadSanitizer's lock-order check report a cycle. Leave still synchronises with the next
+// Enter through the mutex.
+struct VCriticalSectionState {
+    std::mutex mutex;
+    std::condition_variable left;
+    bool bEntered = false;
+};
+
+VCriticalSectionState* Native(unsigned char* pStorage) {
+    return std::launder(reinterpret_cast<VCriticalSectionState*>(pStorage));
 }
 
 }  // namespace
@@ -211,19 +223,25 @@ uint32_t VGetCurrentThreadId() {
 }
 
 CPlatformCriticalSection::CPlatformCriticalSection() {
-    static_assert(sizeof(std::mutex) <= sizeof(m_storage), "storage too small");
-    static_assert(alignof(std::mutex) <= 16, "storage under-aligned");
-    new (m_storage) std::mutex;
+    static_assert(sizeof(VCriticalSectionState) <= sizeof(m_storage), "storage too small");
+    static_assert(alignof(VCriticalSectionState) <= 16, "storage under-aligned");
+    new (m_storage) VCriticalSectionState;
 }
 
 CPlatformCriticalSection::~CPlatformCriticalSection() {
-    Native(m_storage)->~mutex();
+    Native(m_storage)->~VCriticalSectionState();
 }
 
 void CPlatformCriticalSection::Enter() {
-    Native(m_storage)->lock();
+    VCriticalSectionState* pState = Native(m_storage);
+    std::unique_lock<std::mutex> lock(pState->mutex);
+    pState->left.wait(lock, [pState] { return !pState->bEntered; });
+    pState->bEntered = true;
 }
 
 void CPlatformCriticalSection::Leave() {
-    Native(m_storage)->unlock();
+    VCriticalSectionState* pState = Native(m_storage);
+    std::lock_guard<std::mutex> lock(pState->mutex);
+    pState->bEntered = false;
+    pState->left.notify_one();
 }
