@@ -31,4 +31,9 @@ ctest --test-dir build/windows --output-on-failure
 wine_env_stop
 trap - EXIT
 
+if [[ -f scripts/hardening.sh ]]; then
+  step "hardening: fuzzers, valgrind, ThreadSanitizer stress"
+  bash scripts/hardening.sh
+fi
+
 step "all suites passed"
