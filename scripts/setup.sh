@@ -6,7 +6,7 @@ packages=(
   cmake make g++ clang libclang-rt-14-dev clang-format valgrind
   googletest libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
-  wine wine64 fonts-wine xvfb x11-utils xauth imagemagick
+  wine wine64 fonts-wine xvfb x11-utils xauth imagemagick python3
 )
 
 missing=()

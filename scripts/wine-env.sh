@@ -2,6 +2,7 @@
 #   source scripts/wine-env.sh <prefix-dir> <display-number>
 #   ... wine or ctest ...
 #   wine_env_stop
+#   source scripts/wine-env.sh     (no arguments: only the functions, nothing started)
 # The first prefix is made once from scratch and kept as a template in build/;
 # every later one is a copy of it (about a second instead of several).
 
@@ -70,4 +71,7 @@ wine_env_stop() {
   fi
 }
 
-wine_env_start "$1" "$2"
+# Sourced without arguments it only defines the functions above.
+if (($# >= 2)); then
+  wine_env_start "$1" "$2"
+fi

@@ -1,0 +1,38 @@
+// CClipboardWriter: puts one narrow text on the clipboard as CF_TEXT, replacing what was there.
+//
+// The clipboard is closed on every path that opened it, and the memory block is handed to the
+// clipboard only when SetClipboardData accepts it; a block the clipboard refused is freed here.
+// The Win32 calls are virtual so that a test can fail any one of them and count what was
+// allocated and freed. UI thread; one object per copy.
+#pragma once
+
+#include <windows.h>
+
+class CClipboardWriter {
+public:
+    CClipboardWriter() = default;
+    virtual ~CClipboardWriter() = default;
+
+    CClipboardWriter(const CClipboardWriter&) = delete;
+    CClipboardWriter& operator=(const CClipboardWriter&) = delete;
+
+    // Copies nLength characters of pText and a terminating NUL. True when the clipboard took
+    // the text; false when it could not be opened (nothing changed) or when no memory could
+    // be had or placed (the clipboard was emptied). A null text or a negative length: false,
+    // and the clipboard is not touched.
+    bool CopyText(HWND hOwner, const char* pText, int nLength);
+
+protected:
+    virtual BOOL OpenClipboard(HWND hOwner);
+    virtual BOOL EmptyClipboard();
+    virtual HGLOBAL GlobalAlloc(UINT nFlags, SIZE_T nBytes);
+    virtual LPVOID GlobalLock(HGLOBAL hMem);
+    virtual BOOL GlobalUnlock(HGLOBAL hMem);
+    virtual HGLOBAL GlobalFree(HGLOBAL hMem);
+    virtual HANDLE SetClipboardData(UINT nFormat, HANDLE hMem);
+    virtual BOOL CloseClipboard();
+
+private:
+    // Fills a new block with the text; null when none could be allocated and filled.
+    HGLOBAL MakeTextBlock(const char* pText, int nLength);
+};

@@ -1,0 +1,36 @@
+#include "idrovan_app.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "idrovan_dlg.h"
+
+// The framework's standard help command; the program ships no help of its own.
+BEGIN_MESSAGE_MAP(CIdrovanApp, CWinApp)
+ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
+END_MESSAGE_MAP()
+
+CIdrovanApp theApp;
+
+CIdrovanApp::CIdrovanApp() = default;
+
+BOOL CIdrovanApp::InitInstance() {
+    // Visual styles of the version 6 controls the manifest asks for need the classes
+    // registered before the first dialog is created.
+    INITCOMMONCONTROLSEX initCtrls;
+    initCtrls.dwSize = sizeof(initCtrls);
+    initCtrls.dwICC = ICC_WIN95_CLASSES;
+    InitCommonControlsEx(&initCtrls);
+
+    CWinApp::InitInstance();
+    SetRegistryKey("Local AppWizard-Generated Applications");
+
+    CIdrovanDlg dlg;
+    m_pMainWnd = &dlg;
+    dlg.DoModal();
+    // The dialog object ends with this scope; nothing may reach it through the app after.
+    m_pMainWnd = nullptr;
+
+    // FALSE: leave the program instead of entering a message loop of the application's own.
+    return FALSE;
+}

@@ -1,0 +1,123 @@
+#include "idrovan_dlg.h"
+
+#include "about_dlg.h"
+#include "clipboard_writer.h"
+#include "framework/data_exchange.h"
+#include "framework/dc.h"
+#include "framework/menu.h"
+#include "framework/types.h"
+#include "framework/win_app.h"
+#include "identification/drive_id.h"
+#include "resource.h"
+
+BEGIN_MESSAGE_MAP(CIdrovanDlg, CDialog)
+ON_WM_SYSCOMMAND()
+ON_WM_PAINT()
+ON_WM_QUERYDRAGICON()
+ON_BN_CLICKED(IDC_BUTTON_COPY, &CIdrovanDlg::OnCopyToClipboard)
+ON_MESSAGE(WM_POSTINIT, &CIdrovanDlg::OnPostInit)
+END_MESSAGE_MAP()
+
+CIdrovanDlg::CIdrovanDlg() : CDialog(IDD_IDROVAN_DIALOG) {
+    m_hIcon = LoadIconA(AfxFindResourceHandle(MAKEINTRESOURCEA(IDR_MAINFRAME), RT_GROUP_ICON),
+                        MAKEINTRESOURCEA(IDR_MAINFRAME));
+    m_strID.Empty();
+}
+
+CIdrovanDlg::~CIdrovanDlg() = default;
+
+void CIdrovanDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_EDIT_ID, m_fieldID);
+    DDX_Control(pDX, IDC_BUTTON_COPY, m_btnCopy);
+}
+
+BOOL CIdrovanDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+
+    AddAboutEntry();
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+
+    if (RetrieveID()) {
+        m_fieldID.SetFieldText(m_strID.GetText());
+    }
+    UpdateData(FALSE);
+
+    PostMessage(WM_POSTINIT, 0, 0);
+    // TRUE: the system gives the focus to the first tab stop, the ID field.
+    return TRUE;
+}
+
+void CIdrovanDlg::AddAboutEntry() {
+    CMenu* pSysMenu = GetSystemMenu(FALSE);
+    if (pSysMenu == nullptr)
+        return;
+    CVeltraneString strAboutMenu;
+    // A missing string leaves the text empty, and an empty entry is not worth adding.
+    strAboutMenu.LoadResourceText(IDS_ABOUTBOX, nullptr);
+    if (strAboutMenu.GetLength() == 0)
+        return;
+    pSysMenu->AppendMenu(MF_SEPARATOR);
+    pSysMenu->AppendMenu(MF_STRING, IDM_ABOUTBOX, strAboutMenu.GetText());
+}
+
+bool CIdrovanDlg::RetrieveID() {
+    CDriveID driveID;
+    m_strID = driveID.GetID();
+    return m_strID.GetLength() != 0;
+}
+
+LRESULT CIdrovanDlg::OnPostInit(WPARAM wParam, LPARAM lParam) {
+    static_cast<void>(wParam);
+    static_cast<void>(lParam);
+    const BOOL bHaveID = m_strID.GetLength() != 0 ? TRUE : FALSE;
+    m_btnCopy.EnableWindow(bHaveID);
+    m_fieldID.EnableWindow(bHaveID);
+    if (!bHaveID) {
+        CVeltraneString strMessage;
+        CVeltraneString strCaption;
+        strMessage.LoadResourceText(IDS_ERROR_NO_ID, nullptr);
+        strCaption.LoadResourceText(IDS_ERROR_CAPTION, nullptr);
+        MessageBox(strMessage.GetText(), strCaption.GetText(), MB_OK | MB_ICONHAND);
+    }
+    return 0;
+}
+
+void CIdrovanDlg::OnSysCommand(UINT nID, LPARAM lParam) {
+    // The system uses the low four bits of a command internally.
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg dlgAbout;
+        dlgAbout.DoModal();
+    } else {
+        CDialog::OnSysCommand(nID, lParam);
+    }
+}
+
+void CIdrovanDlg::OnPaint() {
+    if (!IsIconic()) {
+        CDialog::OnPaint();
+        return;
+    }
+    CPaintDC dc(this);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+    const int cxIcon = GetSystemMetrics(SM_CXICON);
+    const int cyIcon = GetSystemMetrics(SM_CYICON);
+    CRect rect;
+    GetClientRect(&rect);
+    const int x = (rect.Width() - cxIcon + 1) / 2;
+    const int y = (rect.Height() - cyIcon + 1) / 2;
+    dc.DrawIcon(x, y, m_hIcon);
+}
+
+HCURSOR CIdrovanDlg::OnQueryDragIcon() {
+    return static_cast<HCURSOR>(m_hIcon);
+}
+
+void CIdrovanDlg::OnCopyToClipboard() {
+    if (m_strID.GetLength() == 0)
+        return;
+    CClipboardWriter writer;
+    const int nLength = m_strID.GetLength();
+    writer.CopyText(GetSafeHwnd(), m_strID.GetText(), nLength);
+}

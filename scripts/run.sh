@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Builds idrovan.exe and opens its dialog under Wine, from a fresh Debian 12 machine on.
+#
+# With an X display ($DISPLAY answers) the dialog opens there; the script ends when the dialog
+# is closed. Without one, the dialog runs on a virtual display: the script saves a screenshot
+# (build/run/idrovan.png), prints the ID that the dialog shows, and closes the dialog.
+#
+# Wine prefix: $WINEPREFIX when it is set, else the project's own build/run-wine, which is
+# kept between runs so that the ID stays the same from run to run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+scripts/setup.sh
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target idrovan idrovan_probe -j "$(nproc)"
+exe=$root/build/windows/app/idrovan.exe
+probe=$root/build/windows/tests/e2e/idrovan_probe.exe
+
+set --
+source scripts/wine-env.sh
+own_prefix=false
+if [[ -z ${WINEPREFIX:-} ]]; then
+  export WINEPREFIX=$root/build/run-wine
+  own_prefix=true
+  if [[ ! -f $WINEPREFIX/.ready ]]; then
+    wine_env_make_template
+    rm -rf "$WINEPREFIX"
+    cp -a "$wine_env_template" "$WINEPREFIX"
+  fi
+fi
+echo "Wine prefix: $WINEPREFIX"
+
+if [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then
+  echo "Opening the dialog on $DISPLAY; close it to end."
+  wine "$exe"
+  exit 0
+fi
+
+# No display: a virtual one of our own, on the first free number from 97 up.
+display=97
+while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
+stop() {
+  # Wine programs of a prefix the user gave are not ours to end: stop only the display.
+  if $own_prefix; then wine_env_stop; else WINEPREFIX='' wine_env_stop; fi
+}
+trap stop EXIT
+wine_env_start_display "$display"
+echo "No display: running the dialog on the virtual display $DISPLAY."
+
+wine "$exe" </dev/null >/dev/null 2>&1 &
+app=$!
+report=$(wine "$probe" show)
+read -r left top width height < <(sed -n 's/^area //p' <<<"$report")
+mkdir -p build/run
+shot=$root/build/run/idrovan.png
+# A margin around the windows, so that their frames are whole in the picture.
+import -window root -crop "$((width + 16))x$((height + 16))+$((left - 8))+$((top - 8))" +repage "$shot"
+echo "Screenshot: $shot"
+wine "$probe" close
+wait "$app" || true
+
+id=$(sed -n 's/^id //p' <<<"$report")
+if [[ -n $id ]]; then
+  echo "Computer ID: $id"
+else
+  echo "No computer ID; the dialog said: $(sed -n 's/^error //p' <<<"$report")"
+  exit 1
+fi

@@ -1,0 +1,126 @@
+// CClipboardWriter against a scripted clipboard: every call can be made to fail, and the test
+// counts what was opened, closed, allocated and freed. Memory is real global memory, so a
+// block that is neither placed nor freed shows up as a leak in the count.
+#include "app/clipboard_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+class CScriptedClipboard : public CClipboardWriter {
+public:
+    bool m_bOpenFails = false;
+    bool m_bAllocFails = false;
+    bool m_bLockFails = false;
+    bool m_bSetDataFails = false;
+
+    int m_nOpened = 0;
+    int m_nClosed = 0;
+    int m_nEmptied = 0;
+    int m_nLiveBlocks = 0;
+    HGLOBAL m_hPlaced = nullptr;
+    UINT m_nPlacedFormat = 0;
+    std::string m_placedBytes;
+
+    ~CScriptedClipboard() override {
+        if (m_hPlaced != nullptr)
+            ::GlobalFree(m_hPlaced);
+    }
+
+protected:
+    BOOL OpenClipboard(HWND) override {
+        if (m_bOpenFails)
+            return FALSE;
+        ++m_nOpened;
+        return TRUE;
+    }
+    BOOL EmptyClipboard() override {
+        ++m_nEmptied;
+        return TRUE;
+    }
+    HGLOBAL GlobalAlloc(UINT nFlags, SIZE_T nBytes) override {
+        if (m_bAllocFails)
+            return nullptr;
+        HGLOBAL hMem = ::GlobalAlloc(nFlags, nBytes);
+        if (hMem != nullptr)
+            ++m_nLiveBlocks;
+        return hMem;
+    }
+    LPVOID GlobalLock(HGLOBAL hMem) override { return m_bLockFails ? nullptr : ::GlobalLock(hMem); }
+    HGLOBAL GlobalFree(HGLOBAL hMem) override {
+        --m_nLiveBlocks;
+        return ::GlobalFree(hMem);
+    }
+    HANDLE SetClipboardData(UINT nFormat, HANDLE hMem) override {
+        if (m_bSetDataFails)
+            return nullptr;
+        m_nPlacedFormat = nFormat;
+        m_hPlaced = hMem;
+        --m_nLiveBlocks;  // the clipboard owns it now
+        const char* pBytes = static_cast<const char*>(::GlobalLock(hMem));
+        m_placedBytes.assign(pBytes, ::GlobalSize(hMem));
+        ::GlobalUnlock(hMem);
+        return hMem;
+    }
+    BOOL CloseClipboard() override {
+        ++m_nClosed;
+        return TRUE;
+    }
+};
+
+TEST(ClipboardWriter, PlacesTheTextWithItsTerminatorAsCfText) {
+    CScriptedClipboard clipboard;
+    const char* pId = "0123456789abcdef0123456789abcdef";
+    EXPECT_TRUE(clipboard.CopyText(nullptr, pId, 32));
+    EXPECT_EQ(clipboard.m_nPlacedFormat, static_cast<UINT>(CF_TEXT));
+    // The block may be rounded up; what counts is the text, its NUL, and nothing before.
+    ASSERT_GE(clipboard.m_placedBytes.size(), 33u);
+    EXPECT_EQ(std::string(clipboard.m_placedBytes.c_str()), pId);
+    EXPECT_EQ(clipboard.m_nEmptied, 1);
+    EXPECT_EQ(clipboard.m_nLiveBlocks, 0);
+    EXPECT_EQ(clipboard.m_nClosed, clipboard.m_nOpened);
+}
+
+TEST(ClipboardWriter, CopiesOnlyTheGivenLength) {
+    CScriptedClipboard clipboard;
+    EXPECT_TRUE(clipboard.CopyText(nullptr, "abcdef", 3));
+    EXPECT_EQ(std::string(clipboard.m_placedBytes.c_str()), "abc");
+}
+
+TEST(ClipboardWriter, EveryFailureClosesWhatItOpenedAndLeaksNothing) {
+    struct Case {
+        const char* pName;
+        bool CScriptedClipboard::*pFailure;
+        int nExpectedEmptied;
+    };
+    const Case cases[] = {
+        {"open", &CScriptedClipboard::m_bOpenFails, 0},
+        {"alloc", &CScriptedClipboard::m_bAllocFails, 1},
+        {"lock", &CScriptedClipboard::m_bLockFails, 1},
+        {"set data", &CScriptedClipboard::m_bSetDataFails, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pName);
+        CScriptedClipboard clipboard;
+        clipboard.*c.pFailure = true;
+        EXPECT_FALSE(clipboard.CopyText(nullptr, "0123", 4));
+        EXPECT_EQ(clipboard.m_nEmptied, c.nExpectedEmptied);
+        EXPECT_EQ(clipboard.m_nClosed, clipboard.m_nOpened);
+        EXPECT_EQ(clipboard.m_nLiveBlocks, 0) << "a refused block was not freed";
+        EXPECT_EQ(clipboard.m_hPlaced, nullptr);
+    }
+}
+
+TEST(ClipboardWriter, RefusesBadTextWithoutTouchingTheClipboard) {
+    CScriptedClipboard nullText;
+    EXPECT_FALSE(nullText.CopyText(nullptr, nullptr, 4));
+    EXPECT_EQ(nullText.m_nOpened, 0);
+    CScriptedClipboard negativeLength;
+    EXPECT_FALSE(negativeLength.CopyText(nullptr, "abc", -1));
+    EXPECT_EQ(negativeLength.m_nOpened, 0);
+}
+
+}  // namespace

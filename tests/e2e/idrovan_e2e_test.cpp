@@ -1,0 +1,475 @@
+// End-to-end tests of idrovan.exe, run by run_e2e.sh inside a Wine prefix whose machine facts
+// the script chose. The driver checks the program from outside, as a user meets it.
+//
+// Suites, each run by the script in the prefix it needs:
+//   FirstRun   a fresh prefix: the first run writes the marker; marker and shown ID are
+//              recorded for the script, which derives the expected ID from them on its own.
+//   WithId     the same prefix afterwards, with IDROVAN_EXPECTED_ID and the first run's record.
+//   Resources  the executable's version, strings and icon.
+//   NoId       a fresh prefix where the marker key refuses full access.
+//
+// Environment: IDROVAN_EXE, IDROVAN_MENU_PROBE (the system-menu probe DLL),
+// IDROVAN_E2E_RECORD (file the first run's marker and ID go to), IDROVAN_EXPECTED_ID.
+#include <windows.h>
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/dialog_probe.h"
+#include "tests/e2e/idrovan_run.h"
+
+using namespace idrovan_e2e;
+
+namespace {
+
+constexpr const char* kErrorCaption = "Quillon Idrovan";
+constexpr const char* kErrorText =
+    "The computer ID could not be generated. Make sure you\nhave administrator rights on this "
+    "computer.";
+constexpr const char* kAboutCaption = "About";
+constexpr const char* kAboutVersionText = "Quillon Idrovan Version 1.0.0.1";
+
+std::string Env(const char* pName) {
+    char value[4096] = {0};
+    DWORD nLength = GetEnvironmentVariableA(pName, value, sizeof(value));
+    return nLength > 0 && nLength < sizeof(value) ? std::string(value) : std::string();
+}
+
+bool IsLowerHexId(const std::string& text) {
+    if (text.size() != 32)
+        return false;
+    for (char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c)) && (c < 'a' || c > 'f'))
+            return false;
+    }
+    return true;
+}
+
+struct Marker {
+    bool bKeyExists = false;
+    DWORD nType = 0;
+    std::string data;  // the stored bytes, without a terminator
+};
+
+Marker ReadMarker() {
+    Marker marker;
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "lrgDocID", 0, KEY_READ, &hKey) != ERROR_SUCCESS) {
+        return marker;
+    }
+    marker.bKeyExists = true;
+    char buffer[512] = {0};
+    DWORD nSize = sizeof(buffer);
+    if (RegQueryValueExA(hKey, "Rndund", nullptr, &marker.nType, reinterpret_cast<BYTE*>(buffer),
+                         &nSize) == ERROR_SUCCESS) {
+        marker.data.assign(buffer, nSize);
+    }
+    // The program stores the characters without their NUL; RegSetValueExA itself then counts
+    // the NUL that follows them in memory (Windows does so, and Wine as well), so one
+    // terminator is the most the stored value may carry beyond the text.
+    if (!marker.data.empty() && marker.data.back() == '\0')
+        marker.data.pop_back();
+    RegCloseKey(hKey);
+    return marker;
+}
+
+std::string ClipboardText() {
+    std::string text;
+    if (!WaitUntil([] { return OpenClipboard(nullptr) != FALSE; }))
+        return "<cannot open>";
+    if (HANDLE hData = GetClipboardData(CF_TEXT)) {
+        if (const char* pText = static_cast<const char*>(GlobalLock(hData))) {
+            text = pText;
+            GlobalUnlock(hData);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+bool PutOnClipboard(const std::string& text) {
+    if (!WaitUntil([] { return OpenClipboard(nullptr) != FALSE; }))
+        return false;
+    EmptyClipboard();
+    bool bPlaced = false;
+    if (HGLOBAL hMem = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1)) {
+        std::memcpy(GlobalLock(hMem), text.c_str(), text.size() + 1);
+        GlobalUnlock(hMem);
+        bPlaced = SetClipboardData(CF_TEXT, hMem) != nullptr;
+        if (!bPlaced)
+            GlobalFree(hMem);
+    }
+    CloseClipboard();
+    return bPlaced;
+}
+
+void SendKey(WORD nVirtualKey) {
+    INPUT inputs[2] = {};
+    inputs[0].type = INPUT_KEYBOARD;
+    inputs[0].ki.wVk = nVirtualKey;
+    inputs[1] = inputs[0];
+    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, inputs, sizeof(INPUT));
+}
+
+// Finds the close box on the caption by asking the window itself, then clicks it with the
+// pointer, as a user would.
+bool ClickCloseBox(HWND hDialog) {
+    RECT rect;
+    GetWindowRect(hDialog, &rect);
+    for (int y = rect.top + 2; y < rect.top + 40; y += 2) {
+        for (int x = rect.right - 2; x > rect.right - 80; x -= 2) {
+            DWORD_PTR nHit = HTNOWHERE;
+            SendMessageTimeoutA(hDialog, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG,
+                                kPatienceMs, &nHit);
+            if (nHit != HTCLOSE)
+                continue;
+            SetCursorPos(x, y);
+            INPUT inputs[2] = {};
+            inputs[0].type = INPUT_MOUSE;
+            inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+            inputs[1] = inputs[0];
+            inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+            SendInput(2, inputs, sizeof(INPUT));
+            return true;
+        }
+    }
+    return false;
+}
+
+HWND FocusOf(HWND hWindow) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(hWindow, nullptr), &info))
+        return nullptr;
+    return info.hwndFocus;
+}
+
+// Loads the system-menu probe into the running program and returns what it wrote.
+std::string ReadSystemMenu(const CIdrovanRun& run, const std::string& outPath) {
+    const std::string dllPath = Env("IDROVAN_MENU_PROBE");
+    const SIZE_T nBytes = dllPath.size() + 1;
+    LPVOID pRemote =
+        VirtualAllocEx(run.Process(), nullptr, nBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (pRemote == nullptr)
+        return "<no remote memory>";
+    std::string result = "<probe did not report>";
+    if (WriteProcessMemory(run.Process(), pRemote, dllPath.c_str(), nBytes, nullptr)) {
+        // KERNEL32 sits at the same address in every process, so its LoadLibraryA is the
+        // program's as well.
+        auto pLoadLibrary = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
+        HANDLE hThread =
+            CreateRemoteThread(run.Process(), nullptr, 0, pLoadLibrary, pRemote, 0, nullptr);
+        if (hThread != nullptr) {
+            WaitForSingleObject(hThread, kPatienceMs);
+            CloseHandle(hThread);
+            if (WaitUntil([&] {
+                    return GetFileAttributesA(outPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+                })) {
+                std::ifstream in(outPath, std::ios::binary);
+                std::ostringstream text;
+                text << in.rdbuf();
+                result = text.str();
+            }
+        }
+    }
+    VirtualFreeEx(run.Process(), pRemote, 0, MEM_RELEASE);
+    return result;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The About box: opened by a system command, it must show the version line and close on OK.
+void ExpectAboutBoxFor(HWND hDialog, DWORD nProcessId, UINT nCommand) {
+    PostMessageA(hDialog, WM_SYSCOMMAND, nCommand, 0);
+    HWND hAbout = WaitForWindow(nProcessId, kAboutCaption);
+    ASSERT_NE(hAbout, nullptr) << "no About box for command " << nCommand;
+    EXPECT_EQ(GetWindow(hAbout, GW_OWNER), hDialog);
+    bool bVersionShown = false;
+    for (HWND hChild : Children(hAbout))
+        bVersionShown |= WindowText(hChild) == kAboutVersionText;
+    EXPECT_TRUE(bVersionShown);
+    PressButton(hAbout, IDOK);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(hAbout); })) << "OK did not close the box";
+    EXPECT_TRUE(IsWindowVisible(hDialog));
+}
+
+}  // namespace
+
+TEST(FirstRun, WritesTheMarkerOnceAndShowsAnId) {
+    ASSERT_FALSE(ReadMarker().bKeyExists) << "the prefix is not fresh";
+
+    CIdrovanRun run(Env("IDROVAN_EXE"));
+    ASSERT_TRUE(run.Started());
+    HWND hDialog = run.WaitForSettledDialog();
+    ASSERT_NE(hDialog, nullptr);
+    const std::string shownId = WindowText(GetDlgItem(hDialog, kFieldId));
+    EXPECT_TRUE(IsLowerHexId(shownId)) << shownId;
+
+    const Marker marker = ReadMarker();
+    EXPECT_EQ(marker.nType, static_cast<DWORD>(REG_SZ));
+    EXPECT_TRUE(IsLowerHexId(marker.data)) << marker.data;
+
+    PressButton(hDialog, IDCANCEL);
+    EXPECT_EQ(run.WaitForExit(), 0u);
+
+    std::ofstream record(Env("IDROVAN_E2E_RECORD"), std::ios::binary);
+    record << marker.data << "\n" << shownId << "\n";
+}
+
+TEST(WithId, ShowsTheIdDerivedFromTheMachineFacts) {
+    const std::string expectedId = Env("IDROVAN_EXPECTED_ID");
+    ASSERT_TRUE(IsLowerHexId(expectedId)) << "the script gave no expected ID";
+    std::ifstream record(Env("IDROVAN_E2E_RECORD"), std::ios::binary);
+    std::string firstMarker, firstId;
+    record >> firstMarker >> firstId;
+    EXPECT_EQ(firstId, expectedId) << "the first run showed another ID";
+
+    CIdrovanRun run(Env("IDROVAN_EXE"));
+    ASSERT_TRUE(run.Started());
+    HWND hDialog = run.WaitForSettledDialog();
+    ASSERT_NE(hDialog, nullptr);
+
+    EXPECT_EQ(WindowText(GetDlgItem(hDialog, kFieldId)), expectedId);
+    EXPECT_EQ(ReadMarker().data, firstMarker) << "the marker was rewritten";
+
+    struct Control {
+        int nId;
+        const char* pClass;
+        const char* pText;
+    };
+    const Control expected[] = {{kFieldId, "Edit", nullptr},
+                                {IDCANCEL, "Button", "Close"},
+                                {kCopyButtonId, "Button", "&Copy to Clipboard"},
+                                {0xFFFF, "Static", "Generated ID:"}};
+    const std::vector<HWND> children = Children(hDialog);
+    ASSERT_EQ(children.size(), 4u);
+    for (size_t i = 0; i < children.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(GetDlgCtrlID(children[i]) & 0xFFFF, expected[i].nId);
+        EXPECT_EQ(_stricmp(ClassName(children[i]).c_str(), expected[i].pClass), 0)
+            << ClassName(children[i]);
+        if (expected[i].pText != nullptr) {
+            EXPECT_EQ(WindowText(children[i]), expected[i].pText);
+        }
+        EXPECT_TRUE(IsWindowEnabled(children[i]));
+    }
+    EXPECT_EQ(FocusOf(hDialog), GetDlgItem(hDialog, kFieldId));
+    EXPECT_TRUE(TopLevelWindows(run.ProcessId(), kErrorCaption).empty());
+
+    PressButton(hDialog, IDCANCEL);
+    EXPECT_EQ(run.WaitForExit(), 0u);
+}
+
+TEST(WithId, CopyPutsExactlyTheIdOnTheClipboard) {
+    CIdrovanRun run(Env("IDROVAN_EXE"));
+    ASSERT_TRUE(run.Started());
+    HWND hDialog = run.WaitForSettledDialog();
+    ASSERT_NE(hDialog, nullptr);
+    const std::string shownId = WindowText(GetDlgItem(hDialog, kFieldId));
+    ASSERT_TRUE(IsLowerHexId(shownId));
+
+    ASSERT_TRUE(PutOnClipboard("something copied before"));
+    PressButton(hDialog, kCopyButtonId);
+    EXPECT_TRUE(WaitUntil([&] { return ClipboardText() == shownId; })) << ClipboardText();
+
+    PressButton(hDialog, IDCANCEL);
+    EXPECT_EQ(run.WaitForExit(), 0u);
+    // The text was rendered when copied: it outlives the program.
+    EXPECT_EQ(ClipboardText(), shownId);
+}
+
+TEST(WithId, SystemMenuEndsWithTheAboutEntry) {
+    char tempDir[MAX_PATH] = {0};
+    GetTempPathA(MAX_PATH, tempDir);
+    const std::string outPath = std::string(tempDir) + "idrovan_system_menu.txt";
+    DeleteFileA(outPath.c_str());
+    SetEnvironmentVariableA("IDROVAN_MENU_PROBE_OUT", outPath.c_str());
+
+    CIdrovanRun run(Env("IDROVAN_EXE"));
+    ASSERT_TRUE(run.Started());
+    HWND hDialog = run.WaitForSettledDialog();
+    ASSERT_NE(hDialog, nullptr);
+
+    const std::vector<std::string> items = Lines(ReadSystemMenu(run, outPath));
+    ASSERT_GE(items.size(), 3u) << "menu as read: " << ReadSystemMenu(run, outPath);
+    EXPECT_EQ(items[items.size() - 2].substr(1, 3), " S ") << items[items.size() - 2];
+    EXPECT_EQ(items.back(), "16 T &About...");
+    // Exactly one About entry: the menu is built once.
+    int nAboutEntries = 0;
+    for (const std::string& item : items)
+        nAboutEntries += item.find("&About...") != std::string::npos;
+    EXPECT_EQ(nAboutEntries, 1);
+
+    PressButton(hDialog, IDCANCEL);
+    EXPECT_EQ(run.WaitForExit(), 0u);
+}
+
+TEST(WithId, AboutBoxOpensForTheWholeAboutCommandRange) {
+    CIdrovanRun run(Env("IDROVAN_EXE"));
+    ASSERT_TRUE(run.Started());
+    HWND hDialog = run.WaitForSettledDialog();
+    ASSERT_NE(hDialog, nullptr);
+
+    // The system may set the low four bits of a menu command, so 16 to 31 all mean About.
+    for (UINT nCommand : {16u, 23u, 31u}) {
+        SCOPED_TRACE(nCommand);
+        ExpectAboutBoxFor(hDialog, run.ProcessId(), nCommand);
+    }
+
+    PressButton(hDialog, IDCANCEL);
+    EXPECT_EQ(run.WaitForExit(), 0u);
+}
+
+TEST(WithId, EveryWayOfClosingEndsTheProgramWithExitCodeZero) {
+    struct Way {
+        const char* pName;
+        bool (*pfnClose)(HWND hDialog);
+    };
+    const Way ways[] = {
+        {"Close button",
+         [](HWND hDialog) {
+             PressButton(hDialog, IDCANCEL);
+             return true;
+         }},
+        {"Escape",
+         [](HWND hDialog) {
+             SetForegroundWindow(hDialog);
+             SendKey(VK_ESCAPE);
+             return true;
+         }},
+        {"Enter in the ID field",
+         [](HWND hDialog) {
+             SetForegroundWindow(hDialog);
+             if (FocusOf(hDialog) != GetDlgItem(hDialog, kFieldId))
+                 return false;
+             SendKey(VK_RETURN);
+             return true;
+         }},
+        {"close box", ClickCloseBox},
+    };
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.pName);
+        CIdrovanRun run(Env("IDROVAN_EXE"));
+        ASSERT_TRUE(run.Started());
+        HWND hDialog = run.WaitForSettledDialog();
+        ASSERT_NE(hDialog, nullptr);
+        ASSERT_TRUE(way.pfnClose(hDialog));
+        EXPECT_EQ(run.WaitForExit(), 0u);
+    }
+}
+
+TEST(Resources, VersionStringsAndIcon) {
+    const std::string exePath = Env("IDROVAN_EXE");
+    DWORD nHandle = 0;
+    const DWORD nInfoSize = GetFileVersionInfoSizeA(exePath.c_str(), &nHandle);
+    ASSERT_GT(nInfoSize, 0u);
+    std::vector<char> info(nInfoSize);
+    ASSERT_TRUE(GetFileVersionInfoA(exePath.c_str(), 0, nInfoSize, info.data()));
+    VS_FIXEDFILEINFO* pFixed = nullptr;
+    UINT nLength = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&pFixed), &nLength));
+    EXPECT_EQ(pFixed->dwFileVersionMS, MAKELONG(1, 2));
+    EXPECT_EQ(pFixed->dwFileVersionLS, MAKELONG(0, 31));
+    EXPECT_EQ(pFixed->dwProductVersionMS, MAKELONG(1, 2));
+    EXPECT_EQ(pFixed->dwProductVersionLS, MAKELONG(0, 31));
+    WORD* pTranslation = nullptr;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\VarFileInfo\\Translation",
+                               reinterpret_cast<void**>(&pTranslation), &nLength));
+    ASSERT_GE(nLength, 4u);
+    EXPECT_EQ(pTranslation[0], 0x0409);
+    EXPECT_EQ(pTranslation[1], 1252);
+
+    HMODULE hExe = LoadLibraryExA(exePath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(hExe, nullptr);
+    const struct {
+        UINT nId;
+        const char* pText;
+    } strings[] = {{3000, "&About..."}, {3003, kErrorCaption}, {3004, kErrorText}};
+    for (const auto& entry : strings) {
+        char text[4096] = {0};
+        LoadStringA(hExe, entry.nId, text, sizeof(text));
+        EXPECT_STREQ(text, entry.pText) << entry.nId;
+    }
+
+    // Icon group 2000: exactly one image, 32 x 32 at 32 bits per pixel.
+    HRSRC hGroup = FindResourceA(hExe, MAKEINTRESOURCEA(2000), RT_GROUP_ICON);
+    ASSERT_NE(hGroup, nullptr);
+    const BYTE* pGroup = static_cast<const BYTE*>(LockResource(LoadResource(hExe, hGroup)));
+    ASSERT_NE(pGroup, nullptr);
+    const WORD nImages = *reinterpret_cast<const WORD*>(pGroup + 4);
+    ASSERT_EQ(nImages, 1);
+    const BYTE* pEntry = pGroup + 6;  // width, height, colours, reserved, planes, bit count
+    EXPECT_EQ(pEntry[0], 32);
+    EXPECT_EQ(pEntry[1], 32);
+    EXPECT_EQ(*reinterpret_cast<const WORD*>(pEntry + 6), 32);
+    FreeLibrary(hExe);
+}
+
+TEST(NoId, ErrorBoxOverDisabledFieldAndCopy) {
+    // A standard user's view of the marker key: it exists, but only for reading.
+    HKEY hKey = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "lrgDocID", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &hKey, nullptr),
+              ERROR_SUCCESS);
+    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:P(A;;KR;;;WD)", SDDL_REVISION_1, &pDescriptor, nullptr));
+    EXPECT_EQ(RegSetKeySecurity(hKey, DACL_SECURITY_INFORMATION, pDescriptor), ERROR_SUCCESS);
+    LocalFree(pDescriptor);
+    RegCloseKey(hKey);
+    HKEY hProbe = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "lrgDocID", 0, KEY_ALL_ACCESS, &hProbe),
+              ERROR_ACCESS_DENIED)
+        << "the key still grants full access; the scenario is not set up";
+
+    CIdrovanRun run(Env("IDROVAN_EXE"));
+    ASSERT_TRUE(run.Started());
+    HWND hDialog = run.WaitForSettledDialog();
+    ASSERT_NE(hDialog, nullptr);
+    HWND hBox = WaitForWindow(run.ProcessId(), kErrorCaption);
+    ASSERT_NE(hBox, nullptr);
+    EXPECT_EQ(TopLevelWindows(run.ProcessId(), kErrorCaption).size(), 1u);
+    EXPECT_EQ(GetWindow(hBox, GW_OWNER), hDialog);
+
+    bool bTextShown = false;
+    bool bIconShown = false;
+    for (HWND hChild : Children(hBox)) {
+        bTextShown |= WindowText(hChild) == kErrorText;
+        bIconShown |= ClassName(hChild) == "Static" && IsWindowVisible(hChild) &&
+                      (GetWindowLongA(hChild, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+    }
+    EXPECT_TRUE(bTextShown);
+    EXPECT_TRUE(bIconShown);
+
+    EXPECT_EQ(WindowText(GetDlgItem(hDialog, kFieldId)), "");
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hDialog, kFieldId)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hDialog, kCopyButtonId)));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hDialog, IDCANCEL)));
+
+    PressButton(hBox, IDOK);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(hBox); }));
+    // Once the dialog has handled everything queued, no second box may have come.
+    Settle(hDialog);
+    EXPECT_TRUE(TopLevelWindows(run.ProcessId(), kErrorCaption).empty());
+    EXPECT_TRUE(IsWindowVisible(hDialog));
+    EXPECT_TRUE(ReadMarker().data.empty()) << "a marker was written without full access";
+
+    PressButton(hDialog, IDCANCEL);
+    EXPECT_EQ(run.WaitForExit(), 0u);
+}

@@ -1,0 +1,69 @@
+// A DLL that the end-to-end driver loads into a running idrovan.exe to read the main dialog's
+// system menu, which no other process can see. On load it starts a thread (no window calls
+// under the loader lock) that writes one line per menu item to the file named by
+// IDROVAN_MENU_PROBE_OUT:  <id> <S|T> <text>  (S for a separator, T for a text item).
+// The file appears whole: it is written under another name and then renamed.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+HWND FindOwnMainDialog() {
+    for (HWND hWnd = FindWindowA(nullptr, "Veltrane Idrovan"); hWnd != nullptr;
+         hWnd = FindWindowExA(nullptr, hWnd, nullptr, "Veltrane Idrovan")) {
+        DWORD nProcessId = 0;
+        GetWindowThreadProcessId(hWnd, &nProcessId);
+        if (nProcessId == GetCurrentProcessId())
+            return hWnd;
+    }
+    return nullptr;
+}
+
+std::string DescribeMenu(HMENU hMenu) {
+    std::string lines;
+    const int nCount = GetMenuItemCount(hMenu);
+    for (int i = 0; i < nCount; ++i) {
+        char text[256] = {0};
+        MENUITEMINFOA item{};
+        item.cbSize = sizeof(item);
+        item.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING;
+        item.dwTypeData = text;
+        item.cch = sizeof(text);
+        if (!GetMenuItemInfoA(hMenu, static_cast<UINT>(i), TRUE, &item))
+            continue;
+        const bool bSeparator = (item.fType & MFT_SEPARATOR) != 0;
+        lines += std::to_string(item.wID) + (bSeparator ? " S " : " T ") + text + "\n";
+    }
+    return lines;
+}
+
+DWORD WINAPI ProbeThread(LPVOID) {
+    char outPath[MAX_PATH] = {0};
+    if (GetEnvironmentVariableA("IDROVAN_MENU_PROBE_OUT", outPath, MAX_PATH) == 0)
+        return 1;
+    HWND hDialog = FindOwnMainDialog();
+    HMENU hMenu = hDialog != nullptr ? GetSystemMenu(hDialog, FALSE) : nullptr;
+    std::string lines = hMenu != nullptr ? DescribeMenu(hMenu) : std::string("no menu\n");
+
+    const std::string partPath = std::string(outPath) + ".part";
+    FILE* pFile = std::fopen(partPath.c_str(), "wb");
+    if (pFile == nullptr)
+        return 1;
+    std::fwrite(lines.data(), 1, lines.size(), pFile);
+    std::fclose(pFile);
+    MoveFileExA(partPath.c_str(), outPath, MOVEFILE_REPLACE_EXISTING);
+    return 0;
+}
+
+}  // namespace
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD nReason, LPVOID) {
+    if (nReason == DLL_PROCESS_ATTACH) {
+        HANDLE hThread = CreateThread(nullptr, 0, ProbeThread, nullptr, 0, nullptr);
+        if (hThread != nullptr)
+            CloseHandle(hThread);
+    }
+    return TRUE;
+}
