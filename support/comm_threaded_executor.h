@@ -11,10 +11,10 @@
 //
 // Derived classes: the derived part is destroyed before this class's destructor stops the
 // thread, so a derived class whose body or OnRunFinished uses members of its own calls Stop()
-// first thing in its destructor. Likewise the worker calls Run through the virtual table right
-// after Start's wait ends, so Start is called on a fully constructed object; a class that
-// starts from its own constructor (as CCommSystemTimer does) waits until Run has been entered
-// before any further-derived constructor may run.
+// first thing in its destructor. Likewise the worker may still be looking up Run in the
+// virtual table when Start returns, so Start is called on a fully constructed object; a class
+// that starts from its own constructor (as CCommSystemTimer does) waits until Run has been
+// entered before any further-derived constructor may run.
 //
 // Ownership: the executor owns its started and finished events and the handle of its thread.
 #ifndef IDROVAN_SUPPORT_COMM_THREADED_EXECUTOR_H
