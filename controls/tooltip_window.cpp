@@ -215,11 +215,13 @@ bool CTooltipWindow::MeasureLine(CDC* pDC, CVeltraneString* pLine, SIZE* pSize) 
 }
 
 bool CTooltipWindow::ShowAt(POINT anchor, bool bAbove) {
-    if (m_bHasAnchor && anchor.x == m_anchor.x && anchor.y == m_anchor.y) {
-        if (m_bVisible && m_hWnd != nullptr && ::IsWindow(m_hWnd)) {
-            InvalidateRect(nullptr, TRUE);
-            UpdateWindow();
-        }
+    // At the anchor of the last layout a shown window only repaints, in its old size. A hidden
+    // one is laid out and shown again: its user hides it before each request, and a request at
+    // the same place must still bring it up.
+    if (m_bHasAnchor && anchor.x == m_anchor.x && anchor.y == m_anchor.y && m_bVisible &&
+        m_hWnd != nullptr && ::IsWindow(m_hWnd)) {
+        InvalidateRect(nullptr, TRUE);
+        UpdateWindow();
         return true;
     }
     // Without a window GetDC would hand out the screen's device context and the layout would

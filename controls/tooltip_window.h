@@ -5,8 +5,9 @@
 // handles no input and does not follow the pointer.
 //
 // Use: set m_pOwnerWnd, call CreateTooltip once, give it lines (ClearLines, AddText), then
-// ShowAt an anchor in screen coordinates, and Show(false) to hide it. A new anchor lays the
-// window out again from the lines; the anchor of the last layout only repaints, in the old size.
+// ShowAt an anchor in screen coordinates, and Show(false) to hide it. A new anchor, or any anchor
+// while the window is hidden, lays the window out again from the lines; the anchor of the last
+// layout only repaints a shown window, in the old size.
 //
 // Threads: everything runs on the thread that owns the window (the user-interface thread).
 // Ownership: the tooltip owns its window, its lines (copies of the texts it is given) and the
@@ -40,7 +41,7 @@ public:
     bool AddText(CVeltraneString text);
     // Lays the window out at anchor (its top left corner; its bottom left corner when bAbove)
     // and shows it. At the anchor of the last layout it only repaints a shown window. False
-    // when no device context could be had; nothing changes then.
+    // without a window or device context; nothing changes then.
     bool ShowAt(POINT anchor, bool bAbove);
     // Shows the window (fading in when it was hidden) or fades it out and hides it. False when
     // there is no window; otherwise whether ShowWindow reported the window visible before.

@@ -33,10 +33,12 @@ inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000
     }
 }
 
-// Dispatches whatever is queued now (sent and posted messages, paints).
+// Dispatches whatever is queued now (sent and posted messages, paints). Bounded, so that a
+// window that never validates itself (and so is asked to paint forever) fails a test instead
+// of hanging it.
 inline void PumpPending() {
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    for (int i = 0; i < 1000 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
