@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -60,6 +62,47 @@ TEST(MD5ChecksumTest, DigestsOfKnownInputs) {
         SCOPED_TRACE(c.pszWhat);
         EXPECT_EQ(c.pszDigest, DigestOf(c.data));
     }
+}
+
+class CMD5ChecksumProbe : public CMD5Checksum {
+public:
+    using CMD5Checksum::BytesToWords;
+};
+
+// The word as the bytes' signed widening defines it, step by step.
+std::uint32_t WidenedWord(const unsigned char* b) {
+    auto widen = [](unsigned char c) {
+        return static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(c)));
+    };
+    std::uint32_t w = widen(b[3]);
+    w = (w << 8) | widen(b[2]);
+    w = (w << 8) | widen(b[1]);
+    return (w << 8) | widen(b[0]);
+}
+
+// Every mix of low and high bytes, in every word position of a block and in a lone word.
+TEST(MD5ChecksumTest, WordsAreMadeFromSignedBytes) {
+    const unsigned char aValues[] = {0x00, 0x41, 0x7f, 0x80, 0xc3, 0xff};
+    unsigned char aBlock[64];
+    std::uint32_t aWords[16];
+    int nCombination = 0;
+    for (unsigned char b0 : aValues)
+        for (unsigned char b1 : aValues)
+            for (unsigned char b2 : aValues)
+                for (unsigned char b3 : aValues) {
+                    const unsigned char aWord[4] = {b0, b1, b2, b3};
+                    const std::uint32_t nExpected = WidenedWord(aWord);
+                    std::uint32_t nLone = 0;
+                    CMD5ChecksumProbe::BytesToWords(&nLone, aWord, 4);
+                    ASSERT_EQ(nExpected, nLone) << std::hex << nExpected;
+
+                    const int nSlot = nCombination++ % 16;
+                    std::memset(aBlock, 0x80, sizeof(aBlock));
+                    std::memcpy(aBlock + 4 * nSlot, aWord, 4);
+                    CMD5ChecksumProbe::BytesToWords(aWords, aBlock, 64);
+                    ASSERT_EQ(nExpected, aWords[nSlot]) << "word " << nSlot;
+                    ASSERT_EQ(0xFFFFFF80u, aWords[(nSlot + 1) % 16]);
+                }
 }
 
 TEST(MD5ChecksumTest, SplittingTheInputDoesNotChangeTheDigest) {
