@@ -1,0 +1,291 @@
+// The installation marker read and the ID derivation on a scripted machine whose marker value has
+// any type, any contents and any length, and whose registry may even misreport the value's size.
+// The read must never look past its buffer (ASan watches the buffer on the stack), must take the
+// text up to the first NUL of a usable REG_SZ value, and every derivation must give either an
+// empty ID or 32 lowercase hexadecimal digits. The ID must be the one that a plain, honest
+// registry holding that marker text gives, and a second derivation must give it again.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "identification/drive_id.h"
+#include "tests/unit/scripted_machine_facts.h"
+
+namespace {
+
+const std::uint32_t kReadBufferSize = 260;
+
+#define EXPECT(condition)                                                                      \
+    do {                                                                                       \
+        if (!(condition)) {                                                                    \
+            std::fprintf(stderr, "marker check failed: %s (line %d)\n", #condition, __LINE__); \
+            std::abort();                                                                      \
+        }                                                                                      \
+    } while (0)
+
+// A registry whose stored value may answer with a size word of the fuzzer's choosing. Once the
+// program has stored a value of its own, the registry answers honestly again.
+class COddRegistry : public CScriptedMachineFacts {
+public:
+    bool m_bMisreportSize = false;
+    std::uint32_t m_nReportedSize = 0;
+
+    // What the last query left in the caller's buffer and words.
+    std::string m_strLastBuffer;
+    std::uint32_t m_nLastType = 0;
+    std::uint32_t m_nLastSize = 0;
+    bool m_bQueried = false;
+
+    long QueryKeyValue(VHKEY hKey, const char* pszName, std::uint32_t* pnType, unsigned char* pData,
+                       std::uint32_t* pnSize) override {
+        // The caller offers its whole buffer, zero-filled.
+        EXPECT(*pnSize == kReadBufferSize);
+        EXPECT(*pnType == 0);
+        for (std::uint32_t i = 0; i < kReadBufferSize; ++i) {
+            EXPECT(pData[i] == 0);
+        }
+        const long nStatus =
+            CScriptedMachineFacts::QueryKeyValue(hKey, pszName, pnType, pData, pnSize);
+        if (m_bMisreportSize && nStatus != 6) {
+            *pnSize = m_nReportedSize;
+        }
+        m_strLastBuffer.assign(reinterpret_cast<const char*>(pData), kReadBufferSize);
+        m_nLastType = *pnType;
+        m_nLastSize = *pnSize;
+        m_bQueried = true;
+        return nStatus;
+    }
+
+    long SetKeyValue(VHKEY hKey, const char* pszName, std::uint32_t nType,
+                     const unsigned char* pData, std::uint32_t nSize) override {
+        if (!m_bSetIsLost) {
+            m_bMisreportSize = false;
+        }
+        return CScriptedMachineFacts::SetKeyValue(hKey, pszName, nType, pData, nSize);
+    }
+};
+
+class CDriveIDProbe : public CDriveID {
+public:
+    explicit CDriveIDProbe(CMachineFacts& machine) : CDriveID(machine) {}
+    using CDriveID::ReadInstallMarker;
+};
+
+std::string TextOf(CVeltraneString text) {
+    return text.GetText();
+}
+
+bool IsDigestText(const std::string& text) {
+    return text.size() == 32 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+void ExpectDefinedID(const std::string& id) {
+    EXPECT(id.empty() || IsDigestText(id));
+}
+
+void ExpectKeysClosed(const CScriptedMachineFacts& machine) {
+    EXPECT(machine.m_openKeys.empty());
+    EXPECT(machine.m_nBadCloses == 0);
+}
+
+std::uint32_t ValueType(FuzzedDataProvider& input) {
+    static const std::uint32_t kTypes[] = {VREG_SZ, VREG_SZ,     VREG_SZ,    0,
+                                           2,       VREG_BINARY, VREG_DWORD, 7};
+    const size_t nPick =
+        input.ConsumeIntegralInRange<size_t>(0, sizeof(kTypes) / sizeof(kTypes[0]));
+    return nPick < sizeof(kTypes) / sizeof(kTypes[0]) ? kTypes[nPick]
+                                                      : input.ConsumeIntegral<std::uint32_t>();
+}
+
+std::uint32_t ReportedSize(FuzzedDataProvider& input) {
+    static const std::uint32_t kSizes[] = {0, 1, 31, 32, 33, 259, 260, 261, 0xFFFFFFFFu};
+    const size_t nPick =
+        input.ConsumeIntegralInRange<size_t>(0, sizeof(kSizes) / sizeof(kSizes[0]));
+    return nPick < sizeof(kSizes) / sizeof(kSizes[0]) ? kSizes[nPick]
+                                                      : input.ConsumeIntegral<std::uint32_t>();
+}
+
+// Value data: usually text-like (digits, letters, NULs), sometimes raw bytes; of any length up to
+// well past the read buffer.
+std::string ValueData(FuzzedDataProvider& input) {
+    const size_t nLength = input.ConsumeIntegralInRange<size_t>(0, 1) == 0
+                               ? input.ConsumeIntegralInRange<size_t>(0, 40)
+                               : input.ConsumeIntegralInRange<size_t>(250, 400);
+    const bool bRaw = input.ConsumeBool();
+    std::string data;
+    for (size_t i = 0; i < nLength && input.remaining_bytes() > 0; ++i) {
+        const std::uint8_t b = input.ConsumeIntegral<std::uint8_t>();
+        if (bRaw) {
+            data.push_back(static_cast<char>(b));
+        } else {
+            static const char kText[] = "0123456789abcdefXYZ \\";
+            data.push_back(b % 16 == 15 ? '\0' : kText[b % (sizeof(kText) - 1)]);
+        }
+    }
+    return data;
+}
+
+// Facts other than the marker: usually the sound ones, sometimes odd or failing.
+void ConfigureFacts(FuzzedDataProvider& input, CScriptedMachineFacts& machine) {
+    machine.m_nCreationTime = 131961639070420000ULL;
+    machine.m_nNow = 133753023300070000ULL;
+    if (!input.ConsumeBool()) {
+        return;
+    }
+    switch (input.ConsumeIntegralInRange<int>(0, 7)) {
+        case 0:
+            machine.m_strWindowsDirectory = input.ConsumeRandomLengthString(300);
+            if (!machine.m_strWindowsDirectory.empty()) {
+                machine.m_strRoot = std::string(1, machine.m_strWindowsDirectory[0]) + ":\\";
+            }
+            break;
+        case 1:
+            machine.m_bVolumeFails = true;
+            break;
+        case 2:
+            machine.m_nSerialNumber = input.ConsumeIntegral<std::uint32_t>();
+            machine.m_strFileSystem = input.ConsumeRandomLengthString(300);
+            break;
+        case 3:
+            machine.m_chFileSystemFill =
+                static_cast<char>(input.ConsumeIntegralInRange<int>(1, 255));
+            break;
+        case 4:
+            machine.m_bCreationTimeFails = true;
+            break;
+        case 5:
+            machine.m_nCreationTime = input.ConsumeIntegral<VFILETIME>();
+            break;
+        case 6:
+            machine.m_nNow = input.ConsumeIntegral<VFILETIME>();
+            break;
+        default:
+            machine.m_unconvertibleTimes.insert(machine.m_nNow);
+            break;
+    }
+}
+
+void ConfigureRegistry(FuzzedDataProvider& input, COddRegistry& machine) {
+    switch (input.ConsumeIntegralInRange<int>(0, 9)) {
+        case 0:
+            break;  // no key
+        case 1:
+            machine.m_bKeyExists = true;  // a key without the value
+            break;
+        case 2:
+            machine.m_nOpenStatus = VERROR_ACCESS_DENIED;
+            machine.m_nCreateStatus = input.ConsumeBool() ? VERROR_ACCESS_DENIED : VERROR_SUCCESS;
+            break;
+        case 3:
+            machine.m_bCreateYieldsNullKey = true;
+            break;
+        default:
+            machine.SetMarker(ValueType(input), ValueData(input));
+            break;
+    }
+    if (input.ConsumeIntegralInRange<int>(0, 3) == 0) {
+        machine.m_bMisreportSize = true;
+        machine.m_nReportedSize = ReportedSize(input);
+    }
+    machine.m_bSetIsLost = input.ConsumeIntegralInRange<int>(0, 7) == 0;
+}
+
+// The ID of a machine with the same facts and a plain REG_SZ marker holding exactly strMarker.
+std::string HonestID(const CScriptedMachineFacts& facts, const std::string& strMarker) {
+    CScriptedMachineFacts honest;
+    honest.m_strWindowsDirectory = facts.m_strWindowsDirectory;
+    honest.m_strRoot = facts.m_strRoot;
+    honest.m_bVolumeFails = facts.m_bVolumeFails;
+    honest.m_nSerialNumber = facts.m_nSerialNumber;
+    honest.m_strFileSystem = facts.m_strFileSystem;
+    honest.m_chFileSystemFill = facts.m_chFileSystemFill;
+    honest.m_bCreationTimeFails = facts.m_bCreationTimeFails;
+    honest.m_nCreationTime = facts.m_nCreationTime;
+    honest.m_nNow = facts.m_nNow;
+    honest.m_unconvertibleTimes = facts.m_unconvertibleTimes;
+    honest.SetMarker(VREG_SZ, strMarker);
+    CDriveID driveID(honest);
+    const std::string id = TextOf(driveID.GetID());
+    EXPECT(honest.m_writes.empty());
+    ExpectKeysClosed(honest);
+    return id;
+}
+
+// The read alone: the text up to the first NUL of a usable REG_SZ value, all 260 bytes when
+// there is no NUL in them, and nothing for a value that did not fit.
+std::string CheckMarkerRead(COddRegistry& machine) {
+    machine.m_bQueried = false;
+    const size_t nWrites = machine.m_writes.size();
+    CDriveIDProbe probe(machine);
+    const std::string marker = TextOf(probe.ReadInstallMarker());
+    ExpectKeysClosed(machine);
+    EXPECT(machine.m_writes.size() == nWrites);
+    if (!machine.m_bQueried) {
+        EXPECT(marker.empty());
+        return marker;
+    }
+    const std::string& buffer = machine.m_strLastBuffer;
+    const std::string text = buffer.substr(0, buffer.find('\0'));
+    const bool bUsable =
+        machine.m_nLastSize > 0 && machine.m_nLastType == VREG_SZ && buffer[0] != '\0';
+    if (!bUsable) {
+        EXPECT(marker.empty());
+    } else if (machine.m_nLastSize <= kReadBufferSize) {
+        EXPECT(marker == text);
+    } else {
+        // A size beyond the buffer: either reading is sound, as long as it stays inside.
+        EXPECT(marker.empty() || marker == text);
+    }
+    return marker;
+}
+
+// One derivation, judged by the marker that was there before it and by what it wrote.
+std::string CheckDerivation(COddRegistry& machine) {
+    const std::string marker = CheckMarkerRead(machine);
+    const size_t nWrites = machine.m_writes.size();
+    CDriveID driveID(machine);
+    const std::string id = TextOf(driveID.GetID());
+    ExpectDefinedID(id);
+    ExpectKeysClosed(machine);
+    if (!marker.empty()) {
+        // An existing marker is used as it is and never replaced.
+        EXPECT(machine.m_writes.size() == nWrites);
+        EXPECT(id == HonestID(machine, marker));
+    } else if (machine.m_writes.size() > nWrites) {
+        EXPECT(machine.m_writes.size() == nWrites + 1);
+        const CScriptedMachineFacts::SWrite& written = machine.m_writes.back();
+        EXPECT(written.strName == "Rndund");
+        EXPECT(written.nType == VREG_SZ);
+        EXPECT(written.strData.empty() || IsDigestText(written.strData));
+        // A lost write, an empty marker or a key that cannot be opened to read it back: no ID.
+        if (machine.m_bSetIsLost || written.strData.empty() ||
+            machine.m_nOpenStatus != VERROR_SUCCESS) {
+            EXPECT(id.empty());
+        } else {
+            EXPECT(id == HonestID(machine, written.strData));
+        }
+    } else {
+        EXPECT(id.empty());
+    }
+    return id;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
+    FuzzedDataProvider input(pData, nSize);
+    COddRegistry machine;
+    ConfigureFacts(input, machine);
+    ConfigureRegistry(input, machine);
+
+    const std::string first = CheckDerivation(machine);
+    const std::string second = CheckDerivation(machine);
+    // Once derived, the ID stays. (An empty one may still be followed by an ID: a create that
+    // reported success without a key leaves the key behind for the next run to write into.)
+    EXPECT(first.empty() || first == second);
+    return 0;
+}
