@@ -38,6 +38,16 @@ void WriteUnit(char* pBuffer, int nIndex, VWCHAR unit) {
     std::memcpy(pBuffer + 2 * static_cast<size_t>(nIndex), &unit, sizeof(unit));
 }
 
+// Whether a wide reading of the nSize bytes at pBuffer finds a 16-bit zero.
+bool HoldsWideTerminator(const char* pBuffer, int32_t nSize) {
+    for (int i = 0; i < nSize / 2; ++i) {
+        if (ReadUnit(pBuffer, i) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 unsigned int LowerAscii(unsigned int c) {
     return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
 }
@@ -342,6 +352,11 @@ const char* CVeltraneString::GetText() {
 
 const VWCHAR* CVeltraneString::GetWideText() {
     MakeWide();
+    // A refused CopyWideText leaves narrow bytes marked wide, and they need not hold a 16-bit
+    // terminator; storing the text again gives the caller a terminated one.
+    if (m_pBuffer != nullptr && !HoldsWideTerminator(m_pBuffer, m_nSize)) {
+        FitToText();
+    }
     return m_pBuffer != nullptr ? reinterpret_cast<const VWCHAR*>(m_pBuffer) : kEmptyWide;
 }
 

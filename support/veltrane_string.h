@@ -24,7 +24,10 @@
 
 #include "platform/wide_char.h"
 
-#if defined(__GNUC__)
+#if defined(__clang__)
+// clang knows no gnu_printf; its printf checks are the same rules.
+#define VELTRANE_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+#elif defined(__GNUC__)
 #define VELTRANE_PRINTF_FORMAT(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
 #else
 #define VELTRANE_PRINTF_FORMAT(fmt, args)
