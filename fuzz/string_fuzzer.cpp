@@ -625,7 +625,7 @@ private:
                 for (int i = 0; i < m.Size() / 2; ++i) {
                     bTerminated = bTerminated || m.Unit(i) == 0;
                 }
-                if (!bTerminated) {
+                if (m.bBuffer && !bTerminated) {
                     m.StoreExact(m.Text(), true);
                 }
                 EXPECT(pText != nullptr);
