@@ -1,6 +1,7 @@
-// The ID derivation on the real Win32 services. Under Wine the test first removes the marker key,
-// so that the run covers writing the marker as well as reading it; on Windows itself it leaves the
-// machine's marker alone, since removing it would change the computer's ID.
+// The ID derivation on the platform's real services. Under Wine the test first removes the marker
+// key, so that the run covers writing the marker as well as reading it; on Windows itself it
+// leaves the machine's marker alone, since removing it would change the computer's ID. The native
+// build has no machine facts and must say so with an empty ID.
 #ifdef _WIN32
 
 #include <windows.h>
@@ -62,5 +63,17 @@ TEST(DriveIDWinTest, DerivesTheSameIDTwiceAndStoresThe32ByteMarker) {
 }
 
 }  // namespace
+
+#else
+
+#include <gtest/gtest.h>
+
+#include "identification/drive_id.h"
+
+TEST(DriveIDWinTest, NativeBuildHasNoMachineFactsAndGivesNoID) {
+    CDriveID driveID;
+    CVeltraneString strID = driveID.GetID();
+    EXPECT_EQ(0, strID.GetLength());
+}
 
 #endif  // _WIN32
