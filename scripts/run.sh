@@ -50,7 +50,7 @@ echo "No display: running the dialog on the virtual display $DISPLAY."
 
 wine "$exe" </dev/null >/dev/null 2>&1 &
 app=$!
-report=$(wine "$probe" show)
+report=$(wine "$probe" show | tr -d '\r')
 read -r left top width height < <(sed -n 's/^area //p' <<<"$report")
 mkdir -p build/run
 shot=$root/build/run/idrovan.png
