@@ -14,9 +14,10 @@ inline Word RotateLeft(Word x, int n) {
     return (x << n) | (x >> (32 - n));
 }
 
-// The four rounds' steps. Each mixing function is written so that the term that waits for b,
-// the word finished last, comes last: F and I as rearranged selections, and G as a sum, since
-// its two halves (b & d) and (c & ~d) never share a bit.
+// The four rounds' steps. Digesting is bound by the chain from one step's result, b, to the next,
+// so each mixing function is written to need as few operations after b as it can: F as
+// d ^ (b & (c ^ d)), H with c ^ d first, and G as a sum, since its two halves (b & d) and
+// (c & ~d) never share a bit. The word and the constant are added to a before b is ready.
 inline void StepF(Word& a, Word b, Word c, Word d, Word x, Word t, int s) {
     a = RotateLeft(a + x + t + (d ^ (b & (c ^ d))), s) + b;
 }

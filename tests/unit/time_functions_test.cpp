@@ -36,6 +36,39 @@ TEST(TimeFunctionsTest, TimeTextOfKnownMoments) {
     }
 }
 
+// Walks day by day from 1 January 1601 through a whole 400-year cycle and beyond, counting the
+// calendar by hand: month lengths, the leap rules of 1700, 1900, 2000 and 2100, the weekday.
+TEST(TimeFunctionsTest, CalendarFieldsFollowDayByDay) {
+    const std::uint64_t kUnitsPerDay = 864000000000ULL;
+    // A moment late in each day, so that the time fields are checked as well.
+    const std::uint64_t kTimeOfDay = ((23 * 60 + 59) * 60 + 58) * 10000000ULL + 9876543;
+    int nYear = 1601, nMonth = 1, nDay = 1, nDayOfWeek = 1;
+    CMachineFacts& machine = GetDefaultMachineFacts();
+    for (std::uint64_t nDays = 0; nYear <= 2401; ++nDays) {
+        VSYSTEMTIME st = {};
+        ASSERT_TRUE(machine.ConvertFileTime(nDays * kUnitsPerDay + kTimeOfDay, &st));
+        ASSERT_EQ(nYear, st.wYear) << nDays;
+        ASSERT_EQ(nMonth, st.wMonth) << nDays;
+        ASSERT_EQ(nDay, st.wDay) << nDays;
+        ASSERT_EQ(nDayOfWeek, st.wDayOfWeek) << nDays;
+        ASSERT_EQ(23, st.wHour);
+        ASSERT_EQ(59, st.wMinute);
+        ASSERT_EQ(58, st.wSecond);
+        ASSERT_EQ(987, st.wMilliseconds);
+
+        const bool bLeap = nYear % 4 == 0 && (nYear % 100 != 0 || nYear % 400 == 0);
+        const int aMonthDays[] = {31, bLeap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        nDayOfWeek = (nDayOfWeek + 1) % 7;
+        if (++nDay > aMonthDays[nMonth - 1]) {
+            nDay = 1;
+            if (++nMonth > 12) {
+                nMonth = 1;
+                ++nYear;
+            }
+        }
+    }
+}
+
 // No calendar form at or above 2^63; no four-digit year from 1 January 10000 on.
 TEST(TimeFunctionsTest, ValuesWithoutAFourDigitYearGiveEmptyText) {
     for (std::uint64_t nTime : {2650467744000000000ULL, 0x7FFFFFFFFFFFFFFFULL,
