@@ -30,18 +30,35 @@ public:
     using CStaticField::m_tooltip;
 };
 
-using ui_test::PumpPending;
-
-// Pumps messages until done() holds or timeoutMs passes; whether done() held.
+// Pumps messages until done() holds or timeoutMs passes; whether done() held. The deadline is
+// also checked between messages, so a window that keeps asking to be painted cannot hold it.
 inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = kWaitMs) {
-    return ui_test::PumpUntil(done, timeoutMs);
+    const ULONGLONG end = ::GetTickCount64() + timeoutMs;
+    for (;;) {
+        MSG msg;
+        while (::GetTickCount64() < end && ::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageA(&msg);
+        }
+        if (done()) {
+            return true;
+        }
+        if (::GetTickCount64() >= end) {
+            return false;
+        }
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+// Dispatches what is waiting now.
+inline void PumpPending() {
+    PumpUntil([] { return true; }, 5000);
 }
 
 // Pumps until hWnd has nothing left to paint; false when it keeps asking for paints.
 inline bool PaintUntilSettled(HWND hWnd) {
     return PumpUntil([hWnd] {
         ::UpdateWindow(hWnd);
-        PumpPending();
         return ::GetUpdateRect(hWnd, nullptr, FALSE) == FALSE;
     });
 }
