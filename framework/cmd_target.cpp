@@ -44,6 +44,6 @@ BOOL CCmdTarget::DispatchMapped(UINT message, WPARAM wParam, LPARAM lParam, LRES
     return FALSE;
 }
 
-BOOL CCmdTarget::OnCmdMsg(UINT nID, UINT nCode) {
-    return DispatchMapped(WM_COMMAND, MAKEWPARAM(nID, nCode), 0, nullptr);
+BOOL CCmdTarget::OnCmdMsg(UINT nID) {
+    return DispatchMapped(WM_COMMAND, MAKEWPARAM(nID, 0), 0, nullptr);
 }

@@ -19,8 +19,9 @@ public:
     // row matched; its result is in *pResult (which may be null).
     BOOL DispatchMapped(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
 
-    // Runs the command handler (WM_COMMAND row) for nID and notification code nCode, if any.
-    BOOL OnCmdMsg(UINT nID, UINT nCode);
+    // Runs the handler of command nID (an ON_COMMAND row: a menu, accelerator or button
+    // command), if any.
+    BOOL OnCmdMsg(UINT nID);
 
 protected:
     static const AFX_MSGMAP* GetThisMessageMap();

@@ -325,7 +325,7 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult
     // Commands no window handles go to the application object.
     if (message == WM_COMMAND && lParam == 0) {
         CWinApp* pApp = AfxGetApp();
-        if (pApp != nullptr && pApp->OnCmdMsg(LOWORD(wParam), 0)) {
+        if (pApp != nullptr && pApp->OnCmdMsg(LOWORD(wParam))) {
             *pResult = 0;
             return TRUE;
         }
