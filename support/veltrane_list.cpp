@@ -482,15 +482,18 @@ bool CVeltraneList::PushPosition() {
     if (pPosition == nullptr) {
         return false;
     }
-    pPosition->Attach(this);
-    if (pPosition->GetList() != this) {
-        delete pPosition;
-        return false;
-    }
+    // The stack slot comes first: attaching moves the current element, which a failed push must
+    // leave alone.
     if (m_pPositions == nullptr) {
         m_pPositions = new (std::nothrow) CVeltraneList;
     }
     if (m_pPositions == nullptr || !m_pPositions->AddHead(pPosition)) {
+        delete pPosition;
+        return false;
+    }
+    pPosition->Attach(this);
+    if (pPosition->GetList() != this) {
+        m_pPositions->RemoveHead();
         delete pPosition;
         return false;
     }
