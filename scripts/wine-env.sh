@@ -7,7 +7,7 @@
 # every later one is a copy of it (about a second instead of several).
 
 wine_env_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-wine_env_template="$wine_env_root/build/wine-template"
+wine_env_template="$wine_env_root/build/wine-template-2"
 
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -30,6 +30,9 @@ wine_env_make_template() {
   # Wine manage and draw the frames itself.
   WINEPREFIX="$wine_env_template" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
     </dev/null >/dev/null 2>&1
+  # Debian's Wine does not find the fonts of fonts-wine by itself; without Tahoma,
+  # "MS Shell Dlg" falls back to another face and text measures differently.
+  cp /usr/share/wine/fonts/*.ttf "$wine_env_template/drive_c/windows/Fonts/"
   WINEPREFIX="$wine_env_template" wineserver -w
   touch "$wine_env_template/.ready"
   flock -u "$wine_env_lock"
