@@ -10,16 +10,10 @@ CVeltraneList::~CVeltraneList() {
     ClearPositions();
     delete m_pPositions;
     m_pPositions = nullptr;
-    if (m_pIterators != nullptr) {
-        // Iterators that outlive the list must not keep a pointer to it.
-        for (CVeltraneListElement* pElement = m_pIterators->m_pHead; pElement != nullptr;
-             pElement = pElement->m_pNext) {
-            DetachIterator(static_cast<CVeltraneListIterator*>(pElement->m_pValue));
-        }
-        m_pIterators->RemoveAll();
-        delete m_pIterators;
-        m_pIterators = nullptr;
-    }
+    // Iterators that outlive the list must not keep a pointer to it.
+    CVeltraneList::ReleaseIterators();
+    delete m_pIterators;
+    m_pIterators = nullptr;
     DropIndex();
 }
 
@@ -455,12 +449,10 @@ bool CVeltraneList::BuildIndex() {
     if (ppIndex == nullptr) {
         return false;
     }
-    int nFilled = 0;
+    // m_nCount entries: the chain holds exactly that many elements.
+    CVeltraneListElement** ppEntry = ppIndex;
     for (CVeltraneListElement* pElement = MoveFirst(); pElement != nullptr; pElement = MoveNext()) {
-        if (nFilled < m_nCount) {
-            ppIndex[nFilled] = pElement;
-        }
-        ++nFilled;
+        *ppEntry++ = pElement;
     }
     m_ppIndex = ppIndex;
     return true;
