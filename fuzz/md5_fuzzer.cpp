@@ -6,8 +6,9 @@
 // Any split of the input over Update calls, with empty and null pieces between them, must give
 // the digest of the whole, and the calculator must report the same text and bytes.
 //
-// Input: one control byte (low bits: number of cuts; bit 7: make the data 7-bit and trim it to a
-// length where the variant equals RFC 1321), two bytes per cut, then the data.
+// Input: one control byte (low bits: number of cuts; bit 6: repeat the data up to a length given
+// by the next two bytes, so that long messages come early; bit 7: make the data 7-bit and trim it
+// to a length where the variant equals RFC 1321), two bytes per cut, then the data.
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/evp.h>
 #include <openssl/md5.h>
@@ -144,7 +145,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pInput, size_t nInput) {
     for (size_t i = 0; i < nCuts; ++i) {
         cuts.push_back(static_cast<size_t>(pInput[1 + 2 * i]) << 8 | pInput[2 + 2 * i]);
     }
-    Bytes data(pInput + 1 + 2 * nCuts, pInput + nInput);
+    size_t nOffset = 1 + 2 * nCuts;
+    size_t nRepeatTo = 0;
+    if ((nControl & 0x40) && nInput >= nOffset + 2) {
+        nRepeatTo = (static_cast<size_t>(pInput[nOffset]) << 8 | pInput[nOffset + 1]) % 12288;
+        nOffset += 2;
+    }
+    Bytes data(pInput + nOffset, pInput + nInput);
+    if (!data.empty()) {
+        for (size_t i = 0; data.size() < nRepeatTo; ++i) {
+            data.push_back(data[i]);
+        }
+    }
     if (nControl & 0x80) {
         for (unsigned char& b : data) {
             b &= 0x7F;
