@@ -8,7 +8,8 @@
 //   Resources  the executable's version, strings and icon.
 //   NoId       a fresh prefix where the marker key refuses full access.
 //
-// Environment: IDROVAN_EXE, IDROVAN_MENU_PROBE (the system-menu probe DLL),
+// Environment: IDROVAN_EXE, IDROVAN_IN_PROCESS_PROBE (the DLL that
+// reads the dialog's system menu and icons from inside the program),
 // IDROVAN_E2E_RECORD (file the first run's marker and ID go to), IDROVAN_EXPECTED_ID.
 #include <windows.h>
 #include <sddl.h>
@@ -153,14 +154,28 @@ HWND FocusOf(HWND hWindow) {
     return info.hwndFocus;
 }
 
-// Loads the system-menu probe into the running program and returns what it wrote.
-std::string ReadSystemMenu(const CIdrovanRun& run, const std::string& outPath) {
-    const std::string dllPath = Env("IDROVAN_MENU_PROBE");
+// Where the in-process probe will write; the program must be started after this, so that it
+// inherits the name.
+std::string PrepareInProcessView() {
+    char tempDir[MAX_PATH] = {0};
+    GetTempPathA(MAX_PATH, tempDir);
+    const std::string outPath = std::string(tempDir) + "idrovan_in_process_view.txt";
+    DeleteFileA(outPath.c_str());
+    SetEnvironmentVariableA("IDROVAN_PROBE_OUT", outPath.c_str());
+    return outPath;
+}
+
+std::vector<std::string> Lines(const std::string& text);
+
+// Loads the in-process probe into the running program and returns the lines it wrote.
+std::vector<std::string> ReadInProcessView(const CIdrovanRun& run, const std::string& outPath) {
+    const std::string dllPath = Env("IDROVAN_IN_PROCESS_PROBE");
     const SIZE_T nBytes = dllPath.size() + 1;
     LPVOID pRemote =
         VirtualAllocEx(run.Process(), nullptr, nBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    if (pRemote == nullptr)
-        return "<no remote memory>";
+    if (pRemote == nullptr) {
+        return {"<no remote memory>"};
+    }
     std::string result = "<probe did not report>";
     if (WriteProcessMemory(run.Process(), pRemote, dllPath.c_str(), nBytes, nullptr)) {
         // KERNEL32 sits at the same address in every process, so its LoadLibraryA is the
@@ -183,7 +198,7 @@ std::string ReadSystemMenu(const CIdrovanRun& run, const std::string& outPath) {
         }
     }
     VirtualFreeEx(run.Process(), pRemote, 0, MEM_RELEASE);
-    return result;
+    return Lines(result);
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -294,27 +309,33 @@ TEST(WithId, CopyPutsExactlyTheIdOnTheClipboard) {
     EXPECT_EQ(ClipboardText(), shownId);
 }
 
-TEST(WithId, SystemMenuEndsWithTheAboutEntry) {
-    char tempDir[MAX_PATH] = {0};
-    GetTempPathA(MAX_PATH, tempDir);
-    const std::string outPath = std::string(tempDir) + "idrovan_system_menu.txt";
-    DeleteFileA(outPath.c_str());
-    SetEnvironmentVariableA("IDROVAN_MENU_PROBE_OUT", outPath.c_str());
-
+TEST(WithId, SystemMenuEndsWithTheAboutEntryAndTheIconsAreTheProgramsOwn) {
+    const std::string viewPath = PrepareInProcessView();
     CIdrovanRun run(Env("IDROVAN_EXE"));
     ASSERT_TRUE(run.Started());
     HWND hDialog = run.WaitForSettledDialog();
     ASSERT_NE(hDialog, nullptr);
 
-    const std::vector<std::string> items = Lines(ReadSystemMenu(run, outPath));
-    ASSERT_GE(items.size(), 3u) << "menu as read: " << ReadSystemMenu(run, outPath);
-    EXPECT_EQ(items[items.size() - 2].substr(1, 3), " S ") << items[items.size() - 2];
-    EXPECT_EQ(items.back(), "16 T &About...");
+    std::vector<std::string> menu;
+    std::vector<std::string> icons;
+    for (const std::string& line : ReadInProcessView(run, viewPath)) {
+        (line.rfind("icon ", 0) == 0 ? icons : menu).push_back(line);
+    }
+    std::string shown;
+    for (const std::string& line : menu)
+        shown += line + "\n";
+    ASSERT_GE(menu.size(), 3u) << shown;
+    EXPECT_EQ(menu[menu.size() - 2].substr(1, 3), " S ") << shown;
+    EXPECT_EQ(menu.back(), "16 T &About...") << shown;
     // Exactly one About entry: the menu is built once.
     int nAboutEntries = 0;
-    for (const std::string& item : items)
+    for (const std::string& item : menu) {
         nAboutEntries += item.find("&About...") != std::string::npos;
-    EXPECT_EQ(nAboutEntries, 1);
+    }
+    EXPECT_EQ(nAboutEntries, 1) << shown;
+
+    // The title bar's two icons and the one shown while the minimised window is dragged.
+    EXPECT_EQ(icons, (std::vector<std::string>{"icon big app", "icon small app", "icon drag app"}));
 
     PressButton(hDialog, IDCANCEL);
     EXPECT_EQ(run.WaitForExit(), 0u);

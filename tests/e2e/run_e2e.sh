@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Runs idrovan.exe end to end under Wine, one fresh prefix per scenario, and checks what it
 # shows against an ID that expected_id.py derives on its own from the machine facts set here.
-#   run_e2e.sh <idrovan.exe> <idrovan_e2e_test.exe> <idrovan_menu_probe.dll> <work dir>
+#   run_e2e.sh <idrovan.exe> <idrovan_e2e_test.exe> <idrovan_in_process_probe.dll> <work dir>
 # Uses the X display it is given when that display answers, else an Xvfb of its own on :97.
 set -euo pipefail
-exe=$1 driver=$2 menu_probe=$3 work=$4
+exe=$1 driver=$2 in_process_probe=$3 work=$4
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
 
@@ -38,9 +38,9 @@ fresh_prefix() {
   wineserver -p
   wine wineboot </dev/null >/dev/null 2>&1
   touch -d "${root_time/T/ } UTC" "$prefix/drive_c"
-  export IDROVAN_EXE IDROVAN_MENU_PROBE
+  export IDROVAN_EXE IDROVAN_IN_PROCESS_PROBE
   IDROVAN_EXE=$(winepath -w "$exe")
-  IDROVAN_MENU_PROBE=$(winepath -w "$menu_probe")
+  IDROVAN_IN_PROCESS_PROBE=$(winepath -w "$in_process_probe")
 }
 
 status=0

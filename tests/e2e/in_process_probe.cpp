@@ -1,7 +1,9 @@
-// A DLL that the end-to-end driver loads into a running idrovan.exe to read the main dialog's
-// system menu, which no other process can see. On load it starts a thread (no window calls
-// under the loader lock) that writes one line per menu item to the file named by
-// IDROVAN_MENU_PROBE_OUT:  <id> <S|T> <text>  (S for a separator, T for a text item).
+// A DLL that the end-to-end driver loads into a running idrovan.exe to read what no other
+// process can see: the main dialog's system menu and which icons it uses. On load it starts a
+// thread (no window calls under the loader lock) that writes to the file named by
+// IDROVAN_PROBE_OUT one line per menu item,  <id> <S|T> <text>  (S for a separator, T for a
+// text item), then one line per icon the dialog hands out,  icon <big|small|drag> <verdict>,
+// where the verdict is app (the program's icon 2000), none, or other.
 // The file appears whole: it is written under another name and then renamed.
 #include <windows.h>
 
@@ -39,18 +41,45 @@ std::string DescribeMenu(HMENU hMenu) {
     return lines;
 }
 
+// LoadIconA hands out one shared handle per icon resource within a process, so the program's
+// own icon compares equal to whatever it loaded itself.
+std::string DescribeIcons(HWND hDialog) {
+    const HICON hAppIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(2000));
+    struct Query {
+        const char* pName;
+        UINT nMessage;
+        WPARAM wParam;
+    };
+    const Query queries[] = {{"big", WM_GETICON, ICON_BIG},
+                             {"small", WM_GETICON, ICON_SMALL},
+                             {"drag", WM_QUERYDRAGICON, 0}};
+    std::string lines;
+    for (const Query& query : queries) {
+        HICON hIcon =
+            reinterpret_cast<HICON>(SendMessageA(hDialog, query.nMessage, query.wParam, 0));
+        const char* pVerdict = hIcon == nullptr ? "none" : hIcon == hAppIcon ? "app" : "other";
+        lines += std::string("icon ") + query.pName + " " + pVerdict + "\n";
+    }
+    return lines;
+}
+
 DWORD WINAPI ProbeThread(LPVOID) {
     char outPath[MAX_PATH] = {0};
-    if (GetEnvironmentVariableA("IDROVAN_MENU_PROBE_OUT", outPath, MAX_PATH) == 0)
+    if (GetEnvironmentVariableA("IDROVAN_PROBE_OUT", outPath, MAX_PATH) == 0) {
         return 1;
+    }
     HWND hDialog = FindOwnMainDialog();
     HMENU hMenu = hDialog != nullptr ? GetSystemMenu(hDialog, FALSE) : nullptr;
     std::string lines = hMenu != nullptr ? DescribeMenu(hMenu) : std::string("no menu\n");
+    if (hDialog != nullptr) {
+        lines += DescribeIcons(hDialog);
+    }
 
     const std::string partPath = std::string(outPath) + ".part";
     FILE* pFile = std::fopen(partPath.c_str(), "wb");
-    if (pFile == nullptr)
+    if (pFile == nullptr) {
         return 1;
+    }
     std::fwrite(lines.data(), 1, lines.size(), pFile);
     std::fclose(pFile);
     MoveFileExA(partPath.c_str(), outPath, MOVEFILE_REPLACE_EXISTING);
