@@ -3,10 +3,12 @@
 #include <cstring>
 
 bool CClipboardWriter::CopyText(HWND hOwner, const char* pText, int nLength) {
-    if (pText == nullptr || nLength < 0)
+    if (pText == nullptr || nLength < 0) {
         return false;
-    if (!OpenClipboard(hOwner))
+    }
+    if (!OpenClipboard(hOwner)) {
         return false;
+    }
     EmptyClipboard();
 
     bool bPlaced = false;
@@ -27,8 +29,9 @@ bool CClipboardWriter::CopyText(HWND hOwner, const char* pText, int nLength) {
 HGLOBAL CClipboardWriter::MakeTextBlock(const char* pText, int nLength) {
     const SIZE_T nBytes = static_cast<SIZE_T>(nLength) + 1;
     HGLOBAL hMem = GlobalAlloc(GMEM_MOVEABLE, nBytes);
-    if (hMem == nullptr)
+    if (hMem == nullptr) {
         return nullptr;
+    }
     char* pBlock = static_cast<char*>(GlobalLock(hMem));
     if (pBlock == nullptr) {
         GlobalFree(hMem);

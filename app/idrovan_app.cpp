@@ -6,9 +6,11 @@
 #include "idrovan_dlg.h"
 
 // The framework's standard help command; the program ships no help of its own.
+// clang-format off
 BEGIN_MESSAGE_MAP(CIdrovanApp, CWinApp)
-ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
+    ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
 END_MESSAGE_MAP()
+// clang-format on
 
 CIdrovanApp theApp;
 

@@ -10,13 +10,15 @@
 #include "identification/drive_id.h"
 #include "resource.h"
 
+// clang-format off
 BEGIN_MESSAGE_MAP(CIdrovanDlg, CDialog)
-ON_WM_SYSCOMMAND()
-ON_WM_PAINT()
-ON_WM_QUERYDRAGICON()
-ON_BN_CLICKED(IDC_BUTTON_COPY, &CIdrovanDlg::OnCopyToClipboard)
-ON_MESSAGE(WM_POSTINIT, &CIdrovanDlg::OnPostInit)
+    ON_WM_SYSCOMMAND()
+    ON_WM_PAINT()
+    ON_WM_QUERYDRAGICON()
+    ON_BN_CLICKED(IDC_BUTTON_COPY, &CIdrovanDlg::OnCopyToClipboard)
+    ON_MESSAGE(WM_POSTINIT, &CIdrovanDlg::OnPostInit)
 END_MESSAGE_MAP()
+// clang-format on
 
 CIdrovanDlg::CIdrovanDlg() : CDialog(IDD_IDROVAN_DIALOG) {
     m_hIcon = LoadIconA(AfxFindResourceHandle(MAKEINTRESOURCEA(IDR_MAINFRAME), RT_GROUP_ICON),
@@ -51,13 +53,15 @@ BOOL CIdrovanDlg::OnInitDialog() {
 
 void CIdrovanDlg::AddAboutEntry() {
     CMenu* pSysMenu = GetSystemMenu(FALSE);
-    if (pSysMenu == nullptr)
+    if (pSysMenu == nullptr) {
         return;
+    }
     CVeltraneString strAboutMenu;
     // A missing string leaves the text empty, and an empty entry is not worth adding.
     strAboutMenu.LoadResourceText(IDS_ABOUTBOX, nullptr);
-    if (strAboutMenu.GetLength() == 0)
+    if (strAboutMenu.GetLength() == 0) {
         return;
+    }
     pSysMenu->AppendMenu(MF_SEPARATOR);
     pSysMenu->AppendMenu(MF_STRING, IDM_ABOUTBOX, strAboutMenu.GetText());
 }
@@ -115,8 +119,9 @@ HCURSOR CIdrovanDlg::OnQueryDragIcon() {
 }
 
 void CIdrovanDlg::OnCopyToClipboard() {
-    if (m_strID.GetLength() == 0)
+    if (m_strID.GetLength() == 0) {
         return;
+    }
     CClipboardWriter writer;
     const int nLength = m_strID.GetLength();
     writer.CopyText(GetSafeHwnd(), m_strID.GetText(), nLength);

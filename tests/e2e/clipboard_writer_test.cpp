@@ -26,14 +26,16 @@ public:
     std::string m_placedBytes;
 
     ~CScriptedClipboard() override {
-        if (m_hPlaced != nullptr)
+        if (m_hPlaced != nullptr) {
             ::GlobalFree(m_hPlaced);
+        }
     }
 
 protected:
     BOOL OpenClipboard(HWND) override {
-        if (m_bOpenFails)
+        if (m_bOpenFails) {
             return FALSE;
+        }
         ++m_nOpened;
         return TRUE;
     }
@@ -42,11 +44,13 @@ protected:
         return TRUE;
     }
     HGLOBAL GlobalAlloc(UINT nFlags, SIZE_T nBytes) override {
-        if (m_bAllocFails)
+        if (m_bAllocFails) {
             return nullptr;
+        }
         HGLOBAL hMem = ::GlobalAlloc(nFlags, nBytes);
-        if (hMem != nullptr)
+        if (hMem != nullptr) {
             ++m_nLiveBlocks;
+        }
         return hMem;
     }
     LPVOID GlobalLock(HGLOBAL hMem) override { return m_bLockFails ? nullptr : ::GlobalLock(hMem); }
@@ -55,8 +59,9 @@ protected:
         return ::GlobalFree(hMem);
     }
     HANDLE SetClipboardData(UINT nFormat, HANDLE hMem) override {
-        if (m_bSetDataFails)
+        if (m_bSetDataFails) {
             return nullptr;
+        }
         m_nPlacedFormat = nFormat;
         m_hPlaced = hMem;
         --m_nLiveBlocks;  // the clipboard owns it now

@@ -43,10 +43,12 @@ template <typename Predicate>
 bool WaitUntil(Predicate predicate, DWORD nBoundMs = kPatienceMs) {
     const ULONGLONG nEnd = GetTickCount64() + nBoundMs;
     for (;;) {
-        if (predicate())
+        if (predicate()) {
             return true;
-        if (GetTickCount64() > nEnd)
+        }
+        if (GetTickCount64() > nEnd) {
             return false;
+        }
         Sleep(20);
     }
 }

@@ -45,11 +45,13 @@ std::string Env(const char* pName) {
 }
 
 bool IsLowerHexId(const std::string& text) {
-    if (text.size() != 32)
+    if (text.size() != 32) {
         return false;
+    }
     for (char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c)) && (c < 'a' || c > 'f'))
+        if (!std::isdigit(static_cast<unsigned char>(c)) && (c < 'a' || c > 'f')) {
             return false;
+        }
     }
     return true;
 }
@@ -76,16 +78,18 @@ Marker ReadMarker() {
     // The program stores the characters without their NUL; RegSetValueExA itself then counts
     // the NUL that follows them in memory (Windows does so, and Wine as well), so one
     // terminator is the most the stored value may carry beyond the text.
-    if (!marker.data.empty() && marker.data.back() == '\0')
+    if (!marker.data.empty() && marker.data.back() == '\0') {
         marker.data.pop_back();
+    }
     RegCloseKey(hKey);
     return marker;
 }
 
 std::string ClipboardText() {
     std::string text;
-    if (!WaitUntil([] { return OpenClipboard(nullptr) != FALSE; }))
+    if (!WaitUntil([] { return OpenClipboard(nullptr) != FALSE; })) {
         return "<cannot open>";
+    }
     if (HANDLE hData = GetClipboardData(CF_TEXT)) {
         if (const char* pText = static_cast<const char*>(GlobalLock(hData))) {
             text = pText;
@@ -97,16 +101,18 @@ std::string ClipboardText() {
 }
 
 bool PutOnClipboard(const std::string& text) {
-    if (!WaitUntil([] { return OpenClipboard(nullptr) != FALSE; }))
+    if (!WaitUntil([] { return OpenClipboard(nullptr) != FALSE; })) {
         return false;
+    }
     EmptyClipboard();
     bool bPlaced = false;
     if (HGLOBAL hMem = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1)) {
         std::memcpy(GlobalLock(hMem), text.c_str(), text.size() + 1);
         GlobalUnlock(hMem);
         bPlaced = SetClipboardData(CF_TEXT, hMem) != nullptr;
-        if (!bPlaced)
+        if (!bPlaced) {
             GlobalFree(hMem);
+        }
     }
     CloseClipboard();
     return bPlaced;
@@ -131,8 +137,9 @@ bool ClickCloseBox(HWND hDialog) {
             DWORD_PTR nHit = HTNOWHERE;
             SendMessageTimeoutA(hDialog, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG,
                                 kPatienceMs, &nHit);
-            if (nHit != HTCLOSE)
+            if (nHit != HTCLOSE) {
                 continue;
+            }
             SetCursorPos(x, y);
             INPUT inputs[2] = {};
             inputs[0].type = INPUT_MOUSE;
@@ -149,8 +156,9 @@ bool ClickCloseBox(HWND hDialog) {
 HWND FocusOf(HWND hWindow) {
     GUITHREADINFO info{};
     info.cbSize = sizeof(info);
-    if (!GetGUIThreadInfo(GetWindowThreadProcessId(hWindow, nullptr), &info))
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(hWindow, nullptr), &info)) {
         return nullptr;
+    }
     return info.hwndFocus;
 }
 
@@ -204,8 +212,9 @@ std::vector<std::string> ReadInProcessView(const CIdrovanRun& run, const std::st
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
+    for (std::string line; std::getline(in, line);) {
         lines.push_back(line);
+    }
     return lines;
 }
 
@@ -216,8 +225,9 @@ void ExpectAboutBoxFor(HWND hDialog, DWORD nProcessId, UINT nCommand) {
     ASSERT_NE(hAbout, nullptr) << "no About box for command " << nCommand;
     EXPECT_EQ(GetWindow(hAbout, GW_OWNER), hDialog);
     bool bVersionShown = false;
-    for (HWND hChild : Children(hAbout))
+    for (HWND hChild : Children(hAbout)) {
         bVersionShown |= WindowText(hChild) == kAboutVersionText;
+    }
     EXPECT_TRUE(bVersionShown);
     PressButton(hAbout, IDOK);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(hAbout); })) << "OK did not close the box";
@@ -322,8 +332,9 @@ TEST(WithId, SystemMenuEndsWithTheAboutEntryAndTheIconsAreTheProgramsOwn) {
         (line.rfind("icon ", 0) == 0 ? icons : menu).push_back(line);
     }
     std::string shown;
-    for (const std::string& line : menu)
+    for (const std::string& line : menu) {
         shown += line + "\n";
+    }
     ASSERT_GE(menu.size(), 3u) << shown;
     EXPECT_EQ(menu[menu.size() - 2].substr(1, 3), " S ") << shown;
     EXPECT_EQ(menu.back(), "16 T &About...") << shown;
@@ -377,8 +388,9 @@ TEST(WithId, EveryWayOfClosingEndsTheProgramWithExitCodeZero) {
         {"Enter in the ID field",
          [](HWND hDialog) {
              SetForegroundWindow(hDialog);
-             if (FocusOf(hDialog) != GetDlgItem(hDialog, kFieldId))
+             if (FocusOf(hDialog) != GetDlgItem(hDialog, kFieldId)) {
                  return false;
+             }
              SendKey(VK_RETURN);
              return true;
          }},

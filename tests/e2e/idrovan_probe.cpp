@@ -35,8 +35,9 @@ int Show() {
     Settle(hDialog);
     const DWORD nProcessId = ProcessOf(hDialog);
     // Without an ID the dialog disables its field and puts up the error box.
-    if (!IsWindowEnabled(GetDlgItem(hDialog, kFieldId)))
+    if (!IsWindowEnabled(GetDlgItem(hDialog, kFieldId))) {
         WaitForWindow(nProcessId, kErrorCaption);
+    }
     std::vector<HWND> boxes = TopLevelWindows(nProcessId, kErrorCaption);
     RECT area;
     GetWindowRect(hDialog, &area);
@@ -46,8 +47,9 @@ int Show() {
         std::string message;
         for (HWND hChild : Children(boxes.front())) {
             std::string text = WindowText(hChild);
-            if (text.size() > message.size())
+            if (text.size() > message.size()) {
                 message = text;
+            }
         }
         std::printf("error %s\n", message.substr(0, message.find('\n')).c_str());
         RECT box;
@@ -61,8 +63,9 @@ int Show() {
 
 int Close() {
     HWND hDialog = FindMainDialog();
-    if (hDialog == nullptr)
+    if (hDialog == nullptr) {
         return 1;
+    }
     for (HWND hBox : TopLevelWindows(ProcessOf(hDialog), kErrorCaption)) {
         PressButton(hBox, IDOK);
         WaitUntil([&] { return !IsWindow(hBox); });
@@ -74,10 +77,12 @@ int Close() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "show") == 0)
+    if (argc == 2 && std::strcmp(argv[1], "show") == 0) {
         return Show();
-    if (argc == 2 && std::strcmp(argv[1], "close") == 0)
+    }
+    if (argc == 2 && std::strcmp(argv[1], "close") == 0) {
         return Close();
+    }
     std::fprintf(stderr, "usage: idrovan_probe show|close\n");
     return 2;
 }

@@ -25,8 +25,9 @@ public:
     }
 
     ~CIdrovanRun() {
-        if (m_info.hProcess == nullptr)
+        if (m_info.hProcess == nullptr) {
             return;
+        }
         if (WaitForSingleObject(m_info.hProcess, 0) == WAIT_TIMEOUT) {
             TerminateProcess(m_info.hProcess, 99);
             WaitForSingleObject(m_info.hProcess, idrovan_e2e::kPatienceMs);
@@ -46,8 +47,9 @@ public:
     // when it did not appear in time.
     HWND WaitForSettledDialog() const {
         HWND hDialog = idrovan_e2e::WaitForWindow(ProcessId(), idrovan_e2e::kMainCaption);
-        if (hDialog != nullptr)
+        if (hDialog != nullptr) {
             idrovan_e2e::Settle(hDialog);
+        }
         return hDialog;
     }
 

@@ -17,8 +17,9 @@ HWND FindOwnMainDialog() {
          hWnd = FindWindowExA(nullptr, hWnd, nullptr, "Veltrane Idrovan")) {
         DWORD nProcessId = 0;
         GetWindowThreadProcessId(hWnd, &nProcessId);
-        if (nProcessId == GetCurrentProcessId())
+        if (nProcessId == GetCurrentProcessId()) {
             return hWnd;
+        }
     }
     return nullptr;
 }
@@ -33,8 +34,9 @@ std::string DescribeMenu(HMENU hMenu) {
         item.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING;
         item.dwTypeData = text;
         item.cch = sizeof(text);
-        if (!GetMenuItemInfoA(hMenu, static_cast<UINT>(i), TRUE, &item))
+        if (!GetMenuItemInfoA(hMenu, static_cast<UINT>(i), TRUE, &item)) {
             continue;
+        }
         const bool bSeparator = (item.fType & MFT_SEPARATOR) != 0;
         lines += std::to_string(item.wID) + (bSeparator ? " S " : " T ") + text + "\n";
     }
@@ -91,8 +93,9 @@ DWORD WINAPI ProbeThread(LPVOID) {
 BOOL WINAPI DllMain(HINSTANCE, DWORD nReason, LPVOID) {
     if (nReason == DLL_PROCESS_ATTACH) {
         HANDLE hThread = CreateThread(nullptr, 0, ProbeThread, nullptr, 0, nullptr);
-        if (hThread != nullptr)
+        if (hThread != nullptr) {
             CloseHandle(hThread);
+        }
     }
     return TRUE;
 }

@@ -27,8 +27,9 @@ Sample TimeOneStart(const std::string& exePath) {
     QueryPerformanceCounter(&start);
     CIdrovanRun run(exePath);
     Sample sample;
-    if (!run.Started())
+    if (!run.Started()) {
         return sample;
+    }
     HWND hDialog = nullptr;
     // Polls without sleeping, so that the moment is not rounded to a sleep period.
     const ULONGLONG nEnd = GetTickCount64() + idrovan_e2e::kPatienceMs;
@@ -42,8 +43,9 @@ Sample TimeOneStart(const std::string& exePath) {
         SwitchToThread();
     }
     QueryPerformanceCounter(&now);
-    if (hDialog == nullptr)
+    if (hDialog == nullptr) {
         return sample;
+    }
     sample.dMilliseconds =
         1000.0 * static_cast<double>(now.QuadPart - start.QuadPart) / frequency.QuadPart;
     idrovan_e2e::Settle(hDialog);
@@ -73,8 +75,9 @@ int main(int argc, char** argv) {
     const std::string programs[2] = {argv[2], argv[3]};
     std::vector<double> times[2];
     SIZE_T peaks[2] = {0, 0};
-    for (const std::string& program : programs)
+    for (const std::string& program : programs) {
         TimeOneStart(program);
+    }
     for (int i = 0; i < nRuns; ++i) {
         for (int p = 0; p < 2; ++p) {
             Sample sample = TimeOneStart(programs[p]);
