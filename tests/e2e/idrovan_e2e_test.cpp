@@ -234,6 +234,116 @@ void ExpectAboutBoxFor(HWND hDialog, DWORD nProcessId, UINT nCommand) {
     EXPECT_TRUE(IsWindowVisible(hDialog));
 }
 
+// One dialog template as the executable carries it (the extended form), read field by field.
+struct TemplateControl {
+    DWORD nStyle;
+    DWORD nExStyle;
+    short x, y, cx, cy;
+    int nId;
+    std::string className;  // ordinals of the predefined classes turned into their names
+    std::string text;       // an ordinal (an icon's resource) as "#<number>"
+};
+struct DialogTemplate {
+    DWORD nStyle = 0;
+    DWORD nExStyle = 0;
+    short cx = 0, cy = 0;
+    std::string caption;
+    WORD nPointSize = 0;
+    WORD nWeight = 0;
+    BYTE bItalic = 0;
+    BYTE nCharSet = 0;
+    std::string fontName;
+    std::vector<TemplateControl> controls;
+};
+
+class CTemplateReader {
+public:
+    explicit CTemplateReader(const BYTE* pData) : m_pData(pData) {}
+    template <typename T>
+    T Read() {
+        T value;
+        std::memcpy(&value, m_pData + m_nOffset, sizeof(T));
+        m_nOffset += sizeof(T);
+        return value;
+    }
+    // A name or an ordinal (0xFFFF then the number).
+    std::string ReadNameOrOrdinal() {
+        WORD nFirst = Read<WORD>();
+        if (nFirst == 0xFFFF) {
+            return "#" + std::to_string(Read<WORD>());
+        }
+        std::string text;
+        for (WORD c = nFirst; c != 0; c = Read<WORD>())
+            text += static_cast<char>(c);
+        return text;
+    }
+    void AlignToDword() { m_nOffset = (m_nOffset + 3) & ~static_cast<size_t>(3); }
+    void Skip(size_t nBytes) { m_nOffset += nBytes; }
+
+private:
+    const BYTE* m_pData;
+    size_t m_nOffset = 0;
+};
+
+DialogTemplate ReadDialogTemplate(HMODULE hModule, int nId) {
+    DialogTemplate dialog;
+    HRSRC hResource = FindResourceA(hModule, MAKEINTRESOURCEA(nId), RT_DIALOG);
+    const BYTE* pData =
+        hResource ? static_cast<const BYTE*>(LockResource(LoadResource(hModule, hResource)))
+                  : nullptr;
+    if (pData == nullptr) {
+        return dialog;
+    }
+    CTemplateReader reader(pData);
+    if (reader.Read<WORD>() != 1 || reader.Read<WORD>() != 0xFFFF) {
+        return dialog;  // not the extended form
+    }
+    reader.Read<DWORD>();  // help id
+    dialog.nExStyle = reader.Read<DWORD>();
+    dialog.nStyle = reader.Read<DWORD>();
+    const WORD nControls = reader.Read<WORD>();
+    reader.Read<short>();
+    reader.Read<short>();
+    dialog.cx = reader.Read<short>();
+    dialog.cy = reader.Read<short>();
+    reader.ReadNameOrOrdinal();  // menu
+    reader.ReadNameOrOrdinal();  // class
+    dialog.caption = reader.ReadNameOrOrdinal();
+    if (dialog.nStyle & DS_SETFONT) {
+        dialog.nPointSize = reader.Read<WORD>();
+        dialog.nWeight = reader.Read<WORD>();
+        dialog.bItalic = reader.Read<BYTE>();
+        dialog.nCharSet = reader.Read<BYTE>();
+        dialog.fontName = reader.ReadNameOrOrdinal();
+    }
+    for (WORD i = 0; i < nControls; ++i) {
+        reader.AlignToDword();
+        TemplateControl control{};
+        reader.Read<DWORD>();  // help id
+        control.nExStyle = reader.Read<DWORD>();
+        control.nStyle = reader.Read<DWORD>();
+        control.x = reader.Read<short>();
+        control.y = reader.Read<short>();
+        control.cx = reader.Read<short>();
+        control.cy = reader.Read<short>();
+        control.nId = static_cast<int>(reader.Read<DWORD>());
+        control.className = reader.ReadNameOrOrdinal();
+        const std::pair<const char*, const char*> ordinals[] = {
+            {"#128", "BUTTON"}, {"#129", "EDIT"}, {"#130", "STATIC"}};
+        for (const auto& ordinal : ordinals) {
+            if (control.className == ordinal.first) {
+                control.className = ordinal.second;
+            }
+        }
+        for (char& c : control.className)
+            c = static_cast<char>(std::toupper(c));
+        control.text = reader.ReadNameOrOrdinal();
+        reader.Skip(reader.Read<WORD>());  // creation data
+        dialog.controls.push_back(control);
+    }
+    return dialog;
+}
+
 }  // namespace
 
 TEST(FirstRun, WritesTheMarkerOnceAndShowsAnId) {
@@ -451,6 +561,78 @@ TEST(Resources, VersionStringsAndIcon) {
     EXPECT_EQ(pEntry[0], 32);
     EXPECT_EQ(pEntry[1], 32);
     EXPECT_EQ(*reinterpret_cast<const WORD*>(pEntry + 6), 32);
+    FreeLibrary(hExe);
+}
+
+TEST(Resources, DialogTemplatesAreExactlyAsDesigned) {
+    HMODULE hExe = LoadLibraryExA(Env("IDROVAN_EXE").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(hExe, nullptr);
+    struct Expected {
+        int nId;
+        DWORD nStyle;
+        DWORD nExStyle;
+        short cx, cy;
+        const char* pCaption;
+        std::vector<TemplateControl> controls;
+    };
+    const DWORD kChild = WS_CHILD | WS_VISIBLE;
+    const Expected dialogs[] = {
+        {1001,
+         WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS,
+         WS_EX_APPWINDOW,
+         263,
+         55,
+         "Veltrane Idrovan",
+         {{kChild | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 0, 64, 9, 188, 14, 3001, "EDIT", ""},
+          {kChild | WS_TABSTOP | BS_PUSHBUTTON, 0, 202, 31, 50, 16, IDCANCEL, "BUTTON", "Close"},
+          {kChild | WS_TABSTOP | BS_PUSHBUTTON, 0, 118, 31, 74, 16, 3002, "BUTTON",
+           "&Copy to Clipboard"},
+          {kChild | WS_GROUP | SS_LEFT, 0, 11, 11, 47, 8, -1, "STATIC", "Generated ID:"}}},
+        {1000,
+         WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS,
+         0,
+         264,
+         78,
+         "About",
+         {{kChild | SS_ICON, 0, 11, 17, 20, 20, -1, "STATIC", "#2000"},
+          {kChild | WS_GROUP | SS_LEFT | SS_NOPREFIX, 0, 40, 10, 219, 8, -1, "STATIC",
+           kAboutVersionText},
+          {kChild | WS_GROUP | SS_LEFT, 0, 40, 25, 220, 8, -1, "STATIC", ""},
+          {kChild | WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 107, 53, 50, 16, IDOK, "BUTTON",
+           "OK"}}},
+    };
+    for (const Expected& expected : dialogs) {
+        SCOPED_TRACE(expected.nId);
+        const DialogTemplate dialog = ReadDialogTemplate(hExe, expected.nId);
+        EXPECT_EQ(dialog.nStyle, expected.nStyle);
+        EXPECT_EQ(dialog.nExStyle, expected.nExStyle);
+        EXPECT_EQ(dialog.cx, expected.cx);
+        EXPECT_EQ(dialog.cy, expected.cy);
+        EXPECT_EQ(dialog.caption, expected.pCaption);
+        EXPECT_EQ(dialog.fontName, "MS Shell Dlg");
+        EXPECT_EQ(dialog.nPointSize, 8);
+        EXPECT_EQ(dialog.nWeight, 0);
+        EXPECT_EQ(dialog.bItalic, 0);
+        EXPECT_EQ(dialog.nCharSet, DEFAULT_CHARSET);
+        ASSERT_EQ(dialog.controls.size(), expected.controls.size());
+        for (size_t i = 0; i < expected.controls.size(); ++i) {
+            SCOPED_TRACE(i);
+            const TemplateControl& actual = dialog.controls[i];
+            const TemplateControl& wanted = expected.controls[i];
+            EXPECT_EQ(actual.nStyle, wanted.nStyle) << std::hex << actual.nStyle;
+            EXPECT_EQ(actual.nExStyle, wanted.nExStyle);
+            EXPECT_EQ(actual.x, wanted.x);
+            EXPECT_EQ(actual.y, wanted.y);
+            EXPECT_EQ(actual.cx, wanted.cx);
+            EXPECT_EQ(actual.cy, wanted.cy);
+            EXPECT_EQ(actual.nId, wanted.nId);
+            EXPECT_EQ(actual.className, wanted.className);
+            // The legal notice is free text; every other text is fixed.
+            if (!(expected.nId == 1000 && i == 2)) {
+                EXPECT_EQ(actual.text, wanted.text);
+            }
+        }
+    }
     FreeLibrary(hExe);
 }
 
