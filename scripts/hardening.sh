@@ -10,7 +10,7 @@
 #   valgrind  builds the valgrind preset (plain Debug) and runs each native unit test program
 #             once under memcheck: no errors and no definite leaks.
 #   tsan      builds the executor and timer stress test with the tsan preset and runs it
-#             STRESS_REPEAT times over (default 3) under ThreadSanitizer.
+#             STRESS_REPEAT times over (default 10) under ThreadSanitizer.
 #
 # A longer fuzzing session: FUZZ_SECONDS=600 scripts/hardening.sh fuzz
 set -euo pipefail
@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 
 FUZZ_SECONDS=${FUZZ_SECONDS:-30}
 FUZZ_PARALLEL=${FUZZ_PARALLEL:-2}
-STRESS_REPEAT=${STRESS_REPEAT:-3}
+STRESS_REPEAT=${STRESS_REPEAT:-10}
 jobs=$(nproc)
 
 fuzz_dir=build/hard-fuzz
