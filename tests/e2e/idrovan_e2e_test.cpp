@@ -5,7 +5,7 @@
 //   FirstRun   a fresh prefix: the first run writes the marker; marker and shown ID are
 //              recorded for the script, which derives the expected ID from them on its own.
 //   WithId     the same prefix afterwards, with IDROVAN_EXPECTED_ID and the first run's record.
-//   Resources  the executable's version, strings and icon.
+//   Resources  the executable's dialog templates, version, strings and icon.
 //   NoId       a fresh prefix where the marker key refuses full access.
 //
 // Environment: IDROVAN_EXE, IDROVAN_IN_PROCESS_PROBE (the DLL that
