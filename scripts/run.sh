@@ -31,7 +31,16 @@ if [[ -z ${WINEPREFIX:-} ]]; then
 fi
 echo "Wine prefix: $WINEPREFIX"
 
+# On a desktop the window manager should frame the dialog; on a bare virtual display Wine draws
+# the frame itself (and does not stall waiting for a manager). Only our own prefix is changed.
+let_window_manager_frame() {
+  if $own_prefix; then
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$1" /f </dev/null >/dev/null 2>&1 || true
+  fi
+}
+
 if [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then
+  let_window_manager_frame Y
   echo "Opening the dialog on $DISPLAY; close it to end."
   wine "$exe"
   exit 0
@@ -46,6 +55,7 @@ stop() {
 }
 trap stop EXIT
 wine_env_start_display "$display"
+let_window_manager_frame N
 echo "No display: running the dialog on the virtual display $DISPLAY."
 
 wine "$exe" </dev/null >/dev/null 2>&1 &
