@@ -1,5 +1,6 @@
 // GDI leaks in the controls that draw for themselves: a thousand rounds of layout and painting of
-// the tooltip and of the ID field must leave this process with as many GDI objects as before.
+// the tooltip and of the ID field, and a hundred fields made and destroyed, must leave this
+// process with as many GDI objects as before.
 // The count comes from tests/ui/gdi_object_count.h; the first tests show that it sees leaked
 // objects and device contexts, so that an unchanged count means something.
 #include <gtest/gtest.h>
@@ -150,6 +151,30 @@ TEST(GdiLeak, FieldPaintsScrollingAndFocusKeepTheObjectCount) {
     for (int i = 0; i < kRounds; ++i) {
         round(i);
     }
+    EXPECT_EQ(nBefore, ui_test::CountGdiObjects());
+}
+
+TEST(GdiLeak, FieldsMadeAndDestroyedKeepTheObjectCount) {
+    field_test::ProvideFace("MS Shell Dlg", "tahoma.ttf");
+    ::SetCursorPos(5, 5);
+    // Each field makes its two brushes, its tooltip window and, at its first paint, its font.
+    auto round = [] {
+        field_test::CFieldHostDlg host;
+        ASSERT_TRUE(host.Create());
+        host.m_field.SetFieldText(
+            "0123456789abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ");
+        ::SetFocus(host.Field());
+        field_test::PaintUntilSettled(host.Field());
+    };
+
+    constexpr int kFields = 100;
+    round();
+    const long nBefore = ui_test::CountGdiObjects();
+    ASSERT_GE(nBefore, 0);
+    for (int i = 0; i < kFields; ++i) {
+        round();
+    }
+    ui_test::PumpPending();
     EXPECT_EQ(nBefore, ui_test::CountGdiObjects());
 }
 
