@@ -90,4 +90,31 @@ TEST(CommThreadStressTest, TimersCreatedActivatedAndDestroyed) {
     }
 }
 
+// One live timer switched on and off many times while its loop runs: every Activate leads to a
+// tick, however it meets the loop (waiting, ticking, or just told to stop), and once deactivated
+// at most the tick that had already passed its check still begins.
+TEST(CommThreadStressTest, OneTimerActivatedAndDeactivatedManyTimes) {
+    TickCounts counts;
+    CCountingTimer timer(&counts);
+    for (int i = 0; i < 200; ++i) {
+        const int nBefore = counts.nTicks;
+        ASSERT_TRUE(timer.Activate());
+        if (i % 3 == 1) {
+            ASSERT_TRUE(timer.Deactivate());
+            ASSERT_TRUE(timer.Activate());
+        }
+        while (counts.nTicks <= nBefore) {
+            ASSERT_TRUE(counts.ticked.Wait()) << "cycle " << i;
+        }
+        if (i % 3 != 2) {
+            ASSERT_TRUE(timer.Deactivate());
+        }
+    }
+    ASSERT_TRUE(timer.Deactivate());
+    const int nAtDeactivate = counts.nTicks;
+    // At the timer's 5 ms period a loop that kept ticking would add dozens by now.
+    LetTimePass(milliseconds(300));
+    EXPECT_LE(counts.nTicks - nAtDeactivate, 1);
+}
+
 }  // namespace
