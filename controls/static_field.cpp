@@ -67,6 +67,9 @@ CStaticField::~CStaticField() {
     // A tick may be reading this field; no member may go before the timer thread has ended.
     m_mouseTimer.Shutdown();
     ReleaseWorkDC();
+    // A control that outlives the field must stop reaching it now: destroying the shown tooltip
+    // below hands the focus back to the control, and its handlers use the timer that goes first.
+    UnsubclassWindow();
 }
 
 void CStaticField::SetFieldText(const char* pText) {

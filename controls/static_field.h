@@ -12,8 +12,9 @@
 // posts WM_FIELD_HOVER back to the window. The destructor stops that thread first.
 //
 // Ownership. The field owns its hover timer, its tooltip window and the two background brushes.
-// The window belongs to whoever made it (the dialog); the measuring device context and font live
-// only within one message handler.
+// The window belongs to whoever made it (the dialog); a field destroyed before its window lets go
+// of it before any of its parts go. The measuring device context and font live only within one
+// message handler.
 #pragma once
 
 #include <windows.h>

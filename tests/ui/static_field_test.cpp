@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include "tests/ui/static_field_host.h"
@@ -305,6 +306,50 @@ TEST_F(StaticFieldHoverTest, NoTooltipForAnUnfocusedFieldOrATextThatFits) {
         EXPECT_FALSE(TooltipShown()) << c.pText;
     }
     ::UnhookWindowsHookEx(hHook);
+}
+
+// Messages that reached the watched control while an object was still bound to it.
+HWND g_hWatched = nullptr;
+int g_nBoundMessages = 0;
+LRESULT CALLBACK CountBoundMessages(int nCode, WPARAM wParam, LPARAM lParam) {
+    const CWPSTRUCT* pMsg = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (nCode == HC_ACTION && pMsg->hwnd == g_hWatched &&
+        ::GetWindowLongPtrA(g_hWatched, GWLP_USERDATA) != 0) {
+        ++g_nBoundMessages;
+    }
+    return ::CallNextHookEx(nullptr, nCode, wParam, lParam);
+}
+
+TEST_F(StaticFieldHoverTest, FieldGoingBeforeItsControlLetsGoOfTheControlFirst) {
+    // Destroying the field's shown tooltip gives the focus back to the control; that message
+    // must find the control on its own, not the field's parts half taken apart.
+    ui_test::DialogTemplate tmpl(WS_POPUP | WS_CAPTION | WS_VISIBLE, 268, 55, "Outliving control");
+    tmpl.AddItem(ui_test::DialogTemplate::kEdit, kFieldId, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL,
+                 64, 9, 188, 14, "");
+    CDialog dlg;
+    ASSERT_TRUE(dlg.CreateIndirect(tmpl.Get()));
+    const HWND hEdit = ::GetDlgItem(dlg.m_hWnd, kFieldId);
+    auto pField = std::make_unique<CStaticFieldProbe>();
+    ASSERT_TRUE(pField->SubclassWindow(hEdit));
+    pField->SetFieldText(kLongText);
+    ASSERT_TRUE(PaintUntilSettled(hEdit));
+    ::SetFocus(hEdit);
+    POINT pt{20, 6};
+    ::ClientToScreen(hEdit, &pt);
+    ::PostMessageA(hEdit, WM_FIELD_HOVER, 0,
+                   MAKELPARAM(static_cast<WORD>(pt.x), static_cast<WORD>(pt.y)));
+    ASSERT_TRUE(PumpUntil([&] { return pField->m_tooltip.m_bVisible; }));
+
+    g_hWatched = hEdit;
+    g_nBoundMessages = 0;
+    HHOOK hHook =
+        ::SetWindowsHookExA(WH_CALLWNDPROC, CountBoundMessages, nullptr, ::GetCurrentThreadId());
+    ASSERT_NE(nullptr, hHook);
+    pField.reset();
+    ::UnhookWindowsHookEx(hHook);
+    EXPECT_EQ(0, g_nBoundMessages);
+    EXPECT_TRUE(::IsWindow(hEdit));
+    dlg.DestroyWindow();
 }
 
 TEST_F(StaticFieldHoverTest, RequestLeftOfThePrimaryScreenStillMapsIntoTheField) {
