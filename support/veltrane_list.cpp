@@ -71,43 +71,11 @@ CVeltraneListElement* CVeltraneList::FindElement(const void* pValue) {
 }
 
 bool CVeltraneList::AddTail(void* pValue) {
-    if (pValue == nullptr) {
-        return false;
-    }
-    DropIndex();
-    CVeltraneListElement* pElement = new (std::nothrow) CVeltraneListElement(pValue);
-    if (pElement == nullptr) {
-        return false;
-    }
-    pElement->m_pPrev = m_pTail;
-    if (m_pTail != nullptr) {
-        m_pTail->m_pNext = pElement;
-    } else {
-        m_pHead = pElement;
-    }
-    m_pTail = pElement;
-    ++m_nCount;
-    return true;
+    return pValue != nullptr && LinkNew(m_pTail, pValue);
 }
 
 bool CVeltraneList::AddHead(void* pValue) {
-    if (pValue == nullptr) {
-        return false;
-    }
-    DropIndex();
-    CVeltraneListElement* pElement = new (std::nothrow) CVeltraneListElement(pValue);
-    if (pElement == nullptr) {
-        return false;
-    }
-    pElement->m_pNext = m_pHead;
-    if (m_pHead != nullptr) {
-        m_pHead->m_pPrev = pElement;
-    } else {
-        m_pTail = pElement;
-    }
-    m_pHead = pElement;
-    ++m_nCount;
-    return true;
+    return pValue != nullptr && LinkNew(nullptr, pValue);
 }
 
 bool CVeltraneList::InsertAfter(CVeltraneListElement* pElement, void* pValue) {
@@ -115,21 +83,7 @@ bool CVeltraneList::InsertAfter(CVeltraneListElement* pElement, void* pValue) {
     if (pElement == nullptr || pValue == nullptr || !Contains(pElement)) {
         return false;
     }
-    DropIndex();
-    CVeltraneListElement* pNew = new (std::nothrow) CVeltraneListElement(pValue);
-    if (pNew == nullptr) {
-        return false;
-    }
-    pNew->m_pPrev = pElement;
-    pNew->m_pNext = pElement->m_pNext;
-    if (pElement->m_pNext != nullptr) {
-        pElement->m_pNext->m_pPrev = pNew;
-    } else {
-        m_pTail = pNew;
-    }
-    pElement->m_pNext = pNew;
-    ++m_nCount;
-    return true;
+    return LinkNew(pElement, pValue);
 }
 
 bool CVeltraneList::Remove(const void* pValue) {
@@ -532,6 +486,29 @@ bool CVeltraneList::AddCopy(const void* pValue, bool bAtTail) {
         m_pfnValueType(VALUE_TYPE_DESTROY, &pCopy, nullptr);
     }
     return bAdded;
+}
+
+bool CVeltraneList::LinkNew(CVeltraneListElement* pPrev, void* pValue) {
+    DropIndex();
+    CVeltraneListElement* pNew = new (std::nothrow) CVeltraneListElement(pValue);
+    if (pNew == nullptr) {
+        return false;
+    }
+    CVeltraneListElement* pNext = pPrev != nullptr ? pPrev->m_pNext : m_pHead;
+    pNew->m_pPrev = pPrev;
+    pNew->m_pNext = pNext;
+    if (pPrev != nullptr) {
+        pPrev->m_pNext = pNew;
+    } else {
+        m_pHead = pNew;
+    }
+    if (pNext != nullptr) {
+        pNext->m_pPrev = pNew;
+    } else {
+        m_pTail = pNew;
+    }
+    ++m_nCount;
+    return true;
 }
 
 void CVeltraneList::DropIndex() {

@@ -114,6 +114,9 @@ private:
     bool Contains(const CVeltraneListElement* pElement) const;
     bool Matches(CVeltraneListElement* pElement, const void* pValue) const;
     bool AddCopy(const void* pValue, bool bAtTail);
+    // Links a new element holding pValue behind pPrev, or at the head when pPrev is null; drops
+    // the index. False, with the list unchanged, when the element cannot be allocated.
+    bool LinkNew(CVeltraneListElement* pPrev, void* pValue);
     void DropIndex();
     CVeltraneListIterator* GetTopPosition() const;
     static void DetachIterator(CVeltraneListIterator* pIterator);
