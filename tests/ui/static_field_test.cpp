@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/ui/static_field_host.h"
 
@@ -233,18 +234,25 @@ protected:
                m_host.m_field.m_tooltip.m_bVisible;
     }
 
+    struct Request {
+        ULONGLONG nTickMs;  // when the field's thread took it from the queue
+        LPARAM lParam;
+    };
     static int s_nRequests;
+    static std::vector<Request> s_requests;
     static HWND s_hField;
     static LRESULT CALLBACK CountRequests(int nCode, WPARAM wParam, LPARAM lParam) {
         const MSG* pMsg = reinterpret_cast<const MSG*>(lParam);
         if (nCode == HC_ACTION && wParam == PM_REMOVE && pMsg->message == WM_FIELD_HOVER &&
             pMsg->hwnd == s_hField) {
             ++s_nRequests;
+            s_requests.push_back(Request{::GetTickCount64(), pMsg->lParam});
         }
         return ::CallNextHookEx(nullptr, nCode, wParam, lParam);
     }
 };
 int StaticFieldHoverTest::s_nRequests = 0;
+std::vector<StaticFieldHoverTest::Request> StaticFieldHoverTest::s_requests;
 HWND StaticFieldHoverTest::s_hField = nullptr;
 
 TEST_F(StaticFieldHoverTest, RestingPointerShowsTheFullTextBelowTheFieldUntilMoveOrClick) {
@@ -306,6 +314,40 @@ TEST_F(StaticFieldHoverTest, NoTooltipForAnUnfocusedFieldOrATextThatFits) {
         EXPECT_FALSE(TooltipShown()) << c.pText;
     }
     ::UnhookWindowsHookEx(hHook);
+}
+
+TEST_F(StaticFieldHoverTest, ARestIsReportedAfterTwoSecondsAndAgainEveryThirdTick) {
+    // Only lower bounds: a busy machine can make the ticks late, never early. A text that fits
+    // opens no tooltip, so the timer keeps watching and reports the same rest again and again.
+    Show("fits");
+    ::SetFocus(m_host.Field());
+    s_hField = m_host.Field();
+    s_requests.clear();
+    HHOOK hHook =
+        ::SetWindowsHookExA(WH_GETMESSAGE, CountRequests, nullptr, ::GetCurrentThreadId());
+    ASSERT_NE(nullptr, hHook);
+    const POINT rest = FieldPoint(40, 6);
+    const LPARAM restParam = MAKELPARAM(static_cast<WORD>(rest.x), static_cast<WORD>(rest.y));
+    const ULONGLONG nMovedMs = ::GetTickCount64();
+    ::SetCursorPos(rest.x, rest.y);
+    std::vector<ULONGLONG> restTimes;
+    EXPECT_TRUE(PumpUntil([&] {
+        restTimes.clear();
+        for (const Request& request : s_requests) {
+            if (request.lParam == restParam) {
+                restTimes.push_back(request.nTickMs);
+            }
+        }
+        return restTimes.size() >= 2;
+    }));
+    ::UnhookWindowsHookEx(hHook);
+    ASSERT_GE(restTimes.size(), 2u);
+    // The rest begins at a tick after the move and must last 2000 ms (the clocks differ by a
+    // few milliseconds at most).
+    EXPECT_GE(restTimes[0] - nMovedMs, 1950u);
+    // After a request the next tick, 1000 ms later, begins a new rest of two more ticks. The
+    // slack allows for the first request waiting in the queue a little longer than the second.
+    EXPECT_GE(restTimes[1] - restTimes[0], 2750u);
 }
 
 // Messages that reached the watched control while an object was still bound to it.
