@@ -19,10 +19,9 @@
 #include "support/veltrane_list.h"
 #include "support/veltrane_list_iterator.h"
 #include "support/veltrane_string.h"
+#include "tests/unit/veltrane_list_reference.h"
 
 namespace {
-
-typedef const CVeltraneListElement* Element;
 
 const int kKeys = 12;
 const int kIterators = 3;
@@ -77,20 +76,10 @@ bool KeysEqual(EMode mode, int a, int b) {
     }
 }
 
-struct SItem {
-    int nKey;
-    Element pElement;
-    void* pValue;
-};
-
-struct SIteratorModel {
-    bool bAttached = false;
-    Element pCurrent = nullptr;
-};
-
-class CListRun {
+class CListRun : public CListReference {
 public:
-    explicit CListRun(FuzzedDataProvider& input) : m_input(input), m_list(new CVeltraneList) {
+    explicit CListRun(FuzzedDataProvider& input)
+        : CListReference(kIterators), m_input(input), m_list(new CVeltraneList) {
         for (int i = 0; i < kKeys; ++i) {
             m_pool[i] = i;
         }
@@ -115,26 +104,9 @@ public:
     }
 
 private:
-    int Count() const { return static_cast<int>(m_items.size()); }
     bool Owned() const { return m_mode != MODE_RAW; }
-    Element Head() const { return m_items.empty() ? nullptr : m_items.front().pElement; }
-    Element Tail() const { return m_items.empty() ? nullptr : m_items.back().pElement; }
-
-    int IndexOf(Element pElement) const {
-        for (int i = 0; i < Count(); ++i) {
-            if (m_items[i].pElement == pElement) {
-                return i;
-            }
-        }
-        return -1;
-    }
-    Element Neighbour(Element pElement, int nDirection) const {
-        const int nIndex = IndexOf(pElement);
-        if (nIndex < 0) {
-            return nullptr;
-        }
-        const int nNext = nIndex + nDirection;
-        return nNext >= 0 && nNext < Count() ? m_items[nNext].pElement : nullptr;
+    bool SameContent(int nKeyA, int nKeyB) const override {
+        return KeysEqual(m_mode, nKeyA, nKeyB);
     }
 
     // A new value for a key, owned by whoever it is handed to.
@@ -259,69 +231,6 @@ private:
         m_mode = mode;
     }
 
-    // Reference effects shared by several operations.
-    void ModelMoveFirst() {
-        if (!m_items.empty()) {
-            m_pCurrent = Head();
-        }
-    }
-    int ModelFind(int nKey) {
-        if (m_items.empty()) {
-            return -1;
-        }
-        for (int i = 0; i < Count(); ++i) {
-            if (KeysEqual(m_mode, m_items[i].nKey, nKey)) {
-                m_pCurrent = m_items[i].pElement;
-                return i;
-            }
-        }
-        m_pCurrent = nullptr;
-        return -1;
-    }
-    void ModelResetIterators() {
-        for (SIteratorModel& iterator : m_model) {
-            if (iterator.bAttached) {
-                iterator.pCurrent = Head();
-                ModelMoveFirst();
-            }
-        }
-        for (SIteratorModel& position : m_positions) {
-            if (position.bAttached) {
-                position.pCurrent = Head();
-                ModelMoveFirst();
-            }
-        }
-    }
-    void ModelUnlink(int nIndex) {
-        if (m_pCurrent == m_items[nIndex].pElement) {
-            m_pCurrent = nIndex > 0 ? m_items[nIndex - 1].pElement : nullptr;
-        }
-        m_items.erase(m_items.begin() + nIndex);
-        m_bIndexed = false;
-    }
-    Element ModelElementAt(int nIndex) {
-        if (nIndex < 0 || nIndex >= Count()) {
-            return nullptr;
-        }
-        if (!m_bIndexed) {
-            m_bIndexed = true;
-            m_pCurrent = nullptr;
-        }
-        return m_items[nIndex].pElement;
-    }
-    void ModelInsert(int nAt, int nKey, Element pElement) {
-        m_items.insert(m_items.begin() + nAt, SItem{nKey, pElement, pElement->GetValue()});
-        m_bIndexed = false;
-    }
-    // RemoveAll or DeleteAll; an empty list has no index array to drop.
-    void ModelClear() {
-        if (!m_items.empty()) {
-            m_items.clear();
-            m_pCurrent = nullptr;
-            m_bIndexed = false;
-            ModelResetIterators();
-        }
-    }
     Element ModelHeadAfterAddHead() const {
         Element pHead = m_list->GetTailElement();
         while (pHead != nullptr && pHead->GetPrev() != nullptr) {
@@ -875,17 +784,6 @@ private:
         }
     }
 
-    int AttachedCount() const {
-        int nAttached = 0;
-        for (const SIteratorModel& it : m_model) {
-            nAttached += it.bAttached ? 1 : 0;
-        }
-        for (const SIteratorModel& position : m_positions) {
-            nAttached += position.bAttached ? 1 : 0;
-        }
-        return nAttached;
-    }
-
     void Check() {
         g_pStep = "check";
         // Walk from the tail with the elements' own links: that moves nothing.
@@ -922,12 +820,6 @@ private:
     std::array<CVeltraneListIterator, kIterators> m_iterators;
     std::unique_ptr<CVeltraneList> m_list;
     EMode m_mode = MODE_RAW;
-
-    std::vector<SItem> m_items;
-    Element m_pCurrent = nullptr;
-    bool m_bIndexed = false;
-    std::array<SIteratorModel, kIterators> m_model;
-    std::vector<SIteratorModel> m_positions;  // open iterations, innermost last
 };
 
 }  // namespace

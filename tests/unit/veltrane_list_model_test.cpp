@@ -12,28 +12,18 @@
 
 #include "support/veltrane_list.h"
 #include "support/veltrane_list_iterator.h"
+#include "tests/unit/veltrane_list_reference.h"
 
 namespace {
-
-typedef const CVeltraneListElement* Element;
 
 const int kKeys = 12;
 const int kIterators = 3;
 const int kMaxDepth = 3;
 
-struct Item {
-    int32_t nKey;
-    Element pElement;
-};
-
-struct IteratorModel {
-    bool bAttached = false;
-    Element pCurrent = nullptr;
-};
-
-class CListModelRun {
+class CListModelRun : public CListReference {
 public:
-    CListModelRun(uint32_t nSeed, bool bOwned) : m_rng(nSeed), m_bOwned(bOwned) {
+    CListModelRun(uint32_t nSeed, bool bOwned)
+        : CListReference(kIterators), m_rng(nSeed), m_bOwned(bOwned) {
         for (int i = 0; i < kKeys; ++i) {
             m_pool[i] = i;
         }
@@ -68,31 +58,6 @@ public:
 
 private:
     int Random(int nBound) { return static_cast<int>(m_rng() % static_cast<uint32_t>(nBound)); }
-    int Count() const { return static_cast<int>(m_items.size()); }
-    Element Head() const { return m_items.empty() ? nullptr : m_items.front().pElement; }
-    Element Tail() const { return m_items.empty() ? nullptr : m_items.back().pElement; }
-
-    int IndexOf(Element pElement) const {
-        for (int i = 0; i < Count(); ++i) {
-            if (m_items[i].pElement == pElement) {
-                return i;
-            }
-        }
-        return -1;
-    }
-    Element Neighbour(Element pElement, int nDirection) const {
-        const int nIndex = IndexOf(pElement) + nDirection;
-        return nIndex >= 0 && nIndex < Count() ? m_items[nIndex].pElement : nullptr;
-    }
-    int FirstIndexOfKey(int32_t nKey) const {
-        for (int i = 0; i < Count(); ++i) {
-            if (m_items[i].nKey == nKey) {
-                return i;
-            }
-        }
-        return -1;
-    }
-
     // A value to hand to the list for a key: the pool slot itself, or a fresh owned integer.
     void* NewValue(int32_t nKey) {
         return m_bOwned ? static_cast<void*>(new int32_t(nKey)) : static_cast<void*>(&m_pool[nKey]);
@@ -116,60 +81,12 @@ private:
         return static_cast<int32_t>(static_cast<const int32_t*>(pValue) - m_pool.data());
     }
 
-    // Reference effects shared by several operations.
-    int ModelFind(int32_t nKey) {
-        if (m_items.empty()) {
-            return -1;
-        }
-        const int nIndex = FirstIndexOfKey(nKey);
-        m_pCurrent = nIndex >= 0 ? m_items[nIndex].pElement : nullptr;
-        return nIndex;
-    }
-    void ModelUnlink(int nIndex) {
-        if (m_pCurrent == m_items[nIndex].pElement) {
-            m_pCurrent = nIndex > 0 ? m_items[nIndex - 1].pElement : nullptr;
-        }
-        m_items.erase(m_items.begin() + nIndex);
-        m_bIndexed = false;
-    }
-    void ModelMoveFirst() {
-        if (!m_items.empty()) {
-            m_pCurrent = Head();
-        }
-    }
-    void ModelResetIterators() {
-        for (IteratorModel& iterator : m_model) {
-            if (iterator.bAttached) {
-                iterator.pCurrent = Head();
-                ModelMoveFirst();
-            }
-        }
-        for (Element& pPosition : m_positions) {
-            pPosition = Head();
-            ModelMoveFirst();
-        }
-    }
-    Element ModelElementAt(int nIndex) {
-        if (nIndex < 0 || nIndex >= Count()) {
-            return nullptr;
-        }
-        if (!m_bIndexed) {
-            m_bIndexed = true;
-            m_pCurrent = nullptr;
-        }
-        return m_items[nIndex].pElement;
-    }
-    void ModelInsert(int nAt, int32_t nKey, Element pElement) {
-        m_items.insert(m_items.begin() + nAt, Item{nKey, pElement});
-        m_bIndexed = false;
-    }
-
     std::string Step() {
         const int32_t nKey = Random(kKeys);
         const int nIndex = Random(Count() + 4) - 2;
         const int nSlot = Random(kIterators);
         CVeltraneListIterator& iterator = m_iterators[nSlot];
-        IteratorModel& model = m_model[nSlot];
+        SIteratorModel& model = m_model[nSlot];
         switch (Random(24)) {
             case 0:
             case 1: {
@@ -326,6 +243,7 @@ private:
                 EXPECT_EQ(bSet, bExpected);
                 if (bSet) {
                     m_items[nIndex].nKey = nKey;
+                    m_items[nIndex].pValue = pValue;
                     DropValue(pOld);
                 } else {
                     DropValue(pValue);
@@ -384,7 +302,7 @@ private:
             case 17: {
                 if (model.bAttached) {
                     EXPECT_FALSE(iterator.Attach(nullptr));
-                    model = IteratorModel();
+                    model = SIteratorModel();
                 } else {
                     EXPECT_EQ(iterator.Attach(&m_list), !m_items.empty());
                     model.bAttached = true;
@@ -399,7 +317,7 @@ private:
                 if (m_positions.size() < static_cast<size_t>(kMaxDepth) && Random(3) == 0) {
                     pValue = m_list.BeginIteration();
                     ModelMoveFirst();
-                    m_positions.push_back(Head());
+                    m_positions.push_back(SIteratorModel{true, Head()});
                 } else if (!m_positions.empty() && Random(4) == 0) {
                     EXPECT_TRUE(m_list.EndIteration());
                     m_positions.pop_back();
@@ -412,7 +330,7 @@ private:
                     }
                 }
                 // Both read the innermost position, make it current and advance it.
-                Element& pPosition = m_positions.back();
+                Element& pPosition = m_positions.back().pCurrent;
                 EXPECT_EQ(pValue, pPosition != nullptr ? pPosition->GetValue() : nullptr);
                 m_pCurrent = pPosition;
                 if (pPosition != nullptr) {
@@ -427,6 +345,7 @@ private:
                 EXPECT_EQ(bSwapped, nFirst >= 0 && nSecond >= 0);
                 if (bSwapped) {
                     std::swap(m_items[nFirst].nKey, m_items[nSecond].nKey);
+                    std::swap(m_items[nFirst].pValue, m_items[nSecond].pValue);
                 }
                 return "SwapValues " + std::to_string(nKey);
             }
@@ -453,12 +372,7 @@ private:
                 }
                 const bool bRemoved = m_bOwned ? m_list.DeleteAll() : m_list.RemoveAll();
                 EXPECT_EQ(bRemoved, !m_items.empty());
-                if (!m_items.empty()) {
-                    m_items.clear();
-                    m_pCurrent = nullptr;
-                    m_bIndexed = false;
-                    ModelResetIterators();
-                }
+                ModelClear();
                 return "RemoveAll";
             }
         }
@@ -475,6 +389,7 @@ private:
         ASSERT_EQ(static_cast<int>(chain.size()), Count());
         for (int i = 0; i < Count(); ++i) {
             ASSERT_EQ(chain[i], m_items[i].pElement) << "element " << i;
+            ASSERT_EQ(chain[i]->GetValue(), m_items[i].pValue) << "element " << i;
             ASSERT_EQ(KeyOf(chain[i]->GetValue()), m_items[i].nKey) << "element " << i;
             ASSERT_EQ(chain[i]->GetNext(), i + 1 < Count() ? chain[i + 1] : nullptr);
         }
@@ -482,14 +397,12 @@ private:
         EXPECT_EQ(m_list.GetTail(), m_items.empty() ? nullptr : Tail()->GetValue());
         EXPECT_EQ(m_list.GetCurrentElement(), m_pCurrent);
         EXPECT_EQ(m_list.GetIterationDepth(), static_cast<int>(m_positions.size()));
-        int nAttached = static_cast<int>(m_positions.size());
         for (int i = 0; i < kIterators; ++i) {
-            nAttached += m_model[i].bAttached ? 1 : 0;
             EXPECT_EQ(m_iterators[i].GetList(), m_model[i].bAttached ? &m_list : nullptr);
             EXPECT_EQ(m_iterators[i].GetCurrentElement(), m_model[i].pCurrent) << "iterator " << i;
             EXPECT_EQ(m_iterators[i].GetCount(), m_model[i].bAttached ? Count() : 0);
         }
-        EXPECT_EQ(m_list.GetIteratorCount(), nAttached);
+        EXPECT_EQ(m_list.GetIteratorCount(), AttachedCount());
     }
 
     std::mt19937 m_rng;
@@ -500,12 +413,6 @@ private:
     CVeltraneList m_foreign;
     CVeltraneList m_list;
     std::array<CVeltraneListIterator, kIterators> m_iterators;
-
-    std::vector<Item> m_items;
-    Element m_pCurrent = nullptr;
-    bool m_bIndexed = false;
-    std::array<IteratorModel, kIterators> m_model;
-    std::vector<Element> m_positions;  // open iterations, innermost last
 };
 
 class VeltraneListModelTest : public ::testing::TestWithParam<std::tuple<uint32_t, bool>> {};
