@@ -1,7 +1,7 @@
 #include "idrovan_dlg.h"
 
 #include "about_dlg.h"
-#include "clipboard_writer.h"
+#include "framework/clipboard_writer.h"
 #include "framework/data_exchange.h"
 #include "framework/dc.h"
 #include "framework/menu.h"

@@ -1,8 +1,8 @@
 #include "controls/static_field.h"
 
-#include <cstring>
 #include <string>
 
+#include "framework/clipboard_writer.h"
 #include "framework/dc.h"
 #include "framework/types.h"
 
@@ -129,36 +129,11 @@ bool CStaticField::CopyTextToClipboard(HWND hWnd, CVeltraneString s) {
     if (nLength == 0) {
         return false;
     }
-    const bool bWide = s.IsWide();
-    const UINT nFormat = bWide ? CF_UNICODETEXT : CF_TEXT;
-    const SIZE_T nBytes = (bWide ? sizeof(VWCHAR) : sizeof(char)) * (nLength + 1);
-    const void* pSource =
-        bWide ? static_cast<const void*>(s.GetWideText()) : static_cast<const void*>(s.GetText());
-
-    if (!::OpenClipboard(hWnd)) {
-        return false;
+    CClipboardWriter writer;
+    if (s.IsWide()) {
+        return writer.CopyWideText(hWnd, s.GetWideText(), nLength);
     }
-    ::EmptyClipboard();
-    HGLOBAL hBlock = ::GlobalAlloc(GMEM_MOVEABLE, nBytes);
-    if (hBlock == nullptr) {
-        ::CloseClipboard();
-        return false;
-    }
-    void* pBlock = ::GlobalLock(hBlock);
-    if (pBlock == nullptr) {
-        ::GlobalFree(hBlock);
-        ::CloseClipboard();
-        return false;
-    }
-    std::memcpy(pBlock, pSource, nBytes);
-    ::GlobalUnlock(hBlock);
-    // The clipboard owns the block only once it has taken it.
-    const bool bTaken = ::SetClipboardData(nFormat, hBlock) != nullptr;
-    if (!bTaken) {
-        ::GlobalFree(hBlock);
-    }
-    ::CloseClipboard();
-    return bTaken;
+    return writer.CopyText(hWnd, s.GetText(), nLength);
 }
 
 void CStaticField::OnPaint() {

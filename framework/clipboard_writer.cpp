@@ -1,9 +1,18 @@
-#include "clipboard_writer.h"
+#include "framework/clipboard_writer.h"
 
 #include <cstring>
 
 bool CClipboardWriter::CopyText(HWND hOwner, const char* pText, int nLength) {
-    if (pText == nullptr || nLength < 0) {
+    return CopyChars(hOwner, CF_TEXT, pText, nLength, sizeof(char));
+}
+
+bool CClipboardWriter::CopyWideText(HWND hOwner, const wchar_t* pText, int nLength) {
+    return CopyChars(hOwner, CF_UNICODETEXT, pText, nLength, sizeof(wchar_t));
+}
+
+bool CClipboardWriter::CopyChars(HWND hOwner, UINT nFormat, const void* pChars, int nChars,
+                                 size_t nCharSize) {
+    if (pChars == nullptr || nChars < 0) {
         return false;
     }
     if (!OpenClipboard(hOwner)) {
@@ -12,9 +21,9 @@ bool CClipboardWriter::CopyText(HWND hOwner, const char* pText, int nLength) {
     EmptyClipboard();
 
     bool bPlaced = false;
-    HGLOBAL hMem = MakeTextBlock(pText, nLength);
+    HGLOBAL hMem = MakeBlock(pChars, static_cast<size_t>(nChars) * nCharSize, nCharSize);
     if (hMem != nullptr) {
-        if (SetClipboardData(CF_TEXT, hMem) != nullptr) {
+        if (SetClipboardData(nFormat, hMem) != nullptr) {
             // The block belongs to the clipboard from here on.
             bPlaced = true;
         } else {
@@ -26,9 +35,8 @@ bool CClipboardWriter::CopyText(HWND hOwner, const char* pText, int nLength) {
     return bPlaced;
 }
 
-HGLOBAL CClipboardWriter::MakeTextBlock(const char* pText, int nLength) {
-    const SIZE_T nBytes = static_cast<SIZE_T>(nLength) + 1;
-    HGLOBAL hMem = GlobalAlloc(GMEM_MOVEABLE, nBytes);
+HGLOBAL CClipboardWriter::MakeBlock(const void* pChars, size_t nTextBytes, size_t nCharSize) {
+    HGLOBAL hMem = GlobalAlloc(GMEM_MOVEABLE, nTextBytes + nCharSize);
     if (hMem == nullptr) {
         return nullptr;
     }
@@ -37,8 +45,9 @@ HGLOBAL CClipboardWriter::MakeTextBlock(const char* pText, int nLength) {
         GlobalFree(hMem);
         return nullptr;
     }
-    std::memcpy(pBlock, pText, static_cast<size_t>(nLength));
-    pBlock[nLength] = '\0';
+    std::memcpy(pBlock, pChars, nTextBytes);
+    // The terminator is written here, not copied: the source need not have one.
+    std::memset(pBlock + nTextBytes, 0, nCharSize);
     GlobalUnlock(hMem);
     return hMem;
 }

@@ -1,7 +1,7 @@
 // CClipboardWriter against a scripted clipboard: every call can be made to fail, and the test
 // counts what was opened, closed, allocated and freed. Memory is real global memory, so a
 // block that is neither placed nor freed shows up as a leak in the count.
-#include "app/clipboard_writer.h"
+#include "framework/clipboard_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -89,6 +89,19 @@ TEST(ClipboardWriter, PlacesTheTextWithItsTerminatorAsCfText) {
     EXPECT_EQ(clipboard.m_nClosed, clipboard.m_nOpened);
 }
 
+TEST(ClipboardWriter, PlacesWideTextWithAWideTerminatorAsCfUnicodeText) {
+    CScriptedClipboard clipboard;
+    // Not terminated where the copy ends: the terminator must be written, not copied.
+    const wchar_t text[] = {L'I', L'\x00E9', L'\x4E2D', L'x', L'y'};
+    EXPECT_TRUE(clipboard.CopyWideText(nullptr, text, 3));
+    EXPECT_EQ(clipboard.m_nPlacedFormat, static_cast<UINT>(CF_UNICODETEXT));
+    ASSERT_GE(clipboard.m_placedBytes.size(), 4 * sizeof(wchar_t));
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(clipboard.m_placedBytes.data())),
+              std::wstring(L"I\x00E9\x4E2D"));
+    EXPECT_EQ(clipboard.m_nLiveBlocks, 0);
+    EXPECT_EQ(clipboard.m_nClosed, clipboard.m_nOpened);
+}
+
 TEST(ClipboardWriter, CopiesOnlyTheGivenLength) {
     CScriptedClipboard clipboard;
     EXPECT_TRUE(clipboard.CopyText(nullptr, "abcdef", 3));
@@ -126,6 +139,9 @@ TEST(ClipboardWriter, RefusesBadTextWithoutTouchingTheClipboard) {
     CScriptedClipboard negativeLength;
     EXPECT_FALSE(negativeLength.CopyText(nullptr, "abc", -1));
     EXPECT_EQ(negativeLength.m_nOpened, 0);
+    CScriptedClipboard nullWideText;
+    EXPECT_FALSE(nullWideText.CopyWideText(nullptr, nullptr, 4));
+    EXPECT_EQ(nullWideText.m_nOpened, 0);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// CClipboardWriter: puts one narrow text on the clipboard as CF_TEXT, replacing what was there.
+// CClipboardWriter: puts one text on the clipboard, replacing what was there: narrow text as
+// CF_TEXT, 16-bit text as CF_UNICODETEXT.
 //
 // The clipboard is closed on every path that opened it, and the memory block is handed to the
 // clipboard only when SetClipboardData accepts it; a block the clipboard refused is freed here.
@@ -21,6 +22,8 @@ public:
     // be had or placed (the clipboard was emptied). A null text or a negative length: false,
     // and the clipboard is not touched.
     bool CopyText(HWND hOwner, const char* pText, int nLength);
+    // The same for 16-bit text, as CF_UNICODETEXT.
+    bool CopyWideText(HWND hOwner, const wchar_t* pText, int nLength);
 
 protected:
     virtual BOOL OpenClipboard(HWND hOwner);
@@ -33,6 +36,9 @@ protected:
     virtual BOOL CloseClipboard();
 
 private:
-    // Fills a new block with the text; null when none could be allocated and filled.
-    HGLOBAL MakeTextBlock(const char* pText, int nLength);
+    // nChars characters of nCharSize bytes each, then a zero character, in format nFormat.
+    bool CopyChars(HWND hOwner, UINT nFormat, const void* pChars, int nChars, size_t nCharSize);
+    // Fills a new block with the characters and the zero; null when none could be allocated
+    // and filled.
+    HGLOBAL MakeBlock(const void* pChars, size_t nTextBytes, size_t nCharSize);
 };
