@@ -3,7 +3,7 @@
 #include "about_dlg.h"
 #include "framework/clipboard_writer.h"
 #include "framework/data_exchange.h"
-#include "framework/dc.h"
+#include "framework/paint_dc.h"
 #include "framework/menu.h"
 #include "framework/types.h"
 #include "framework/win_app.h"

@@ -1,7 +1,6 @@
 #include "framework/dc.h"
 
 #include "framework/thread_state.h"
-#include "framework/wnd.h"
 
 CDC* CDC::FromHandle(HDC hDC) {
     if (hDC == nullptr) {
@@ -108,30 +107,4 @@ void CDC::FillSolidRect(LPCRECT lpRect, COLORREF clr) {
 
 BOOL CDC::DrawIcon(int x, int y, HICON hIcon) {
     return ::DrawIcon(m_hDC, x, y, hIcon);
-}
-
-CPaintDC::CPaintDC(CWnd* pWnd) : m_hWnd(pWnd != nullptr ? pWnd->m_hWnd : nullptr) {
-    if (m_hWnd != nullptr) {
-        m_hDC = ::BeginPaint(m_hWnd, &m_ps);
-    }
-}
-
-CPaintDC::~CPaintDC() {
-    if (m_hWnd != nullptr) {
-        ::EndPaint(m_hWnd, &m_ps);
-    }
-    m_hDC = nullptr;
-}
-
-CClientDC::CClientDC(CWnd* pWnd) : m_hWnd(pWnd != nullptr ? pWnd->m_hWnd : nullptr) {
-    if (m_hWnd != nullptr) {
-        m_hDC = ::GetDC(m_hWnd);
-    }
-}
-
-CClientDC::~CClientDC() {
-    if (m_hDC != nullptr) {
-        ::ReleaseDC(m_hWnd, m_hDC);
-    }
-    m_hDC = nullptr;
 }

@@ -1,16 +1,12 @@
-// Device-context wrappers.
-//  - CDC wraps an HDC it does not own (CDC::FromHandle gives a temporary wrapper that lives
-//    only while the current message is handled; do not keep the pointer).
-//  - CPaintDC owns one BeginPaint/EndPaint pair of a window, for a WM_PAINT handler.
-//  - CClientDC owns one GetDC/ReleaseDC pair of a window.
+// CDC: a device context the object does not own. CDC::FromHandle gives a temporary wrapper that
+// lives only while the current message is handled (do not keep the pointer); the owning kinds
+// are CPaintDC (framework/paint_dc.h) and CClientDC (framework/client_dc.h).
 // A device context belongs to the thread that obtained it.
 #pragma once
 
 #include <windows.h>
 
 #include "framework/types.h"
-
-class CWnd;
 
 class CDC {
 public:
@@ -49,24 +45,4 @@ public:
     BOOL DrawIcon(int x, int y, HICON hIcon);
 
     HDC m_hDC = nullptr;
-};
-
-class CPaintDC : public CDC {
-public:
-    explicit CPaintDC(CWnd* pWnd);
-    ~CPaintDC() override;
-
-    PAINTSTRUCT m_ps{};
-
-protected:
-    HWND m_hWnd = nullptr;
-};
-
-class CClientDC : public CDC {
-public:
-    explicit CClientDC(CWnd* pWnd);
-    ~CClientDC() override;
-
-protected:
-    HWND m_hWnd = nullptr;
 };

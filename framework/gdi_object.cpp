@@ -1,7 +1,5 @@
 #include "framework/gdi_object.h"
 
-#include "framework/dc.h"
-
 CGdiObject::~CGdiObject() {
     DeleteObject();
 }
@@ -43,19 +41,4 @@ BOOL CPen::CreatePen(int nPenStyle, int nWidth, COLORREF crColor) {
 
 BOOL CBrush::CreateSolidBrush(COLORREF crColor) {
     return Attach(::CreateSolidBrush(crColor));
-}
-
-CSelectObject::CSelectObject(CDC* pDC, HGDIOBJ hObject)
-    : m_hDC(pDC != nullptr ? pDC->m_hDC : nullptr) {
-    if (m_hDC != nullptr && hObject != nullptr) {
-        const HGDIOBJ hOld = ::SelectObject(m_hDC, hObject);
-        m_hOld = hOld == HGDI_ERROR ? nullptr : hOld;
-    }
-}
-
-CSelectObject::~CSelectObject() {
-    if (m_hOld != nullptr) {
-        ::SelectObject(m_hDC, m_hOld);
-        m_hOld = nullptr;
-    }
 }

@@ -1,19 +1,12 @@
 // Owners of GDI objects. Each owner deletes its object in its destructor (or on
 // DeleteObject) and nulls the handle; copying is deleted so that there is exactly one owner.
-// CSelectObject selects an object into a device context for one scope and selects the previous
-// object back when the scope ends, so an owned object is never deleted while selected, provided
-// the selection is declared after the owner:
-//
-//     CFont font;
-//     font.CreateFontIndirect(&lf);
-//     CSelectObject select(pDC, font);   // destroyed first: selects the old font back
-//
+// CFont, CPen and CBrush only add the typed creation and handle of their kind. To select an
+// owned object into a device context for one scope, use CSelectObject
+// (framework/select_object.h), declared after the owner so that it deselects first.
 // GDI objects may be used from any thread, but a device context belongs to one.
 #pragma once
 
 #include <windows.h>
-
-class CDC;
 
 class CGdiObject {
 public:
@@ -52,20 +45,4 @@ class CBrush : public CGdiObject {
 public:
     BOOL CreateSolidBrush(COLORREF crColor);
     operator HBRUSH() const { return static_cast<HBRUSH>(m_hObject); }
-};
-
-class CSelectObject {
-public:
-    CSelectObject(CDC* pDC, HGDIOBJ hObject);
-    ~CSelectObject();
-
-    CSelectObject(const CSelectObject&) = delete;
-    CSelectObject& operator=(const CSelectObject&) = delete;
-
-    // True when the object was selected (and will be deselected at the end of the scope).
-    bool IsSelected() const { return m_hOld != nullptr; }
-
-private:
-    HDC m_hDC = nullptr;
-    HGDIOBJ m_hOld = nullptr;
 };
