@@ -89,40 +89,29 @@ private:
         SIteratorModel& model = m_model[nSlot];
         switch (Random(24)) {
             case 0:
-            case 1: {
-                bool bAdded;
-                if (m_bOwned && Random(2) == 0) {
-                    bAdded = m_list.AddTailCopy(Probe(nKey));
-                } else {
-                    void* pValue = NewValue(nKey);
-                    bAdded = m_list.AddTail(pValue);
-                    if (!bAdded) {
-                        DropValue(pValue);
-                    }
-                }
-                EXPECT_TRUE(bAdded);
-                ModelInsert(Count(), nKey, m_list.GetTailElement());
-                return "AddTail " + std::to_string(nKey);
-            }
+            case 1:
             case 2:
             case 3: {
+                const bool bAtTail = Random(2) == 0;
                 bool bAdded;
                 if (m_bOwned && Random(2) == 0) {
-                    bAdded = m_list.AddHeadCopy(Probe(nKey));
+                    const void* pProbe = Probe(nKey);
+                    bAdded = bAtTail ? m_list.AddTailCopy(pProbe) : m_list.AddHeadCopy(pProbe);
                 } else {
                     void* pValue = NewValue(nKey);
-                    bAdded = m_list.AddHead(pValue);
+                    bAdded = bAtTail ? m_list.AddTail(pValue) : m_list.AddHead(pValue);
                     if (!bAdded) {
                         DropValue(pValue);
                     }
                 }
                 EXPECT_TRUE(bAdded);
-                Element pHead = m_list.GetTailElement();
-                while (pHead != nullptr && pHead->GetPrev() != nullptr) {
-                    pHead = pHead->GetPrev();
+                // Found through the links from the tail, so that finding it moves nothing.
+                Element pAdded = m_list.GetTailElement();
+                while (!bAtTail && pAdded != nullptr && pAdded->GetPrev() != nullptr) {
+                    pAdded = pAdded->GetPrev();
                 }
-                ModelInsert(0, nKey, pHead);
-                return "AddHead " + std::to_string(nKey);
+                ModelInsert(bAtTail ? Count() : 0, nKey, pAdded);
+                return (bAtTail ? "AddTail " : "AddHead ") + std::to_string(nKey);
             }
             case 4: {
                 // Through GetElementAt, which may build the index and so clear the current element.
