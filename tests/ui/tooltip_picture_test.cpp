@@ -30,11 +30,7 @@ public:
 
 // Height of a line in the tooltip's font.
 int LineHeight(HWND hWnd) {
-    LOGFONTA lf{};
-    lf.lfHeight = -12;
-    lf.lfWeight = 500;
-    lf.lfCharSet = DEFAULT_CHARSET;
-    lstrcpyA(lf.lfFaceName, "Arial");
+    const LOGFONTA lf = ui_test::TooltipLogFont();
     CFont font;
     if (!font.CreateFontIndirect(&lf)) {
         return 0;

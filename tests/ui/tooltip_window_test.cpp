@@ -229,11 +229,7 @@ TEST_F(TooltipWindow, WindowIsTheWidestLinePlusTenAndTheLinesPlusTen) {
 
     // The same font, measured here.
     const HDC hDC = ::GetDC(m_tip.m_hWnd);
-    LOGFONTA lf{};
-    lf.lfHeight = -12;
-    lf.lfWeight = 500;
-    lf.lfCharSet = DEFAULT_CHARSET;
-    lstrcpyA(lf.lfFaceName, "Arial");
+    const LOGFONTA lf = ui_test::TooltipLogFont();
     CFont font;
     ASSERT_TRUE(font.CreateFontIndirect(&lf));
     SIZE longer{};

@@ -44,6 +44,16 @@ inline void PumpPending() {
     }
 }
 
+// The font the tooltip measures and draws 8-bit lines with, for measuring them the same way.
+inline LOGFONTA TooltipLogFont() {
+    LOGFONTA lf{};
+    lf.lfHeight = -12;
+    lf.lfWeight = 500;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lstrcpyA(lf.lfFaceName, "Arial");
+    return lf;
+}
+
 // An in-memory DLGTEMPLATE with its items, laid out as the dialog manager reads it (WORD
 // arrays, items on DWORD boundaries). Keep the object alive while the dialog is created.
 class DialogTemplate {
