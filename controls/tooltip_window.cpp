@@ -214,6 +214,42 @@ bool CTooltipWindow::MeasureLine(CDC* pDC, CVeltraneString* pLine, SIZE* pSize) 
     return GetTextExtentPoint32A(pDC->m_hDC, pLine->GetText(), pLine->GetLength(), pSize) != FALSE;
 }
 
+void CTooltipWindow::MeasureLines(int* pWidestLine, long long* pHeight) {
+    CLineWalk walk(m_lines);
+    for (CVeltraneString* pLine = walk.First(); pLine != nullptr; pLine = walk.Next()) {
+        if (pLine->GetLength() > 0) {
+            SIZE size{0, 0};
+            if (MeasureLine(m_pWorkDC, pLine, &size)) {
+                *pWidestLine = std::max(*pWidestLine, static_cast<int>(size.cx));
+                *pHeight += size.cy;
+            }
+        } else {
+            *pHeight += kEmptyLineHeight;
+        }
+    }
+}
+
+void CTooltipWindow::DrawLines() {
+    const HDC hDC = m_pWorkDC->m_hDC;
+    long long y = kMargin;
+    CLineWalk walk(m_lines);
+    for (CVeltraneString* pLine = walk.First(); pLine != nullptr; pLine = walk.Next()) {
+        const int nLength = pLine->GetLength();
+        if (nLength == 0) {
+            y += kEmptyLineHeight;
+            continue;
+        }
+        if (pLine->IsWide()) {
+            TextOutW(hDC, kMargin, ClampToInt(y), pLine->GetWideText(), nLength);
+        } else {
+            TextOutA(hDC, kMargin, ClampToInt(y), pLine->GetText(), nLength);
+        }
+        SIZE size{0, 0};
+        MeasureLine(m_pWorkDC, pLine, &size);
+        y += size.cy;
+    }
+}
+
 bool CTooltipWindow::ShowAt(POINT anchor, bool bAbove) {
     // At the anchor of the last layout a shown window only repaints, in its old size. A hidden
     // one is laid out and shown again: its user hides it before each request, and a request at
@@ -237,24 +273,9 @@ bool CTooltipWindow::ShowAt(POINT anchor, bool bAbove) {
     m_bHasAnchor = true;
     m_pWorkDC = CDC::FromHandle(hDC);
     SelectTooltipFont();
-
     int nWidth = 0;
     long long nHeight = 0;
-    {
-        CLineWalk walk(m_lines);
-        for (CVeltraneString* pLine = walk.First(); pLine != nullptr; pLine = walk.Next()) {
-            if (pLine->GetLength() > 0) {
-                SIZE size{0, 0};
-                if (MeasureLine(m_pWorkDC, pLine, &size)) {
-                    nWidth = std::max(nWidth, static_cast<int>(size.cx));
-                    nHeight += size.cy;
-                }
-            } else {
-                nHeight += kEmptyLineHeight;
-            }
-        }
-    }
-
+    MeasureLines(&nWidth, &nHeight);
     DeselectTooltipFont();
     m_pWorkDC = nullptr;
     ::ReleaseDC(m_hWnd, hDC);
@@ -360,25 +381,7 @@ void CTooltipWindow::OnPaint() {
         SelectPenAndBrush();
         m_pWorkDC->Rectangle(&rcClient);
         m_pWorkDC->SetBkMode(TRANSPARENT);
-
-        long long y = kMargin;
-        CLineWalk walk(m_lines);
-        for (CVeltraneString* pLine = walk.First(); pLine != nullptr; pLine = walk.Next()) {
-            const int nLength = pLine->GetLength();
-            if (nLength > 0) {
-                if (pLine->IsWide()) {
-                    TextOutW(hDC, kMargin, ClampToInt(y), pLine->GetWideText(), nLength);
-                } else {
-                    TextOutA(hDC, kMargin, ClampToInt(y), pLine->GetText(), nLength);
-                }
-                SIZE size{0, 0};
-                MeasureLine(m_pWorkDC, pLine, &size);
-                y += size.cy;
-            } else {
-                y += kEmptyLineHeight;
-            }
-        }
-
+        DrawLines();
         DeselectTooltipFont();
         DeselectPenAndBrush();
         m_pWorkDC = nullptr;

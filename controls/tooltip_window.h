@@ -66,6 +66,12 @@ protected:
     bool SelectPenAndBrush();
     void DeselectPenAndBrush();
     static bool MeasureLine(CDC* pDC, CVeltraneString* pLine, SIZE* pSize);
+    // With the font selected into m_pWorkDC: adds the lines' heights to *pHeight and widens
+    // *pWidestLine to the widest line.
+    void MeasureLines(int* pWidestLine, long long* pHeight);
+    // With font, pen and brush selected into m_pWorkDC: each line at the left margin, one below
+    // the other from the top margin.
+    void DrawLines();
 
     CVeltraneList m_lines;
     POINT m_anchor{0, 0};
