@@ -12,27 +12,41 @@ BEGIN_MESSAGE_MAP(CDialog, CWnd)
 END_MESSAGE_MAP()
 // clang-format on
 
-INT_PTR CALLBACK AfxDlgProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    // Once the dialog is bound, its messages pass through AfxWndProc first; they reach this
-    // procedure only on their way to the system's default dialog handling.
-    if (GetWindowLongPtrA(hWnd, GWLP_USERDATA) != 0) {
-        return FALSE;
-    }
+namespace {
+
+// Binds hWnd to the dialog object being created, at the first message that reaches the dialog
+// procedure; the object, or null when there is none to bind or binding failed.
+CDialog* BindDialogBeingCreated(HWND hWnd, UINT message, LPARAM lParam) {
     CThreadState& state = AfxGetThreadState();
     CDialog* pDlg = state.pDlgInit;
     if (pDlg == nullptr && message == WM_INITDIALOG) {
         pDlg = reinterpret_cast<CDialog*>(lParam);
     }
     if (pDlg == nullptr || pDlg->m_hWnd != nullptr) {
-        return FALSE;
+        return nullptr;
     }
     state.pDlgInit = nullptr;
-    if (!pDlg->SubclassWindow(hWnd)) {
-        return FALSE;
+    return pDlg->SubclassWindow(hWnd) ? pDlg : nullptr;
+}
+
+}  // namespace
+
+INT_PTR CALLBACK AfxDlgProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    // Once the dialog is bound, its messages pass through AfxWndProc first; they reach this
+    // procedure only on their way to the system's default dialog handling.
+    if (GetWindowLongPtrA(hWnd, GWLP_USERDATA) == 0) {
+        CDialog* pDlg = BindDialogBeingCreated(hWnd, message, lParam);
+        if (pDlg != nullptr && message == WM_INITDIALOG) {
+            // Bound only now, so the window procedure has not seen this one.
+            return pDlg->RouteMessage(message, wParam, lParam);
+        }
     }
-    if (message == WM_INITDIALOG) {
-        // Bound only now, so the window procedure has not seen this one.
-        return pDlg->RouteMessage(message, wParam, lParam);
+    // A bound dialog's WM_INITDIALOG is handled by its object and never gets here. One that
+    // does was not bound to the object that made it (lParam): nothing could ever end it, so
+    // end it now, with the result DoModal gives for a dialog that could not be made.
+    if (message == WM_INITDIALOG && lParam != 0 &&
+        reinterpret_cast<CDialog*>(lParam)->m_hWnd != hWnd) {
+        ::EndDialog(hWnd, -1);
     }
     return FALSE;
 }
@@ -125,7 +139,12 @@ BOOL CDialog::CreateIndirect(LPCDLGTEMPLATEA lpDialogTemplate, CWnd* pParentWnd)
     if (state.pDlgInit == this) {
         state.pDlgInit = pPreviousInit;
     }
-    if (hWnd == nullptr || m_hWnd != hWnd) {
+    if (hWnd == nullptr) {
+        return FALSE;
+    }
+    if (m_hWnd != hWnd) {
+        // Made but not bound to this object: nobody would destroy it.
+        ::DestroyWindow(hWnd);
         return FALSE;
     }
     m_bOwnsWindow = true;

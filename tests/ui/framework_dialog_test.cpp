@@ -171,6 +171,47 @@ TEST(FrameworkDialog, DataExchangeReportsAMissingControl) {
     dlg.DestroyWindow();
 }
 
+// Takes the user data of every top-level window made while it is installed, so that the
+// framework cannot bind a dialog to its object.
+LRESULT CALLBACK TakeUserData(int nCode, WPARAM wParam, LPARAM lParam) {
+    if (nCode == HCBT_CREATEWND) {
+        const CBT_CREATEWNDA* pCreate = reinterpret_cast<const CBT_CREATEWNDA*>(lParam);
+        if ((pCreate->lpcs->style & WS_CHILD) == 0) {
+            SetWindowLongPtrA(reinterpret_cast<HWND>(wParam), GWLP_USERDATA, 1);
+        }
+    }
+    return CallNextHookEx(nullptr, nCode, wParam, lParam);
+}
+
+// Ends whatever dialog named "Probe" is still up, so that a dialog nobody can end does not
+// hold the test for ever.
+void CALLBACK EndStrandedProbe(HWND, UINT, UINT_PTR, DWORD) {
+    if (HWND hDlg = FindWindowA(nullptr, "Probe")) {
+        EndDialog(hDlg, 99);
+    }
+}
+
+TEST(FrameworkDialog, ADialogThatCannotBeBoundIsEndedAndLeavesNoWindow) {
+    DialogTemplate tmpl = MakeTemplate(WS_VISIBLE);
+    HHOOK hHook = SetWindowsHookExA(WH_CBT, TakeUserData, nullptr, GetCurrentThreadId());
+    ASSERT_NE(nullptr, hHook);
+    const UINT_PTR nTimer = SetTimer(nullptr, 0, 5000, EndStrandedProbe);
+
+    CProbeDialog modal;
+    ASSERT_TRUE(modal.InitModalIndirect(tmpl.Get()));
+    EXPECT_EQ(-1, modal.DoModal());
+    EXPECT_EQ(0, modal.m_nInit);
+
+    CProbeDialog modeless;
+    EXPECT_FALSE(modeless.CreateIndirect(tmpl.Get()));
+    EXPECT_EQ(nullptr, modeless.m_hWnd);
+
+    KillTimer(nullptr, nTimer);
+    UnhookWindowsHookEx(hHook);
+    ui_test::PumpPending();
+    EXPECT_EQ(nullptr, FindWindowA(nullptr, "Probe"));
+}
+
 class FrameworkReflection : public ::testing::Test {
 protected:
     void SetUp() override {
