@@ -12,7 +12,8 @@
 // OnOK, which takes the data back (UpdateData(TRUE)) and ends the dialog with IDOK; IDCANCEL
 // (Escape, the close box, button 2) runs OnCancel, which ends it with IDCANCEL. DoModal runs the
 // modal loop on the calling thread and returns that result (-1 when the dialog could not be
-// created). The window is destroyed before DoModal returns; the object may be used again.
+// created or bound to this object, which ends it at once). The window is destroyed before
+// DoModal returns; the object may be used again.
 //
 // With no parent given, a modal dialog is owned by the application's main window when that
 // window exists and is not the dialog itself, so that window stays disabled while it runs.
