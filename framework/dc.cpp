@@ -6,12 +6,7 @@ CDC* CDC::FromHandle(HDC hDC) {
     if (hDC == nullptr) {
         return nullptr;
     }
-    std::unique_ptr<CDC>& pTemp = AfxGetThreadState().tempDCs[hDC];
-    if (!pTemp) {
-        pTemp = std::make_unique<CDC>();
-        pTemp->m_hDC = hDC;
-    }
-    return pTemp.get();
+    return AfxTempObject(AfxGetThreadState().tempDCs, hDC);
 }
 
 BOOL CDC::Attach(HDC hDC) {

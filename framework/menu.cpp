@@ -10,12 +10,7 @@ CMenu* CMenu::FromHandle(HMENU hMenu) {
     if (hMenu == nullptr) {
         return nullptr;
     }
-    std::unique_ptr<CMenu>& pTemp = AfxGetThreadState().tempMenus[hMenu];
-    if (!pTemp) {
-        pTemp = std::make_unique<CMenu>();
-        pTemp->m_hMenu = hMenu;
-    }
-    return pTemp.get();
+    return AfxTempObject(AfxGetThreadState().tempMenus, hMenu);
 }
 
 BOOL CMenu::CreatePopupMenu() {

@@ -33,3 +33,16 @@ struct CThreadState {
 };
 
 CThreadState& AfxGetThreadState();
+
+// The temporary wrapper of hHandle kept in temps (one of the maps above), made on first request
+// and attached without taking ownership of the handle.
+template <class TObject, class THandle>
+TObject* AfxTempObject(std::unordered_map<THandle, std::unique_ptr<TObject>>& temps,
+                       THandle hHandle) {
+    std::unique_ptr<TObject>& pTemp = temps[hHandle];
+    if (!pTemp) {
+        pTemp = std::make_unique<TObject>();
+        pTemp->Attach(hHandle);
+    }
+    return pTemp.get();
+}

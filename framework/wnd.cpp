@@ -108,12 +108,7 @@ CWnd* CWnd::FromHandle(HWND hWnd) {
     if (CWnd* pWnd = FromHandlePermanent(hWnd)) {
         return pWnd;
     }
-    std::unique_ptr<CWnd>& pTemp = AfxGetThreadState().tempWnds[hWnd];
-    if (!pTemp) {
-        pTemp = std::make_unique<CWnd>();
-        pTemp->m_hWnd = hWnd;
-    }
-    return pTemp.get();
+    return AfxTempObject(AfxGetThreadState().tempWnds, hWnd);
 }
 
 BOOL CWnd::Attach(HWND hWnd) {
