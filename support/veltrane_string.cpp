@@ -27,6 +27,11 @@ char* AllocateZeroed(long long nBytes) {
     return pBlock;
 }
 
+// Bytes that nChars characters and their terminator take in the given form.
+long long BufferSize(int nChars, bool bWide) {
+    return bWide ? 2 * static_cast<long long>(nChars) + 2 : static_cast<long long>(nChars) + 1;
+}
+
 // Wide units are read and written through memcpy: the buffer is byte storage.
 VWCHAR ReadUnit(const char* pBuffer, int nIndex) {
     VWCHAR unit;
@@ -179,8 +184,7 @@ bool CVeltraneString::Grow(int nChars) {
     if (nChars <= GetLength()) {
         return false;
     }
-    const long long nNewSize =
-        m_bWide ? 2 * static_cast<long long>(nChars) + 2 : static_cast<long long>(nChars) + 1;
+    const long long nNewSize = BufferSize(nChars, m_bWide);
     char* pBlock = AllocateZeroed(nNewSize);
     if (pBlock == nullptr) {
         Free();
@@ -211,8 +215,7 @@ bool CVeltraneString::FitToText() {
 bool CVeltraneString::StoreText(const char* pText, int nLength, bool bWide) {
     // The new block is filled before the old one is released, so pText may point
     // into this object's own buffer.
-    const long long nSize =
-        bWide ? 2 * static_cast<long long>(nLength) + 2 : static_cast<long long>(nLength) + 1;
+    const long long nSize = BufferSize(nLength, bWide);
     char* pBlock = AllocateZeroed(nSize);
     if (pBlock == nullptr) {
         Free();
@@ -314,7 +317,8 @@ bool CVeltraneString::MakeNarrow() {
     // The new size keeps the length (GetLength + 1 bytes), even for a reserved buffer.
     const int nLength = GetLength();
     const int nText = TextLength();
-    char* pBlock = AllocateZeroed(static_cast<long long>(nLength) + 1);
+    const long long nSize = BufferSize(nLength, false);
+    char* pBlock = AllocateZeroed(nSize);
     if (pBlock == nullptr) {
         Free();
         return false;
@@ -322,7 +326,7 @@ bool CVeltraneString::MakeNarrow() {
     for (int i = 0; i < nText; ++i) {
         pBlock[i] = WideCharToNarrow(ReadUnit(m_pBuffer, i));
     }
-    Adopt(pBlock, static_cast<long long>(nLength) + 1, false);
+    Adopt(pBlock, nSize, false);
     return true;
 }
 
@@ -332,7 +336,7 @@ bool CVeltraneString::MakeWide() {
     }
     const int nLength = GetLength();
     const int nText = TextLength();
-    const long long nSize = 2 * static_cast<long long>(nLength) + 2;
+    const long long nSize = BufferSize(nLength, true);
     char* pBlock = AllocateZeroed(nSize);
     if (pBlock == nullptr) {
         Free();
