@@ -11,20 +11,31 @@
 // Made on the stack for one derivation and used by one thread; nothing is cached between calls.
 // The machine facts object is borrowed: it must outlive the CDriveID.
 
+#include "identification/drive_id_report.h"
 #include "platform/machine_facts.h"
 #include "support/veltrane_string.h"
+
+// How a derivation may treat the installation marker.
+enum EMarkerAccess {
+    // Opens and creates the key with full access and writes a missing marker (the dialog).
+    kMarkerReadWrite,
+    // Opens the key with read access only; never creates the key or writes a value.
+    kMarkerReadOnly,
+};
 
 class CDriveID {
 public:
     // Reads the facts of the machine the program runs on.
     CDriveID();
     // Reads the facts through another implementation, such as a test's scripted one.
-    explicit CDriveID(CMachineFacts& machine);
+    explicit CDriveID(CMachineFacts& machine, EMarkerAccess eAccess = kMarkerReadWrite);
     virtual ~CDriveID() {}
 
     // The computer ID, or an empty text when any fact is missing. May create the marker key and
     // write the marker.
     virtual CVeltraneString GetID();
+    // The same derivation, also filling in *pReport (when not null) with what each step found.
+    CVeltraneString GetID(CDriveIDReport* pReport);
 
 protected:
     // Takes the first byte of the Windows directory as the drive text, unchecked. False, with an

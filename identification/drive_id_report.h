@@ -1,0 +1,53 @@
+#pragma once
+
+// CDriveIDReport: what one derivation of the computer ID found, step by step, for callers that
+// must explain an ID or its absence (the console program's --explain and --json). The dialog
+// derives without one.
+//
+// Filled in by CDriveID::GetID(CDriveIDReport*) on the calling thread; a plain value owned by the
+// caller. It never holds the installation marker's value: that is one of the ID's inputs, and
+// these reports end up pasted into support tickets.
+
+#include <cstdint>
+
+#include "support/veltrane_string.h"
+
+// The state of the installation marker after the derivation.
+enum EMarkerState {
+    kMarkerMissing,  // no usable marker could be read (absent, unreachable, or not written)
+    kMarkerPresent,  // a marker was stored before this derivation and was used
+    kMarkerCreated,  // this derivation wrote a new marker and read it back
+};
+
+// The step that stopped the derivation.
+enum EDriveIDStep {
+    kStepNone,              // nothing failed
+    kStepWindowsDirectory,  // the Windows directory, and so the system drive, is unknown
+    kStepVolume,            // the system volume's serial number and file system
+    kStepRootCreation,      // the creation time of the system drive's root directory
+    kStepMarkerKey,         // the marker key could be neither opened nor created
+    kStepMarkerValue,       // the key is there but holds no usable marker
+    kStepMarkerWrite,       // a new marker was made but could not be stored
+    kStepMemory,            // a working text could not be allocated
+};
+
+struct CDriveIDReport {
+    // The fact texts exactly as they went into the ID; empty when not read.
+    CVeltraneString strRootCreation;
+    CVeltraneString strVolume;
+    EMarkerState eMarker = kMarkerMissing;
+    // The step that failed and its Win32 status (ERROR_ACCESS_DENIED is 5); kStepNone and 0 for
+    // a derivation that gave an ID. A status of 0 with a failed step means that the system
+    // reported the failure without a status.
+    EDriveIDStep eFailedStep = kStepNone;
+    long nStatus = 0;
+    // The length in bytes of a stored marker that could not be used, where that explains why.
+    std::uint32_t nMarkerLength = 0;
+};
+
+// Stable lower-case names for scripts: "windows_directory", "volume", "root_created",
+// "marker_key", "marker_value", "marker_write", "memory"; null for kStepNone.
+const char* GetDriveIDStepName(EDriveIDStep eStep);
+
+// "present", "created" or "missing".
+const char* GetMarkerStateName(EMarkerState eState);
