@@ -46,15 +46,13 @@ if [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then
   exit 0
 fi
 
-# No display: a virtual one of our own, on the first free number from 97 up.
-display=97
-while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
+# No display: a virtual one of our own.
 stop() {
   # Wine programs of a prefix the user gave are not ours to end: stop only the display.
   if $own_prefix; then wine_env_stop; else WINEPREFIX='' wine_env_stop; fi
 }
 trap stop EXIT
-wine_env_start_display "$display"
+wine_env_start_display
 let_window_manager_frame N
 echo "No display: running the dialog on the virtual display $DISPLAY."
 

@@ -26,7 +26,7 @@ cmake --build --preset windows -j "$jobs"
 # A throw-away prefix for every run, on a display of its own.
 rm -rf build/wine-test
 trap 'wine_env_stop' EXIT
-source scripts/wine-env.sh "$root/build/wine-test" 87
+source scripts/wine-env.sh "$root/build/wine-test"
 ctest --test-dir build/windows --output-on-failure
 wine_env_stop
 trap - EXIT

@@ -18,9 +18,6 @@ cmake --build "$build" --target tooltip_picture_test
 work=$(mktemp -d)
 set --
 source scripts/wine-env.sh
-# A display of our own: the first free number from 97 up.
-display=97
-while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
 test_pid=
 stop() {
   [[ -n $test_pid ]] && kill "$test_pid" 2>/dev/null
@@ -28,7 +25,7 @@ stop() {
   rm -rf "$work"
 }
 trap stop EXIT
-wine_env_start "$root/build/tooltip-shot-wine" "$display"
+wine_env_start "$root/build/tooltip-shot-wine"
 
 rect=$work/rect
 (cd "$build/tests" && IDROVAN_TOOLTIP_SHOT="Z:$rect" wine ./tooltip_picture_test.exe) &

@@ -1,8 +1,10 @@
 # Sourced: a Wine prefix and virtual display of the caller's own, never ~/.wine.
-#   source scripts/wine-env.sh <prefix-dir> <display-number>
+#   source scripts/wine-env.sh <prefix-dir> [current]
 #   ... wine or ctest ...
 #   wine_env_stop
 #   source scripts/wine-env.sh     (no arguments: only the functions, nothing started)
+# The display is a new Xvfb on a number the X server picks itself (two test runs on one machine
+# must not share a display or its clipboard), or with "current" the caller's $DISPLAY.
 # The first prefix is made once from scratch and kept as a template in build/;
 # every later one is a copy of it (about a second instead of several).
 
@@ -39,21 +41,27 @@ wine_env_make_template() {
 }
 
 wine_env_start_display() {
-  local n=$1
-  export DISPLAY=":$n"
-  if ! xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; then
-    Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    wine_env_xvfb_pid=$!
-    for _ in $(seq 1 100); do
-      xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 && break
-      sleep 0.1
-    done
+  local answer
+  answer=$(mktemp)
+  # -displayfd: the server takes the first free number and writes it once it accepts clients.
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$answer" >/dev/null 2>&1 &
+  wine_env_xvfb_pid=$!
+  for _ in $(seq 1 200); do
+    grep -q . "$answer" && break
+    kill -0 "$wine_env_xvfb_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  export DISPLAY=":$(head -n 1 "$answer")"
+  rm -f "$answer"
+  if [[ $DISPLAY == ":" ]]; then
+    echo "wine-env: Xvfb did not start" >&2
+    return 1
   fi
 }
 
 wine_env_start() {
-  local prefix=$1 display=$2
-  wine_env_start_display "$display"
+  local prefix=$1 display=${2:-new}
+  [[ $display == current ]] || wine_env_start_display
   wine_env_make_template
   export WINEPREFIX="$prefix"
   if [[ ! -f "$WINEPREFIX/.ready" ]]; then
@@ -75,6 +83,6 @@ wine_env_stop() {
 }
 
 # Sourced without arguments it only defines the functions above.
-if (($# >= 2)); then
-  wine_env_start "$1" "$2"
+if (($# >= 1)); then
+  wine_env_start "$@"
 fi

@@ -2,7 +2,7 @@
 # Runs idrovan.exe end to end under Wine, one fresh prefix per scenario, and checks what it
 # shows against an ID that expected_id.py derives on its own from the machine facts set here.
 #   run_e2e.sh <idrovan.exe> <idrovan_e2e_test.exe> <idrovan_in_process_probe.dll> <work dir>
-# Uses the X display it is given when that display answers, else an Xvfb of its own on :97.
+# Uses the X display it is given when that display answers, else an Xvfb of its own.
 set -euo pipefail
 exe=$1 driver=$2 in_process_probe=$3 work=$4
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -12,9 +12,9 @@ root=$(cd "$here/../.." && pwd)
 serial=00c0ffee
 root_time=2019-03-04T09:05:07.042
 
-display=97
-if [[ ${DISPLAY:-} =~ ^:([0-9]+)(\.[0-9]+)?$ ]] && xdpyinfo >/dev/null 2>&1; then
-  display=${BASH_REMATCH[1]}
+source "$root/scripts/wine-env.sh"
+if [[ -z ${DISPLAY:-} ]] || ! xdpyinfo >/dev/null 2>&1; then
+  wine_env_start_display
 fi
 
 mkdir -p "$work"
@@ -30,7 +30,7 @@ trap stop_all EXIT
 fresh_prefix() {
   local prefix=$1
   rm -rf "$prefix"
-  source "$root/scripts/wine-env.sh" "$prefix" "$display"
+  wine_env_start "$prefix" current
   started_prefixes+=("$prefix")
   # The volume serial is read when the server starts: restart it with the serial in place.
   wineserver -k

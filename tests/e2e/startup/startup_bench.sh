@@ -8,7 +8,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 
 cmake --build "$build" --target idrovan bare_dialog startup_timer >/dev/null
 trap 'wine_env_stop' EXIT
-source "$root/scripts/wine-env.sh" "$build/bench-wine" "${BENCH_DISPLAY:-97}"
+source "$root/scripts/wine-env.sh" "$build/bench-wine"
 wine "$build/tests/e2e/startup_timer.exe" "$runs" \
   "$(winepath -w "$build/app/idrovan.exe")" "$(winepath -w "$build/tests/e2e/bare_dialog.exe")"
 ls -l "$build/app/idrovan.exe" | awk '{print "idrovan.exe: " $5 " bytes"}'
