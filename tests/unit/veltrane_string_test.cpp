@@ -630,6 +630,12 @@ TEST(VeltraneStringTest, AppendTextAndWideText) {
     ASSERT_TRUE(reserved.Reserve(8));
     EXPECT_TRUE(reserved.AppendText("d"));
     EXPECT_STREQ(reserved.GetBuffer(), "abcd");
+
+    // A one-byte buffer marked wide has no room for a wide terminator and counts as none.
+    CVeltraneString oneByte = OneByteWide();
+    EXPECT_TRUE(oneByte.AppendWideText(Wide("def").c_str()));
+    EXPECT_EQ(oneByte.GetLength(), 3);
+    EXPECT_EQ(TextOf(oneByte), "def");
 }
 
 // The object's own bytes, handed back as a narrow or a wide argument.
