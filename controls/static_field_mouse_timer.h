@@ -40,6 +40,11 @@ public:
 protected:
     void OnTimer() override;
 
+    // The clock and the pointer that the ticks and ResetTracking read: GetCurrentFileTime and
+    // GetCursorPos. A test may give the timer others before it is first activated.
+    uint64_t (*m_pfnCurrentTime)();
+    BOOL(WINAPI* m_pfnGetCursorPos)(LPPOINT);
+
 private:
     std::atomic<CStaticField*> m_pOwner{nullptr};
     std::atomic<POINT> m_trackedPos;     // screen position at which the current rest began
