@@ -84,7 +84,7 @@ int Sweep(const SSweep& c) {
         for (const CScriptedMachineFacts::SWrite& write : machine.m_writes)
             EXPECT_EQ(kMarkerMadeNow, write.strData);
         EXPECT_LE(machine.m_writes.size(), 1u);
-        EXPECT_EQ(0, machine.m_nCreateCalls > 0 && c.eAccess == kMarkerReadOnly);
+        EXPECT_FALSE(c.eAccess == kMarkerReadOnly && machine.m_nCreateCalls > 0);
         EXPECT_TRUE(machine.m_openKeys.empty());
         EXPECT_EQ(0, machine.m_nBadCloses);
 
