@@ -94,14 +94,33 @@ wine_env_start() {
   [[ $display == current ]] || wine_env_start_display
   wine_env_make_template
   export WINEPREFIX="$prefix"
-  # A prefix copied from another template (another Wine) is copied again.
+  # A prefix copied from another template (another Wine) is copied again. Only a prefix, or
+  # nothing, is ever deleted here.
   if ! cmp -s "$WINEPREFIX/.ready" "$wine_env_template/.ready"; then
+    if [[ -e $WINEPREFIX && ! -f $WINEPREFIX/system.reg ]] && [[ ! -d $WINEPREFIX || -n $(ls -A "$WINEPREFIX") ]]; then
+      echo "wine-env: $WINEPREFIX is not a Wine prefix; not replacing it" >&2
+      return 1
+    fi
     rm -rf "$WINEPREFIX"
     cp -a "$wine_env_template" "$WINEPREFIX"
   fi
   wineserver -p
   # Warm-up: Wine's service processes must not inherit the test runner's pipes.
   wine wineboot </dev/null >/dev/null 2>&1
+}
+
+# Whether Wine runs 32-bit programs in the current prefix: starts a tiny 32-bit program (built
+# once into build/) that exits with 32. Needs the i686 cross compiler.
+wine_env_runs_32bit() {
+  local probe=$wine_env_root/build/wine32-probe.exe status=0
+  if [[ ! -f $probe ]]; then
+    mkdir -p "$(dirname "$probe")"
+    printf 'int main(void) { return 32; }\n' |
+      i686-w64-mingw32-gcc -x c -o "$probe.$$" - -Wl,--no-insert-timestamp || return 1
+    mv "$probe.$$" "$probe"
+  fi
+  timeout 60 wine "$probe" </dev/null >/dev/null 2>&1 || status=$?
+  ((status == 32))
 }
 
 wine_env_stop() {
@@ -113,7 +132,18 @@ wine_env_stop() {
   fi
 }
 
-# Sourced without arguments it only defines the functions above.
+# Sourced without arguments it only defines the functions above. Bash hands a file sourced
+# without arguments the arguments of the script that sources it: such a script must clear them
+# first (set --). Arguments that cannot be a prefix and a display are refused, because starting
+# would put a prefix in place of whatever lies at the first one's path.
 if (($# >= 1)); then
+  case ${2:-new} in
+    new | current) wine_env_arguments_fit=$(($# <= 2)) ;;
+    *) wine_env_arguments_fit=0 ;;
+  esac
+  if ((!wine_env_arguments_fit)); then
+    echo "wine-env: expected <prefix-dir> [current], got: $* (sourced with a script's own arguments? run 'set --' first)" >&2
+    return 2
+  fi
   wine_env_start "$@"
 fi

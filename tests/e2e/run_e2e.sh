@@ -12,6 +12,7 @@ root=$(cd "$here/../.." && pwd)
 serial=00c0ffee
 root_time=2019-03-04T09:05:07.042
 
+set --  # wine-env.sh would take this script's arguments for a prefix
 source "$root/scripts/wine-env.sh"
 if [[ -z ${DISPLAY:-} ]] || ! xdpyinfo >/dev/null 2>&1; then
   wine_env_start_display
