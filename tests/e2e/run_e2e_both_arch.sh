@@ -6,7 +6,8 @@
 #   run_e2e_both_arch.sh <64-bit idrovan.exe> <32-bit idrovan.exe> <64-bit idrovan_e2e_test.exe> <work dir>
 # Exits 77 (skipped) when a program is missing or this Wine cannot run 32-bit programs.
 set -euo pipefail
-exe64=$1 exe32=$2 driver=$3 work=$4
+exe64=$(realpath -m "$1") exe32=$(realpath -m "$2") driver=$(realpath -m "$3")
+work=$(realpath -m "$4")
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
 
