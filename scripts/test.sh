@@ -48,9 +48,10 @@ for program in "${programs[@]}"; do
   echo "checking $exe ($subsystem, x86)"
   tests/e2e/check_executable.sh i686-w64-mingw32-objdump "$exe" "$subsystem" x86
 done
-echo "checking that a second build gives the same 32-bit idrovan.exe"
-tests/e2e/check_reproducible.sh "$root" "$x86/app/idrovan.exe" "$x86/rebuild-check" \
-  "$root/cmake/mingw-w64-i686.cmake"
+echo "checking that a second build gives the same 32-bit programs"
+rebuilt=("$x86/app/idrovan.exe" "$x86/rebuild-check")
+[[ -f cli/CMakeLists.txt ]] && rebuilt+=("$x86/cli/idrovan-cli.exe")
+IDROVAN_TOOLCHAIN_FILE=$root/cmake/mingw-w64-i686.cmake tests/e2e/check_reproducible.sh "$root" "${rebuilt[@]}"
 if [[ $wine32 == yes ]]; then
   ctest --test-dir "$x86" --output-on-failure -L 'unit|e2e' \
     -E '^e2e_(executable_imports|reproducible_build)$'
