@@ -12,6 +12,10 @@ root=$(cd "$here/../.." && pwd)
 serial=00c0ffee
 root_time=2019-03-04T09:05:07.042
 
+# Sourced without arguments, wine-env.sh only defines its functions; but a sourced script sees
+# the caller's arguments, and would take this script's first one (idrovan.exe) for a prefix to
+# make, replacing the program by a Wine prefix. So none are passed on.
+set --
 source "$root/scripts/wine-env.sh"
 if [[ -z ${DISPLAY:-} ]] || ! xdpyinfo >/dev/null 2>&1; then
   wine_env_start_display
