@@ -41,6 +41,7 @@ BOOL CIdrovanDlg::OnInitDialog() {
     IDROVAN_TRACE("controls_bound");
 
     AddAboutEntry();
+    IDROVAN_TRACE("about_entry_added");
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
 

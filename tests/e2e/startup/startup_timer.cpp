@@ -3,7 +3,8 @@
 // "Veltrane Idrovan" dialog is visible; then reads the process's peak memory and closes the
 // dialog. Prints the median of each and the ratio of A's median to each other's. A first,
 // unmeasured start of each warms Wine's caches; alternating spreads any load of the machine
-// over all programs alike.
+// over all programs alike. STARTUP_TIMER_LINGER_MS keeps each dialog open that much longer
+// before closing it (the breakdown's first paints come after the measured moment).
 #include <windows.h>
 #include <psapi.h>
 
@@ -51,6 +52,10 @@ Sample TimeOneStart(const std::string& exePath) {
     sample.dMilliseconds =
         1000.0 * static_cast<double>(now.QuadPart - start.QuadPart) / frequency.QuadPart;
     idrovan_e2e::Settle(hDialog);
+    // The breakdown wants the first paints, which come after the dialog is visible.
+    if (const char* pLinger = std::getenv("STARTUP_TIMER_LINGER_MS")) {
+        Sleep(static_cast<DWORD>(std::atoi(pLinger)));
+    }
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof(counters);
     if (GetProcessMemoryInfo(run.Process(), &counters, sizeof(counters))) {

@@ -106,7 +106,8 @@ void StartupTraceMessage(void* hWnd, unsigned message, unsigned long long wParam
     }
     int nControl = GetDlgCtrlID(hTarget);
     if (nControl == 0) {
-        nControl = GetParent(hTarget) == nullptr ? -1 : -2;  // a top-level window
+        // Not a dialog control (those are numbered, the label -1): the dialog or the tooltip.
+        nControl = GetParent(hTarget) == nullptr ? -100 : -101;
     }
     Record(pName, nControl);
 }
