@@ -9,14 +9,16 @@ set -euo pipefail
 build=$(cd "$1" && pwd) runs=${2:-15}
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 
+trace_dir=$(mktemp -d)
+trace=$trace_dir/trace.txt
 if [[ -z ${STARTUP_BREAKDOWN_IN_WINE:-} ]]; then
   cmake --build "$build" --target idrovan_startup_trace feature_dialog_trace startup_timer \
     >/dev/null
-  trap 'wine_env_stop' EXIT
+  trap 'wine_env_stop; rm -rf "$trace_dir"' EXIT
   source "$root/scripts/wine-env.sh" "$build/bench-wine"
+else
+  trap 'rm -rf "$trace_dir"' EXIT
 fi
-trace_dir=$(mktemp -d)
-trace=$trace_dir/trace.txt
 : >"$trace"
 echo "instrumented builds (trace points cost a little; the benchmark above has none):"
 IDROVAN_TRACE_FILE=$(winepath -w "$trace") STARTUP_TIMER_LINGER_MS=300 \
@@ -112,5 +114,4 @@ for key in keys:
         extra = f"   lasts {d:.2f}" if d is not None else ""
     print(f"  {t:8.2f}  {label} #{occurrence}{extra}")
 PY
-[[ -n ${STARTUP_BREAKDOWN_KEEP:-} ]] && cp "$trace" "$STARTUP_BREAKDOWN_KEEP"
-rm -rf "$trace_dir"
+if [[ -n ${STARTUP_BREAKDOWN_KEEP:-} ]]; then cp "$trace" "$STARTUP_BREAKDOWN_KEEP"; fi
