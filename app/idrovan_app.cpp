@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "idrovan_dlg.h"
+#include "support/startup_trace.h"
 
 // The framework's standard help command; the program ships no help of its own.
 // clang-format off
@@ -14,22 +15,28 @@ END_MESSAGE_MAP()
 
 CIdrovanApp theApp;
 
-CIdrovanApp::CIdrovanApp() = default;
+CIdrovanApp::CIdrovanApp() {
+    IDROVAN_TRACE("app_constructed");
+}
 
 BOOL CIdrovanApp::InitInstance() {
     // Visual styles of the version 6 controls the manifest asks for need the classes
     // registered before the first dialog is created.
+    IDROVAN_TRACE("init_instance");
     INITCOMMONCONTROLSEX initCtrls;
     initCtrls.dwSize = sizeof(initCtrls);
     initCtrls.dwICC = ICC_WIN95_CLASSES;
     InitCommonControlsEx(&initCtrls);
+    IDROVAN_TRACE("common_controls_done");
 
     CWinApp::InitInstance();
     SetRegistryKey("Local AppWizard-Generated Applications");
 
     CIdrovanDlg dlg;
+    IDROVAN_TRACE("dialog_constructed");
     m_pMainWnd = &dlg;
     dlg.DoModal();
+    IDROVAN_TRACE("dialog_ended");
     // The dialog object ends with this scope; nothing may reach it through the app after.
     m_pMainWnd = nullptr;
 

@@ -9,6 +9,7 @@
 #include "framework/win_app.h"
 #include "identification/drive_id.h"
 #include "resource.h"
+#include "support/startup_trace.h"
 
 // clang-format off
 BEGIN_MESSAGE_MAP(CIdrovanDlg, CDialog)
@@ -35,18 +36,26 @@ void CIdrovanDlg::DoDataExchange(CDataExchange* pDX) {
 }
 
 BOOL CIdrovanDlg::OnInitDialog() {
+    IDROVAN_TRACE("init_dialog");
     CDialog::OnInitDialog();
+    IDROVAN_TRACE("controls_bound");
 
     AddAboutEntry();
+    IDROVAN_TRACE("about_entry_added");
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
 
-    if (RetrieveID()) {
+    IDROVAN_TRACE("menu_and_icons_done");
+    const bool bHaveID = RetrieveID();
+    IDROVAN_TRACE("id_derived");
+    if (bHaveID) {
         m_fieldID.SetFieldText(m_strID.GetText());
     }
+    IDROVAN_TRACE("field_text_set");
     UpdateData(FALSE);
 
     PostMessage(WM_POSTINIT, 0, 0);
+    IDROVAN_TRACE("init_dialog_done");
     // TRUE: the system gives the focus to the first tab stop, the ID field.
     return TRUE;
 }
@@ -73,6 +82,7 @@ bool CIdrovanDlg::RetrieveID() {
 }
 
 LRESULT CIdrovanDlg::OnPostInit(WPARAM wParam, LPARAM lParam) {
+    IDROVAN_TRACE("post_init");
     static_cast<void>(wParam);
     static_cast<void>(lParam);
     const BOOL bHaveID = m_strID.GetLength() != 0 ? TRUE : FALSE;

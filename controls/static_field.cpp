@@ -5,6 +5,7 @@
 #include "framework/clipboard_writer.h"
 #include "framework/dc.h"
 #include "framework/types.h"
+#include "support/startup_trace.h"
 
 namespace {
 
@@ -153,6 +154,7 @@ void CStaticField::OnPaint() {
     // The control's font becomes known during its first painting; paint once more to cut the
     // text with it. Without a usable font another paint would change nothing.
     if (!bHadFont && m_bFontCaptured) {
+        IDROVAN_TRACE("field_font_captured");
         InvalidateField();
     }
 }
@@ -193,6 +195,7 @@ void CStaticField::OnKeyDown(UINT nChar, UINT /*nRepCnt*/, UINT /*nFlags*/) {
 void CStaticField::OnSetFocus(CWnd* pOldWnd) {
     CEdit::OnSetFocus(pOldWnd);
     InvalidateField();
+    IDROVAN_TRACE("field_focused");
     if (m_bHoverTooltip) {
         m_mouseTimer.ResetTracking();
         ActivateHoverTimer();
@@ -439,7 +442,9 @@ void CStaticField::EnsureTooltip() {
         return;
     }
     m_tooltip.m_pOwnerWnd = this;
+    IDROVAN_TRACE("tooltip_create");
     m_tooltip.CreateTooltip();
+    IDROVAN_TRACE("tooltip_created");
     m_mouseTimer.Deactivate();
 }
 

@@ -8,6 +8,7 @@
 #include "framework/menu.h"
 #include "framework/thread_state.h"
 #include "framework/win_app.h"
+#include "support/startup_trace.h"
 
 namespace {
 
@@ -83,7 +84,10 @@ LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
             return DefWindowProcA(hWnd, message, wParam, lParam);
         }
     }
-    return pWnd->RouteMessage(message, wParam, lParam);
+    IDROVAN_TRACE_MESSAGE(hWnd, message, wParam, lParam, true);
+    const LRESULT result = pWnd->RouteMessage(message, wParam, lParam);
+    IDROVAN_TRACE_MESSAGE(hWnd, message, wParam, lParam, false);
+    return result;
 }
 
 CWnd::CWnd() = default;

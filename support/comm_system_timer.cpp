@@ -1,6 +1,7 @@
 #include "support/comm_system_timer.h"
 
 #include "support/comm_events.h"
+#include "support/startup_trace.h"
 
 CCommSystemTimer::CCommSystemTimer()
     : m_period(2000),
@@ -8,15 +9,17 @@ CCommSystemTimer::CCommSystemTimer()
       m_hIdleEvent(nullptr),
       m_bActive(false),
       m_bInTick(false) {
+    IDROVAN_TRACE("timer_construct");
     m_hWakeEvent = CreateAutoResetEvent();
     m_hIdleEvent = CreateAutoResetEvent();
-    // Without both events the loop could never tick, so no thread is started for it. With
-    // them, wait until the loop signals that it is waiting: by then the thread has entered
-    // Run, so a derived constructor that runs after this one cannot race with that call, and
-    // an Activate sent from now on cannot be wiped out by the loop's first reset.
-    if (m_hWakeEvent != nullptr && m_hIdleEvent != nullptr && Start()) {
-        WaitForSignal(m_hIdleEvent, VINFINITE);
+    // Without both events the loop could never tick, so no thread is started for it.
+    if (m_hWakeEvent != nullptr && m_hIdleEvent != nullptr) {
+        StartFromConstructor(&CCommSystemTimer::RunFirstLoop);
+        IDROVAN_TRACE("timer_thread_started");
+        // A loop asleep while inactive must hear a Stop that comes without a Shutdown.
+        SetWakeOnStop(m_hWakeEvent);
     }
+    IDROVAN_TRACE("timer_constructed");
 }
 
 CCommSystemTimer::~CCommSystemTimer() {
@@ -26,6 +29,7 @@ CCommSystemTimer::~CCommSystemTimer() {
         VSetEvent(m_hWakeEvent);
         Stop();
     }
+    SetWakeOnStop(nullptr);
     if (m_hWakeEvent != nullptr) {
         VCloseEvent(m_hWakeEvent);
         m_hWakeEvent = nullptr;
@@ -37,26 +41,35 @@ CCommSystemTimer::~CCommSystemTimer() {
 }
 
 bool CCommSystemTimer::Run() {
+    return RunLoop(false);
+}
+
+bool CCommSystemTimer::RunFirstLoop(CCommThreadedExecutor* pExecutor) {
+    // Called by name, not through the virtual table: see the class comment.
+    return static_cast<CCommSystemTimer*>(pExecutor)->RunLoop(true);
+}
+
+bool CCommSystemTimer::RunLoop(bool bKeepFirstWake) {
     if (m_hWakeEvent == nullptr || m_hIdleEvent == nullptr || !IsKeepRunning()) {
         return false;
     }
     bool bTicked = false;
-    bool bFirstPass = true;
+    bool bReset = !bKeepFirstWake;
     do {
-        VResetEvent(m_hWakeEvent);
-        if (bFirstPass) {
-            bFirstPass = false;
-            m_tickLock.Lock();
-            VSetEvent(m_hIdleEvent);
-            m_tickLock.Unlock();
+        if (bReset) {
+            VResetEvent(m_hWakeEvent);
         }
+        bReset = true;
         // Shutdown and the destructor clear keep-running before they signal. A wake-up of theirs
-        // that the reset above wiped out has left that mark, so the loop ends now instead of a
-        // whole period late; any other wake-up still waits for the next period.
+        // that the reset above wiped out has left that mark, so the loop ends now instead of
+        // sleeping on.
         if (!IsKeepRunning()) {
             break;
         }
-        WaitForSignal(m_hWakeEvent, m_period);
+        // Read after the reset: an Activate, Shutdown or Stop from then on signals the event, and
+        // one before it has already set the flags read here. So an inactive loop can sleep
+        // without a time-out.
+        WaitForSignal(m_hWakeEvent, m_bActive ? m_period.load() : VINFINITE);
         if (m_bActive) {
             m_tickLock.Lock();
             if (m_hIdleEvent != nullptr) {

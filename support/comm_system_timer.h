@@ -2,10 +2,13 @@
 // it is activated, then again each time m_period milliseconds pass after the previous OnTimer
 // returned, until it is deactivated or shut down. Derive and override OnTimer.
 //
-// Lifetime of the thread: the constructor starts it and returns once the timer loop is
-// waiting, so a wake-up sent by an Activate right after construction is never lost. The thread
-// lives until Shutdown or the destructor; before Activate (and after Deactivate) it only wakes
-// at the end of each period and goes back to waiting.
+// Lifetime of the thread: the constructor starts it without waiting for it to begin (the
+// thread's start-up overlaps with whatever the owner does next). A wake-up sent by an Activate
+// right after construction is never lost all the same: the loop's first wait keeps any wake-up
+// sent before it. The thread runs this class's loop directly, never a Run of a further-derived
+// class, whose constructor may still be running when the thread begins. It lives until Shutdown
+// or the destructor; while the timer is inactive it sleeps until Activate, Shutdown, Stop or
+// the destructor wakes it, and calls nothing.
 //
 // Threading: one owner thread constructs, calls Activate, Deactivate and Shutdown, and
 // destroys; OnTimer runs only on the timer thread, never two at once, while the owner goes on
@@ -57,12 +60,18 @@ protected:
     std::atomic<uint32_t> m_period;
 
 private:
+    // The loop. bKeepFirstWake: the first wait takes a wake-up sent before the loop began
+    // (the run that the constructor starts); otherwise every wait starts from a reset event.
+    bool RunLoop(bool bKeepFirstWake);
+    // The body of the thread that the constructor starts.
+    static bool RunFirstLoop(CCommThreadedExecutor* pExecutor);
+
     // Around the changes of the idle event and the in-tick flag, so that a holder sees the two
     // agree. Never held while OnTimer runs.
     CCommReentrantLock m_tickLock;
     // Ends the loop's current wait early.
     VEVENT m_hWakeEvent;
-    // Signalled once the loop is waiting; non-signalled while a tick runs.
+    // Non-signalled while a tick runs, signalled after it.
     VEVENT m_hIdleEvent;
     std::atomic<bool> m_bActive;
     std::atomic<bool> m_bInTick;

@@ -41,6 +41,25 @@ void CCommThreadedExecutor::Reset() {
 bool CCommThreadedExecutor::Start() {
     Stop();
     Reset();
+    m_pfnBody = nullptr;
+    if (!Launch()) {
+        return false;
+    }
+    return WaitForStart();
+}
+
+bool CCommThreadedExecutor::StartFromConstructor(BodyFunction pfnBody) {
+    Stop();
+    Reset();
+    m_pfnBody = pfnBody;
+    if (!Launch()) {
+        return false;
+    }
+    m_bStartPending = true;
+    return true;
+}
+
+bool CCommThreadedExecutor::Launch() {
     // Without both events neither "begun" nor "finished" could be waited for, and the thread
     // could outlive the object; so no thread is made at all.
     if (m_hStartedEvent == nullptr || m_hFinishedEvent == nullptr) {
@@ -62,12 +81,20 @@ bool CCommThreadedExecutor::Start() {
         m_nThreadId = 0;
         return false;
     }
-    return WaitForStart();
+    return true;
 }
 
 bool CCommThreadedExecutor::Stop() {
+    if (m_bStartPending) {
+        // Whether the thread is alive is only known once it has begun.
+        m_bStartPending = false;
+        WaitForStart();
+    }
     const bool bWasAlive = m_bThreadAlive;
     m_bKeepRunning = false;
+    if (m_hWakeOnStop != nullptr) {
+        VSetEvent(m_hWakeOnStop);
+    }
     const bool bResult = bWasAlive ? WaitForFinish() : false;
     if (m_hThread != nullptr) {
         // The finished event comes just before the routine returns; waiting for the thread
@@ -106,7 +133,8 @@ uint32_t CCommThreadedExecutor::ThreadRoutine(void* pParam) {
     CCommThreadedExecutor* pExecutor = static_cast<CCommThreadedExecutor*>(pParam);
     pExecutor->m_bThreadAlive = true;
     VSetEvent(pExecutor->m_hStartedEvent);
-    const bool bResult = pExecutor->Run();
+    const bool bResult =
+        pExecutor->m_pfnBody != nullptr ? pExecutor->m_pfnBody(pExecutor) : pExecutor->Run();
     pExecutor->m_bRunResult = bResult;
     pExecutor->OnRunFinished();
     // Once finished is signalled the owner goes on and may take the object apart: read what

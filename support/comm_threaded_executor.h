@@ -13,8 +13,8 @@
 // thread, so a derived class whose body or OnRunFinished uses members of its own calls Stop()
 // first thing in its destructor. Likewise the worker may still be looking up Run in the
 // virtual table when Start returns, so Start is called on a fully constructed object; a class
-// that starts from its own constructor (as CCommSystemTimer does) waits until Run has been
-// entered before any further-derived constructor may run.
+// that starts from its own constructor (as CCommSystemTimer does) uses StartFromConstructor,
+// whose thread calls a plain function instead of looking Run up.
 //
 // Ownership: the executor owns its started and finished events and the handle of its thread.
 #ifndef IDROVAN_SUPPORT_COMM_THREADED_EXECUTOR_H
@@ -61,10 +61,27 @@ protected:
     bool IsKeepRunning() const { return m_bKeepRunning; }
     void ClearKeepRunning() { m_bKeepRunning = false; }
 
+    // The body of a thread started by StartFromConstructor, called in place of Run.
+    using BodyFunction = bool (*)(CCommThreadedExecutor* pExecutor);
+    // Start for a class that starts its thread from its own constructor. The thread calls
+    // pfnBody instead of looking up the virtual Run, which a further-derived constructor may be
+    // rewriting at that moment; and the caller does not wait for the thread to begin, so that
+    // constructing overlaps with the thread's start-up. The wait for the started event is left
+    // to the first Stop (and so to Start and the destructor), the one place whose result depends
+    // on it: from the caller's side the executor is as if Start had returned. False when no
+    // thread could be made.
+    bool StartFromConstructor(BodyFunction pfnBody);
+    // An event that Stop signals after clearing keep-running, for a body that sleeps on it
+    // without a time-out; null for none. The caller keeps it alive until it sets null again.
+    void SetWakeOnStop(VEVENT hEvent) { m_hWakeOnStop = hEvent; }
+
 private:
     // Back to idle: no thread held, keep-running set, events non-signalled. The caller closes
     // a thread handle first.
     void Reset();
+    // Creates the thread suspended, records it, resumes it. False, with no thread held, when
+    // the thread or its events could not be made.
+    bool Launch();
 
     VTHREAD m_hThread;
     uint32_t m_nThreadId;
@@ -73,6 +90,11 @@ private:
     std::atomic<bool> m_bKeepRunning;
     std::atomic<bool> m_bRunResult;
     std::atomic<bool> m_bThreadAlive;
+    // Set before the thread is resumed, read by it: the body in place of Run, or null.
+    BodyFunction m_pfnBody = nullptr;
+    // Owner thread only: a thread was started whose started event nobody has waited for yet.
+    bool m_bStartPending = false;
+    VEVENT m_hWakeOnStop = nullptr;
 };
 
 #endif

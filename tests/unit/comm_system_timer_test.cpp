@@ -125,6 +125,33 @@ TEST(CommSystemTimerTest, NoTickBeforeActivateAndTheFirstComesAtOnce) {
     EXPECT_TRUE(log.WaitForTicks(1));
 }
 
+// The constructor does not wait for its thread to begin. An Activate (or a Shutdown, or a Stop
+// without Shutdown) sent at once must still reach the loop, whose periods here are ten minutes:
+// a lost wake-up would show as a tick or an end that never comes within the bound.
+TEST(CommSystemTimerTest, WakeUpsRightAfterConstructionAreNeverLost) {
+    for (int nRound = 0; nRound < 20; ++nRound) {
+        CTickLog log;
+        CTestTimer timer(&log, 600000);
+        ASSERT_TRUE(timer.Activate());
+        ASSERT_TRUE(log.WaitForTicks(1)) << "round " << nRound;
+    }
+    for (int nRound = 0; nRound < 20; ++nRound) {
+        CTickLog log;
+        CTestTimer timer(&log, 600000);
+        EXPECT_TRUE(timer.Shutdown());
+        EXPECT_EQ(log.RunResult(), 0);
+    }
+    // An inactive loop sleeps without a time-out; Stop alone must wake it, also once the
+    // thread is surely asleep.
+    for (int nRound = 0; nRound < 3; ++nRound) {
+        CTickLog log;
+        CTestTimer timer(&log, 600000);
+        LetTimePass(milliseconds(nRound * 100));
+        EXPECT_TRUE(timer.Stop());
+        EXPECT_EQ(timer.GetThreadId(), 0u);
+    }
+}
+
 struct SpacingCase {
     const char* pszName;
     uint32_t nPeriod;
