@@ -7,6 +7,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
   wine wine64 fonts-wine xvfb x11-utils xauth imagemagick python3
+  # Release packages: MSIs (wixl, msibuild), Authenticode signatures, and the zips' checks.
+  wixl msitools osslsigncode unzip openssl
 )
 
 missing=()

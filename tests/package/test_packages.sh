@@ -145,9 +145,10 @@ uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 msiexec() { wine msiexec "$1" "$(winepath -w "$2")" /qn </dev/null >/dev/null 2>&1; }
 # Under Wine the root folder's creation time is drive_c's modification time, which installing
 # may move; the test keeps the fact it chose.
+# Prints what the program printed; a failing or hanging program leaves its output short.
 cli() {
   touch -d "${root_time/T/ } UTC" "$prefix/drive_c"
-  wine "$@" </dev/null 2>/dev/null | tr -d '\r'
+  timeout 120 wine "$@" </dev/null 2>/dev/null | tr -d '\r' || true
 }
 marker() { wine reg query 'HKCR\lrgDocID' /v Rndund 2>/dev/null | tr -d '\r' | awk '$1 == "Rndund" {print $3}'; }
 machine_path() { wine reg query "$environment_key" /v PATH 2>/dev/null | tr -d '\r'; }
