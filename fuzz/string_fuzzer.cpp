@@ -145,6 +145,15 @@ bool ModelMakeWide(SModel& m) {
     return true;
 }
 
+// GetText: the narrow form, stored again when a write through GetBuffer left it without a
+// terminator.
+void ModelGetText(SModel& m) {
+    ModelMakeNarrow(m);
+    if (m.bBuffer && std::find(m.bytes.begin(), m.bytes.end(), 0) == m.bytes.end()) {
+        m.StoreExact(m.Text(), false);
+    }
+}
+
 bool ModelGrow(SModel& m, int nChars) {
     if (nChars <= m.Length()) {
         return false;
@@ -446,7 +455,7 @@ private:
         const bool bSelf = nTarget == nOther;
         const bool bMayGrow = m.bytes.size() + otherModel.bytes.size() < kMaxBytes;
 
-        switch (m_input.ConsumeIntegralInRange<int>(0, 37)) {
+        switch (m_input.ConsumeIntegralInRange<int>(0, 38)) {
             case 0: {
                 g_pStep = "SetText";
                 const std::string text = NarrowInput(m_input);
@@ -583,9 +592,9 @@ private:
             }
             case 14: {
                 // What a caller does through GetBuffer: writes bytes somewhere before the final
-                // terminator, then maybe FitToText.
+                // terminator, or over it, then maybe FitToText.
                 g_pStep = "write through GetBuffer";
-                const int nRoom = m.Length() * m.UnitBytes();
+                const int nRoom = m_input.ConsumeBool() ? m.Size() : m.Length() * m.UnitBytes();
                 if (nRoom > 0) {
                     const int nOffset = m_input.ConsumeIntegralInRange<int>(0, nRoom - 1);
                     const std::string bytes =
@@ -609,7 +618,7 @@ private:
             case 17: {
                 g_pStep = "GetText";
                 const char* pText = s.GetText();
-                ModelMakeNarrow(m);
+                ModelGetText(m);
                 EXPECT(pText != nullptr);
                 EXPECT(!m.bBuffer || pText == s.GetBuffer());
                 EXPECT(UnitsOf(pText) == m.Text());
@@ -783,6 +792,13 @@ private:
                 s = alias;
                 break;
             }
+            case 37: {
+                g_pStep = "argument from the own buffer";
+                if (bMayGrow) {
+                    OwnArgument(s, m);
+                }
+                break;
+            }
             default: {
                 g_pStep = "LoadResourceText refused";
                 EXPECT(!s.LoadResourceText(m_input.ConsumeIntegralInRange<int>(-5, 0), nullptr));
@@ -791,10 +807,75 @@ private:
         }
     }
 
+    // Hands the object a text that lies in its own buffer, read narrow or wide from any offset:
+    // the result is what the same text from elsewhere gives, the text read up to its terminator
+    // or the buffer's end.
+    void OwnArgument(CVeltraneString& s, SModel& m) {
+        if (!m.bBuffer) {
+            return;
+        }
+        const bool bWideArgument = m_input.ConsumeBool();
+        const int nOffset =
+            m_input.ConsumeIntegralInRange<int>(0, m.Size() - 1) & (bWideArgument ? ~1 : ~0);
+        const char* pOwn = s.GetBuffer() + nOffset;
+        Units argument;
+        for (int i = nOffset; i + (bWideArgument ? 1 : 0) < m.Size(); i += bWideArgument ? 2 : 1) {
+            const uint32_t unit = bWideArgument ? m.bytes[i] | (m.bytes[i + 1] << 8) : m.bytes[i];
+            if (unit == 0) {
+                break;
+            }
+            argument.push_back(unit);
+        }
+        if (bWideArgument) {
+            const VWCHAR* pWide = reinterpret_cast<const VWCHAR*>(pOwn);
+            if (m_input.ConsumeBool()) {
+                EXPECT(s.SetWideText(pWide));
+                m.StoreExact(argument, true);
+            } else {
+                EXPECT(s.AppendWideText(pWide) == ModelAppendWideText(m, argument));
+            }
+            return;
+        }
+        const std::string text(argument.begin(), argument.end());
+        switch (m_input.ConsumeIntegralInRange<int>(0, 3)) {
+            case 0:
+                EXPECT(s.SetText(pOwn));
+                m.StoreExact(argument, false);
+                break;
+            case 1:
+                EXPECT(s.AppendText(pOwn) == ModelAppendText(m, text));
+                break;
+            case 2: {
+                // The own text as the pattern, as the replacement, or as both.
+                const int nRole = m_input.ConsumeIntegralInRange<int>(0, 2);
+                const std::string other = NarrowInput(m_input);
+                const bool bIgnoreCase = m_input.ConsumeBool();
+                if (m.Length() <= kMaxReplaceLength) {
+                    const char* pPattern = nRole == 1 ? other.c_str() : pOwn;
+                    const char* pReplacement = nRole == 0 ? other.c_str() : pOwn;
+                    EXPECT(s.ReplaceAll(pPattern, pReplacement, bIgnoreCase) ==
+                           ModelReplaceAll(m, nRole == 1 ? other : text, nRole == 0 ? other : text,
+                                           bIgnoreCase));
+                }
+                break;
+            }
+            default: {
+                bool bExpected = false;
+                if (static_cast<int>(text.size()) <= m.Length()) {
+                    std::copy(text.begin(), text.end(), m.bytes.begin());
+                    m.bytes[text.size()] = 0;
+                    bExpected = true;
+                }
+                EXPECT(s.CopyText(pOwn) == bExpected);
+                break;
+            }
+        }
+    }
+
     // Formats another object's narrow text; the other object is converted by GetText first.
     void FormatText(CVeltraneString& s, SModel& m, CVeltraneString& other, SModel& otherModel) {
         const char* pText = other.GetText();
-        ModelMakeNarrow(otherModel);
+        ModelGetText(otherModel);
         const std::string expected(pText);
         ExpectFormat(s.Format("%s", pText), m, expected);
     }

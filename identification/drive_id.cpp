@@ -11,44 +11,134 @@ const char kMarkerKey[] = "lrgDocID";
 const char kMarkerValue[] = "Rndund";
 const int kPathBufferSize = 256;
 const std::uint32_t kMarkerBufferSize = 260;
+const int kDigestTextLength = 2 * CMD5Checksum::DIGEST_SIZE;
 
-// The digest text of a narrow text's characters, without its terminator; empty on failure.
-CVeltraneString DigestTextOf(CVeltraneString strText) {
-    CVeltraneString strDigest;
+// The digest text of a narrow text's characters, without its terminator, into strDigest. False,
+// with strDigest empty, when the digest or its text could not be made.
+bool DigestTextOf(CVeltraneString& strText, CVeltraneString& strDigest) {
     CMD5ChecksumCalculator calculator;
-    if (calculator.Compute(strText.GetText(), strText.GetLength()))
+    if (calculator.Compute(strText.GetText(), strText.GetLength())) {
         strDigest = calculator.GetDigestText();
-    return strDigest;
+        if (strDigest.GetLength() == kDigestTextLength)
+            return true;
+    }
+    strDigest.Empty();
+    return false;
+}
+
+int DecimalDigits(long nValue) {
+    int nDigits = 1;
+    for (; nValue >= 10; nValue /= 10)
+        ++nDigits;
+    return nDigits;
+}
+
+// Scramble adds the decimal digits of 7 x length to the text, and repeats one character.
+int ScrambledLength(int nLength) {
+    return nLength + 1 + DecimalDigits(7L * nLength);
 }
 
 }  // namespace
 
-CDriveID::CDriveID() : m_pMachine(&GetDefaultMachineFacts()) {}
+CDriveID::CDriveID() : CDriveID(GetDefaultMachineFacts()) {}
 
-CDriveID::CDriveID(CMachineFacts& machine) : m_pMachine(&machine) {}
+CDriveID::CDriveID(CMachineFacts& machine, EMarkerAccess eAccess)
+    : m_pMachine(&machine),
+      m_eAccess(eAccess),
+      m_pReport(nullptr),
+      m_eFailedStep(kStepNone),
+      m_nFailedStatus(VERROR_SUCCESS),
+      m_nMarkerLength(0),
+      m_bMarkerWritten(false) {}
 
 CVeltraneString CDriveID::GetID() {
+    return GetID(nullptr);
+}
+
+// Every working text is checked whole before it is used: a piece lost to a failed allocation
+// would otherwise digest to a well-formed but wrong ID, or be stored as a marker for good.
+CVeltraneString CDriveID::GetID(CDriveIDReport* pReport) {
+    m_pReport = pReport;
+    m_eFailedStep = kStepNone;
+    m_nFailedStatus = VERROR_SUCCESS;
+    m_nMarkerLength = 0;
+    m_bMarkerWritten = false;
+
     CVeltraneString strID;
-    if (!ReadSystemDrive())
-        return strID;
+    CVeltraneString strVolume;
+    CVeltraneString strRootCreation;
+    EMarkerState eMarker = kMarkerMissing;
+    if (ReadSystemDrive()) {
+        // Writes the marker first, so that the very first derivation already uses the final one.
+        EnsureInstallMarker();
 
-    // Writes the marker first, so that the very first derivation already uses the final one.
-    EnsureInstallMarker();
+        const bool bVolume = ReadVolumeText(strVolume);
+        const bool bRootCreation = ReadRootCreationText(strRootCreation);
+        CVeltraneString strMarker;
+        const SMarkerRead read = ReadMarker(strMarker);
+        if (read.eResult == kReadUsable)
+            eMarker = m_bMarkerWritten ? kMarkerCreated : kMarkerPresent;
+        else if (read.eResult == kReadNoValue && m_bMarkerWritten)
+            Fail(kStepMarkerWrite, VERROR_SUCCESS);
+        else
+            ReportMarkerRead(read);
 
-    CVeltraneString strVolume = GetVolumeText();
-    CVeltraneString strRootCreation = GetRootCreationText();
-    CVeltraneString strMarker = ReadInstallMarker();
-    if (strVolume.GetLength() == 0 || strRootCreation.GetLength() == 0 ||
-        strMarker.GetLength() == 0)
-        return strID;
+        if (bVolume && bRootCreation && eMarker != kMarkerMissing) {
+            CVeltraneString strCombined = strRootCreation + strVolume;
+            strCombined.Append(strMarker);
+            const int nCombined =
+                strRootCreation.GetLength() + strVolume.GetLength() + strMarker.GetLength();
+            if (strCombined.GetLength() == nCombined) {
+                CVeltraneString strScrambled = Scramble(strCombined);
+                if (strScrambled.GetLength() != ScrambledLength(nCombined) ||
+                    !DigestTextOf(strScrambled, strID))
+                    Fail(kStepMemory, VERROR_NOT_ENOUGH_MEMORY);
+            } else {
+                Fail(kStepMemory, VERROR_NOT_ENOUGH_MEMORY);
+            }
+        }
+    }
 
-    CVeltraneString strCombined = strRootCreation + strVolume;
-    strCombined.Append(strMarker);
-    if (strCombined.GetLength() == 0)
-        return strID;
-
-    strID = DigestTextOf(Scramble(strCombined));
+    if (pReport != nullptr) {
+        pReport->strVolume = strVolume;
+        pReport->strRootCreation = strRootCreation;
+        pReport->eMarker = eMarker;
+        // A report without its texts would explain nothing; it must not go with an ID.
+        if (pReport->strVolume.GetLength() != strVolume.GetLength() ||
+            pReport->strRootCreation.GetLength() != strRootCreation.GetLength()) {
+            Fail(kStepMemory, VERROR_NOT_ENOUGH_MEMORY);
+            strID.Empty();
+        }
+    }
+    if (strID.GetLength() > 0) {
+        // A failure that did not keep the ID from being made (a marker copy lost before the
+        // marker was read again) is no failure of the derivation.
+        m_eFailedStep = kStepNone;
+        m_nFailedStatus = VERROR_SUCCESS;
+        m_nMarkerLength = 0;
+    } else if (m_eFailedStep == kStepNone) {
+        // Every failing step says so; only a lost copy of a working text can end up here.
+        Fail(kStepMemory, VERROR_NOT_ENOUGH_MEMORY);
+    }
+    if (pReport != nullptr) {
+        pReport->eFailedStep = m_eFailedStep;
+        pReport->nStatus = m_nFailedStatus;
+        pReport->nMarkerLength = m_nMarkerLength;
+    }
+    m_pReport = nullptr;
     return strID;
+}
+
+void CDriveID::Fail(EDriveIDStep eStep, long nStatus) {
+    if (m_eFailedStep != kStepNone)
+        return;
+    m_eFailedStep = eStep;
+    m_nFailedStatus = nStatus;
+}
+
+long CDriveID::LastError() {
+    // The dialog's derivation asks for nothing beyond the facts themselves.
+    return m_pReport != nullptr ? m_pMachine->ReadLastError() : VERROR_SUCCESS;
 }
 
 bool CDriveID::ReadSystemDrive() {
@@ -59,17 +149,29 @@ bool CDriveID::ReadSystemDrive() {
     // Only the first byte is taken, as it stands: the directory's drive letter on any sane system.
     if (szDirectory[0] != '\0') {
         m_strSystemDrive = CVeltraneString(szDirectory[0]);
-        return true;
+        if (m_strSystemDrive.GetLength() == 1)
+            return true;
+        Fail(kStepMemory, VERROR_NOT_ENOUGH_MEMORY);
+        m_strSystemDrive.Empty();
+        return false;
     }
+    Fail(kStepWindowsDirectory, LastError());
     m_strSystemDrive = CVeltraneString();
     return false;
 }
 
 CVeltraneString CDriveID::GetVolumeText() {
     CVeltraneString strText;
+    ReadVolumeText(strText);
+    return strText;
+}
+
+bool CDriveID::ReadVolumeText(CVeltraneString& strText) {
     CVeltraneString strRoot;
-    if (!strRoot.Format("%s:\\", m_strSystemDrive.GetText()))
-        return strText;
+    if (!strRoot.Format("%s:\\", m_strSystemDrive.GetText())) {
+        Fail(kStepMemory, VERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
 
     char szVolumeName[kPathBufferSize] = {};
     char szFileSystem[kPathBufferSize];
@@ -79,48 +181,99 @@ CVeltraneString CDriveID::GetVolumeText() {
     std::uint32_t nFileSystemFlags = 0;
     if (!m_pMachine->ReadVolumeInformation(strRoot.GetText(), szVolumeName, kPathBufferSize,
                                            &nSerialNumber, &nMaxComponentLength, &nFileSystemFlags,
-                                           szFileSystem, kPathBufferSize))
-        return strText;
+                                           szFileSystem, kPathBufferSize)) {
+        Fail(kStepVolume, LastError());
+        return false;
+    }
     // A name that filled the whole buffer is cut rather than read past its end.
     szFileSystem[kPathBufferSize - 1] = '\0';
 
-    strText.Format("%X", nSerialNumber);
-    if (szFileSystem[0] != '\0')
-        strText.AppendText(szFileSystem);
-    return strText;
+    if (!strText.Format("%X", nSerialNumber) ||
+        (szFileSystem[0] != '\0' && !strText.AppendText(szFileSystem))) {
+        strText.Empty();
+        Fail(kStepMemory, VERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    return true;
 }
 
 CVeltraneString CDriveID::GetRootCreationText() {
+    CVeltraneString strText;
+    ReadRootCreationText(strText);
+    return strText;
+}
+
+bool CDriveID::ReadRootCreationText(CVeltraneString& strText) {
     CVeltraneString strRoot = m_strSystemDrive + CVeltraneString(":\\");
-    return GetPathCreationText(strRoot);
+    // A root cut short would name another directory.
+    if (strRoot.GetLength() != m_strSystemDrive.GetLength() + 2) {
+        Fail(kStepMemory, VERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    return ReadPathCreationText(strRoot, strText);
 }
 
 CVeltraneString CDriveID::GetPathCreationText(CVeltraneString& strPath) {
+    CVeltraneString strText;
+    ReadPathCreationText(strPath, strText);
+    return strText;
+}
+
+bool CDriveID::ReadPathCreationText(CVeltraneString& strPath, CVeltraneString& strText) {
     strPath.AddBackslash();
+    const int nPath = strPath.GetLength();
+    if (nPath == 0 || strPath.GetText()[nPath - 1] != '\\') {
+        Fail(kStepMemory, VERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
     VFILETIME nCreationTime = 0;
-    if (!m_pMachine->ReadCreationTime(strPath.GetText(), &nCreationTime))
-        return CVeltraneString();
-    return FileTimeToText(nCreationTime, *m_pMachine);
+    if (!m_pMachine->ReadCreationTime(strPath.GetText(), &nCreationTime)) {
+        Fail(kStepRootCreation, LastError());
+        return false;
+    }
+    switch (MakeFileTimeText(nCreationTime, *m_pMachine, strText)) {
+        case kTimeTextMade:
+            return true;
+        case kTimeTextNone:
+            // What FileTimeToSystemTime reports for a time beyond its range.
+            Fail(kStepRootCreation, VERROR_INVALID_PARAMETER);
+            return false;
+        case kTimeTextNoMemory:
+            break;
+    }
+    Fail(kStepMemory, VERROR_NOT_ENOUGH_MEMORY);
+    return false;
+}
+
+CVeltraneString CDriveID::ReadInstallMarker() {
+    CVeltraneString strMarker;
+    ReadMarker(strMarker);
+    return strMarker;
 }
 
 // The marker must be a REG_SZ value that begins with a non-NUL byte; its text runs to the first
 // NUL. A value that fills all 260 bytes without one is taken whole. A longer value does not fit
 // the buffer, whose contents are then undefined: it reads as no marker, like a value of another
 // type, and so is replaced by a fresh one.
-CVeltraneString CDriveID::ReadInstallMarker() {
-    CVeltraneString strMarker;
+CDriveID::SMarkerRead CDriveID::ReadMarker(CVeltraneString& strMarker) {
+    SMarkerRead read = {kReadNoKey, VERROR_SUCCESS, 0};
+    const std::uint32_t nAccess = m_eAccess == kMarkerReadOnly ? VKEY_READ : VKEY_ALL_ACCESS;
     VHKEY hKey = nullptr;
-    if (m_pMachine->OpenClassesKey(kMarkerKey, VKEY_ALL_ACCESS, &hKey) != VERROR_SUCCESS)
-        return strMarker;
+    read.nStatus = m_pMachine->OpenClassesKey(kMarkerKey, nAccess, &hKey);
+    if (read.nStatus != VERROR_SUCCESS)
+        return read;
 
     unsigned char aBuffer[kMarkerBufferSize];
     std::memset(aBuffer, 0, sizeof(aBuffer));
     std::uint32_t nType = 0;
     std::uint32_t nSize = kMarkerBufferSize;
-    m_pMachine->QueryKeyValue(hKey, kMarkerValue, &nType, aBuffer, &nSize);
+    read.nStatus = m_pMachine->QueryKeyValue(hKey, kMarkerValue, &nType, aBuffer, &nSize);
     m_pMachine->CloseKey(hKey);
     hKey = nullptr;
 
+    // A value that is there, whatever its type or size, tells its length.
+    if (read.nStatus == VERROR_SUCCESS || read.nStatus == VERROR_MORE_DATA)
+        read.nLength = nSize;
     if (nSize > 0 && nSize <= kMarkerBufferSize && nType == VREG_SZ && aBuffer[0] != 0) {
         const void* pEnd = std::memchr(aBuffer, 0, sizeof(aBuffer));
         const std::size_t nLength =
@@ -129,39 +282,104 @@ CVeltraneString CDriveID::ReadInstallMarker() {
         std::memcpy(szMarker, aBuffer, nLength);
         szMarker[nLength] = '\0';
         strMarker = szMarker;
+        read.eResult = static_cast<std::size_t>(strMarker.GetLength()) == nLength ? kReadUsable
+                                                                                  : kReadNoMemory;
+        return read;
     }
-    return strMarker;
+    // No value and a value that cannot serve as a marker are the same to the derivation.
+    read.eResult = kReadNoValue;
+    if (read.nStatus == VERROR_SUCCESS || read.nStatus == VERROR_MORE_DATA)
+        read.nStatus = VERROR_FILE_NOT_FOUND;
+    return read;
+}
+
+void CDriveID::ReportMarkerRead(const SMarkerRead& read) {
+    switch (read.eResult) {
+        case kReadUsable:
+            break;
+        case kReadNoKey:
+            Fail(kStepMarkerKey, read.nStatus);
+            break;
+        case kReadNoValue:
+            if (m_eFailedStep == kStepNone)
+                m_nMarkerLength = read.nLength;
+            Fail(kStepMarkerValue, read.nStatus);
+            break;
+        case kReadNoMemory:
+            Fail(kStepMemory, VERROR_NOT_ENOUGH_MEMORY);
+            break;
+    }
 }
 
 bool CDriveID::EnsureInstallMarker() {
-    if (ReadInstallMarker().GetLength() > 0)
+    CVeltraneString strStored;
+    const SMarkerRead read = ReadMarker(strStored);
+    if (read.eResult == kReadUsable)
         return false;
+    // Only the registry's own answer that no marker is stored allows writing one: a copy of the
+    // stored one that could not be made says nothing about the registry.
+    if (read.eResult == kReadNoMemory || m_eAccess == kMarkerReadOnly) {
+        ReportMarkerRead(read);
+        return false;
+    }
 
     VHKEY hKey = nullptr;
     if (m_pMachine->OpenClassesKey(kMarkerKey, VKEY_ALL_ACCESS, &hKey) != VERROR_SUCCESS)
         hKey = nullptr;
     if (hKey == nullptr) {
         // A failed create leaves no key to close.
-        if (m_pMachine->CreateClassesKey(kMarkerKey, VKEY_ALL_ACCESS, &hKey) != VERROR_SUCCESS ||
-            hKey == nullptr)
+        const long nStatus = m_pMachine->CreateClassesKey(kMarkerKey, VKEY_ALL_ACCESS, &hKey);
+        if (nStatus != VERROR_SUCCESS || hKey == nullptr) {
+            Fail(kStepMarkerKey, nStatus);
             return false;
+        }
     }
 
+    // A marker made from part of a time text could be shared by many machines: only a whole one
+    // is stored.
+    CVeltraneString strMarker;
+    if (!MakeMarker(strMarker)) {
+        Fail(kStepMemory, VERROR_NOT_ENOUGH_MEMORY);
+        m_pMachine->CloseKey(hKey);
+        hKey = nullptr;
+        return false;
+    }
+    // A clock without a time text gives an empty marker, stored as it is and replaced by the next
+    // run that has a usable clock.
+    if (strMarker.GetLength() == 0)
+        Fail(kStepMarkerWrite, VERROR_INVALID_PARAMETER);
+
     // Stored without a terminator: the byte count is the text's length.
-    CVeltraneString strMarker = MakeInstallMarker();
-    m_pMachine->SetKeyValue(hKey, kMarkerValue, VREG_SZ,
-                            reinterpret_cast<const unsigned char*>(strMarker.GetText()),
-                            static_cast<std::uint32_t>(strMarker.GetLength()));
+    const long nStatus = m_pMachine->SetKeyValue(
+        hKey, kMarkerValue, VREG_SZ, reinterpret_cast<const unsigned char*>(strMarker.GetText()),
+        static_cast<std::uint32_t>(strMarker.GetLength()));
+    if (nStatus != VERROR_SUCCESS)
+        Fail(kStepMarkerWrite, nStatus);
+    else if (strMarker.GetLength() > 0)
+        m_bMarkerWritten = true;
     m_pMachine->CloseKey(hKey);
     hKey = nullptr;
     return true;
 }
 
 CVeltraneString CDriveID::MakeInstallMarker() {
-    CVeltraneString strTime = FileTimeToText(GetCurrentFileTime(*m_pMachine), *m_pMachine);
-    if (strTime.GetLength() == 0)
-        return CVeltraneString();
-    return DigestTextOf(strTime);
+    CVeltraneString strMarker;
+    MakeMarker(strMarker);
+    return strMarker;
+}
+
+bool CDriveID::MakeMarker(CVeltraneString& strMarker) {
+    strMarker.Empty();
+    CVeltraneString strTime;
+    switch (MakeFileTimeText(GetCurrentFileTime(*m_pMachine), *m_pMachine, strTime)) {
+        case kTimeTextMade:
+            return DigestTextOf(strTime, strMarker);
+        case kTimeTextNone:
+            return true;
+        case kTimeTextNoMemory:
+            break;
+    }
+    return false;
 }
 
 CVeltraneString CDriveID::Scramble(CVeltraneString strText) {

@@ -35,6 +35,20 @@ public:
     // write the marker.
     virtual CVeltraneString GetID();
     // The same derivation, also filling in *pReport (when not null) with what each step found.
+    // It makes the same machine calls as GetID(), in the same order, and only adds
+    // ReadLastError right after a failed Windows directory, volume or attribute read.
+    //
+    // The failed step is the first one that failed, in the derivation's order (Windows directory,
+    // marker key and write, volume, root creation time, marker read). Its status is the one the
+    // failing registry call returned, GetLastError for the file-system reads, and:
+    // - kStepMarkerValue with ERROR_FILE_NOT_FOUND when the key holds no usable marker (no value,
+    //   an empty one, another type, or one too long for the read buffer; nMarkerLength then
+    //   gives the stored value's byte length);
+    // - kStepMarkerWrite with 0 when the write was accepted but did not read back, and with
+    //   ERROR_INVALID_PARAMETER when the clock gave no time text to make a marker from;
+    // - kStepRootCreation with ERROR_INVALID_PARAMETER when the creation time has no time text;
+    // - kStepMemory with ERROR_NOT_ENOUGH_MEMORY when a working text could not be allocated; the
+    //   ID is then empty (never a wrong one) and a stored marker is left as it was.
     CVeltraneString GetID(CDriveIDReport* pReport);
 
 protected:
@@ -49,7 +63,8 @@ protected:
     CVeltraneString GetPathCreationText(CVeltraneString& strPath);
     // The stored marker text, or empty when the key or a usable REG_SZ value is missing.
     CVeltraneString ReadInstallMarker();
-    // Writes a new marker when none can be read. True only when it wrote one.
+    // Writes a new marker when the registry says that none is stored (never in read-only mode).
+    // True only when it wrote one.
     bool EnsureInstallMarker();
     // A fresh marker: the digest text of the current time's time text.
     CVeltraneString MakeInstallMarker();
@@ -60,6 +75,40 @@ protected:
     const CVeltraneString& GetSystemDrive() const { return m_strSystemDrive; }
 
 private:
+    // What one read of the marker found.
+    enum EMarkerRead {
+        kReadUsable,    // a usable marker, now in the caller's text
+        kReadNoKey,     // the key could not be opened
+        kReadNoValue,   // the registry holds no usable value
+        kReadNoMemory,  // the value is there, but our copy of it could not be made
+    };
+    struct SMarkerRead {
+        EMarkerRead eResult;
+        long nStatus;           // the open's status, or the query's
+        std::uint32_t nLength;  // the stored value's byte length, when the query found one
+    };
+
+    SMarkerRead ReadMarker(CVeltraneString& strMarker);
+    // False when the marker could not be made whole: nothing may then be stored.
+    bool MakeMarker(CVeltraneString& strMarker);
+    // The fact texts into strText; false, with the failure kept, when a fact is missing.
+    bool ReadVolumeText(CVeltraneString& strText);
+    bool ReadRootCreationText(CVeltraneString& strText);
+    bool ReadPathCreationText(CVeltraneString& strPath, CVeltraneString& strText);
+    void ReportMarkerRead(const SMarkerRead& read);
+    // Keeps the first failure of a derivation.
+    void Fail(EDriveIDStep eStep, long nStatus);
+    // The status of a failed file-system read; asked for only when a report wants it.
+    long LastError();
+
     CVeltraneString m_strSystemDrive;
     CMachineFacts* m_pMachine;
+    EMarkerAccess m_eAccess;
+
+    // The progress of the current derivation.
+    CDriveIDReport* m_pReport;
+    EDriveIDStep m_eFailedStep;
+    long m_nFailedStatus;
+    std::uint32_t m_nMarkerLength;
+    bool m_bMarkerWritten;  // the registry accepted a new marker in this derivation
 };

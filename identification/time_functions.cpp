@@ -31,13 +31,21 @@ CVeltraneString FileTimeToText(std::uint64_t nTime) {
 }
 
 CVeltraneString FileTimeToText(std::uint64_t nTime, CMachineFacts& machine) {
+    CVeltraneString strText;
+    MakeFileTimeText(nTime, machine, strText);
+    return strText;
+}
+
+ETimeText MakeFileTimeText(std::uint64_t nTime, CMachineFacts& machine, CVeltraneString& strText) {
+    // Any failure leaves the text empty (an object without a buffer reads as empty as well).
+    strText.Empty();
     VSYSTEMTIME st;
     if (!machine.ConvertFileTime(nTime, &st))
-        return CVeltraneString();
+        return kTimeTextNone;
     // The text has room for four-digit years only, and the Windows C runtime's strftime refuses
     // later ones; refusing them here keeps both builds alike.
     if (st.wYear > kLastYear)
-        return CVeltraneString();
+        return kTimeTextNone;
 
     std::tm fields = std::tm();
     fields.tm_sec = st.wSecond;
@@ -50,16 +58,22 @@ CVeltraneString FileTimeToText(std::uint64_t nTime, CMachineFacts& machine) {
     fields.tm_yday = 0;
     fields.tm_isdst = -1;
 
-    CVeltraneString strText;
     if (!strText.Reserve(kTimeTextBufferSize))
-        return CVeltraneString();
+        return kTimeTextNoMemory;
     if (std::strftime(strText.GetBuffer(), kTimeTextBufferSize, "%A %B %d %Y (%m_%d_%Y) %H:%M:%S",
-                      &fields) == 0)
-        return CVeltraneString();
-    strText.FitToText();
+                      &fields) == 0) {
+        strText.Empty();
+        return kTimeTextNone;
+    }
+    if (!strText.FitToText())
+        return kTimeTextNoMemory;
 
+    // A text without its milliseconds would still look like a time text: it must not survive.
     CVeltraneString strMilliseconds;
-    strMilliseconds.Format(":%0ld", static_cast<long>(st.wMilliseconds));
-    strText.Append(strMilliseconds);
-    return strText;
+    if (!strMilliseconds.Format(":%0ld", static_cast<long>(st.wMilliseconds)) ||
+        !strText.Append(strMilliseconds)) {
+        strText.Empty();
+        return kTimeTextNoMemory;
+    }
+    return kTimeTextMade;
 }

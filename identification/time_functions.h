@@ -25,3 +25,15 @@ std::int64_t GetElapsedMilliseconds(std::uint64_t earlier, std::uint64_t later);
 // has no calendar form or lies after the year 9999.
 CVeltraneString FileTimeToText(std::uint64_t nTime);
 CVeltraneString FileTimeToText(std::uint64_t nTime, CMachineFacts& machine);
+
+// What MakeFileTimeText made.
+enum ETimeText {
+    kTimeTextMade,      // the whole text
+    kTimeTextNone,      // the value has no time text
+    kTimeTextNoMemory,  // the text could not be allocated whole
+};
+
+// FileTimeToText into strText, for callers that must tell a time without a text from a text lost
+// to a failed allocation: strText holds the whole text for kTimeTextMade and is empty otherwise,
+// never a part of the text.
+ETimeText MakeFileTimeText(std::uint64_t nTime, CMachineFacts& machine, CVeltraneString& strText);

@@ -38,11 +38,14 @@ const std::uint32_t VREG_SZ = 1;
 const std::uint32_t VREG_BINARY = 3;
 const std::uint32_t VREG_DWORD = 4;
 const std::uint32_t VKEY_ALL_ACCESS = 0xF003F;
+const std::uint32_t VKEY_READ = 0x20019;
 
-// Win32 status codes that the registry operations return.
+// Win32 status codes that the registry operations and ReadLastError return.
 const long VERROR_SUCCESS = 0;
 const long VERROR_FILE_NOT_FOUND = 2;
 const long VERROR_ACCESS_DENIED = 5;
+const long VERROR_NOT_ENOUGH_MEMORY = 8;
+const long VERROR_INVALID_PARAMETER = 87;
 const long VERROR_MORE_DATA = 234;
 
 class CMachineFacts {
@@ -89,9 +92,14 @@ public:
 
     // FileTimeToSystemTime: false when the value has no calendar form (it lies at or above 2^63).
     virtual bool ConvertFileTime(VFILETIME nTime, VSYSTEMTIME* pCalendar) = 0;
+
+    // GetLastError: the status of the calling thread's last failed call. Only meaningful right
+    // after ReadWindowsDirectory, ReadVolumeInformation or ReadCreationTime reported a failure.
+    virtual long ReadLastError() = 0;
 };
 
 // The real services of the platform the program was built for. On Windows these are the Win32
 // calls named above; the native build has the clock and the calendar conversion, and reports
-// every machine fact and registry call as failed. The object lives for the whole program.
+// every machine fact and registry call as failed (its ReadLastError is always
+// ERROR_NOT_SUPPORTED, 50). The object lives for the whole program.
 CMachineFacts& GetDefaultMachineFacts();

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "platform/resource_text.h"
@@ -51,6 +52,39 @@ bool HoldsWideTerminator(const char* pBuffer, int32_t nSize) {
         }
     }
     return false;
+}
+
+// A copy of the text at pText when pText lies inside the nSize bytes at pBuffer; pText
+// itself otherwise. The copy ends at the text's terminator or at the buffer's end, so
+// that a buffer written over through GetBuffer is never read beyond. Null when pText is
+// null or the copy cannot be allocated.
+const char* CopyIfInBuffer(const char* pText, bool bWide, const char* pBuffer, int32_t nSize,
+                           std::unique_ptr<char[]>& pHolder) {
+    // Compared as integers: ordering pointers into different blocks is unspecified.
+    const std::uintptr_t nText = reinterpret_cast<std::uintptr_t>(pText);
+    const std::uintptr_t nBegin = reinterpret_cast<std::uintptr_t>(pBuffer);
+    if (pBuffer == nullptr || nSize <= 0 || nText < nBegin ||
+        nText - nBegin >= static_cast<std::uintptr_t>(nSize)) {
+        return pText;
+    }
+    const int nRoom = nSize - static_cast<int>(nText - nBegin);
+    int nCount = 0;
+    if (bWide) {
+        while (nCount < nRoom / 2 && ReadUnit(pText, nCount) != 0) {
+            ++nCount;
+        }
+    } else {
+        const void* pEnd = std::memchr(pText, 0, static_cast<size_t>(nRoom));
+        nCount = pEnd != nullptr ? static_cast<int>(static_cast<const char*>(pEnd) - pText) : nRoom;
+    }
+    const long long nCopySize = BufferSize(nCount, bWide);
+    char* pCopy = AllocateZeroed(nCopySize);
+    if (pCopy == nullptr) {
+        return nullptr;
+    }
+    std::memcpy(pCopy, pText, static_cast<size_t>(nCopySize) - (bWide ? 2 : 1));
+    pHolder.reset(pCopy);
+    return pCopy;
 }
 
 unsigned int LowerAscii(unsigned int c) {
@@ -138,6 +172,17 @@ int CVeltraneString::TextLength() const {
     return nLength;
 }
 
+const char* CVeltraneString::OutsideBuffer(const char* pText,
+                                           std::unique_ptr<char[]>& pHolder) const {
+    return CopyIfInBuffer(pText, false, m_pBuffer, m_nSize, pHolder);
+}
+
+const VWCHAR* CVeltraneString::OutsideBuffer(const VWCHAR* pText,
+                                             std::unique_ptr<char[]>& pHolder) const {
+    return reinterpret_cast<const VWCHAR*>(
+        CopyIfInBuffer(reinterpret_cast<const char*>(pText), true, m_pBuffer, m_nSize, pHolder));
+}
+
 bool CVeltraneString::Allocate(int nBytes) {
     Free();
     char* pBlock = AllocateZeroed(nBytes);
@@ -156,6 +201,11 @@ bool CVeltraneString::CopyText(const char* pText) {
     if (pText == nullptr || m_pBuffer == nullptr) {
         return false;
     }
+    std::unique_ptr<char[]> pHolder;
+    pText = OutsideBuffer(pText, pHolder);
+    if (pText == nullptr) {
+        return false;
+    }
     const size_t nLength = std::strlen(pText);
     if (nLength > static_cast<size_t>(GetLength())) {
         return false;
@@ -165,6 +215,8 @@ bool CVeltraneString::CopyText(const char* pText) {
 }
 
 bool CVeltraneString::CopyWideText(const VWCHAR* pText) {
+    std::unique_ptr<char[]> pHolder;
+    pText = OutsideBuffer(pText, pHolder);
     if (pText == nullptr) {
         return false;
     }
@@ -229,6 +281,8 @@ bool CVeltraneString::StoreText(const char* pText, int nLength, bool bWide) {
 }
 
 bool CVeltraneString::SetText(const char* pText) {
+    std::unique_ptr<char[]> pHolder;
+    pText = OutsideBuffer(pText, pHolder);
     if (pText == nullptr) {
         return false;
     }
@@ -241,6 +295,8 @@ bool CVeltraneString::SetText(const char* pText) {
 }
 
 bool CVeltraneString::SetWideText(const VWCHAR* pText) {
+    std::unique_ptr<char[]> pHolder;
+    pText = OutsideBuffer(pText, pHolder);
     if (pText == nullptr) {
         return false;
     }
@@ -351,6 +407,12 @@ bool CVeltraneString::MakeWide() {
 
 const char* CVeltraneString::GetText() {
     MakeNarrow();
+    // A caller may have written over the terminator through GetBuffer; storing the text
+    // again gives the caller a terminated one.
+    if (m_pBuffer != nullptr &&
+        std::memchr(m_pBuffer, 0, static_cast<size_t>(m_nSize)) == nullptr) {
+        FitToText();
+    }
     return m_pBuffer != nullptr ? m_pBuffer : kEmptyNarrow;
 }
 
@@ -526,6 +588,12 @@ bool CVeltraneString::AppendText(const char* pText) {
     if (pText == nullptr || pText[0] == '\0') {
         return false;
     }
+    // MakeNarrow may replace the buffer that pText points into.
+    std::unique_ptr<char[]> pHolder;
+    pText = OutsideBuffer(pText, pHolder);
+    if (pText == nullptr) {
+        return false;
+    }
     const size_t nLength = std::strlen(pText);
     if (nLength >= static_cast<size_t>(kMaxSize)) {
         return false;
@@ -535,6 +603,9 @@ bool CVeltraneString::AppendText(const char* pText) {
 }
 
 bool CVeltraneString::AppendWideText(const VWCHAR* pText) {
+    // MakeWide may replace the buffer that pText points into.
+    std::unique_ptr<char[]> pHolder;
+    pText = OutsideBuffer(pText, pHolder);
     if (pText == nullptr) {
         return false;
     }
@@ -592,6 +663,14 @@ bool CVeltraneString::AddBackslash() {
 
 bool CVeltraneString::ReplaceAll(const char* pPattern, const char* pReplacement, bool bIgnoreCase) {
     if (pPattern == nullptr || pReplacement == nullptr || pPattern[0] == '\0') {
+        return false;
+    }
+    // Each step stores the joined text, which releases the buffer the arguments may point into.
+    std::unique_ptr<char[]> pPatternHolder;
+    std::unique_ptr<char[]> pReplacementHolder;
+    pPattern = OutsideBuffer(pPattern, pPatternHolder);
+    pReplacement = OutsideBuffer(pReplacement, pReplacementHolder);
+    if (pPattern == nullptr || pReplacement == nullptr) {
         return false;
     }
     int nPos = Find(pPattern, 0, bIgnoreCase);

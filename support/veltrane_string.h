@@ -15,12 +15,19 @@
 // Failures are reported through results (false, -1) and leave a defined state;
 // nothing throws. Null text arguments are refused with false.
 //
+// Text arguments may point into the object's own buffer (GetBuffer, GetText,
+// GetWideText): every operation then works on a copy of that text, read up to
+// its terminator or the buffer's end, and gives what the same text from
+// elsewhere gives. Only when that copy cannot be allocated does the operation
+// return false, with nothing changed.
+//
 // Threading: no locking. One thread at a time per object; distinct objects are
 // independent.
 #ifndef IDROVAN_SUPPORT_VELTRANE_STRING_H_
 #define IDROVAN_SUPPORT_VELTRANE_STRING_H_
 
 #include <cstdint>
+#include <memory>
 
 #include "platform/wide_char.h"
 
@@ -104,7 +111,8 @@ public:
     bool MakeNarrow();
     bool MakeWide();
     // Converts the object in place and returns its text; never null (an object
-    // without a buffer yields an empty text).
+    // without a buffer yields an empty text). A buffer whose terminator was
+    // written over through GetBuffer is stored again with one.
     const char* GetText();
     const VWCHAR* GetWideText();
     // Wide: whether one of the first GetLength() characters is above 127.
@@ -145,6 +153,12 @@ private:
     bool StoreText(const char* pText, int nLength, bool bWide);
     // Appends nCount characters of pText (in form bWide) behind the current text.
     bool AppendBytes(const char* pText, int nCount, bool bWide);
+    // pText itself, or, when it lies inside this object's buffer, a copy of its
+    // text kept alive by pHolder: the editing operations replace the buffer
+    // before they have finished reading their arguments. Null when pText is
+    // null or that copy cannot be allocated.
+    const char* OutsideBuffer(const char* pText, std::unique_ptr<char[]>& pHolder) const;
+    const VWCHAR* OutsideBuffer(const VWCHAR* pText, std::unique_ptr<char[]>& pHolder) const;
 
     char* m_pBuffer;
     int32_t m_nSize;

@@ -10,6 +10,8 @@ const VFILETIME kSecondsFrom1601To1970 = 11644473600ULL;
 // Days from 1 March of year 0 (proleptic Gregorian) to 1 January 1601.
 const std::int64_t kDaysFromMarch0To1601 = 584694;
 const std::int64_t kDaysPer400Years = 146097;
+// ERROR_NOT_SUPPORTED: what every failed machine fact of this build stands for.
+const long kNotSupported = 50;
 
 // Calendar fields of a day count from 1 January 1601. The count is shifted to an epoch of
 // 1 March so that the leap day ends its year; each 400-year era then repeats exactly.
@@ -88,6 +90,8 @@ public:
         pCalendar->wMilliseconds = static_cast<std::uint16_t>(nMilliseconds % 1000);
         return true;
     }
+
+    long ReadLastError() override { return kNotSupported; }
 };
 
 }  // namespace

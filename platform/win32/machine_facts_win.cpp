@@ -4,9 +4,11 @@
 
 static_assert(VREG_SZ == REG_SZ && VREG_BINARY == REG_BINARY && VREG_DWORD == REG_DWORD,
               "registry value types");
-static_assert(VKEY_ALL_ACCESS == KEY_ALL_ACCESS, "registry access rights");
+static_assert(VKEY_ALL_ACCESS == KEY_ALL_ACCESS && VKEY_READ == KEY_READ, "registry access rights");
 static_assert(VERROR_SUCCESS == ERROR_SUCCESS && VERROR_FILE_NOT_FOUND == ERROR_FILE_NOT_FOUND &&
                   VERROR_ACCESS_DENIED == ERROR_ACCESS_DENIED &&
+                  VERROR_NOT_ENOUGH_MEMORY == ERROR_NOT_ENOUGH_MEMORY &&
+                  VERROR_INVALID_PARAMETER == ERROR_INVALID_PARAMETER &&
                   VERROR_MORE_DATA == ERROR_MORE_DATA,
               "Win32 status codes");
 static_assert(sizeof(VHKEY) == sizeof(HKEY), "key handles");
@@ -109,6 +111,8 @@ public:
         pCalendar->wMilliseconds = st.wMilliseconds;
         return true;
     }
+
+    long ReadLastError() override { return static_cast<long>(::GetLastError()); }
 };
 
 }  // namespace

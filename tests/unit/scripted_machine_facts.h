@@ -4,7 +4,8 @@
 // can be given any value or made to fail; the marker key behaves like one registry key with one
 // value, following RegOpenKeyExA/RegCreateKeyExA/RegQueryValueExA/RegSetValueExA, and every write
 // and key handle is recorded. Calendar conversion is the real one unless a value is listed as
-// unconvertible.
+// unconvertible. m_calls records every call in order, with the arguments that decide what it
+// does, so that tests can compare whole call sequences.
 
 #include <cstdint>
 #include <cstring>
@@ -44,7 +45,12 @@ public:
     long m_nOpenStatus = VERROR_SUCCESS;    // forced result of every open, when not success
     long m_nCreateStatus = VERROR_SUCCESS;  // forced result of every create, when not success
     bool m_bCreateYieldsNullKey = false;
-    bool m_bSetIsLost = false;  // writes report success but store nothing
+    bool m_bSetIsLost = false;           // writes report success but store nothing
+    long m_nSetStatus = VERROR_SUCCESS;  // forced result of every write, when not success
+    // The key grants read access only: opening it for all access and creating it are refused.
+    bool m_bKeyReadOnly = false;
+    // What ReadLastError answers.
+    long m_nLastError = 21;  // ERROR_NOT_READY
 
     // What the code under test did.
     std::vector<std::string> m_queriedPaths;
@@ -53,6 +59,7 @@ public:
     int m_nCreateCalls = 0;
     std::set<VHKEY> m_openKeys;
     int m_nBadCloses = 0;
+    std::vector<std::string> m_calls;
 
     void SetMarker(std::uint32_t nType, const std::string& strData) {
         m_bKeyExists = true;
@@ -62,6 +69,7 @@ public:
     }
 
     unsigned ReadWindowsDirectory(char* pszBuffer, unsigned nSize) override {
+        m_calls.push_back("ReadWindowsDirectory " + std::to_string(nSize));
         if (m_strWindowsDirectory.empty() || m_strWindowsDirectory.size() >= nSize)
             return 0;
         std::memcpy(pszBuffer, m_strWindowsDirectory.c_str(), m_strWindowsDirectory.size() + 1);
@@ -71,6 +79,7 @@ public:
     bool ReadVolumeInformation(const char* pszRoot, char*, unsigned, std::uint32_t* pSerialNumber,
                                std::uint32_t*, std::uint32_t*, char* pszFileSystemName,
                                unsigned nFileSystemNameSize) override {
+        m_calls.push_back(std::string("ReadVolumeInformation ") + pszRoot);
         m_queriedPaths.push_back(pszRoot);
         if (m_bVolumeFails || m_strRoot != pszRoot)
             return false;
@@ -83,6 +92,7 @@ public:
     }
 
     bool ReadCreationTime(const char* pszPath, VFILETIME* pCreationTime) override {
+        m_calls.push_back(std::string("ReadCreationTime ") + pszPath);
         m_queriedPaths.push_back(pszPath);
         if (m_bCreationTimeFails || m_strRoot != pszPath)
             return false;
@@ -91,22 +101,26 @@ public:
     }
 
     long OpenClassesKey(const char* pszSubKey, std::uint32_t nAccess, VHKEY* pKey) override {
+        m_calls.push_back(KeyCall("OpenClassesKey", pszSubKey, nAccess));
         ++m_nOpenCalls;
         *pKey = nullptr;
         if (m_nOpenStatus != VERROR_SUCCESS)
             return m_nOpenStatus;
         if (!IsMarkerKey(pszSubKey, nAccess) || !m_bKeyExists)
             return VERROR_FILE_NOT_FOUND;
+        if (m_bKeyReadOnly && nAccess != VKEY_READ)
+            return VERROR_ACCESS_DENIED;
         *pKey = NewKey();
         return VERROR_SUCCESS;
     }
 
     long CreateClassesKey(const char* pszSubKey, std::uint32_t nAccess, VHKEY* pKey) override {
+        m_calls.push_back(KeyCall("CreateClassesKey", pszSubKey, nAccess));
         ++m_nCreateCalls;
         *pKey = nullptr;
         if (m_nCreateStatus != VERROR_SUCCESS)
             return m_nCreateStatus;
-        if (!IsMarkerKey(pszSubKey, nAccess))
+        if (!IsMarkerKey(pszSubKey, nAccess) || m_bKeyReadOnly)
             return VERROR_ACCESS_DENIED;
         m_bKeyExists = true;
         if (!m_bCreateYieldsNullKey)
@@ -147,21 +161,36 @@ public:
     }
 
     void CloseKey(VHKEY hKey) override {
+        m_calls.push_back("CloseKey");
         if (m_openKeys.erase(hKey) == 0)
             ++m_nBadCloses;
     }
 
-    VFILETIME ReadSystemTime() override { return m_nNow; }
+    VFILETIME ReadSystemTime() override {
+        m_calls.push_back("ReadSystemTime");
+        return m_nNow;
+    }
 
     bool ConvertFileTime(VFILETIME nTime, VSYSTEMTIME* pCalendar) override {
+        m_calls.push_back("ConvertFileTime " + std::to_string(nTime));
         if (m_unconvertibleTimes.count(nTime) != 0)
             return false;
         return GetDefaultMachineFacts().ConvertFileTime(nTime, pCalendar);
     }
 
+    long ReadLastError() override {
+        m_calls.push_back("ReadLastError");
+        return m_nLastError;
+    }
+
 private:
     static bool IsMarkerKey(const char* pszSubKey, std::uint32_t nAccess) {
-        return std::string(pszSubKey) == "lrgDocID" && nAccess == VKEY_ALL_ACCESS;
+        return std::string(pszSubKey) == "lrgDocID" &&
+               (nAccess == VKEY_ALL_ACCESS || nAccess == VKEY_READ);
+    }
+
+    static std::string KeyCall(const char* pszCall, const char* pszSubKey, std::uint32_t nAccess) {
+        return std::string(pszCall) + " " + pszSubKey + " " + std::to_string(nAccess);
     }
 
     VHKEY NewKey() {

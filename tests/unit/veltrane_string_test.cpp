@@ -227,6 +227,23 @@ TEST(VeltraneStringTest, FitToTextStaysInsideAFullyWrittenBuffer) {
     EXPECT_STREQ(s.GetText(), "xxxx");
 }
 
+TEST(VeltraneStringTest, GetTextTerminatesAFullyWrittenBuffer) {
+    CVeltraneString s;
+    ASSERT_TRUE(s.Reserve(4));
+    std::memset(s.GetBuffer(), 'x', 5);  // all five bytes, terminator overwritten
+    const char* pText = s.GetText();
+    EXPECT_EQ(s.GetLength(), 4);
+    ASSERT_NE(std::memchr(pText, 0, 5), nullptr);
+    EXPECT_STREQ(pText, "xxxx");
+
+    // A terminated text is handed out as it is, its reserved room included.
+    CVeltraneString reserved("ab");
+    ASSERT_TRUE(reserved.Reserve(10));
+    const char* pBuffer = reserved.GetBuffer();
+    EXPECT_EQ(reserved.GetText(), pBuffer);
+    EXPECT_EQ(reserved.GetLength(), 10);
+}
+
 TEST(VeltraneStringTest, FormatStoresBoundedOutput) {
     const std::string longest(4095, '7');
     const struct {
@@ -542,6 +559,14 @@ TEST(VeltraneStringTest, AddBackslash) {
     EXPECT_TRUE(wideEnding.IsWide());
 }
 
+// The empty string marked wide by a refused CopyWideText: one byte, no room for a wide terminator.
+CVeltraneString OneByteWide() {
+    CVeltraneString s;
+    EXPECT_FALSE(s.CopyWideText(Wide("x").c_str()));
+    EXPECT_TRUE(s.IsWide());
+    return s;
+}
+
 TEST(VeltraneStringTest, AppendJoinsTextsInTheRightForm) {
     const struct {
         const char* pName;
@@ -558,6 +583,8 @@ TEST(VeltraneStringTest, AppendJoinsTextsInTheRightForm) {
         {"empty + text", CVeltraneString(), CVeltraneString("def"), true, false, "def"},
         {"narrow + empty wide", CVeltraneString("abc"), WideOf(""), false, false, "abc"},
         {"wide + empty", WideOf("abc"), CVeltraneString(), false, true, "abc"},
+        // Counted as no buffer: the result gets a whole 16-bit terminator.
+        {"one-byte wide + wide", OneByteWide(), WideOf("def"), true, true, "def"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pName);
@@ -603,6 +630,105 @@ TEST(VeltraneStringTest, AppendTextAndWideText) {
     ASSERT_TRUE(reserved.Reserve(8));
     EXPECT_TRUE(reserved.AppendText("d"));
     EXPECT_STREQ(reserved.GetBuffer(), "abcd");
+
+    // A one-byte buffer marked wide has no room for a wide terminator and counts as none.
+    CVeltraneString oneByte = OneByteWide();
+    EXPECT_TRUE(oneByte.AppendWideText(Wide("def").c_str()));
+    EXPECT_EQ(oneByte.GetLength(), 3);
+    EXPECT_EQ(TextOf(oneByte), "def");
+}
+
+// The object's own bytes, handed back as a narrow or a wide argument.
+const char* Own(CVeltraneString& s, int nOffset) {
+    return s.GetBuffer() + nOffset;
+}
+
+const VWCHAR* OwnWide(CVeltraneString& s, int nUnitOffset) {
+    return reinterpret_cast<const VWCHAR*>(s.GetBuffer()) + nUnitOffset;
+}
+
+// An argument that points into the object's own buffer gives what the same text from elsewhere
+// gives, although the operation replaces that buffer before it has finished reading the argument
+// (a conversion comes first, or a loop stores its steps). AddressSanitizer reports a read of the
+// released buffer; an argument without a terminator inside the buffer is read up to its end.
+TEST(VeltraneStringTest, ArgumentsFromTheOwnBuffer) {
+    const struct {
+        const char* pName;
+        CVeltraneString start;
+        bool (*pOperation)(CVeltraneString&);
+        bool bResult;
+        bool bWide;
+        int nLength;
+        const char* pExpected;  // narrow form; '?' for a unit above 255
+    } cases[] = {
+        {"SetText of the tail", CVeltraneString("abcdef"),
+         [](CVeltraneString& s) { return s.SetText(Own(s, 2)); }, true, false, 4, "cdef"},
+        {"SetWideText of the tail", WideOf("abcdef"),
+         [](CVeltraneString& s) { return s.SetWideText(OwnWide(s, 3)); }, true, true, 3, "def"},
+        {"assignment of the tail", CVeltraneString("abcdef"),
+         [](CVeltraneString& s) { return &(s = Own(s, 4)) == &s; }, true, false, 2, "ef"},
+        {"CopyText of the tail", CVeltraneString("abcdef"),
+         [](CVeltraneString& s) { return s.CopyText(Own(s, 2)); }, true, false, 6, "cdef"},
+        // "abc" read as wide is 0x6261 0x0063 and no 16-bit terminator.
+        {"CopyWideText of narrow bytes", CVeltraneString("abc"),
+         [](CVeltraneString& s) { return s.CopyWideText(OwnWide(s, 0)); }, false, true, 1, "?"},
+        {"AppendText of the whole text", CVeltraneString("ab"),
+         [](CVeltraneString& s) { return s.AppendText(Own(s, 0)); }, true, false, 4, "abab"},
+        {"+= of the tail", CVeltraneString("abc"),
+         [](CVeltraneString& s) { return &(s += Own(s, 1)) == &s; }, true, false, 5, "abcbc"},
+        // The wide bytes of "ab" read as narrow text are "a"; AppendText converts first.
+        {"AppendText of wide bytes", WideOf("ab"),
+         [](CVeltraneString& s) { return s.AppendText(Own(s, 0)); }, true, false, 3, "aba"},
+        {"AppendWideText of the tail", WideOf("ab"),
+         [](CVeltraneString& s) { return s.AppendWideText(OwnWide(s, 1)); }, true, true, 3, "abb"},
+        // "abcd" read as wide is 0x6261 0x6463, then one byte: two units, no terminator.
+        {"AppendWideText of narrow bytes", CVeltraneString("abcd"),
+         [](CVeltraneString& s) { return s.AppendWideText(OwnWide(s, 0)); }, true, true, 6,
+         "abcd??"},
+        {"Append itself", CVeltraneString("xy"), [](CVeltraneString& s) { return s.Append(s); },
+         true, false, 4, "xyxy"},
+        {"Append itself, wide", WideOf("xy"), [](CVeltraneString& s) { return s.Append(s); }, true,
+         true, 4, "xyxy"},
+        {"+= itself", WideOf("xy"), [](CVeltraneString& s) { return &(s += s) == &s; }, true, true,
+         4, "xyxy"},
+        {"itself + itself", CVeltraneString("xy"),
+         [](CVeltraneString& s) { return s.Assign(s + s); }, true, false, 4, "xyxy"},
+        {"assignment of itself", CVeltraneString("xy"),
+         [](CVeltraneString& s) { return &(s = s) == &s; }, true, false, 2, "xy"},
+        {"Format of the own text", CVeltraneString("abc"),
+         [](CVeltraneString& s) { return s.Format("%s+%s", Own(s, 0), Own(s, 1)); }, true, false, 6,
+         "abc+bc"},
+        {"ReplaceAll, pattern from the text", CVeltraneString("abab"),
+         [](CVeltraneString& s) { return s.ReplaceAll(Own(s, 3), "-", false); }, true, false, 4,
+         "a-a-"},
+        {"ReplaceAll, replacement from the text", CVeltraneString("x.y."),
+         [](CVeltraneString& s) { return s.ReplaceAll(".", Own(s, 2), false); }, true, false, 6,
+         "xy.yy."},
+        {"ReplaceAll, both from the text", CVeltraneString("a.a"),
+         [](CVeltraneString& s) { return s.ReplaceAll(Own(s, 2), Own(s, 1), true); }, true, false,
+         5, ".a..a"},
+        {"ReplaceAll of wide bytes", WideOf("ab"),
+         [](CVeltraneString& s) { return s.ReplaceAll(Own(s, 0), "A", false); }, true, false, 2,
+         "Ab"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pName);
+        CVeltraneString s(c.start);
+        EXPECT_EQ(c.pOperation(s), c.bResult);
+        EXPECT_EQ(s.IsWide(), c.bWide);
+        EXPECT_EQ(s.GetLength(), c.nLength);
+        EXPECT_EQ(TextOf(s), c.pExpected);
+    }
+
+    // Without memory for the copy the operation is refused and the text stays.
+    CVeltraneString s("ab-");
+    {
+        ScopedAllocationFailure failure(0);
+        EXPECT_FALSE(s.ReplaceAll(Own(s, 2), "+", false));
+        EXPECT_FALSE(s.AppendWideText(OwnWide(s, 0)));
+    }
+    EXPECT_FALSE(s.IsWide());
+    EXPECT_STREQ(s.GetText(), "ab-");
 }
 
 TEST(VeltraneStringTest, FailedAllocationLeavesNoBuffer) {
