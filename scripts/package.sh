@@ -134,7 +134,7 @@ for arch in "${archs[@]}"; do
   packages+=("$zip")
 
   msi=idrovan-$version-$arch.msi
-  wxs_defines=(-D "Arch=$arch" -D "Version=$version" -D "Stage=$stage_relative")
+  wxs_defines=(-D "Arch=$arch" -D "Version=$version" -D "Stage=$stage_relative" -D IconFile=app/idrovan.ico)
   upgrade_code=$(wixl -E "${wxs_defines[@]}" -D ProductCode=none packaging/idrovan.wxs |
                  sed -n 's/.*UpgradeCode="\([0-9A-Fa-f-]*\)".*/\1/p')
   [[ -n $upgrade_code ]] || fail "packaging/idrovan.wxs names no UpgradeCode for $arch"
