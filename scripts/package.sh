@@ -109,6 +109,8 @@ command -v msibuild >/dev/null || fail "msibuild is missing (Debian package msit
 stage_root=$root/build/package-stage
 rm -rf "$stage_root"
 mkdir -p "$dist"
+# A run that fails half-way must not leave checksums that seem to vouch for what it left.
+rm -f "$dist/SHA256SUMS"
 packages=()
 for arch in "${archs[@]}"; do
   folder=$root/build/${preset[$arch]}
