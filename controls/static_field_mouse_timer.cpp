@@ -4,7 +4,10 @@
 #include "identification/time_functions.h"
 
 CStaticFieldMouseTimer::CStaticFieldMouseTimer()
-    : m_trackedPos(POINT{0, 0}), m_trackStart(GetCurrentFileTime()) {
+    : m_pfnCurrentTime(static_cast<uint64_t (*)()>(&GetCurrentFileTime)),
+      m_pfnGetCursorPos(&::GetCursorPos),
+      m_trackedPos(POINT{0, 0}),
+      m_trackStart(GetCurrentFileTime()) {
     m_period = kPeriodMs;
 }
 
@@ -15,7 +18,7 @@ CStaticFieldMouseTimer::~CStaticFieldMouseTimer() {
 
 void CStaticFieldMouseTimer::ResetTracking() {
     m_bTracking.store(false);
-    m_trackStart.store(GetCurrentFileTime());
+    m_trackStart.store(m_pfnCurrentTime());
     m_trackedPos.store(POINT{0, 0});
 }
 
@@ -25,13 +28,14 @@ void CStaticFieldMouseTimer::OnTimer() {
         return;
     }
     POINT position{};
-    if (!::GetCursorPos(&position)) {
+    if (!m_pfnGetCursorPos(&position)) {
         // No pointer position (a locked or switched desktop): no rest can be timed.
         ResetTracking();
         return;
     }
+    const uint64_t now = m_pfnCurrentTime();
     if (!m_bTracking.load()) {
-        m_trackStart.store(GetCurrentFileTime());
+        m_trackStart.store(now);
         m_trackedPos.store(position);
         m_bTracking.store(true);
         return;
@@ -41,7 +45,14 @@ void CStaticFieldMouseTimer::OnTimer() {
         ResetTracking();
         return;
     }
-    if (GetElapsedMilliseconds(m_trackStart.load(), GetCurrentFileTime()) < kRestMs) {
+    const int64_t nElapsed = GetElapsedMilliseconds(m_trackStart.load(), now);
+    if (nElapsed < 0) {
+        // The clock was set back: the rest counts from here, as the tooltip's fades do, instead
+        // of waiting for the clock to catch up with where it was.
+        m_trackStart.store(now);
+        return;
+    }
+    if (nElapsed < kRestMs) {
         return;
     }
     pOwner->PostHoverRequest(position);

@@ -1,6 +1,7 @@
 // CStaticFieldMouseTimer: the hover timer of a CStaticField. While the field keeps it active it
 // wakes once a second on its own thread, watches the mouse pointer, and when the pointer has
 // rested on one spot for two seconds asks the field (by a posted message) to show its tooltip.
+// A clock set back during a rest restarts the rest at the new time.
 //
 // Threads. The field constructs, activates, deactivates and destroys the timer on its window's
 // thread; OnTimer runs on the timer thread and only reads the pointer position and posts to the
@@ -39,6 +40,11 @@ public:
 
 protected:
     void OnTimer() override;
+
+    // The clock and the pointer that the ticks and ResetTracking read: GetCurrentFileTime and
+    // GetCursorPos. A test may give the timer others before it is first activated.
+    uint64_t (*m_pfnCurrentTime)();
+    BOOL(WINAPI* m_pfnGetCursorPos)(LPPOINT);
 
 private:
     std::atomic<CStaticField*> m_pOwner{nullptr};

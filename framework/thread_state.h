@@ -1,4 +1,5 @@
-// Per-thread bookkeeping of the framework (internal): the object whose window is being created,
+// Per-thread bookkeeping of the framework (internal): the object whose window is being created
+// and that window,
 // the message now being handled (for CWnd::Default), the dispatch depth, and the temporary
 // wrappers handed out by FromHandle, which are deleted when the outermost message handled on
 // this thread returns.
@@ -16,6 +17,7 @@ class CDialog;
 
 struct CThreadState {
     CWnd* pWndInit = nullptr;     // CreateEx: bound at its window's first message
+    HWND hWndInit = nullptr;      // CreateEx: that window, as the creation hook names it
     CDialog* pDlgInit = nullptr;  // DoModal / CreateIndirect: bound at the first dialog message
     MSG currentMsg{};             // hwnd, message, wParam, lParam now being handled
     int nDispatchDepth = 0;

@@ -23,6 +23,16 @@ bool IsCtlColorMessage(UINT message) {
     return message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC;
 }
 
+// Names the window that CreateEx is making: the first one created on this thread while the
+// hook is in place, before that window gets any message.
+LRESULT CALLBACK CreationHook(int nCode, WPARAM wParam, LPARAM lParam) {
+    CThreadState& state = AfxGetThreadState();
+    if (nCode == HCBT_CREATEWND && state.pWndInit != nullptr && state.hWndInit == nullptr) {
+        state.hWndInit = reinterpret_cast<HWND>(wParam);
+    }
+    return CallNextHookEx(nullptr, nCode, wParam, lParam);
+}
+
 }  // namespace
 
 LPCSTR AfxRegisterWndClass(UINT nClassStyle, HCURSOR hCursor, HBRUSH hbrBackground, HICON hIcon) {
@@ -56,8 +66,10 @@ LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
     CWnd* pWnd = reinterpret_cast<CWnd*>(GetWindowLongPtrA(hWnd, GWLP_USERDATA));
     if (pWnd == nullptr) {
         CThreadState& state = AfxGetThreadState();
-        if (state.pWndInit != nullptr && state.pWndInit->m_hWnd == nullptr) {
-            // The first message of a window that CreateEx is making.
+        if (state.pWndInit != nullptr && state.pWndInit->m_hWnd == nullptr &&
+            hWnd == state.hWndInit) {
+            // The first message of the window that CreateEx is making. Another unbound window of
+            // our class that gets a message meanwhile is not taken for it.
             pWnd = state.pWndInit;
             state.pWndInit = nullptr;
             pWnd->BindToWindow(hWnd, nullptr);
@@ -209,13 +221,22 @@ BOOL CWnd::CreateEx(DWORD dwExStyle, LPCSTR lpszClassName, LPCSTR lpszWindowName
     }
     CThreadState& state = AfxGetThreadState();
     CWnd* const pPreviousInit = state.pWndInit;
+    const HWND hPreviousInitWnd = state.hWndInit;
+    // Without the hook the window being made could not be told from others; nothing is made.
+    const HHOOK hHook = SetWindowsHookExA(WH_CBT, &CreationHook, nullptr, GetCurrentThreadId());
+    if (hHook == nullptr) {
+        return FALSE;
+    }
     state.pWndInit = this;
+    state.hWndInit = nullptr;
     const HWND hWnd =
         CreateWindowExA(dwExStyle, lpszClassName, lpszWindowName, dwStyle, x, y, nWidth, nHeight,
                         hWndParent, nIDorHMenu, AfxGetInstanceHandle(), lpParam);
+    UnhookWindowsHookEx(hHook);
     if (state.pWndInit == this) {
         state.pWndInit = pPreviousInit;
     }
+    state.hWndInit = hPreviousInitWnd;
     if (hWnd == nullptr) {
         // A window that got as far as its first message was unbound at WM_NCDESTROY.
         return FALSE;

@@ -3,7 +3,8 @@
 // Binding and routing. A window is bound to its object in one of two ways:
 //  - CreateEx makes the window; for a class registered through AfxRegisterWndClass the object
 //    receives every message from the first one on (the object being created is kept in a
-//    thread-local slot until the window's first message arrives); for a system class (EDIT,
+//    thread-local slot until the window's first message arrives, and a CBT hook names that
+//    window, so that no other window waiting for an object is bound); for a system class (EDIT,
 //    BUTTON, ...) the window is subclassed right after it was created.
 //  - SubclassWindow / SubclassDlgItem (and DDX_Control) put this framework's window procedure in
 //    front of an existing window's own. Messages go to the object's message map first; those no

@@ -3,7 +3,10 @@
 // The read must never look past its buffer (ASan watches the buffer on the stack), must take the
 // text up to the first NUL of a usable REG_SZ value, and every derivation must give either an
 // empty ID or 32 lowercase hexadecimal digits. The ID must be the one that a plain, honest
-// registry holding that marker text gives, and a second derivation must give it again.
+// registry holding that marker text gives, and a second derivation must give it again. A
+// read-only derivation beforehand must give the same ID from a stored marker, or none, and
+// must neither create the key nor write; a report must name a failed step exactly when the ID
+// is empty.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -71,7 +74,7 @@ public:
 
 class CDriveIDProbe : public CDriveID {
 public:
-    explicit CDriveIDProbe(CMachineFacts& machine) : CDriveID(machine) {}
+    CDriveIDProbe(CMachineFacts& machine, EMarkerAccess eAccess) : CDriveID(machine, eAccess) {}
     using CDriveID::ReadInstallMarker;
 };
 
@@ -183,6 +186,11 @@ void ConfigureRegistry(FuzzedDataProvider& input, COddRegistry& machine) {
         case 3:
             machine.m_bCreateYieldsNullKey = true;
             break;
+        case 4:
+            // A key that this user may only read.
+            machine.m_bKeyReadOnly = true;
+            machine.SetMarker(ValueType(input), ValueData(input));
+            break;
         default:
             machine.SetMarker(ValueType(input), ValueData(input));
             break;
@@ -217,10 +225,10 @@ std::string HonestID(const CScriptedMachineFacts& facts, const std::string& strM
 
 // The read alone: the text up to the first NUL of a usable REG_SZ value, all 260 bytes when
 // there is no NUL in them, and nothing for a value that did not fit.
-std::string CheckMarkerRead(COddRegistry& machine) {
+std::string CheckMarkerRead(COddRegistry& machine, EMarkerAccess eAccess) {
     machine.m_bQueried = false;
     const size_t nWrites = machine.m_writes.size();
-    CDriveIDProbe probe(machine);
+    CDriveIDProbe probe(machine, eAccess);
     const std::string marker = TextOf(probe.ReadInstallMarker());
     ExpectKeysClosed(machine);
     EXPECT(machine.m_writes.size() == nWrites);
@@ -243,14 +251,44 @@ std::string CheckMarkerRead(COddRegistry& machine) {
     return marker;
 }
 
-// One derivation, judged by the marker that was there before it and by what it wrote.
-std::string CheckDerivation(COddRegistry& machine) {
-    const std::string marker = CheckMarkerRead(machine);
+void ExpectReportMatches(const CDriveIDReport& report, const std::string& id) {
+    EXPECT(id.empty() == (report.eFailedStep != kStepNone));
+    EXPECT(id.empty() || report.nStatus == 0);
+    EXPECT(GetMarkerStateName(report.eMarker) != nullptr);
+}
+
+// A read-only derivation: the stored marker's ID or none, and nothing created or written.
+void CheckReadOnly(COddRegistry& machine) {
+    const std::string marker = CheckMarkerRead(machine, kMarkerReadOnly);
     const size_t nWrites = machine.m_writes.size();
-    CDriveID driveID(machine);
-    const std::string id = TextOf(driveID.GetID());
+    const int nCreates = machine.m_nCreateCalls;
+    const bool bKeyExisted = machine.m_bKeyExists;
+    CDriveID driveID(machine, kMarkerReadOnly);
+    CDriveIDReport report;
+    const std::string id = TextOf(driveID.GetID(&report));
     ExpectDefinedID(id);
     ExpectKeysClosed(machine);
+    ExpectReportMatches(report, id);
+    EXPECT(machine.m_writes.size() == nWrites);
+    EXPECT(machine.m_nCreateCalls == nCreates);
+    EXPECT(machine.m_bKeyExists == bKeyExisted);
+    EXPECT(marker.empty() ? id.empty() : id == HonestID(machine, marker));
+    EXPECT(id.empty() || report.eMarker == kMarkerPresent);
+}
+
+// One derivation, judged by the marker that was there before it and by what it wrote. With
+// bReport, the same derivation fills a report as well.
+std::string CheckDerivation(COddRegistry& machine, bool bReport) {
+    const std::string marker = CheckMarkerRead(machine, kMarkerReadWrite);
+    const size_t nWrites = machine.m_writes.size();
+    CDriveID driveID(machine);
+    CDriveIDReport report;
+    const std::string id = TextOf(bReport ? driveID.GetID(&report) : driveID.GetID());
+    ExpectDefinedID(id);
+    ExpectKeysClosed(machine);
+    if (bReport) {
+        ExpectReportMatches(report, id);
+    }
     if (!marker.empty()) {
         // An existing marker is used as it is and never replaced.
         EXPECT(machine.m_writes.size() == nWrites);
@@ -282,8 +320,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     ConfigureFacts(input, machine);
     ConfigureRegistry(input, machine);
 
-    const std::string first = CheckDerivation(machine);
-    const std::string second = CheckDerivation(machine);
+    CheckReadOnly(machine);
+    const std::string first = CheckDerivation(machine, false);
+    const std::string second = CheckDerivation(machine, true);
     // Once derived, the ID stays. (An empty one may still be followed by an ID: a create that
     // reported success without a key leaves the key behind for the next run to write into.)
     EXPECT(first.empty() || first == second);

@@ -86,16 +86,14 @@ CVeltraneString CDriveID::GetID(CDriveIDReport* pReport) {
         if (bVolume && bRootCreation && eMarker != kMarkerMissing) {
             CVeltraneString strCombined = strRootCreation + strVolume;
             strCombined.Append(strMarker);
+            CVeltraneString strScrambled = Scramble(strCombined);
+            // The join is as long as its parts, and the scramble adds a known count: a piece lost
+            // on the way shows in the scrambled text's length.
             const int nCombined =
                 strRootCreation.GetLength() + strVolume.GetLength() + strMarker.GetLength();
-            if (strCombined.GetLength() == nCombined) {
-                CVeltraneString strScrambled = Scramble(strCombined);
-                if (strScrambled.GetLength() != ScrambledLength(nCombined) ||
-                    !DigestTextOf(strScrambled, strID))
-                    Fail(kStepMemory, VERROR_NOT_ENOUGH_MEMORY);
-            } else {
+            if (strScrambled.GetLength() != ScrambledLength(nCombined) ||
+                !DigestTextOf(strScrambled, strID))
                 Fail(kStepMemory, VERROR_NOT_ENOUGH_MEMORY);
-            }
         }
     }
 

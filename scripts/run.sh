@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Builds idrovan.exe and opens its dialog under Wine, from a fresh Debian 12 machine on.
+# Builds idrovan.exe and idrovan-cli.exe and opens the dialog under Wine, from a fresh Debian 12
+# machine on.
 #
-# With an X display ($DISPLAY answers) the dialog opens there; the script ends when the dialog
+# With an X display ($DISPLAY answers) the dialog opens there; the script goes on when the dialog
 # is closed. Without one, the dialog runs on a virtual display: the script saves a screenshot
-# (build/run/idrovan.png), prints the ID that the dialog shows, and closes the dialog.
+# (build/run/idrovan.png), prints the ID that the dialog shows, and closes the dialog. Either way
+# it then prints what the console program prints in the same prefix (plain and --explain).
 #
 # Wine prefix: $WINEPREFIX when it is set, else the project's own build/run-wine, which is
 # kept between runs so that the ID stays the same from run to run.
@@ -13,8 +15,9 @@ root=$(pwd)
 
 scripts/setup.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target idrovan idrovan_probe -j "$(nproc)"
+cmake --build --preset windows --target idrovan idrovan-cli idrovan_probe -j "$(nproc)"
 exe=$root/build/windows/app/idrovan.exe
+cli=$root/build/windows/cli/idrovan-cli.exe
 probe=$root/build/windows/tests/e2e/idrovan_probe.exe
 
 set --
@@ -39,10 +42,25 @@ let_window_manager_frame() {
   fi
 }
 
+# What the console program prints after the dialog has run (the dialog wrote any marker), with
+# its exit code; the plain run's ID must be the dialog's.
+console_id=
+show_console() {
+  local command out code
+  for command in "" --explain; do
+    code=0
+    out=$(wine "$cli" $command </dev/null 2>&1 | tr -d '\r') || code=$?
+    echo "idrovan-cli${command:+ $command} (exit code $code):"
+    sed 's/^/  /' <<<"$out"
+    [[ -n $command ]] || console_id=$out
+  done
+}
+
 if [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then
   let_window_manager_frame Y
-  echo "Opening the dialog on $DISPLAY; close it to end."
+  echo "Opening the dialog on $DISPLAY; close it to go on."
   wine "$exe"
+  show_console
   exit 0
 fi
 
@@ -68,9 +86,14 @@ echo "Screenshot: $shot"
 wine "$probe" close
 wait "$app" || true
 
+show_console
 id=$(sed -n 's/^id //p' <<<"$report")
 if [[ -n $id ]]; then
   echo "Computer ID: $id"
+  if [[ $console_id != "$id" ]]; then
+    echo "The console program printed another ID: $console_id"
+    exit 1
+  fi
 else
   echo "No computer ID; the dialog said: $(sed -n 's/^error //p' <<<"$report")"
   exit 1

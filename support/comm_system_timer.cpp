@@ -50,6 +50,12 @@ bool CCommSystemTimer::Run() {
             VSetEvent(m_hIdleEvent);
             m_tickLock.Unlock();
         }
+        // Shutdown and the destructor clear keep-running before they signal. A wake-up of theirs
+        // that the reset above wiped out has left that mark, so the loop ends now instead of a
+        // whole period late; any other wake-up still waits for the next period.
+        if (!IsKeepRunning()) {
+            break;
+        }
         WaitForSignal(m_hWakeEvent, m_period);
         if (m_bActive) {
             m_tickLock.Lock();

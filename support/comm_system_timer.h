@@ -12,7 +12,8 @@
 // with its own work. A derived constructor may set m_period; the loop reads it afresh for each
 // wait, so the first wait may still use the 2000 set here. A wake-up that arrives while OnTimer
 // runs is lost (the loop resets its wake event before each wait): the next tick then comes a
-// full period later, and a Shutdown sent at that moment ends the thread up to one period late.
+// full period later. Shutdown and the destructor are not delayed that way: the loop checks
+// their stop request after that reset, so the thread ends as soon as a tick under way returns.
 // Shutdown and the destructor wait for the thread without limit; an OnTimer that never
 // returns keeps them waiting. They must not be called from OnTimer.
 //

@@ -1,18 +1,28 @@
 #!/usr/bin/env bash
-# Two builds of the same source must give the same idrovan.exe byte for byte. Builds the
-# program again in a second, differently named tree and compares.
-#   check_reproducible.sh <source dir> <idrovan.exe> <scratch build dir>
+# Two builds of the same source must give the same idrovan.exe (and idrovan-cli.exe, when
+# given) byte for byte. Builds the programs again in a second, differently named tree and
+# compares.
+#   check_reproducible.sh <source dir> <idrovan.exe> <scratch build dir> [<idrovan-cli.exe>]
 set -euo pipefail
-source_dir=$1 exe=$2 rebuild=$3
+source_dir=$1 exe=$2 rebuild=$3 cli=${4:-}
 
 rm -rf "$rebuild"
 cmake -S "$source_dir" -B "$rebuild" \
   -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DIDROVAN_TESTS=OFF >/dev/null
-cmake --build "$rebuild" --target idrovan -j "$(nproc)" >/dev/null
-if cmp "$exe" "$rebuild/app/idrovan.exe"; then
+targets=(idrovan)
+[[ -z $cli ]] || targets+=(idrovan-cli)
+cmake --build "$rebuild" --target "${targets[@]}" -j "$(nproc)" >/dev/null
+status=0
+compare() {
+  if ! cmp "$1" "$2"; then
+    echo "the second build differs; both are kept: $1 $2"
+    status=1
+  fi
+}
+compare "$exe" "$rebuild/app/idrovan.exe"
+[[ -z $cli ]] || compare "$cli" "$rebuild/cli/idrovan-cli.exe"
+if ((status == 0)); then
   rm -rf "$rebuild"
-else
-  echo "the second build differs; both are kept: $exe $rebuild/app/idrovan.exe"
-  exit 1
 fi
+exit $status

@@ -636,6 +636,47 @@ TEST(Resources, DialogTemplatesAreExactlyAsDesigned) {
     FreeLibrary(hExe);
 }
 
+// The value of attribute name in the first element of that name in xml, or "<missing>".
+std::string AttributeOf(const std::string& xml, const std::string& element,
+                        const std::string& name) {
+    const size_t nStart = xml.find("<" + element);
+    const size_t nEnd = nStart == std::string::npos ? nStart : xml.find('>', nStart);
+    if (nEnd == std::string::npos) {
+        return "<missing>";
+    }
+    const std::string tag = xml.substr(nStart, nEnd - nStart);
+    const std::string key = name + "=\"";
+    for (size_t nKey = tag.find(key); nKey != std::string::npos; nKey = tag.find(key, nKey + 1)) {
+        const size_t nClose = tag.find('"', nKey + key.size());
+        if (std::isspace(static_cast<unsigned char>(tag[nKey - 1])) &&
+            nClose != std::string::npos) {
+            return tag.substr(nKey + key.size(), nClose - nKey - key.size());
+        }
+    }
+    return "<missing>";
+}
+
+TEST(Resources, ManifestAsksForCommonControls6AndNoElevation) {
+    HMODULE hExe = LoadLibraryExA(Env("IDROVAN_EXE").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(hExe, nullptr);
+    // The manifest that Windows reads when it starts the process.
+    HRSRC hManifest = FindResourceA(hExe, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_NE(hManifest, nullptr);
+    const char* pData = static_cast<const char*>(LockResource(LoadResource(hExe, hManifest)));
+    ASSERT_NE(pData, nullptr);
+    const std::string manifest(pData, SizeofResource(hExe, hManifest));
+    FreeLibrary(hExe);
+
+    const size_t nDependency = manifest.find("<dependentAssembly>");
+    ASSERT_NE(nDependency, std::string::npos) << manifest;
+    const std::string dependency = manifest.substr(nDependency);
+    EXPECT_EQ(AttributeOf(dependency, "assemblyIdentity", "name"),
+              "Microsoft.Windows.Common-Controls");
+    EXPECT_EQ(AttributeOf(dependency, "assemblyIdentity", "version"), "6.0.0.0");
+    EXPECT_EQ(AttributeOf(dependency, "assemblyIdentity", "publicKeyToken"), "6595b64144ccf1df");
+    EXPECT_EQ(AttributeOf(manifest, "requestedExecutionLevel", "level"), "asInvoker");
+}
+
 TEST(NoId, ErrorBoxOverDisabledFieldAndCopy) {
     // A standard user's view of the marker key: it exists, but only for reading.
     HKEY hKey = nullptr;
@@ -653,6 +694,7 @@ TEST(NoId, ErrorBoxOverDisabledFieldAndCopy) {
               ERROR_ACCESS_DENIED)
         << "the key still grants full access; the scenario is not set up";
 
+    const std::string viewPath = PrepareInProcessView();
     CIdrovanRun run(Env("IDROVAN_EXE"));
     ASSERT_TRUE(run.Started());
     HWND hDialog = run.WaitForSettledDialog();
@@ -671,6 +713,14 @@ TEST(NoId, ErrorBoxOverDisabledFieldAndCopy) {
     }
     EXPECT_TRUE(bTextShown);
     EXPECT_TRUE(bIconShown);
+    // Which icon it is can only be told inside the program, where the box loaded it.
+    std::vector<std::string> boxes;
+    for (const std::string& line : ReadInProcessView(run, viewPath)) {
+        if (line.rfind("box ", 0) == 0) {
+            boxes.push_back(line);
+        }
+    }
+    EXPECT_EQ(boxes, std::vector<std::string>{"box icon hand"}) << "the stop icon";
 
     EXPECT_EQ(WindowText(GetDlgItem(hDialog, kFieldId)), "");
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hDialog, kFieldId)));

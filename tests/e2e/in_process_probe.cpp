@@ -3,7 +3,9 @@
 // thread (no window calls under the loader lock) that writes to the file named by
 // IDROVAN_PROBE_OUT one line per menu item,  <id> <S|T> <text>  (S for a separator, T for a
 // text item), then one line per icon the dialog hands out,  icon <big|small|drag> <verdict>,
-// where the verdict is app (the program's icon 2000), none, or other.
+// where the verdict is app (the program's icon 2000), none, or other; and for each message box
+// that the dialog owns, one line  box icon <hand|exclamation|asterisk|question|none|other>,
+// naming the system icon that the box shows (as MessageBox loads them, in this process).
 // The file appears whole: it is written under another name and then renamed.
 #include <windows.h>
 
@@ -65,6 +67,60 @@ std::string DescribeIcons(HWND hDialog) {
     return lines;
 }
 
+// Which system icon a message box shows. Within one process LoadIconA hands out the same shared
+// handle that MessageBox put into the box's icon control.
+std::string DescribeBoxIcon(HWND hBox) {
+    struct SystemIcon {
+        const char* pName;
+        LPCSTR pId;
+    };
+    const SystemIcon icons[] = {{"hand", IDI_HAND},
+                                {"exclamation", IDI_EXCLAMATION},
+                                {"asterisk", IDI_ASTERISK},
+                                {"question", IDI_QUESTION}};
+    for (HWND hChild = GetWindow(hBox, GW_CHILD); hChild != nullptr;
+         hChild = GetWindow(hChild, GW_HWNDNEXT)) {
+        char className[64] = {0};
+        GetClassNameA(hChild, className, sizeof(className));
+        if (lstrcmpiA(className, "Static") != 0 || !IsWindowVisible(hChild) ||
+            (GetWindowLongA(hChild, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) {
+            continue;
+        }
+        const HICON hShown = reinterpret_cast<HICON>(SendMessageA(hChild, STM_GETICON, 0, 0));
+        for (const SystemIcon& icon : icons) {
+            if (hShown != nullptr && hShown == LoadIconA(nullptr, icon.pId)) {
+                return icon.pName;
+            }
+        }
+        return hShown == nullptr ? "none" : "other";
+    }
+    return "none";
+}
+
+// One line per visible dialog-class window of this process that hDialog owns.
+std::string DescribeOwnedBoxes(HWND hDialog) {
+    struct Search {
+        HWND hDialog;
+        std::string lines;
+    } search{hDialog, {}};
+    EnumWindows(
+        [](HWND hWnd, LPARAM lParam) -> BOOL {
+            auto* pSearch = reinterpret_cast<Search*>(lParam);
+            DWORD nProcessId = 0;
+            GetWindowThreadProcessId(hWnd, &nProcessId);
+            char className[64] = {0};
+            GetClassNameA(hWnd, className, sizeof(className));
+            if (nProcessId == GetCurrentProcessId() && IsWindowVisible(hWnd) &&
+                GetWindow(hWnd, GW_OWNER) == pSearch->hDialog &&
+                lstrcmpA(className, "#32770") == 0) {
+                pSearch->lines += "box icon " + DescribeBoxIcon(hWnd) + "\n";
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.lines;
+}
+
 DWORD WINAPI ProbeThread(LPVOID) {
     char outPath[MAX_PATH] = {0};
     if (GetEnvironmentVariableA("IDROVAN_PROBE_OUT", outPath, MAX_PATH) == 0) {
@@ -75,6 +131,7 @@ DWORD WINAPI ProbeThread(LPVOID) {
     std::string lines = hMenu != nullptr ? DescribeMenu(hMenu) : std::string("no menu\n");
     if (hDialog != nullptr) {
         lines += DescribeIcons(hDialog);
+        lines += DescribeOwnedBoxes(hDialog);
     }
 
     const std::string partPath = std::string(outPath) + ".part";

@@ -106,6 +106,44 @@ TEST(FrameworkMessageMap, DerivedRowsWinBaseRowsAreReachedTheRestGoesToDefault) 
     EXPECT_EQ(&wnd, CWnd::FromHandlePermanent(wnd.m_hWnd));
 }
 
+// A window of the framework's class that no object is bound to gets a message while another is
+// being made: a CBT hook sends it one as soon as the new window exists, before that window's own
+// first message. The hook also notes which window was made.
+HWND g_hBystander = nullptr;
+HWND g_hMade = nullptr;
+LRESULT CALLBACK PokeBystander(int nCode, WPARAM wParam, LPARAM lParam) {
+    const HWND hWnd = reinterpret_cast<HWND>(wParam);
+    if (nCode == HCBT_CREATEWND && g_hMade == nullptr && hWnd != g_hBystander) {
+        g_hMade = hWnd;
+        SendMessageA(g_hBystander, WM_NULL, 0, 0);
+    }
+    return CallNextHookEx(nullptr, nCode, wParam, lParam);
+}
+
+TEST(FrameworkMessageMap, CreateExBindsTheWindowItMadeNotAnotherOneWaitingForAnObject) {
+    g_hBystander = CreateWindowExA(0, ProbeClass(), "bystander", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                   nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(nullptr, g_hBystander);
+    g_hMade = nullptr;
+    HHOOK hHook = SetWindowsHookExA(WH_CBT, PokeBystander, nullptr, GetCurrentThreadId());
+    ASSERT_NE(nullptr, hHook);
+    {
+        CDerivedProbe wnd;
+        const bool bCreated = wnd.Create();
+        UnhookWindowsHookEx(hHook);
+        ASSERT_TRUE(bCreated);
+        ASSERT_NE(nullptr, g_hMade);
+        EXPECT_EQ(g_hMade, wnd.m_hWnd);
+        EXPECT_EQ(&wnd, CWnd::FromHandlePermanent(g_hMade));
+        EXPECT_EQ(nullptr, CWnd::FromHandlePermanent(g_hBystander));
+        EXPECT_EQ(2, SendMessageA(g_hMade, WM_PROBE, 0, 0));
+    }
+    EXPECT_FALSE(IsWindow(g_hMade)) << "the object destroys the window it made";
+    EXPECT_TRUE(IsWindow(g_hBystander));
+    DestroyWindow(g_hBystander);
+    g_hBystander = nullptr;
+}
+
 TEST(FrameworkMessageMap, CrackersDecodeTheParameters) {
     CDerivedProbe wnd;
     ASSERT_TRUE(wnd.Create());

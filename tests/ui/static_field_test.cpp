@@ -132,6 +132,12 @@ TEST_F(StaticFieldTest, KeysOnlyReachTheControlWhenTheTextFits) {
     }
 }
 
+TEST_F(StaticFieldTest, SetFieldTextMakesTheControlReadOnly) {
+    ASSERT_EQ(0, ::GetWindowLongA(m_host.Field(), GWL_STYLE) & ES_READONLY);
+    Show("0123456789");
+    EXPECT_NE(0, ::GetWindowLongA(m_host.Field(), GWL_STYLE) & ES_READONLY);
+}
+
 TEST_F(StaticFieldTest, ShowsOnlyEllipsisWhenNotOneCharacterFits) {
     ::SetWindowPos(m_host.Field(), nullptr, 0, 0, 14, 20, SWP_NOMOVE | SWP_NOZORDER);
     Show("W");
@@ -289,11 +295,12 @@ TEST_F(StaticFieldHoverTest, RestingPointerShowsTheFullTextBelowTheFieldUntilMov
     EXPECT_TRUE(PumpUntil([&] { return !TooltipShown(); }));
 }
 
-TEST_F(StaticFieldHoverTest, NoTooltipForAnUnfocusedFieldOrATextThatFits) {
+TEST_F(StaticFieldHoverTest, NoTooltipForAnUnfocusedFieldARestOutsideItOrATextThatFits) {
     const struct {
         const char* pText;
         bool bFocus;
-    } cases[] = {{kLongText, false}, {"fits", true}};
+        bool bOutside;  // the pointer rests on the dialog just below the field's client area
+    } cases[] = {{kLongText, false, false}, {kLongText, true, true}, {"fits", true, false}};
     s_hField = m_host.Field();
     HHOOK hHook =
         ::SetWindowsHookExA(WH_GETMESSAGE, CountRequests, nullptr, ::GetCurrentThreadId());
@@ -302,16 +309,19 @@ TEST_F(StaticFieldHoverTest, NoTooltipForAnUnfocusedFieldOrATextThatFits) {
     for (const auto& c : cases) {
         Show(c.pText);
         ::SetFocus(c.bFocus ? m_host.Field() : m_host.Button());
-        // A move onto the field starts the watch in both cases.
-        const POINT rest = FieldPoint(30 + 10 * nStep++, 6);
+        // A move onto the field, or the focus, starts the watch.
+        RECT client{};
+        ::GetClientRect(m_host.Field(), &client);
+        const POINT rest = FieldPoint(30 + 10 * nStep++, c.bOutside ? client.bottom + 5 : 6);
         ::SetCursorPos(rest.x, rest.y);
         ASSERT_TRUE(PumpUntil([&] {
             POINT now{};
             return ::GetCursorPos(&now) && now.x == rest.x && now.y == rest.y;
         }));
         s_nRequests = 0;
-        EXPECT_TRUE(PumpUntil([] { return s_nRequests > 0; })) << c.pText;
-        EXPECT_FALSE(TooltipShown()) << c.pText;
+        EXPECT_TRUE(PumpUntil([] { return s_nRequests > 0; }))
+            << c.pText << (c.bOutside ? " (outside)" : "");
+        EXPECT_FALSE(TooltipShown()) << c.pText << (c.bOutside ? " (outside)" : "");
     }
     ::UnhookWindowsHookEx(hHook);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -287,6 +288,252 @@ TEST_F(DriveIDTest, PathCreationTextAddsAMissingBackslash) {
         CVeltraneString strPath(pszPath);
         EXPECT_EQ(kRootCreatedText, Text(probe.GetPathCreationText(strPath))) << pszPath;
         EXPECT_EQ("C:\\", Text(strPath));
+    }
+}
+
+// The machine calls that the described steps make, as CScriptedMachineFacts records them.
+typedef std::vector<std::string> Calls;
+
+Calls operator+(Calls a, const Calls& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Only a report asks for the last error; the dialog's derivation never does.
+const char kLastError[] = "ReadLastError";
+const std::string kAllAccess = std::to_string(VKEY_ALL_ACCESS);
+const std::string kReadAccess = std::to_string(VKEY_READ);
+
+const Calls kDirectory = {"ReadWindowsDirectory 256"};
+const Calls kVolume = {"ReadVolumeInformation C:\\"};
+const Calls kRootAttributes = {"ReadCreationTime C:\\"};
+const Calls kRootTime = {"ConvertFileTime " + std::to_string(kRootCreated)};
+const Calls kOpen = {"OpenClassesKey lrgDocID " + kAllAccess};
+const Calls kOpenForReading = {"OpenClassesKey lrgDocID " + kReadAccess};
+const Calls kCreate = {"CreateClassesKey lrgDocID " + kAllAccess};
+const Calls kQuery = {"QueryKeyValue Rndund 260", "CloseKey"};
+
+// Makes a marker from the clock and stores its nBytes characters, then closes the key.
+Calls MarkerWrite(int nBytes) {
+    return {"ReadSystemTime", "ConvertFileTime " + std::to_string(kNow),
+            "SetKeyValue Rndund 1 " + std::to_string(nBytes), "CloseKey"};
+}
+
+Calls WithoutLastError(Calls calls) {
+    calls.erase(std::remove(calls.begin(), calls.end(), kLastError), calls.end());
+    return calls;
+}
+
+std::string Joined(const Calls& calls) {
+    std::string strText;
+    for (const std::string& strCall : calls)
+        strText += strCall + "\n";
+    return strText;
+}
+
+struct SScenario {
+    const char* pszWhat;
+    void (*pfnSetUp)(CScriptedMachineFacts&);
+    // The read-write derivation's calls; kLastError where only a report asks for it.
+    Calls calls;
+    std::string strID;
+    const char* pszMarker;  // the report's marker state
+    const char* pszStep;    // the report's failed step, null for none
+    long nStatus;
+    bool bVolumeRead;  // the report carries the volume text
+    bool bRootRead;    // and the root creation text
+};
+
+std::vector<SScenario> ReadWriteScenarios() {
+    const Calls kMarkerRead = kOpen + kQuery;
+    const Calls kFacts = kVolume + kRootAttributes + kRootTime;
+    return {
+        {"marker present", [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kHandMarker); },
+         kDirectory + kMarkerRead + kFacts + kMarkerRead, kIDWithHandMarker, "present", nullptr, 0,
+         true, true},
+        {"no key: created and written", [](CScriptedMachineFacts&) {},
+         kDirectory + kOpen + kOpen + kCreate + MarkerWrite(32) + kFacts + kMarkerRead,
+         kIDWithMarkerMadeNow, "created", nullptr, 0, true, true},
+        {"key without the value", [](CScriptedMachineFacts& m) { m.m_bKeyExists = true; },
+         kDirectory + kMarkerRead + kOpen + MarkerWrite(32) + kFacts + kMarkerRead,
+         kIDWithMarkerMadeNow, "created", nullptr, 0, true, true},
+        {"key grants reading only",
+         [](CScriptedMachineFacts& m) {
+             m.SetMarker(VREG_SZ, kHandMarker);
+             m.m_bKeyReadOnly = true;
+         },
+         kDirectory + kOpen + kOpen + kCreate + kFacts + kOpen, "", "missing", "marker_key",
+         VERROR_ACCESS_DENIED, true, true},
+        // The create reported success, so the key is there for the read, without a value.
+        {"create yields no key", [](CScriptedMachineFacts& m) { m.m_bCreateYieldsNullKey = true; },
+         kDirectory + kOpen + kOpen + kCreate + kFacts + kMarkerRead, "", "missing", "marker_key",
+         0, true, true},
+        {"write refused",
+         [](CScriptedMachineFacts& m) {
+             m.m_bKeyExists = true;
+             m.m_nSetStatus = VERROR_ACCESS_DENIED;
+         },
+         kDirectory + kMarkerRead + kOpen + MarkerWrite(32) + kFacts + kMarkerRead, "", "missing",
+         "marker_write", VERROR_ACCESS_DENIED, true, true},
+        {"write accepted but lost", [](CScriptedMachineFacts& m) { m.m_bSetIsLost = true; },
+         kDirectory + kOpen + kOpen + kCreate + MarkerWrite(32) + kFacts + kMarkerRead, "",
+         "missing", "marker_write", 0, true, true},
+        {"clock without calendar form",
+         [](CScriptedMachineFacts& m) { m.m_unconvertibleTimes.insert(kNow); },
+         kDirectory + kOpen + kOpen + kCreate + MarkerWrite(0) + kFacts + kMarkerRead, "",
+         "missing", "marker_write", VERROR_INVALID_PARAMETER, true, true},
+        {"no Windows directory", [](CScriptedMachineFacts& m) { m.m_strWindowsDirectory = ""; },
+         kDirectory + Calls{kLastError}, "", "missing", "windows_directory", 21, false, false},
+        {"volume unreadable",
+         [](CScriptedMachineFacts& m) {
+             m.SetMarker(VREG_SZ, kHandMarker);
+             m.m_bVolumeFails = true;
+         },
+         kDirectory + kMarkerRead + kVolume + Calls{kLastError} + kRootAttributes + kRootTime +
+             kMarkerRead,
+         "", "present", "volume", 21, false, true},
+        {"root unreadable",
+         [](CScriptedMachineFacts& m) {
+             m.SetMarker(VREG_SZ, kHandMarker);
+             m.m_bCreationTimeFails = true;
+         },
+         kDirectory + kMarkerRead + kVolume + kRootAttributes + Calls{kLastError} + kMarkerRead, "",
+         "present", "root_created", 21, true, false},
+        {"root time without calendar form",
+         [](CScriptedMachineFacts& m) {
+             m.SetMarker(VREG_SZ, kHandMarker);
+             m.m_unconvertibleTimes.insert(kRootCreated);
+         },
+         kDirectory + kMarkerRead + kFacts + kMarkerRead, "", "present", "root_created",
+         VERROR_INVALID_PARAMETER, true, false},
+    };
+}
+
+// The dialog's derivation makes exactly the calls that the steps describe, and the reporting
+// one makes the same calls, adding only ReadLastError right after a failed file-system read.
+TEST(DriveIDReportTest, DialogAndReportMakeTheDescribedCallsAndTheReportExplainsThem) {
+    for (const SScenario& c : ReadWriteScenarios()) {
+        SCOPED_TRACE(c.pszWhat);
+        CScriptedMachineFacts dialogMachine;
+        dialogMachine.m_nCreationTime = kRootCreated;
+        dialogMachine.m_nNow = kNow;
+        c.pfnSetUp(dialogMachine);
+        CDriveID dialog(dialogMachine);
+        EXPECT_EQ(c.strID, Text(dialog.GetID()));
+        EXPECT_EQ(Joined(WithoutLastError(c.calls)), Joined(dialogMachine.m_calls));
+
+        CScriptedMachineFacts reportMachine;
+        reportMachine.m_nCreationTime = kRootCreated;
+        reportMachine.m_nNow = kNow;
+        c.pfnSetUp(reportMachine);
+        CDriveID reporting(reportMachine);
+        CDriveIDReport report;
+        EXPECT_EQ(c.strID, Text(reporting.GetID(&report)));
+        EXPECT_EQ(Joined(c.calls), Joined(reportMachine.m_calls));
+        EXPECT_STREQ(c.pszMarker, GetMarkerStateName(report.eMarker));
+        EXPECT_STREQ(c.pszStep, GetDriveIDStepName(report.eFailedStep));
+        EXPECT_EQ(c.nStatus, report.nStatus);
+        EXPECT_EQ(c.bVolumeRead ? "5A3C00F1NTFS" : "", Text(report.strVolume));
+        EXPECT_EQ(c.bRootRead ? kRootCreatedText : "", Text(report.strRootCreation));
+        EXPECT_EQ(0u, report.nMarkerLength);
+
+        EXPECT_TRUE(reportMachine.m_openKeys.empty());
+        EXPECT_EQ(0, reportMachine.m_nBadCloses);
+    }
+}
+
+// Read-only mode, whatever the machine: the key is only ever opened for reading, never created,
+// and no value is written.
+TEST(DriveIDReportTest, ReadOnlyModeNeverCreatesOrWrites) {
+    for (const SScenario& c : ReadWriteScenarios()) {
+        SCOPED_TRACE(c.pszWhat);
+        for (bool bReport : {false, true}) {
+            CScriptedMachineFacts machine;
+            machine.m_nCreationTime = kRootCreated;
+            machine.m_nNow = kNow;
+            c.pfnSetUp(machine);
+            const bool bKeyExisted = machine.m_bKeyExists;
+            CDriveID driveID(machine, kMarkerReadOnly);
+            CDriveIDReport report;
+            driveID.GetID(bReport ? &report : nullptr);
+
+            for (const std::string& strCall : machine.m_calls) {
+                EXPECT_EQ(std::string::npos, strCall.find("Create")) << strCall;
+                EXPECT_EQ(std::string::npos, strCall.find("SetKeyValue")) << strCall;
+                if (strCall.find("OpenClassesKey") == 0) {
+                    EXPECT_EQ(kOpenForReading[0], strCall);
+                }
+            }
+            EXPECT_EQ(bKeyExisted, machine.m_bKeyExists);
+            EXPECT_TRUE(machine.m_writes.empty());
+            EXPECT_TRUE(machine.m_openKeys.empty());
+        }
+    }
+}
+
+// What read-only mode derives and reports for each state of the marker. Without a usable marker
+// the step and status say so unambiguously: no key (marker_key) or no usable value
+// (marker_value), both "not found", or the key's own refusal.
+TEST(DriveIDReportTest, ReadOnlyModeReadsTheSameMarkerOrSaysWhyItCannot) {
+    const struct {
+        const char* pszWhat;
+        void (*pfnSetUp)(CScriptedMachineFacts&);
+        std::string strID;
+        const char* pszMarker;
+        const char* pszStep;
+        long nStatus;
+        std::uint32_t nMarkerLength;
+    } cases[] = {
+        {"marker present", [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kHandMarker); },
+         kIDWithHandMarker, "present", nullptr, 0, 0},
+        {"key grants reading only",
+         [](CScriptedMachineFacts& m) {
+             m.SetMarker(VREG_SZ, kHandMarker);
+             m.m_bKeyReadOnly = true;
+         },
+         kIDWithHandMarker, "present", nullptr, 0, 0},
+        {"no key", [](CScriptedMachineFacts&) {}, "", "missing", "marker_key",
+         VERROR_FILE_NOT_FOUND, 0},
+        {"key refused",
+         [](CScriptedMachineFacts& m) {
+             m.SetMarker(VREG_SZ, kHandMarker);
+             m.m_nOpenStatus = VERROR_ACCESS_DENIED;
+         },
+         "", "missing", "marker_key", VERROR_ACCESS_DENIED, 0},
+        {"key without the value", [](CScriptedMachineFacts& m) { m.m_bKeyExists = true; }, "",
+         "missing", "marker_value", VERROR_FILE_NOT_FOUND, 0},
+        {"empty value", [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, ""); }, "", "missing",
+         "marker_value", VERROR_FILE_NOT_FOUND, 0},
+        {"REG_DWORD value",
+         [](CScriptedMachineFacts& m) { m.SetMarker(VREG_DWORD, std::string("\1\2\3\4", 4)); }, "",
+         "missing", "marker_value", VERROR_FILE_NOT_FOUND, 4},
+        {"value too long for the buffer",
+         [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, std::string(300, 'k')); }, "",
+         "missing", "marker_value", VERROR_FILE_NOT_FOUND, 300},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        CScriptedMachineFacts machine;
+        machine.m_nCreationTime = kRootCreated;
+        machine.m_nNow = kNow;
+        c.pfnSetUp(machine);
+        CDriveID driveID(machine, kMarkerReadOnly);
+        CDriveIDReport report;
+
+        EXPECT_EQ(c.strID, Text(driveID.GetID(&report)));
+        EXPECT_STREQ(c.pszMarker, GetMarkerStateName(report.eMarker));
+        EXPECT_STREQ(c.pszStep, GetDriveIDStepName(report.eFailedStep));
+        EXPECT_EQ(c.nStatus, report.nStatus);
+        EXPECT_EQ(c.nMarkerLength, report.nMarkerLength);
+        // The facts are read and reported all the same.
+        EXPECT_EQ(kRootCreatedText, Text(report.strRootCreation));
+        EXPECT_EQ("5A3C00F1NTFS", Text(report.strVolume));
+        if (c.strID.empty())
+            continue;
+        // A present marker is read exactly as the dialog reads it (before and after its check).
+        EXPECT_EQ(Joined(kDirectory + kOpenForReading + kQuery + kVolume + kRootAttributes +
+                         kRootTime + kOpenForReading + kQuery),
+                  Joined(machine.m_calls));
     }
 }
 

@@ -1,6 +1,6 @@
-// The ID derivation on the platform's real services. Under Wine the test first removes the marker
-// key, so that the run covers writing the marker as well as reading it; on Windows itself it
-// leaves the machine's marker alone, since removing it would change the computer's ID. The native
+// The ID derivation on the platform's real services. Under Wine the tests first remove the marker
+// key, so that the run covers writing the marker as well as reading it; on Windows itself they
+// leave the machine's marker alone, since removing it would change the computer's ID. The native
 // build has no machine facts and must say so with an empty ID.
 #ifdef _WIN32
 
@@ -30,10 +30,33 @@ std::string DeriveID() {
     return strID.GetText();
 }
 
+std::string DeriveID(EMarkerAccess eAccess, CDriveIDReport* pReport) {
+    CDriveID driveID(GetDefaultMachineFacts(), eAccess);
+    CVeltraneString strID = driveID.GetID(pReport);
+    return strID.GetText();
+}
+
+std::string Text(CVeltraneString str) {
+    return str.GetText();
+}
+
+void RemoveMarkerKey() {
+    LONG nStatus = RegDeleteKeyA(HKEY_CLASSES_ROOT, "lrgDocID");
+    ASSERT_TRUE(nStatus == ERROR_SUCCESS || nStatus == ERROR_FILE_NOT_FOUND) << nStatus;
+}
+
+bool MarkerKeyExists() {
+    HKEY hKey = NULL;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "lrgDocID", 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(hKey);
+    hKey = NULL;
+    return true;
+}
+
 TEST(DriveIDWinTest, DerivesTheSameIDTwiceAndStoresThe32ByteMarker) {
     if (IsRunningUnderWine()) {
-        LONG nStatus = RegDeleteKeyA(HKEY_CLASSES_ROOT, "lrgDocID");
-        ASSERT_TRUE(nStatus == ERROR_SUCCESS || nStatus == ERROR_FILE_NOT_FOUND) << nStatus;
+        RemoveMarkerKey();
     }
 
     const std::string strFirst = DeriveID();
@@ -60,6 +83,58 @@ TEST(DriveIDWinTest, DerivesTheSameIDTwiceAndStoresThe32ByteMarker) {
     EXPECT_EQ(32u, strlen(szMarker));
     const std::string strMarker(szMarker, 32);
     EXPECT_TRUE(IsLowercaseHex(strMarker)) << strMarker;
+}
+
+// Read-only mode reads the marker through KEY_READ and gives the ID that the writing mode gives;
+// without a marker it says so and leaves the registry as it was. The report tells which.
+TEST(DriveIDWinTest, ReadOnlyModeGivesTheSameIDOnceTheMarkerExists) {
+    CDriveIDReport report;
+    if (IsRunningUnderWine()) {
+        RemoveMarkerKey();
+        EXPECT_EQ("", DeriveID(kMarkerReadOnly, &report));
+        EXPECT_STREQ("marker_key", GetDriveIDStepName(report.eFailedStep));
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, report.nStatus);
+        EXPECT_EQ(kMarkerMissing, report.eMarker);
+        EXPECT_FALSE(MarkerKeyExists());
+
+        // A value of another type is no marker, and read-only mode leaves it there.
+        HKEY hKey = NULL;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, "lrgDocID", 0, NULL, 0,
+                                                 KEY_ALL_ACCESS, NULL, &hKey, NULL));
+        const DWORD nValue = 7;
+        LONG nStatus = RegSetValueExA(hKey, "Rndund", 0, REG_DWORD,
+                                      reinterpret_cast<const BYTE*>(&nValue), sizeof(nValue));
+        RegCloseKey(hKey);
+        hKey = NULL;
+        ASSERT_EQ(ERROR_SUCCESS, nStatus);
+        EXPECT_EQ("", DeriveID(kMarkerReadOnly, &report));
+        EXPECT_STREQ("marker_value", GetDriveIDStepName(report.eFailedStep));
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, report.nStatus);
+        EXPECT_EQ(4u, report.nMarkerLength);
+
+        // The writing mode replaces it.
+        const std::string strCreated = DeriveID(kMarkerReadWrite, &report);
+        EXPECT_EQ(32u, strCreated.size());
+        EXPECT_EQ(kMarkerCreated, report.eMarker);
+        EXPECT_EQ(kStepNone, report.eFailedStep);
+    }
+
+    const std::string strID = DeriveID();
+    ASSERT_EQ(32u, strID.size());
+    EXPECT_EQ(strID, DeriveID(kMarkerReadWrite, &report));
+    EXPECT_EQ(kMarkerPresent, report.eMarker);
+    const std::string strVolume = Text(report.strVolume);
+    const std::string strRootCreation = Text(report.strRootCreation);
+    EXPECT_FALSE(strVolume.empty());
+    EXPECT_NE(std::string::npos, strRootCreation.find(" (")) << strRootCreation;
+
+    CDriveIDReport readOnly;
+    EXPECT_EQ(strID, DeriveID(kMarkerReadOnly, &readOnly));
+    EXPECT_EQ(kMarkerPresent, readOnly.eMarker);
+    EXPECT_EQ(kStepNone, readOnly.eFailedStep);
+    EXPECT_EQ(0, readOnly.nStatus);
+    EXPECT_EQ(strVolume, Text(readOnly.strVolume));
+    EXPECT_EQ(strRootCreation, Text(readOnly.strRootCreation));
 }
 
 }  // namespace

@@ -130,6 +130,7 @@ public:
 
     long QueryKeyValue(VHKEY hKey, const char* pszName, std::uint32_t* pnType, unsigned char* pData,
                        std::uint32_t* pnSize) override {
+        m_calls.push_back(std::string("QueryKeyValue ") + pszName + " " + std::to_string(*pnSize));
         if (m_openKeys.count(hKey) == 0)
             return 6;  // ERROR_INVALID_HANDLE
         if (!m_bValueExists || std::string(pszName) != "Rndund")
@@ -148,8 +149,12 @@ public:
 
     long SetKeyValue(VHKEY hKey, const char* pszName, std::uint32_t nType,
                      const unsigned char* pData, std::uint32_t nSize) override {
+        m_calls.push_back(std::string("SetKeyValue ") + pszName + " " + std::to_string(nType) +
+                          " " + std::to_string(nSize));
         if (m_openKeys.count(hKey) == 0)
             return 6;  // ERROR_INVALID_HANDLE
+        if (m_nSetStatus != VERROR_SUCCESS)
+            return m_nSetStatus;
         m_writes.push_back(
             {pszName, nType, std::string(reinterpret_cast<const char*>(pData), nSize)});
         if (!m_bSetIsLost && std::string(pszName) == "Rndund") {

@@ -849,6 +849,20 @@ TEST(VeltraneListIterator, RegistrationFollowsAttachment) {
     EXPECT_FALSE(raw.list.ReleaseIterators());
 }
 
+TEST(VeltraneListIterator, ReleasingTheIteratorsEndsOpenIterations) {
+    // The iterations' own iterators are let go as well: an open iteration yields nothing more
+    // until it is ended, and a new one starts from the first value.
+    RawList raw;
+    ASSERT_EQ(raw.list.BeginIteration(), raw.At(0));
+    EXPECT_TRUE(raw.list.ReleaseIterators());
+    EXPECT_EQ(raw.list.IterateNext(), nullptr);
+    EXPECT_EQ(raw.list.GetIterationDepth(), 1);
+    EXPECT_TRUE(raw.list.EndIteration());
+    EXPECT_EQ(raw.list.BeginIteration(), raw.At(0));
+    EXPECT_EQ(raw.list.IterateNext(), raw.At(1));
+    EXPECT_TRUE(raw.list.EndIteration());
+}
+
 TEST(VeltraneListIterator, IteratorsOutlivingTheirListAreDetached) {
     CVeltraneListIterator survivor;
     CVeltraneListIterator moved;

@@ -798,6 +798,16 @@ TEST(VeltraneStringTest, ReplaceAllReportsFailedAllocation) {
     EXPECT_GT(nSucceeding, 10);
 }
 
+TEST(VeltraneStringTest, AppendWideTextToAWideBufferOfOddSize) {
+    // Wide text copied into a 9-byte buffer: what is appended follows the old text's units.
+    CVeltraneString s("abcdefgh");
+    ASSERT_TRUE(s.CopyWideText(Wide("xyz").c_str()));
+    ASSERT_TRUE(s.IsWide());
+    EXPECT_TRUE(s.AppendWideText(Wide("de").c_str()));
+    EXPECT_EQ(s.GetLength(), 5);
+    EXPECT_EQ(TextOf(s), "xyzde");
+}
+
 TEST(VeltraneStringTest, WideLengthAndConversionAcceptNull) {
     EXPECT_EQ(WideTextLength(nullptr), 0);
     EXPECT_EQ(WideTextLength(Wide("four").c_str()), 4);

@@ -1,0 +1,189 @@
+#include "cli/command_line.h"
+
+#include <cstring>
+
+namespace {
+
+// Long enough to recognise a mistyped option, short enough for one line of a terminal.
+const std::size_t kMaxEchoedLength = 40;
+
+bool IsPrintableAscii(const char* pszText) {
+    for (const char* p = pszText; *p != '\0'; ++p) {
+        const unsigned char uc = static_cast<unsigned char>(*p);
+        if (uc < 0x20 || uc > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+// ASCII letters only; the arguments are ASCII by the time options are compared.
+bool IsOption(const char* pszArgument, const char* pszLowerOption) {
+    for (;; ++pszArgument, ++pszLowerOption) {
+        char c = *pszArgument;
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != *pszLowerOption)
+            return false;
+        if (c == '\0')
+            return true;
+    }
+}
+
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// An argument quoted for a message; only called for printable ASCII.
+void AppendEcho(const char* pszArgument, CTextBuilder* pError) {
+    const std::size_t nLength = std::strlen(pszArgument);
+    pError->Append('\'');
+    if (nLength <= kMaxEchoedLength) {
+        pError->Append(pszArgument);
+        pError->Append('\'');
+        return;
+    }
+    pError->Append(pszArgument, kMaxEchoedLength);
+    pError->Append("...' (");
+    pError->AppendNumber(static_cast<long>(nLength));
+    pError->Append(" characters)");
+}
+
+bool Fail(CTextBuilder* pError, const char* pszFirst, const char* pszSecond = nullptr,
+          const char* pszThird = nullptr) {
+    pError->Append(pszFirst);
+    pError->Append(pszSecond);
+    pError->Append(pszThird);
+    return false;
+}
+
+bool FailAt(CTextBuilder* pError, int nIndex, const char* pszProblem) {
+    pError->Append("argument ");
+    pError->AppendNumber(nIndex + 1);
+    pError->Append(pszProblem);
+    return false;
+}
+
+// The options that choose what is printed, in the spelling messages use.
+const char* const kCommandOptions[] = {"--json", "--explain", "--verify"};
+const ECliCommand kCommandOfOption[] = {kCommandJson, kCommandExplain, kCommandVerify};
+
+// The stand-alone options.
+const char* const kAloneOptions[] = {"--help", "-h", "/?", "--version"};
+
+}  // namespace
+
+bool IsComputerIDText(const char* pszText) {
+    int nDigits = 0;
+    for (; pszText[nDigits] != '\0'; ++nDigits) {
+        if (nDigits == kComputerIDLength || !IsHexDigit(pszText[nDigits]))
+            return false;
+    }
+    return nDigits == kComputerIDLength;
+}
+
+bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* pCommandLine,
+                      CTextBuilder* pError) {
+    // Checked before any option is looked at, so that a non-ASCII ID behind --verify is reported
+    // as what it is and no part of such an argument is ever echoed.
+    for (int i = 0; i < nCount; ++i) {
+        if (ppArguments[i][0] == '\0')
+            return FailAt(pError, i, " is empty");
+        if (!IsPrintableAscii(ppArguments[i]))
+            return FailAt(pError, i, " holds a character that is not printable ASCII");
+    }
+
+    CCommandLine line;
+    const char* pszCommandOption = nullptr;  // the option that chose the command
+    bool bReadOnlyGiven = false;
+    for (int i = 0; i < nCount; ++i) {
+        const char* pszArgument = ppArguments[i];
+        bool bKnown = false;
+        for (const char* pszOption : kAloneOptions) {
+            if (!IsOption(pszArgument, pszOption))
+                continue;
+            if (nCount != 1)
+                return Fail(pError, pszOption, " goes with no other argument");
+            line.eCommand = IsOption(pszOption, "--version") ? kCommandVersion : kCommandHelp;
+            bKnown = true;
+        }
+        if (IsOption(pszArgument, "--no-write")) {
+            if (bReadOnlyGiven)
+                return Fail(pError, "--no-write is given twice");
+            bReadOnlyGiven = true;
+            line.bReadOnly = true;
+            bKnown = true;
+        }
+        for (std::size_t n = 0; n < sizeof(kCommandOptions) / sizeof(kCommandOptions[0]); ++n) {
+            const char* pszOption = kCommandOptions[n];
+            if (!IsOption(pszArgument, pszOption))
+                continue;
+            if (pszCommandOption == pszOption)
+                return Fail(pError, pszOption, " is given twice");
+            if (pszCommandOption != nullptr) {
+                Fail(pError, pszCommandOption, " and ", pszOption);
+                return Fail(pError, " exclude each other");
+            }
+            pszCommandOption = pszOption;
+            line.eCommand = kCommandOfOption[n];
+            bKnown = true;
+            if (line.eCommand != kCommandVerify)
+                continue;
+            if (i + 1 == nCount)
+                return Fail(pError, "--verify needs the ID to compare with");
+            const char* pszID = ppArguments[++i];
+            if (!IsComputerIDText(pszID)) {
+                Fail(pError, "--verify needs an ID of 32 hexadecimal digits, not ");
+                AppendEcho(pszID, pError);
+                return false;
+            }
+            std::memcpy(line.szVerifyID, pszID, kComputerIDLength + 1);
+            // Comparing never writes: a machine without a marker has no ID to compare.
+            line.bReadOnly = true;
+        }
+        if (!bKnown) {
+            Fail(pError, "unknown argument ");
+            AppendEcho(pszArgument, pError);
+            return false;
+        }
+    }
+    *pCommandLine = line;
+    return true;
+}
+
+const char* GetUsageText() {
+    return "usage: idrovan-cli [--no-write] [--json | --explain]\n"
+           "       idrovan-cli --verify ID\n"
+           "       idrovan-cli --help | --version\n";
+}
+
+const char* GetHelpText() {
+    return "Prints this computer's ID, the one that Veltrane Idrovan shows.\n"
+           "\n"
+           "usage: idrovan-cli [--no-write] [--json | --explain]\n"
+           "       idrovan-cli --verify ID\n"
+           "       idrovan-cli --help | --version\n"
+           "\n"
+           "Without options it prints the ID (32 hexadecimal digits) and, on the first\n"
+           "run, writes the installation marker HKEY_CLASSES_ROOT\\lrgDocID\\Rndund, as\n"
+           "the dialog does. Options are not case-sensitive; each may be given once.\n"
+           "\n"
+           "  --no-write    read only: never create or change the marker. Works for a\n"
+           "                user with read access once a marker exists.\n"
+           "  --verify ID   compare this computer's ID with ID (32 hexadecimal digits,\n"
+           "                either case) and print whether they match; read only.\n"
+           "  --explain     each fact that goes into the ID on its own line, the ID,\n"
+           "                and which step failed with the system's status.\n"
+           "  --json        one JSON object: id, marker, root_created, volume, version,\n"
+           "                error (null, or step, code and message).\n"
+           "  -h, --help, /?  this text.\n"
+           "  --version     the version number.\n"
+           "\n"
+           "Exit codes:\n"
+           "  0  success; with --verify: the IDs match\n"
+           "  1  --verify: the IDs differ\n"
+           "  2  the command line is not valid; nothing was done\n"
+           "  3  no rights to the marker key (access denied); try --no-write\n"
+           "  4  there is no marker yet, and --no-write or --verify may not write one\n"
+           "  6  a machine fact could not be read, or another failure\n"
+           "  5 is never used: some hosts report a crashed program with it.\n";
+}

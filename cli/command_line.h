@@ -1,0 +1,47 @@
+#pragma once
+
+// The console program's command line: what the user asked for, checked in full before anything
+// else happens, so that a command line with any fault does nothing at all.
+//
+// Rules: options are not case-sensitive; each may be given once; --json, --explain and --verify
+// exclude each other; --no-write goes with any of them (--verify reads only anyway); --help and
+// --version stand alone. Every argument must be non-empty printable ASCII: a script that passes
+// an ID copied with a stray non-ASCII character gets a usage error, never a best-fit look-alike.
+//
+// Plain functions without state; safe on any thread.
+
+#include "cli/text_builder.h"
+
+enum ECliCommand {
+    kCommandPrint,    // the ID and a line break
+    kCommandExplain,  // each fact on its own line, for people
+    kCommandJson,     // one JSON object, for scripts
+    kCommandVerify,   // whether this computer's ID is the one given
+    kCommandHelp,
+    kCommandVersion,
+};
+
+const int kComputerIDLength = 32;
+
+struct CCommandLine {
+    ECliCommand eCommand = kCommandPrint;
+    // Never create or change the marker.
+    bool bReadOnly = false;
+    // The ID given to --verify, as typed (either case); empty otherwise.
+    char szVerifyID[kComputerIDLength + 1] = {};
+};
+
+// Parses the nCount arguments that follow the program name. False, with a one-line message
+// appended to *pError (ASCII, no line break, never more than the start of an overlong argument
+// and nothing of a non-ASCII one), for a command line that must not run.
+bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* pCommandLine,
+                      CTextBuilder* pError);
+
+// True for exactly 32 hexadecimal digits, either case.
+bool IsComputerIDText(const char* pszText);
+
+// The text of --help: every option and exit code, each line within 80 columns.
+const char* GetHelpText();
+
+// The few lines that follow a usage error's message.
+const char* GetUsageText();

@@ -1,0 +1,106 @@
+#include "cli/console_program.h"
+
+#include <cstring>
+
+#include "cli/cli_version.h"
+#include "cli/command_line.h"
+#include "cli/id_output.h"
+#include "identification/drive_id.h"
+
+namespace {
+
+char ToLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool IsSameID(const char* pszFirst, const char* pszSecond) {
+    for (; *pszFirst != '\0' && ToLower(*pszFirst) == ToLower(*pszSecond);
+         ++pszFirst, ++pszSecond) {
+    }
+    return *pszFirst == '\0' && *pszSecond == '\0';
+}
+
+void Derive(CMachineFacts& machine, EMarkerAccess eAccess, CDerivation* pDerivation) {
+    pDerivation->eAccess = eAccess;
+    CDriveID driveID(machine, eAccess);
+    CVeltraneString strID = driveID.GetID(&pDerivation->report);
+    const char* pszID = strID.GetText();
+    // The derivation gives 32 digits or nothing.
+    if (std::strlen(pszID) == static_cast<std::size_t>(kComputerIDLength))
+        std::memcpy(pDerivation->szID, pszID, kComputerIDLength + 1);
+}
+
+int Verify(const CCommandLine& line, const CDerivation& derivation, CStatusMessages& messages,
+           CConsoleOutput* pOutput) {
+    const ECliExitCode eExit = GetExitCode(derivation);
+    if (eExit != kExitSuccess) {
+        FormatFailure(derivation, messages, &pOutput->err);
+        return eExit;
+    }
+    if (IsSameID(line.szVerifyID, derivation.szID)) {
+        pOutput->out.Append("The ID matches this computer's ID.\n");
+        return kExitSuccess;
+    }
+    pOutput->out.Append("The ID differs from this computer's ID.\n");
+    return kExitDifferentID;
+}
+
+int Run(int nCount, const char* const* ppArguments, CMachineFacts& machine,
+        CStatusMessages& messages, CConsoleOutput* pOutput) {
+    CCommandLine line;
+    CTextBuilder error;
+    if (!ParseCommandLine(nCount, ppArguments, &line, &error)) {
+        pOutput->err.Append("idrovan-cli: ");
+        pOutput->err.Append(error.GetText());
+        pOutput->err.Append('\n');
+        pOutput->err.Append(GetUsageText());
+        pOutput->err.Append("Run idrovan-cli --help for the options and exit codes.\n");
+        return kExitUsage;
+    }
+    if (line.eCommand == kCommandHelp) {
+        pOutput->out.Append(GetHelpText());
+        return kExitSuccess;
+    }
+    if (line.eCommand == kCommandVersion) {
+        pOutput->out.Append(IDROVAN_CLI_VERSION_TEXT "\n");
+        return kExitSuccess;
+    }
+
+    CDerivation derivation;
+    Derive(machine, line.bReadOnly ? kMarkerReadOnly : kMarkerReadWrite, &derivation);
+    switch (line.eCommand) {
+        case kCommandVerify:
+            return Verify(line, derivation, messages, pOutput);
+        case kCommandExplain:
+            FormatExplanation(derivation, messages, &pOutput->out);
+            break;
+        case kCommandJson:
+            FormatJson(derivation, messages, &pOutput->out);
+            break;
+        default:
+            if (GetExitCode(derivation) == kExitSuccess) {
+                pOutput->out.Append(derivation.szID);
+                pOutput->out.Append('\n');
+            } else {
+                FormatFailure(derivation, messages, &pOutput->err);
+            }
+            break;
+    }
+    return GetExitCode(derivation);
+}
+
+}  // namespace
+
+int RunConsoleProgram(int nCount, const char* const* ppArguments, CMachineFacts& machine,
+                      CStatusMessages& messages, CConsoleOutput* pOutput) {
+    pOutput->out.Clear();
+    pOutput->err.Clear();
+    const int nExitCode = Run(nCount, ppArguments, machine, messages, pOutput);
+    if (pOutput->out.IsComplete() && pOutput->err.IsComplete())
+        return nExitCode;
+    // Half a JSON object or a cut ID must not reach a script as an answer.
+    pOutput->out.Clear();
+    pOutput->err.Clear();
+    pOutput->err.Append("idrovan-cli: out of memory\n");
+    return kExitFailure;
+}

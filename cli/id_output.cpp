@@ -1,0 +1,209 @@
+#include "cli/id_output.h"
+
+#include "cli/cli_version.h"
+#include "cli/json_text.h"
+
+namespace {
+
+const long kStatusNotFound = 2;      // ERROR_FILE_NOT_FOUND
+const long kStatusAccessDenied = 5;  // ERROR_ACCESS_DENIED
+const std::size_t kLabelWidth = 14;
+
+bool HasID(const CDerivation& derivation) {
+    return derivation.szID[0] != '\0';
+}
+
+bool IsMarkerStep(EDriveIDStep eStep) {
+    return eStep == kStepMarkerKey || eStep == kStepMarkerValue || eStep == kStepMarkerWrite;
+}
+
+// A fact text of the report, copied: reading a CVeltraneString's text may convert it in place.
+class CFactText {
+public:
+    explicit CFactText(const CVeltraneString& strFact) : m_strText(strFact) {}
+    const char* Get() { return m_strText.GetText(); }
+    bool IsEmpty() { return Get()[0] == '\0'; }
+
+private:
+    CVeltraneString m_strText;
+};
+
+void AppendLabel(const char* pszLabel, CTextBuilder* pOut) {
+    const std::size_t nStart = pOut->GetLength();
+    pOut->Append(pszLabel);
+    while (pOut->GetLength() - nStart < kLabelWidth && pOut->IsComplete())
+        pOut->Append(' ');
+}
+
+const char* DescribeStep(const CDerivation& derivation) {
+    switch (derivation.report.eFailedStep) {
+        case kStepWindowsDirectory:
+            return "the Windows directory, and so the system drive, could not be read";
+        case kStepVolume:
+            return "the system volume's serial number and file system could not be read";
+        case kStepRootCreation:
+            return "the creation time of the system drive's root directory could not be read";
+        case kStepMarkerKey:
+            return derivation.eAccess == kMarkerReadOnly
+                       ? "the marker key HKEY_CLASSES_ROOT\\lrgDocID could not be opened"
+                       : "the marker key HKEY_CLASSES_ROOT\\lrgDocID could be neither opened nor "
+                         "created";
+        case kStepMarkerValue:
+            return "the marker key holds no usable marker";
+        case kStepMarkerWrite:
+            return "a new marker could not be stored";
+        case kStepMemory:
+            return "a working text could not be allocated";
+        case kStepNone:
+            break;
+    }
+    return "the ID could not be derived";
+}
+
+// "status 5: Access is denied", "status 1234" without a system text, "no status" for 0.
+void AppendStatus(long nStatus, CStatusMessages& messages, CTextBuilder* pOut) {
+    if (nStatus == 0) {
+        pOut->Append("no status");
+        return;
+    }
+    pOut->Append("status ");
+    pOut->AppendNumber(nStatus);
+    CTextBuilder message;
+    messages.AppendStatusText(nStatus, &message);
+    if (message.GetLength() > 0) {
+        pOut->Append(": ");
+        AppendPrintableText(message.GetText(), pOut);
+    }
+}
+
+void AppendJsonFact(const CVeltraneString& strFact, CTextBuilder* pOut) {
+    CFactText fact(strFact);
+    if (fact.IsEmpty())
+        pOut->Append("null");
+    else
+        AppendJsonString(fact.Get(), pOut);
+}
+
+void AppendJsonError(const CDerivation& derivation, CStatusMessages& messages, CTextBuilder* pOut) {
+    if (HasID(derivation)) {
+        pOut->Append("null");
+        return;
+    }
+    const CDriveIDReport& report = derivation.report;
+    const char* pszStep = GetDriveIDStepName(report.eFailedStep);
+    pOut->Append("{\"step\":");
+    if (pszStep != nullptr)
+        AppendJsonString(pszStep, pOut);
+    else
+        pOut->Append("null");
+    pOut->Append(",\"code\":");
+    pOut->AppendNumber(report.nStatus);
+    pOut->Append(",\"message\":");
+    CTextBuilder message;
+    if (report.nStatus != 0)
+        messages.AppendStatusText(report.nStatus, &message);
+    if (message.GetLength() > 0)
+        AppendJsonString(message.GetText(), pOut);
+    else
+        pOut->Append("null");
+    pOut->Append('}');
+}
+
+void AppendFactLine(const char* pszLabel, const CVeltraneString& strFact, CTextBuilder* pOut) {
+    CFactText fact(strFact);
+    AppendLabel(pszLabel, pOut);
+    if (fact.IsEmpty())
+        pOut->Append("(not read)");
+    else
+        AppendPrintableText(fact.Get(), pOut);
+    pOut->Append('\n');
+}
+
+}  // namespace
+
+ECliExitCode GetExitCode(const CDerivation& derivation) {
+    if (HasID(derivation))
+        return kExitSuccess;
+    const CDriveIDReport& report = derivation.report;
+    if (IsMarkerStep(report.eFailedStep) && report.nStatus == kStatusAccessDenied)
+        return kExitNoRights;
+    if (derivation.eAccess == kMarkerReadOnly &&
+        (report.eFailedStep == kStepMarkerKey || report.eFailedStep == kStepMarkerValue) &&
+        report.nStatus == kStatusNotFound)
+        return kExitNoMarker;
+    return kExitFailure;
+}
+
+void FormatFailure(const CDerivation& derivation, CStatusMessages& messages, CTextBuilder* pOut) {
+    const long nStatus = derivation.report.nStatus;
+    switch (GetExitCode(derivation)) {
+        case kExitNoMarker:
+            pOut->Append(
+                "idrovan-cli: there is no installation marker yet, and a read-only run does not "
+                "write one; run idrovan-cli once without --no-write\n");
+            return;
+        case kExitNoRights:
+            pOut->Append("idrovan-cli: no rights to the marker key HKEY_CLASSES_ROOT\\lrgDocID (");
+            AppendStatus(nStatus, messages, pOut);
+            pOut->Append(")");
+            if (derivation.eAccess == kMarkerReadWrite)
+                pOut->Append("; --no-write reads an existing marker with read access only");
+            pOut->Append('\n');
+            return;
+        default:
+            pOut->Append("idrovan-cli: ");
+            pOut->Append(DescribeStep(derivation));
+            pOut->Append(" (");
+            AppendStatus(nStatus, messages, pOut);
+            pOut->Append(")\n");
+            return;
+    }
+}
+
+void FormatExplanation(const CDerivation& derivation, CStatusMessages& messages,
+                       CTextBuilder* pOut) {
+    const CDriveIDReport& report = derivation.report;
+    AppendFactLine("Root created:", report.strRootCreation, pOut);
+    AppendFactLine("Volume:", report.strVolume, pOut);
+    AppendLabel("Marker:", pOut);
+    pOut->Append(GetMarkerStateName(report.eMarker));
+    // The length, never the value: it tells a truncated or overlong marker apart.
+    if (report.eMarker == kMarkerMissing && report.nMarkerLength != 0) {
+        pOut->Append(" (a stored value of ");
+        pOut->AppendNumber(static_cast<long>(report.nMarkerLength));
+        pOut->Append(" bytes is not usable)");
+    }
+    pOut->Append('\n');
+    AppendLabel("ID:", pOut);
+    pOut->Append(HasID(derivation) ? derivation.szID : "none");
+    pOut->Append('\n');
+    if (HasID(derivation))
+        return;
+    const char* pszStep = GetDriveIDStepName(report.eFailedStep);
+    AppendLabel("Failed step:", pOut);
+    pOut->Append(pszStep != nullptr ? pszStep : "unknown");
+    pOut->Append(": ");
+    pOut->Append(DescribeStep(derivation));
+    pOut->Append('\n');
+    AppendLabel("Status:", pOut);
+    AppendStatus(report.nStatus, messages, pOut);
+    pOut->Append('\n');
+}
+
+void FormatJson(const CDerivation& derivation, CStatusMessages& messages, CTextBuilder* pOut) {
+    const CDriveIDReport& report = derivation.report;
+    pOut->Append("{\"id\":");
+    if (HasID(derivation))
+        AppendJsonString(derivation.szID, pOut);
+    else
+        pOut->Append("null");
+    pOut->Append(",\"marker\":");
+    AppendJsonString(GetMarkerStateName(report.eMarker), pOut);
+    pOut->Append(",\"root_created\":");
+    AppendJsonFact(report.strRootCreation, pOut);
+    pOut->Append(",\"volume\":");
+    AppendJsonFact(report.strVolume, pOut);
+    pOut->Append(",\"version\":\"" IDROVAN_CLI_VERSION_TEXT "\",\"error\":");
+    AppendJsonError(derivation, messages, pOut);
+    pOut->Append("}\n");
+}

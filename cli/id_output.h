@@ -1,0 +1,48 @@
+#pragma once
+
+// What the console program prints for one derivation of the computer ID, and the exit code a
+// script sees. Pure functions of the derivation's result, so that every mapping is tested
+// without a machine; safe on any thread.
+//
+// Every text is ASCII and ends in a line break. None holds the installation marker's value: the
+// report does not carry it, and these outputs get pasted into support tickets.
+
+#include "cli/command_line.h"
+#include "cli/status_messages.h"
+#include "cli/text_builder.h"
+#include "identification/drive_id.h"
+
+// The exit codes, as --help lists them. 5 is left out on purpose: some hosts report a crashed
+// process with a status whose low byte is 5, and a script must never take a crash for an answer.
+enum ECliExitCode {
+    kExitSuccess = 0,
+    kExitDifferentID = 1,
+    kExitUsage = 2,
+    kExitNoRights = 3,
+    kExitNoMarker = 4,
+    kExitFailure = 6,
+};
+
+// One derivation: the ID (empty without one), what the derivation reported, and the mode it ran
+// in.
+struct CDerivation {
+    char szID[kComputerIDLength + 1] = {};
+    CDriveIDReport report;
+    EMarkerAccess eAccess = kMarkerReadWrite;
+};
+
+// kExitSuccess with an ID; otherwise by the failed step: access denied to the marker gives
+// kExitNoRights, a marker that is not there in read-only mode kExitNoMarker, anything else
+// kExitFailure.
+ECliExitCode GetExitCode(const CDerivation& derivation);
+
+// One line for stderr saying why there is no ID, starting "idrovan-cli: ".
+void FormatFailure(const CDerivation& derivation, CStatusMessages& messages, CTextBuilder* pOut);
+
+// --explain: the root creation time, the volume text, the marker state and the ID, one per line,
+// then the failed step and its status when there is no ID.
+void FormatExplanation(const CDerivation& derivation, CStatusMessages& messages,
+                       CTextBuilder* pOut);
+
+// --json: one object on one line with id, marker, root_created, volume, version and error.
+void FormatJson(const CDerivation& derivation, CStatusMessages& messages, CTextBuilder* pOut);

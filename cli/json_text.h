@@ -1,0 +1,17 @@
+#pragma once
+
+// Text made safe for the console program's output, which is ASCII only.
+//
+// Both functions take the bytes of a text as they are (a file-system name or a system message
+// may hold anything) and read each byte above 127 as the Latin-1 character of that value, so the
+// result is ASCII whatever the code page was. Plain functions; safe on any thread.
+
+#include "cli/text_builder.h"
+
+// A JSON string literal, quotes included: '"' and '\' escaped, the usual short escapes for
+// \b \f \n \r \t, every other byte below 32, DEL and every byte above 127 as \u00XX.
+void AppendJsonString(const char* pszText, CTextBuilder* pOut);
+
+// Text for a line that people read: printable ASCII as it is; every other byte, and the
+// backslash so that an escape is never ambiguous, as \xXX.
+void AppendPrintableText(const char* pszText, CTextBuilder* pOut);

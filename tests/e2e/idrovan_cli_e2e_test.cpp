@@ -1,0 +1,391 @@
+// End-to-end tests of idrovan-cli.exe, run by run_cli_e2e.sh inside Wine prefixes whose machine
+// facts the script chose. The driver starts the console program as a script would, with a
+// UTF-16 command line of its own making, and reads its exit code, stdout and stderr.
+//
+// Suites, each run by the script in the prefix it needs:
+//   CliNoMarker     a fresh prefix: read-only modes exit 4, hostile command lines exit 2, and
+//                   neither creates the marker key.
+//   CliFirstRun     the same prefix: the plain run writes the marker and prints an ID; marker
+//                   and ID are recorded for the script, which derives the expected ID on its own.
+//   CliWithId       afterwards, with IDROVAN_EXPECTED_ID: every mode agrees with it.
+//   CliNoRights     then: the key grants reading only (the marker stays): the plain run exits 3,
+//                   the read-only modes still give the ID.
+//   CliAfterDialog  a prefix where the dialog ran first (its record): the console agrees.
+//
+// Environment: IDROVAN_CLI_EXE, IDROVAN_E2E_RECORD (marker and ID, one per line),
+// IDROVAN_EXPECTED_ID.
+#include <windows.h>
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+const DWORD kPatienceMs = 60000;
+const char kNoMarkerLine[] =
+    "idrovan-cli: there is no installation marker yet, and a read-only run does not write one; "
+    "run idrovan-cli once without --no-write\r\n";
+
+std::string Env(const char* pName) {
+    char value[4096] = {0};
+    DWORD nLength = GetEnvironmentVariableA(pName, value, sizeof(value));
+    return nLength > 0 && nLength < sizeof(value) ? std::string(value) : std::string();
+}
+
+std::wstring Widen(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+bool IsLowerHexId(const std::string& text) {
+    if (text.size() != 32)
+        return false;
+    for (char c : text) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return true;
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    return text;
+}
+
+// One finished run of the console program.
+struct ConsoleRun {
+    DWORD nExitCode = STILL_ACTIVE;
+    std::string out;
+    std::string err;
+};
+
+// Reads a pipe to its end on a thread of its own, so that neither pipe can fill and stall the
+// program while the other is read.
+class CPipeReader {
+public:
+    explicit CPipeReader(HANDLE hRead) : m_hRead(hRead), m_thread([this] { ReadAll(); }) {}
+    ~CPipeReader() {
+        if (m_thread.joinable())
+            m_thread.join();
+        CloseHandle(m_hRead);
+        m_hRead = nullptr;
+    }
+    CPipeReader(const CPipeReader&) = delete;
+    CPipeReader& operator=(const CPipeReader&) = delete;
+
+    std::string Finish() {
+        m_thread.join();
+        return m_text;
+    }
+
+private:
+    void ReadAll() {
+        char buffer[4096];
+        DWORD nRead = 0;
+        while (ReadFile(m_hRead, buffer, sizeof(buffer), &nRead, nullptr) && nRead > 0)
+            m_text.append(buffer, nRead);
+    }
+
+    HANDLE m_hRead;
+    std::string m_text;
+    std::thread m_thread;
+};
+
+// Runs idrovan-cli.exe with the arguments as written on a command line (quoted by the caller).
+ConsoleRun RunConsole(const std::wstring& arguments) {
+    ConsoleRun run;
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE hOutRead = nullptr, hOutWrite = nullptr, hErrRead = nullptr, hErrWrite = nullptr;
+    if (!CreatePipe(&hOutRead, &hOutWrite, &inherit, 0) ||
+        !CreatePipe(&hErrRead, &hErrWrite, &inherit, 0)) {
+        ADD_FAILURE() << "no pipes";
+        return run;
+    }
+    SetHandleInformation(hOutRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(hErrRead, HANDLE_FLAG_INHERIT, 0);
+
+    const std::wstring exe = Widen(Env("IDROVAN_CLI_EXE"));
+    std::wstring commandLine = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = hOutWrite;
+    startup.hStdError = hErrWrite;
+    PROCESS_INFORMATION info{};
+    const BOOL bStarted = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
+                                         nullptr, nullptr, &startup, &info);
+    CloseHandle(hOutWrite);
+    CloseHandle(hErrWrite);
+    CPipeReader outReader(hOutRead);
+    CPipeReader errReader(hErrRead);
+    if (!bStarted) {
+        ADD_FAILURE() << "idrovan-cli.exe did not start: " << GetLastError();
+        return run;
+    }
+    CloseHandle(info.hThread);
+    if (WaitForSingleObject(info.hProcess, kPatienceMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(info.hProcess, &run.nExitCode);
+    } else {
+        TerminateProcess(info.hProcess, 99);
+        ADD_FAILURE() << "idrovan-cli.exe did not end";
+    }
+    CloseHandle(info.hProcess);
+    run.out = outReader.Finish();
+    run.err = errReader.Finish();
+    return run;
+}
+
+struct Marker {
+    LONG nOpenStatus = ERROR_FILE_NOT_FOUND;
+    std::string data;  // the stored bytes, without the one terminator the registry may add
+};
+
+Marker ReadMarker() {
+    Marker marker;
+    HKEY hKey = nullptr;
+    marker.nOpenStatus = RegOpenKeyExA(HKEY_CLASSES_ROOT, "lrgDocID", 0, KEY_READ, &hKey);
+    if (marker.nOpenStatus != ERROR_SUCCESS)
+        return marker;
+    char buffer[512] = {0};
+    DWORD nSize = sizeof(buffer);
+    DWORD nType = 0;
+    if (RegQueryValueExA(hKey, "Rndund", nullptr, &nType, reinterpret_cast<BYTE*>(buffer),
+                         &nSize) == ERROR_SUCCESS)
+        marker.data.assign(buffer, nSize);
+    // Wine stores 33 bytes for the 32 written: RegSetValueExA counts the NUL behind them.
+    if (!marker.data.empty() && marker.data.back() == '\0')
+        marker.data.pop_back();
+    RegCloseKey(hKey);
+    return marker;
+}
+
+struct Record {
+    std::string marker;
+    std::string id;
+};
+
+Record ReadRecord() {
+    Record record;
+    std::ifstream in(Env("IDROVAN_E2E_RECORD"), std::ios::binary);
+    in >> record.marker >> record.id;
+    return record;
+}
+
+std::string ExpectedId() {
+    const std::string id = Env("IDROVAN_EXPECTED_ID");
+    EXPECT_TRUE(IsLowerHexId(id)) << "the script gave no expected ID";
+    return id;
+}
+
+// A refused command line: exit 2, nothing on stdout, the message and the usage on stderr.
+void ExpectUsageError(const ConsoleRun& run, const std::string& message) {
+    EXPECT_EQ(run.nExitCode, 2u);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("idrovan-cli: " + message + "\r\nusage: idrovan-cli ", 0), 0u)
+        << run.err;
+}
+
+}  // namespace
+
+TEST(CliNoMarker, ReadOnlyModesExit4AndWriteNothing) {
+    ASSERT_EQ(ReadMarker().nOpenStatus, ERROR_FILE_NOT_FOUND) << "the prefix is not fresh";
+
+    for (const wchar_t* pArguments :
+         {L"--no-write", L"--verify 0123456789abcdef0123456789ABCDEF", L"--NO-WRITE"}) {
+        SCOPED_TRACE(std::string(pArguments, pArguments + wcslen(pArguments)));
+        const ConsoleRun run = RunConsole(pArguments);
+        EXPECT_EQ(run.nExitCode, 4u);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, kNoMarkerLine);
+    }
+    const ConsoleRun explain = RunConsole(L"--explain --no-write");
+    EXPECT_EQ(explain.nExitCode, 4u);
+    EXPECT_NE(explain.out.find("\r\nMarker:       missing\r\nID:           none\r\n"
+                               "Failed step:  marker_key: "),
+              std::string::npos)
+        << explain.out;
+    EXPECT_NE(explain.out.find("Status:       status 2: "), std::string::npos) << explain.out;
+
+    EXPECT_EQ(ReadMarker().nOpenStatus, ERROR_FILE_NOT_FOUND) << "a read-only run made the key";
+}
+
+TEST(CliNoMarker, HostileCommandLinesExit2AndWriteNothing) {
+    // An ID whose seventh digit is a full-width one: through the ANSI code page it would arrive
+    // as a plain '6' (best fit) and pass; it must be refused.
+    const std::wstring wideDigitId = L"0123456789abcdef0123456789abcdef";
+    std::wstring fullWidth = wideDigitId;
+    fullWidth[6] = 0xFF16;  // FULLWIDTH DIGIT SIX
+    const struct {
+        std::wstring arguments;
+        const char* message;
+    } cases[] = {
+        {std::wstring(30000, L'x'),
+         "unknown argument 'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...' (30000 characters)"},
+        {L"\"\"", "argument 1 is empty"},
+        {L"--json \"\"", "argument 2 is empty"},
+        {L"--verify " + fullWidth, "argument 2 holds a character that is not printable ASCII"},
+        {L"--js\x00F6n", "argument 1 holds a character that is not printable ASCII"},
+        {L"--verify \x0418\x0414", "argument 2 holds a character that is not printable ASCII"},
+        {L"--verify", "--verify needs the ID to compare with"},
+        {L"--verify 0123", "--verify needs an ID of 32 hexadecimal digits, not '0123'"},
+        {L"--json --explain", "--json and --explain exclude each other"},
+        {L"--help --no-write", "--help goes with no other argument"},
+        {L"*", "unknown argument '*'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        ExpectUsageError(RunConsole(c.arguments), c.message);
+    }
+    EXPECT_EQ(ReadMarker().nOpenStatus, ERROR_FILE_NOT_FOUND) << "a refused command line wrote";
+}
+
+TEST(CliFirstRun, WritesTheMarkerOnceAndPrintsAnId) {
+    ASSERT_EQ(ReadMarker().nOpenStatus, ERROR_FILE_NOT_FOUND) << "the prefix is not fresh";
+    const ConsoleRun run = RunConsole(L"");
+    EXPECT_EQ(run.nExitCode, 0u);
+    EXPECT_EQ(run.err, "");
+    ASSERT_EQ(run.out.size(), 34u) << run.out;
+    EXPECT_EQ(run.out.substr(32), "\r\n");
+    const std::string id = run.out.substr(0, 32);
+    EXPECT_TRUE(IsLowerHexId(id)) << id;
+
+    const Marker marker = ReadMarker();
+    EXPECT_TRUE(IsLowerHexId(marker.data)) << marker.data;
+    EXPECT_EQ(run.out.find(marker.data), std::string::npos) << "the marker was printed";
+
+    std::ofstream record(Env("IDROVAN_E2E_RECORD"), std::ios::binary);
+    record << marker.data << "\n" << id << "\n";
+}
+
+TEST(CliWithId, EveryModeAgreesWithTheDerivedId) {
+    const std::string expected = ExpectedId();
+    const Record record = ReadRecord();
+    EXPECT_EQ(record.id, expected) << "the first run printed another ID";
+
+    for (const wchar_t* pArguments : {L"", L"--no-write", L"--No-Write"}) {
+        const ConsoleRun run = RunConsole(pArguments);
+        EXPECT_EQ(run.nExitCode, 0u);
+        EXPECT_EQ(run.out, expected + "\r\n");
+        EXPECT_EQ(run.err, "");
+    }
+    const struct {
+        std::string id;
+        DWORD nExitCode;
+        const char* line;
+    } verifies[] = {
+        {expected, 0, "The ID matches this computer's ID.\r\n"},
+        {Upper(expected), 0, "The ID matches this computer's ID.\r\n"},
+        {expected.substr(0, 31) + (expected[31] == '0' ? "1" : "0"), 1,
+         "The ID differs from this computer's ID.\r\n"},
+    };
+    for (const auto& verify : verifies) {
+        SCOPED_TRACE(verify.id);
+        const ConsoleRun run = RunConsole(L"--VERIFY " + Widen(verify.id));
+        EXPECT_EQ(run.nExitCode, verify.nExitCode);
+        EXPECT_EQ(run.out, verify.line);
+        EXPECT_EQ(run.err, "");
+    }
+    const ConsoleRun explain = RunConsole(L"--explain");
+    EXPECT_EQ(explain.nExitCode, 0u);
+    EXPECT_EQ(explain.out,
+              "Root created: Monday March 04 2019 (03_04_2019) 09:05:07:42\r\n"
+              "Volume:       C0FFEENTFS\r\n"
+              "Marker:       present\r\n"
+              "ID:           " +
+                  expected + "\r\n");
+    EXPECT_EQ(ReadMarker().data, record.marker) << "the marker was rewritten";
+}
+
+TEST(CliWithId, VersionResourceAndConsoleSubsystem) {
+    const std::string exePath = Env("IDROVAN_CLI_EXE");
+    DWORD nHandle = 0;
+    const DWORD nInfoSize = GetFileVersionInfoSizeA(exePath.c_str(), &nHandle);
+    ASSERT_GT(nInfoSize, 0u);
+    std::string info(nInfoSize, '\0');
+    ASSERT_TRUE(GetFileVersionInfoA(exePath.c_str(), 0, nInfoSize, &info[0]));
+    VS_FIXEDFILEINFO* pFixed = nullptr;
+    UINT nLength = 0;
+    ASSERT_TRUE(VerQueryValueA(&info[0], "\\", reinterpret_cast<void**>(&pFixed), &nLength));
+    EXPECT_EQ(pFixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(1, 2)));
+    EXPECT_EQ(pFixed->dwFileVersionLS, static_cast<DWORD>(MAKELONG(0, 31)));
+    EXPECT_EQ(pFixed->dwProductVersionMS, static_cast<DWORD>(MAKELONG(1, 2)));
+    EXPECT_EQ(pFixed->dwProductVersionLS, static_cast<DWORD>(MAKELONG(0, 31)));
+
+    HMODULE hExe = LoadLibraryExA(exePath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(hExe, nullptr);
+    HRSRC hManifest = FindResourceA(hExe, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_NE(hManifest, nullptr);
+    const char* pManifest = static_cast<const char*>(LockResource(LoadResource(hExe, hManifest)));
+    const std::string manifest(pManifest, SizeofResource(hExe, hManifest));
+    EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos) << manifest;
+    FreeLibrary(hExe);
+
+    const ConsoleRun version = RunConsole(L"--version");
+    EXPECT_EQ(version.nExitCode, 0u);
+    EXPECT_EQ(version.out, "2.1.31.0\r\n");
+}
+
+TEST(CliNoRights, PlainRunExits3AndReadOnlyModesGiveTheId) {
+    const std::string expected = ExpectedId();
+    const Record record = ReadRecord();
+    ASSERT_EQ(ReadMarker().data, record.marker);
+
+    // A standard user's view of the key that holds the marker: reading only. Wine keeps this
+    // descriptor in the running wineserver's memory only.
+    HKEY hKey = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "lrgDocID", 0, WRITE_DAC, &hKey), ERROR_SUCCESS);
+    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:P(A;;KR;;;WD)", SDDL_REVISION_1, &pDescriptor, nullptr));
+    EXPECT_EQ(RegSetKeySecurity(hKey, DACL_SECURITY_INFORMATION, pDescriptor), ERROR_SUCCESS);
+    LocalFree(pDescriptor);
+    RegCloseKey(hKey);
+    HKEY hProbe = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "lrgDocID", 0, KEY_ALL_ACCESS, &hProbe),
+              ERROR_ACCESS_DENIED)
+        << "the key still grants full access; the scenario is not set up";
+
+    const ConsoleRun plain = RunConsole(L"");
+    EXPECT_EQ(plain.nExitCode, 3u);
+    EXPECT_EQ(plain.out, "");
+    EXPECT_EQ(
+        plain.err.rfind(
+            "idrovan-cli: no rights to the marker key HKEY_CLASSES_ROOT\\lrgDocID (status 5", 0),
+        0u)
+        << plain.err;
+    EXPECT_NE(plain.err.find("; --no-write reads an existing marker"), std::string::npos)
+        << plain.err;
+
+    const ConsoleRun explain = RunConsole(L"--explain");
+    EXPECT_EQ(explain.nExitCode, 3u);
+    EXPECT_NE(explain.out.find("Failed step:  marker_key: "), std::string::npos) << explain.out;
+
+    const ConsoleRun readOnly = RunConsole(L"--no-write");
+    EXPECT_EQ(readOnly.nExitCode, 0u);
+    EXPECT_EQ(readOnly.out, expected + "\r\n");
+    EXPECT_EQ(readOnly.err, "");
+
+    const ConsoleRun verify = RunConsole(L"--verify " + Widen(Upper(expected)));
+    EXPECT_EQ(verify.nExitCode, 0u);
+    EXPECT_EQ(verify.out, "The ID matches this computer's ID.\r\n");
+
+    EXPECT_EQ(ReadMarker().data, record.marker) << "the marker changed";
+}
+
+TEST(CliAfterDialog, PrintsTheIdTheDialogShowed) {
+    const std::string expected = ExpectedId();
+    const Record record = ReadRecord();
+    EXPECT_EQ(record.id, expected) << "the dialog showed another ID";
+
+    const ConsoleRun plain = RunConsole(L"");
+    EXPECT_EQ(plain.nExitCode, 0u);
+    EXPECT_EQ(plain.out, record.id + "\r\n");
+    const ConsoleRun verify = RunConsole(L"--verify " + Widen(record.id));
+    EXPECT_EQ(verify.nExitCode, 0u);
+    EXPECT_EQ(ReadMarker().data, record.marker) << "the marker was rewritten";
+}

@@ -1,0 +1,237 @@
+#include "cli/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/console_program.h"
+#include "cli/id_output.h"
+
+namespace {
+
+const char kLowerID[] = "0123456789abcdef0123456789abcdef";
+const char kUpperID[] = "0123456789ABCDEF0123456789ABCDEF";
+
+// A machine that no command line with a fault may touch.
+class CUntouchableMachine : public CMachineFacts {
+public:
+    unsigned ReadWindowsDirectory(char*, unsigned) override { return Touched(0u); }
+    bool ReadVolumeInformation(const char*, char*, unsigned, std::uint32_t*, std::uint32_t*,
+                               std::uint32_t*, char*, unsigned) override {
+        return Touched(false);
+    }
+    bool ReadCreationTime(const char*, VFILETIME*) override { return Touched(false); }
+    long OpenClassesKey(const char*, std::uint32_t, VHKEY*) override { return Touched(5L); }
+    long CreateClassesKey(const char*, std::uint32_t, VHKEY*) override { return Touched(5L); }
+    long QueryKeyValue(VHKEY, const char*, std::uint32_t*, unsigned char*,
+                       std::uint32_t*) override {
+        return Touched(5L);
+    }
+    long SetKeyValue(VHKEY, const char*, std::uint32_t, const unsigned char*,
+                     std::uint32_t) override {
+        return Touched(5L);
+    }
+    void CloseKey(VHKEY) override { Touched(0); }
+    VFILETIME ReadSystemTime() override { return Touched(VFILETIME(0)); }
+    bool ConvertFileTime(VFILETIME, VSYSTEMTIME*) override { return Touched(false); }
+    long ReadLastError() override { return Touched(5L); }
+
+    int m_nCalls = 0;
+
+private:
+    template <typename T>
+    T Touched(T result) {
+        ++m_nCalls;
+        return result;
+    }
+};
+
+class CNoMessages : public CStatusMessages {
+public:
+    void AppendStatusText(long, CTextBuilder*) override {}
+};
+
+// Parses through the program's interface, which takes C strings.
+bool Parse(const std::vector<std::string>& arguments, CCommandLine* pLine, std::string* pstrError) {
+    std::vector<const char*> pointers;
+    for (const std::string& strArgument : arguments)
+        pointers.push_back(strArgument.c_str());
+    CTextBuilder error;
+    const bool bParsed =
+        ParseCommandLine(static_cast<int>(pointers.size()), pointers.data(), pLine, &error);
+    *pstrError = error.GetText();
+    return bParsed;
+}
+
+int RunProgram(const std::vector<std::string>& arguments, CMachineFacts& machine,
+               CConsoleOutput* pOutput) {
+    std::vector<const char*> pointers;
+    for (const std::string& strArgument : arguments)
+        pointers.push_back(strArgument.c_str());
+    CNoMessages messages;
+    return RunConsoleProgram(static_cast<int>(pointers.size()), pointers.data(), machine, messages,
+                             pOutput);
+}
+
+bool IsPrintableAsciiLine(const std::string& strLine) {
+    for (char c : strLine) {
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+struct SValidCase {
+    std::vector<std::string> arguments;
+    ECliCommand eCommand;
+    bool bReadOnly;
+    const char* pszVerifyID;
+};
+
+TEST(CliCommandLine, EveryValidCombination) {
+    const SValidCase cases[] = {
+        {{}, kCommandPrint, false, ""},
+        {{"--no-write"}, kCommandPrint, true, ""},
+        {{"--No-Write"}, kCommandPrint, true, ""},
+        {{"--json"}, kCommandJson, false, ""},
+        {{"--JSON", "--no-write"}, kCommandJson, true, ""},
+        {{"--no-write", "--json"}, kCommandJson, true, ""},
+        {{"--explain"}, kCommandExplain, false, ""},
+        {{"--explain", "--NO-WRITE"}, kCommandExplain, true, ""},
+        {{"--no-write", "--Explain"}, kCommandExplain, true, ""},
+        {{"--verify", kLowerID}, kCommandVerify, true, kLowerID},
+        {{"--VERIFY", kUpperID}, kCommandVerify, true, kUpperID},
+        {{"--no-write", "--verify", kUpperID}, kCommandVerify, true, kUpperID},
+        {{"--verify", kLowerID, "--no-write"}, kCommandVerify, true, kLowerID},
+        {{"--help"}, kCommandHelp, false, ""},
+        {{"--HELP"}, kCommandHelp, false, ""},
+        {{"-h"}, kCommandHelp, false, ""},
+        {{"-H"}, kCommandHelp, false, ""},
+        {{"/?"}, kCommandHelp, false, ""},
+        {{"--version"}, kCommandVersion, false, ""},
+        {{"--Version"}, kCommandVersion, false, ""},
+    };
+    for (const SValidCase& c : cases) {
+        std::ostringstream name;
+        for (const std::string& strArgument : c.arguments)
+            name << strArgument << ' ';
+        SCOPED_TRACE(name.str());
+        CCommandLine line;
+        std::string strError;
+        ASSERT_TRUE(Parse(c.arguments, &line, &strError)) << strError;
+        EXPECT_EQ(c.eCommand, line.eCommand);
+        EXPECT_EQ(c.bReadOnly, line.bReadOnly);
+        EXPECT_STREQ(c.pszVerifyID, line.szVerifyID);
+    }
+}
+
+struct SMalformedCase {
+    std::vector<std::string> arguments;
+    const char* pszMessage;  // a part of the one-line message
+};
+
+// Each is refused with exit code 2, its message and the usage on stderr, nothing on stdout, and
+// without a single call to the machine.
+TEST(CliCommandLine, EveryMalformedOneIsRefusedBeforeAnythingRuns) {
+    const std::string strLong(40000, 'a');
+    const SMalformedCase cases[] = {
+        {{"--bogus"}, "unknown argument '--bogus'"},
+        {{"json"}, "unknown argument 'json'"},
+        {{"/json"}, "unknown argument '/json'"},
+        {{"-?"}, "unknown argument '-?'"},
+        {{"--verify=0123456789abcdef0123456789abcdef"}, "unknown argument"},
+        {{""}, "argument 1 is empty"},
+        {{"--json", ""}, "argument 2 is empty"},
+        {{strLong},
+         "unknown argument 'aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa...' (40000 characters)"},
+        {{"--js\xC3\xB6n"}, "argument 1 holds a character that is not printable ASCII"},
+        {{"\xEF\xBC\x90"}, "not printable ASCII"},
+        {{"--json\t"}, "argument 1 holds a character that is not printable ASCII"},
+        {{"--json\x1B[2J"}, "not printable ASCII"},
+        {{"--verify", "0123456789abcdef0123456789abcde\xFF"}, "argument 2 holds a character"},
+        {{"--verify"}, "--verify needs the ID to compare with"},
+        {{"--verify", "0123456789abcdef0123456789abcde"}, "32 hexadecimal digits, not '0123"},
+        {{"--verify", "0123456789abcdef0123456789abcdef0"}, "32 hexadecimal digits"},
+        {{"--verify", "0123456789abcdeg0123456789abcdef"}, "32 hexadecimal digits"},
+        {{"--verify", " 123456789abcdef0123456789abcdef"}, "32 hexadecimal digits"},
+        {{"--verify", "--json"}, "32 hexadecimal digits, not '--json'"},
+        {{"--verify", kLowerID, kLowerID}, "unknown argument '0123"},
+        {{"--json", "--json"}, "--json is given twice"},
+        {{"--JSON", "--json"}, "--json is given twice"},
+        {{"--no-write", "--No-Write"}, "--no-write is given twice"},
+        {{"--verify", kLowerID, "--verify", kLowerID}, "--verify is given twice"},
+        {{"--json", "--explain"}, "--json and --explain exclude each other"},
+        {{"--verify", kLowerID, "--json"}, "--verify and --json exclude each other"},
+        {{"--explain", "--verify", kLowerID}, "--explain and --verify exclude each other"},
+        {{"--help", "--json"}, "--help goes with no other argument"},
+        {{"--no-write", "/?"}, "/? goes with no other argument"},
+        {{"-h", "-h"}, "-h goes with no other argument"},
+        {{"--version", "--help"}, "--version goes with no other argument"},
+    };
+    for (const SMalformedCase& c : cases) {
+        std::ostringstream name;
+        for (const std::string& strArgument : c.arguments)
+            name << strArgument.substr(0, 50) << ' ';
+        SCOPED_TRACE(name.str());
+
+        CCommandLine line;
+        std::string strError;
+        ASSERT_FALSE(Parse(c.arguments, &line, &strError));
+        EXPECT_NE(std::string::npos, strError.find(c.pszMessage)) << strError;
+        EXPECT_TRUE(IsPrintableAsciiLine(strError)) << strError;
+        EXPECT_LE(strError.size(), 100u) << strError;
+
+        CUntouchableMachine machine;
+        CConsoleOutput output;
+        EXPECT_EQ(kExitUsage, RunProgram(c.arguments, machine, &output));
+        EXPECT_EQ(0, machine.m_nCalls);
+        EXPECT_STREQ("", output.out.GetText());
+        EXPECT_EQ("idrovan-cli: " + strError + "\n" + GetUsageText() +
+                      "Run idrovan-cli --help for the options and exit codes.\n",
+                  output.err.GetText());
+    }
+}
+
+TEST(CliCommandLine, IDTextIsExactly32HexDigitsOfEitherCase) {
+    EXPECT_TRUE(IsComputerIDText(kLowerID));
+    EXPECT_TRUE(IsComputerIDText(kUpperID));
+    EXPECT_TRUE(IsComputerIDText("aBcDeF0123456789aBcDeF0123456789"));
+    for (const char* pszText :
+         {"", "0123456789abcdef0123456789abcde", "0123456789abcdef:123456789abcdef",
+          "0123456789abcdef@123456789abcdef", "0123456789abcdefG123456789abcdef",
+          "0123456789abcdef`123456789abcdef", "0123456789abcdef/123456789abcdef"})
+        EXPECT_FALSE(IsComputerIDText(pszText)) << pszText;
+}
+
+// The help and the version need no machine either; the help names every option and exit code
+// within 80 columns.
+TEST(CliCommandLine, HelpAndVersion) {
+    CUntouchableMachine machine;
+    CConsoleOutput output;
+    ASSERT_EQ(kExitSuccess, RunProgram({"/?"}, machine, &output));
+    const std::string strHelp = output.out.GetText();
+    EXPECT_EQ(GetHelpText(), strHelp);
+    EXPECT_STREQ("", output.err.GetText());
+    for (const char* pszOption :
+         {"--no-write", "--verify ID", "--explain", "--json", "-h", "--help", "/?", "--version"})
+        EXPECT_NE(std::string::npos, strHelp.find(pszOption)) << pszOption;
+    for (const char* pszCode : {"\n  0  ", "\n  1  ", "\n  2  ", "\n  3  ", "\n  4  ", "\n  6  "})
+        EXPECT_NE(std::string::npos, strHelp.find(pszCode)) << pszCode;
+    EXPECT_EQ(std::string::npos, strHelp.find("\n  5  "));
+    std::istringstream lines(strHelp);
+    for (std::string strLine; std::getline(lines, strLine);) {
+        EXPECT_LT(strLine.size(), 80u) << strLine;
+        EXPECT_TRUE(IsPrintableAsciiLine(strLine)) << strLine;
+    }
+    EXPECT_EQ('\n', strHelp.back());
+
+    ASSERT_EQ(kExitSuccess, RunProgram({"--VERSION"}, machine, &output));
+    EXPECT_STREQ("2.1.31.0\n", output.out.GetText());
+    EXPECT_STREQ("", output.err.GetText());
+    EXPECT_EQ(0, machine.m_nCalls);
+}
+
+}  // namespace

@@ -1,0 +1,169 @@
+// The ID derivation under memory exhaustion. This program replaces the nothrow array form of
+// operator new, from which every text takes its buffer, so that one chosen allocation fails; a
+// whole derivation is then run once for every allocation it makes, with that one failing. Whatever
+// fails, the ID must be the right one or empty, a stored marker must stay as it is, and a marker
+// written on a first run must be the whole marker.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <new>
+#include <string>
+
+#include "identification/drive_id.h"
+#include "tests/unit/scripted_machine_facts.h"
+
+namespace {
+// Allocations to let through before one fails; -1: none fails. Only one fails per arming.
+std::atomic<int> g_nFailIn{-1};
+}  // namespace
+
+void* operator new[](std::size_t nBytes, const std::nothrow_t&) noexcept {
+    const int nFailIn = g_nFailIn.load();
+    if (nFailIn >= 0) {
+        g_nFailIn = nFailIn - 1;
+        if (nFailIn == 0)
+            return nullptr;
+    }
+    try {
+        return ::operator new[](nBytes);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+namespace {
+
+// The facts of the worked example; the marker made at kNow is kMarkerMadeNow.
+const VFILETIME kRootCreated = 131961639070420000ULL;
+const char kRootCreatedText[] = "Monday March 04 2019 (03_04_2019) 09:05:07:42";
+const VFILETIME kNow = 133753023300070000ULL;
+const char kMarkerMadeNow[] = "709076cb38fa1a58ae514ea1911281ee";
+const char kHandMarker[] = "0123456789abcdef0123456789abcdef";
+const char kIDWithHandMarker[] = "1d7f953db6e0a9ab13df78aa1db9f3b8";
+const char kIDWithMarkerMadeNow[] = "5b2af0c63ec8f6bc7aa0854cd0ae01c6";
+
+void SetUpMachine(CScriptedMachineFacts& machine, bool bStoredMarker) {
+    machine.m_nCreationTime = kRootCreated;
+    machine.m_nNow = kNow;
+    if (bStoredMarker)
+        machine.SetMarker(VREG_SZ, kHandMarker);
+}
+
+struct SSweep {
+    const char* pszWhat;
+    bool bStoredMarker;
+    EMarkerAccess eAccess;
+    bool bReport;
+    std::string strID;  // the right ID
+};
+
+// Runs the derivation with allocation n failing, for n = 0, 1, ... until a run makes fewer
+// allocations than n; returns how many allocations a whole derivation makes.
+int Sweep(const SSweep& c) {
+    for (int n = 0; n < 1000; ++n) {
+        SCOPED_TRACE(n);
+        CScriptedMachineFacts machine;
+        SetUpMachine(machine, c.bStoredMarker);
+        CDriveID driveID(machine, c.eAccess);
+        CDriveIDReport report;
+
+        g_nFailIn = n;
+        CVeltraneString strResult = driveID.GetID(c.bReport ? &report : nullptr);
+        const bool bFailed = g_nFailIn.load() < 0;
+        g_nFailIn = -1;
+        const std::string strID = strResult.GetText();
+
+        if (!strID.empty()) {
+            EXPECT_EQ(c.strID, strID);
+        }
+        if (c.bStoredMarker) {
+            EXPECT_TRUE(machine.m_writes.empty());
+            EXPECT_EQ(kHandMarker, machine.m_strValueData);
+        }
+        for (const CScriptedMachineFacts::SWrite& write : machine.m_writes)
+            EXPECT_EQ(kMarkerMadeNow, write.strData);
+        EXPECT_LE(machine.m_writes.size(), 1u);
+        EXPECT_FALSE(c.eAccess == kMarkerReadOnly && machine.m_nCreateCalls > 0);
+        EXPECT_TRUE(machine.m_openKeys.empty());
+        EXPECT_EQ(0, machine.m_nBadCloses);
+
+        if (c.bReport) {
+            // Either the whole story of a derivation that worked, or "out of memory".
+            if (strID.empty()) {
+                EXPECT_STREQ("memory", GetDriveIDStepName(report.eFailedStep));
+                EXPECT_EQ(VERROR_NOT_ENOUGH_MEMORY, report.nStatus);
+            } else {
+                EXPECT_EQ(kStepNone, report.eFailedStep);
+                EXPECT_EQ(0, report.nStatus);
+                EXPECT_STREQ(c.bStoredMarker ? "present" : "created",
+                             GetMarkerStateName(report.eMarker));
+                EXPECT_STREQ(kRootCreatedText, report.strRootCreation.GetText());
+                EXPECT_STREQ("5A3C00F1NTFS", report.strVolume.GetText());
+            }
+        }
+
+        // Whatever the failure left behind, the next derivation gives the right ID.
+        CDriveID again(machine, c.eAccess);
+        EXPECT_EQ(c.strID, std::string(again.GetID().GetText()));
+
+        if (!bFailed) {
+            EXPECT_EQ(c.strID, strID);
+            return n;
+        }
+    }
+    ADD_FAILURE() << "the derivation never ran without a failed allocation";
+    return 0;
+}
+
+TEST(DriveIDAllocationTest, OneFailedAllocationGivesTheRightIDOrNoneAndKeepsTheMarker) {
+    const SSweep sweeps[] = {
+        {"stored marker", true, kMarkerReadWrite, false, kIDWithHandMarker},
+        {"first run", false, kMarkerReadWrite, false, kIDWithMarkerMadeNow},
+        {"stored marker, report", true, kMarkerReadWrite, true, kIDWithHandMarker},
+        {"first run, report", false, kMarkerReadWrite, true, kIDWithMarkerMadeNow},
+        {"stored marker, read-only, report", true, kMarkerReadOnly, true, kIDWithHandMarker},
+    };
+    for (const SSweep& c : sweeps) {
+        SCOPED_TRACE(c.pszWhat);
+        const int nAllocations = Sweep(c);
+        // A sweep that injected nothing would prove nothing.
+        EXPECT_GT(nAllocations, 20);
+        std::printf("%s: %d allocations, each failed in turn\n", c.pszWhat, nAllocations);
+    }
+}
+
+class CDriveIDProbe : public CDriveID {
+public:
+    explicit CDriveIDProbe(CMachineFacts& machine) : CDriveID(machine) {}
+    using CDriveID::GetPathCreationText;
+};
+
+// A path that lost its added backslash would name the drive's current directory instead of its
+// root: it must never be queried.
+TEST(DriveIDAllocationTest, PathIsQueriedOnlyWithItsBackslash) {
+    for (int n = 0; n < 100; ++n) {
+        SCOPED_TRACE(n);
+        CScriptedMachineFacts machine;
+        SetUpMachine(machine, true);
+        CDriveIDProbe probe(machine);
+        CVeltraneString strPath("C:");
+
+        g_nFailIn = n;
+        CVeltraneString strText = probe.GetPathCreationText(strPath);
+        const bool bFailed = g_nFailIn.load() < 0;
+        g_nFailIn = -1;
+
+        for (const std::string& strQueried : machine.m_queriedPaths)
+            EXPECT_EQ("C:\\", strQueried);
+        const std::string strResult = strText.GetText();
+        if (!bFailed) {
+            EXPECT_EQ(kRootCreatedText, strResult);
+            return;
+        }
+        EXPECT_TRUE(strResult.empty() || strResult == kRootCreatedText) << strResult;
+    }
+    ADD_FAILURE() << "never ran without a failed allocation";
+}
+
+}  // namespace
