@@ -11,9 +11,10 @@
 #   - under Wine (64-bit only: this machine cannot run 32-bit Wine), in a prefix of its own with
 #     machine facts of the test's choosing: the x64 MSI installs silently; the installed files
 #     equal the zip's; the Start-menu shortcut and the PATH entry exist; the installed console
-#     program prints the ID that tests/e2e/expected_id.py derives, as does the zip's; a silent
-#     uninstall removes files, shortcut and PATH entry and keeps the marker; installing again
-#     gives the same ID; a newer version replaces it, and the older one is then refused.
+#     program prints the ID that tests/e2e/expected_id.py derives, as does the zip's, and the
+#     package's version; a silent uninstall removes files, shortcut and PATH entry and keeps
+#     the marker; installing again gives the same ID; a newer version replaces it, and the
+#     older one is then refused.
 #
 #   test_packages.sh <work dir> [--no-build]
 set -euo pipefail
@@ -178,6 +179,8 @@ expected=$(python3 "$root/tests/e2e/expected_id.py" --serial "$serial" --root-ti
   --marker "${first_marker:-none}")
 if [[ $id =~ ^[0-9a-f]{32}$ && $id == "$expected" ]]; then ok "installed idrovan-cli prints the ID $id"; else
   fail "installed idrovan-cli printed '$id', expected '$expected'"; fi
+installed_version=$(cli "C:\\Program Files\\Idrovan\\idrovan-cli.exe" --version)
+[[ $installed_version == "$version" ]] || fail "the installed program is version '$installed_version', the package $version"
 # Found through PATH, from a folder of its own.
 from_path=$(cd "$work" && cli cmd /c 'cd /d C:\windows && idrovan-cli.exe')
 [[ $from_path == "$id" ]] && ok "idrovan-cli runs from PATH" || fail "idrovan-cli through PATH printed '$from_path'"
