@@ -309,6 +309,15 @@ void CDriveID::ReportMarkerRead(const SMarkerRead& read) {
     }
 }
 
+// The registry said that no marker is stored: no key, no value, or one that cannot serve. A key
+// refused to us is passed on as well, since creating it meets the same refusal. Any other failure
+// (a registry short of memory, say) may hide a stored marker that a write would destroy for good.
+bool CDriveID::SaysNoMarkerStored(const SMarkerRead& read) {
+    if (read.nStatus == VERROR_FILE_NOT_FOUND)
+        return true;
+    return read.eResult == kReadNoKey && read.nStatus == VERROR_ACCESS_DENIED;
+}
+
 bool CDriveID::EnsureInstallMarker() {
     CVeltraneString strStored;
     const SMarkerRead read = ReadMarker(strStored);
@@ -316,7 +325,8 @@ bool CDriveID::EnsureInstallMarker() {
         return false;
     // Only the registry's own answer that no marker is stored allows writing one: a copy of the
     // stored one that could not be made says nothing about the registry.
-    if (read.eResult == kReadNoMemory || m_eAccess == kMarkerReadOnly) {
+    if (read.eResult == kReadNoMemory || m_eAccess == kMarkerReadOnly ||
+        !SaysNoMarkerStored(read)) {
         ReportMarkerRead(read);
         return false;
     }

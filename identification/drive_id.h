@@ -89,6 +89,7 @@ private:
     };
 
     SMarkerRead ReadMarker(CVeltraneString& strMarker);
+    static bool SaysNoMarkerStored(const SMarkerRead& read);
     // False when the marker could not be made whole: nothing may then be stored.
     bool MakeMarker(CVeltraneString& strMarker);
     // The fact texts into strText; false, with the failure kept, when a fact is missing.

@@ -28,6 +28,42 @@ rm -rf build/wine-test
 trap 'wine_env_stop' EXIT
 source scripts/wine-env.sh "$root/build/wine-test"
 ctest --test-dir build/windows --output-on-failure
+
+step "32-bit Windows build: the programs checked; unit and end-to-end tests under 32-bit Wine"
+cmake --preset windows-x86 >/dev/null
+x86=build/windows-x86
+programs=("$x86/app/idrovan.exe gui")
+[[ -f cli/CMakeLists.txt ]] && programs+=("$x86/cli/idrovan-cli.exe console")
+if wine_env_runs_32bit; then
+  wine32=yes
+  cmake --build --preset windows-x86 -j "$jobs"
+else
+  wine32=no
+  targets=()
+  for program in "${programs[@]}"; do targets+=("$(basename "${program% *}" .exe)"); done
+  cmake --build --preset windows-x86 -j "$jobs" --target "${targets[@]}"
+fi
+for program in "${programs[@]}"; do
+  read -r exe subsystem <<<"$program"
+  echo "checking $exe ($subsystem, x86)"
+  tests/e2e/check_executable.sh i686-w64-mingw32-objdump "$exe" "$subsystem" x86
+done
+echo "checking that a second build gives the same 32-bit programs"
+rebuilt=("$x86/app/idrovan.exe" "$x86/rebuild-check")
+[[ -f cli/CMakeLists.txt ]] && rebuilt+=("$x86/cli/idrovan-cli.exe")
+IDROVAN_TOOLCHAIN_FILE=$root/cmake/mingw-w64-i686.cmake tests/e2e/check_reproducible.sh "$root" "${rebuilt[@]}"
+if [[ $wine32 == yes ]]; then
+  ctest --test-dir "$x86" --output-on-failure -L 'unit|e2e' \
+    -E '^e2e_(executable_imports|reproducible_build)$'
+else
+  if [[ -x /usr/lib/wine/wine ]]; then
+    why="32-bit Wine is installed but did not run a 32-bit program"
+  else
+    why="32-bit Wine (wine32) is not installed; scripts/setup.sh installs it only where the kernel runs 32-bit programs"
+  fi
+  echo "SKIPPED: the 32-bit unit and end-to-end tests, and the check that the 32-bit and 64-bit"
+  echo "programs show one ID in one prefix: $why."
+fi
 wine_env_stop
 trap - EXIT
 

@@ -6,38 +6,68 @@
 # The display is a new Xvfb on a number the X server picks itself (two test runs on one machine
 # must not share a display or its clipboard), or with "current" the caller's $DISPLAY.
 # The first prefix is made once from scratch and kept as a template in build/;
-# every later one is a copy of it (about a second instead of several).
+# every later one is a copy of it (about a second instead of several). The template is keyed to
+# the Wine it was made with (see wine_env_template_key) and made anew when that changes.
 
 wine_env_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-wine_env_template="$wine_env_root/build/wine-template-2"
+# Set by wine_env_make_template to the template of the Wine installed now.
+wine_env_template=
 
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 
-wine_env_make_template() {
-  [[ -f "$wine_env_template/.ready" ]] && return 0
-  mkdir -p "$(dirname "$wine_env_template")"
-  # Several test runs may start at once; one of them makes the template.
-  exec {wine_env_lock}>"$wine_env_template.lock"
-  flock "$wine_env_lock"
-  if [[ -f "$wine_env_template/.ready" ]]; then
-    flock -u "$wine_env_lock"
-    return 0
-  fi
-  rm -rf "$wine_env_template"
-  mkdir -p "$wine_env_template"
-  WINEPREFIX="$wine_env_template" wineboot -i </dev/null >/dev/null 2>&1
+# What a prefix depends on beyond its own files. A prefix made by one Wine can fail under
+# another: made before 32-bit Wine was installed, it cannot load kernel32.dll once it is. So:
+# Wine's version, which loaders are installed (32-bit and 64-bit), the installed Wine packages,
+# the prefix architecture, and the recipe below.
+wine_env_template_key() {
+  local loader
+  printf 'wine %s\n' "$(wine --version 2>/dev/null)"
+  printf 'WINEARCH %s\n' "$WINEARCH"
+  for loader in wine wine64; do
+    [[ -x /usr/lib/wine/$loader ]] && printf 'loader %s\n' "$loader"
+  done
+  dpkg-query -W -f='${db:Status-Abbrev} ${binary:Package} ${Version}\n' '*wine*' 2>/dev/null |
+    sed -n 's/^ii  *//p' | sort
+  declare -f wine_env_fill_template | sha256sum | sed 's/ .*//; s/^/recipe /'
+}
+
+wine_env_fill_template() {
+  local template=$1
+  WINEPREFIX="$template" wineboot -i </dev/null >/dev/null 2>&1
   # Without a window manager Wine stalls whenever a captioned window hides; let
   # Wine manage and draw the frames itself.
-  WINEPREFIX="$wine_env_template" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+  WINEPREFIX="$template" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
     </dev/null >/dev/null 2>&1
   # Debian's Wine does not find the fonts of fonts-wine by itself; without Tahoma,
   # "MS Shell Dlg" falls back to another face and text measures differently.
-  cp /usr/share/wine/fonts/*.ttf "$wine_env_template/drive_c/windows/Fonts/"
-  WINEPREFIX="$wine_env_template" wineserver -w
-  touch "$wine_env_template/.ready"
+  cp /usr/share/wine/fonts/*.ttf "$template/drive_c/windows/Fonts/"
+  WINEPREFIX="$template" wineserver -w
+}
+
+# Sets wine_env_template to build/wine-template-<key digest> and makes it when missing; the
+# key's text is kept beside it in .key, and its digest in .ready (which copies carry along).
+wine_env_make_template() {
+  local key digest build=$wine_env_root/build
+  key=$(wine_env_template_key)
+  digest=$(sha256sum <<<"$key" | cut -c1-16)
+  wine_env_template=$build/wine-template-$digest
+  [[ -f "$wine_env_template/.ready" ]] && return 0
+  mkdir -p "$build"
+  # Several test runs may start at once; one of them makes the template.
+  exec {wine_env_lock}>"$build/wine-template.lock"
+  flock "$wine_env_lock"
+  if [[ ! -f "$wine_env_template/.ready" ]]; then
+    # Templates of another Wine can no longer serve: only the current one is kept.
+    rm -rf "$build"/wine-template-*
+    mkdir -p "$wine_env_template"
+    wine_env_fill_template "$wine_env_template"
+    printf '%s\n' "$key" >"$wine_env_template/.key"
+    printf '%s\n' "$digest" >"$wine_env_template/.ready"
+  fi
   flock -u "$wine_env_lock"
+  exec {wine_env_lock}>&-
 }
 
 wine_env_start_display() {
@@ -64,13 +94,33 @@ wine_env_start() {
   [[ $display == current ]] || wine_env_start_display
   wine_env_make_template
   export WINEPREFIX="$prefix"
-  if [[ ! -f "$WINEPREFIX/.ready" ]]; then
+  # A prefix copied from another template (another Wine) is copied again. Only a prefix, or
+  # nothing, is ever deleted here.
+  if ! cmp -s "$WINEPREFIX/.ready" "$wine_env_template/.ready"; then
+    if [[ -e $WINEPREFIX && ! -f $WINEPREFIX/system.reg ]] && [[ ! -d $WINEPREFIX || -n $(ls -A "$WINEPREFIX") ]]; then
+      echo "wine-env: $WINEPREFIX is not a Wine prefix; not replacing it" >&2
+      return 1
+    fi
     rm -rf "$WINEPREFIX"
     cp -a "$wine_env_template" "$WINEPREFIX"
   fi
   wineserver -p
   # Warm-up: Wine's service processes must not inherit the test runner's pipes.
   wine wineboot </dev/null >/dev/null 2>&1
+}
+
+# Whether Wine runs 32-bit programs in the current prefix: starts a tiny 32-bit program (built
+# once into build/) that exits with 32. Needs the i686 cross compiler.
+wine_env_runs_32bit() {
+  local probe=$wine_env_root/build/wine32-probe.exe status=0
+  if [[ ! -f $probe ]]; then
+    mkdir -p "$(dirname "$probe")"
+    printf 'int main(void) { return 32; }\n' |
+      i686-w64-mingw32-gcc -x c -o "$probe.$$" - -Wl,--no-insert-timestamp || return 1
+    mv "$probe.$$" "$probe"
+  fi
+  timeout 60 wine "$probe" </dev/null >/dev/null 2>&1 || status=$?
+  ((status == 32))
 }
 
 wine_env_stop() {
@@ -82,7 +132,18 @@ wine_env_stop() {
   fi
 }
 
-# Sourced without arguments it only defines the functions above.
+# Sourced without arguments it only defines the functions above. Bash hands a file sourced
+# without arguments the arguments of the script that sources it: such a script must clear them
+# first (set --). Arguments that cannot be a prefix and a display are refused, because starting
+# would put a prefix in place of whatever lies at the first one's path.
 if (($# >= 1)); then
+  case ${2:-new} in
+    new | current) wine_env_arguments_fit=$(($# <= 2)) ;;
+    *) wine_env_arguments_fit=0 ;;
+  esac
+  if ((!wine_env_arguments_fit)); then
+    echo "wine-env: expected <prefix-dir> [current], got: $* (sourced with a script's own arguments? run 'set --' first)" >&2
+    return 2
+  fi
   wine_env_start "$@"
 fi

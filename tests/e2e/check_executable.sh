@@ -1,20 +1,21 @@
 #!/usr/bin/env bash
-# idrovan.exe must be a GUI program, idrovan-cli.exe a console one, and both must import nothing
-# but Windows system DLLs, so that they run on a clean Windows without any runtime installed.
-#   check_executable.sh <objdump> <exe> [gui|console]
+# A program must import nothing but Windows system DLLs, so that it runs on a clean Windows
+# without any runtime installed; it must be of the subsystem and architecture it is built for,
+# and its manifest must name that architecture (Windows refuses a mismatch); its header carries
+# no time stamp, which would make every build differ.
+#   check_executable.sh <objdump> <program.exe> [gui|console] [x86|x64]
+# Without the last two: a GUI program of either architecture.
 set -euo pipefail
-objdump=$1 exe=$2 subsystem=${3:-gui}
+objdump=$1 exe=$2 subsystem=${3:-gui} arch=${4:-}
 
 headers=$("$objdump" -p "$exe")
-grep -Eq '^Magic[[:space:]]+020b[[:space:]]+\(PE32\+\)' <<<"$headers" || {
-  echo "not a PE32+ executable"; exit 1; }
-if [[ $subsystem == console ]]; then
-  grep -Eq '^Subsystem[[:space:]]+0+3[[:space:]]+\(Windows CUI\)' <<<"$headers" || {
-    echo "not a Windows console executable"; exit 1; }
-else
-  grep -Eq '^Subsystem[[:space:]]+0+2[[:space:]]+\(Windows GUI\)' <<<"$headers" || {
-    echo "not a Windows GUI executable"; exit 1; }
-fi
+case $subsystem in
+  gui) grep -Eq '^Subsystem[[:space:]]+0+2[[:space:]]+\(Windows GUI\)' <<<"$headers" || {
+    echo "not a Windows GUI executable"; exit 1; } ;;
+  console) grep -Eq '^Subsystem[[:space:]]+0+3[[:space:]]+\(Windows CUI\)' <<<"$headers" || {
+    echo "not a Windows console executable"; exit 1; } ;;
+  *) echo "unknown subsystem: $subsystem"; exit 2 ;;
+esac
 
 system_dlls='^(kernel32|user32|gdi32|advapi32|comctl32|comdlg32|shell32|ole32|oleaut32|msvcrt|ucrtbase|version|ws2_32|uxtheme|api-ms-win-[a-z0-9-]+)\.dll$'
 status=0
@@ -25,4 +26,66 @@ while read -r dll; do
   fi
 done < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
 [[ -n $(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers") ]] || { echo "no imports found"; exit 1; }
+
+# The header fields and the manifest resource, read from the file itself.
+python3 - "$exe" "$subsystem" "$arch" <<'EOF' || status=1
+import struct, sys
+import xml.etree.ElementTree as ET
+
+path, subsystem, wanted = sys.argv[1:]
+data = open(path, "rb").read()
+pe = struct.unpack_from("<I", data, 0x3C)[0]
+machine, sections, stamp = struct.unpack_from("<HHI", data, pe + 4)
+optional_size = struct.unpack_from("<H", data, pe + 20)[0]
+optional = pe + 24
+magic = struct.unpack_from("<H", data, optional)[0]
+arch, want_magic = {0x14C: ("x86", 0x10B), 0x8664: ("x64", 0x20B)}.get(machine, ("?", None))
+faults = []
+if wanted and arch != wanted:
+    faults.append(f"built for {arch} (machine 0x{machine:x}), not {wanted}")
+if magic != want_magic:
+    faults.append(f"optional header magic 0x{magic:x} does not fit machine 0x{machine:x}")
+if stamp != 0:
+    faults.append(f"the header carries a time stamp (0x{stamp:x})")
+
+table = [struct.unpack_from("<8sIIII", data, optional + optional_size + 40 * i)
+         for i in range(sections)]
+def offset(rva):
+    for _, size, start, raw_size, raw in table:
+        if start <= rva < start + max(size, raw_size):
+            return raw + rva - start
+    raise ValueError(f"RVA 0x{rva:x} lies in no section")
+
+def manifests():
+    directories = optional + (96 if magic == 0x10B else 112)
+    rva, size = struct.unpack_from("<II", data, directories + 2 * 8)
+    if size == 0:
+        return []
+    base = offset(rva)
+    def entries(at):
+        named, ids = struct.unpack_from("<HH", data, base + at + 12)
+        return [struct.unpack_from("<II", data, base + at + 16 + 8 * i) for i in range(named + ids)]
+    found = []
+    for name, target in entries(0):
+        if name != 24 or not target & 0x80000000:  # RT_MANIFEST, a directory
+            continue
+        for _, by_id in entries(target & 0x7FFFFFFF):
+            for _, by_language in entries(by_id & 0x7FFFFFFF):
+                data_rva, data_size = struct.unpack_from("<II", data, base + by_language)
+                found.append(data[offset(data_rva):offset(data_rva) + data_size])
+    return found
+
+# A console program may go without a manifest; one that names an architecture must name its own.
+ns = "{urn:schemas-microsoft-com:asm.v1}"
+identities = [ET.fromstring(text).find(ns + "assemblyIdentity") for text in manifests()]
+named = [identity.get("processorArchitecture") for identity in identities if identity is not None]
+if subsystem == "gui" and not named:
+    faults.append("no manifest that names the program (a GUI program needs common controls 6)")
+for name in named:
+    if name != {"x86": "x86", "x64": "amd64"}.get(arch):
+        faults.append(f"the manifest names processorArchitecture {name!r} for an {arch} program")
+for fault in faults:
+    print(fault)
+sys.exit(1 if faults else 0)
+EOF
 exit $status

@@ -8,7 +8,7 @@ source_dir=$1 exe=$2 rebuild=$3 cli=${4:-}
 
 rm -rf "$rebuild"
 cmake -S "$source_dir" -B "$rebuild" \
-  -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_TOOLCHAIN_FILE="${IDROVAN_TOOLCHAIN_FILE:-$source_dir/cmake/mingw-w64-x86_64.cmake}" \
   -DCMAKE_BUILD_TYPE=Release -DIDROVAN_TESTS=OFF >/dev/null
 targets=(idrovan)
 [[ -z $cli ]] || targets+=(idrovan-cli)

@@ -53,24 +53,28 @@ bool WaitUntil(Predicate predicate, DWORD nBoundMs = kPatienceMs) {
     }
 }
 
+struct TopLevelSearch {
+    DWORD nProcessId;
+    const std::string* pCaption;
+    std::vector<HWND> found;
+};
+
+// A named CALLBACK rather than a lambda: on 32-bit Windows a lambda converts only to a cdecl
+// pointer, and EnumWindows calls stdcall.
+inline BOOL CALLBACK CollectTopLevelWindow(HWND hWnd, LPARAM lParam) {
+    auto* pSearch = reinterpret_cast<TopLevelSearch*>(lParam);
+    if (IsWindowVisible(hWnd) &&
+        (pSearch->nProcessId == 0 || ProcessOf(hWnd) == pSearch->nProcessId) &&
+        WindowText(hWnd) == *pSearch->pCaption) {
+        pSearch->found.push_back(hWnd);
+    }
+    return TRUE;
+}
+
 // The visible top-level windows of one process (any process for 0) with this caption.
 inline std::vector<HWND> TopLevelWindows(DWORD nProcessId, const std::string& caption) {
-    struct Search {
-        DWORD nProcessId;
-        const std::string* pCaption;
-        std::vector<HWND> found;
-    } search{nProcessId, &caption, {}};
-    EnumWindows(
-        [](HWND hWnd, LPARAM lParam) -> BOOL {
-            auto* pSearch = reinterpret_cast<Search*>(lParam);
-            if (IsWindowVisible(hWnd) &&
-                (pSearch->nProcessId == 0 || ProcessOf(hWnd) == pSearch->nProcessId) &&
-                WindowText(hWnd) == *pSearch->pCaption) {
-                pSearch->found.push_back(hWnd);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    TopLevelSearch search{nProcessId, &caption, {}};
+    EnumWindows(CollectTopLevelWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 

@@ -177,6 +177,22 @@ TEST_F(DriveIDTest, KeyThatCannotBeOpenedOrCreatedGivesNoIDAndNoWrite) {
     EXPECT_TRUE(m_machine.m_writes.empty());
 }
 
+// A key that fails to open for another reason than being absent or refused may hold a stored
+// marker: nothing is created or written over it, even when a create would go through.
+TEST_F(DriveIDTest, KeyThatFailsToOpenForAnotherReasonIsNeverWrittenOver) {
+    const long kOutOfMemory = 14;  // ERROR_OUTOFMEMORY
+    m_machine.SetMarker(VREG_SZ, kHandMarker);
+    m_machine.m_nOpenStatus = kOutOfMemory;
+    CDriveIDReport report;
+    CDriveID driveID(m_machine);
+
+    EXPECT_EQ("", Text(driveID.GetID(&report)));
+    EXPECT_EQ(0, m_machine.m_nCreateCalls);
+    EXPECT_TRUE(m_machine.m_writes.empty());
+    EXPECT_EQ(kStepMarkerKey, report.eFailedStep);
+    EXPECT_EQ(kOutOfMemory, report.nStatus);
+}
+
 TEST_F(DriveIDTest, CreateThatYieldsNoKeyWritesNothing) {
     m_machine.m_bCreateYieldsNullKey = true;
     CDriveIDProbe probe(m_machine);

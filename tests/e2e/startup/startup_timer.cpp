@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
     for (int p = 0; p < 2; ++p) {
         std::printf(
             "%s: median %.1f ms to a visible dialog over %d runs, peak working set %zu KiB\n",
-            programs[p].c_str(), Median(times[p]), nRuns, peaks[p] / 1024);
+            programs[p].c_str(), Median(times[p]), nRuns, static_cast<size_t>(peaks[p] / 1024));
     }
     std::printf("ratio A / B: %.3f\n", Median(times[0]) / Median(times[1]));
     return 0;
