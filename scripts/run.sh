@@ -20,7 +20,6 @@ exe=$root/build/windows/app/idrovan.exe
 cli=$root/build/windows/cli/idrovan-cli.exe
 probe=$root/build/windows/tests/e2e/idrovan_probe.exe
 
-set --
 source scripts/wine-env.sh
 own_prefix=false
 if [[ -z ${WINEPREFIX:-} ]]; then

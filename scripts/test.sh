@@ -26,7 +26,8 @@ cmake --build --preset windows -j "$jobs"
 # A throw-away prefix for every run, on a display of its own.
 rm -rf build/wine-test
 trap 'wine_env_stop' EXIT
-source scripts/wine-env.sh "$root/build/wine-test"
+source scripts/wine-env.sh
+wine_env_start "$root/build/wine-test"
 ctest --test-dir build/windows --output-on-failure
 
 step "32-bit Windows build: the programs checked; unit and end-to-end tests under 32-bit Wine"

@@ -16,7 +16,6 @@ out=$(realpath -m "${2:-docs/tooltip.png}")
 cmake --build "$build" --target tooltip_picture_test
 
 work=$(mktemp -d)
-set --
 source scripts/wine-env.sh
 test_pid=
 stop() {

@@ -1,8 +1,10 @@
 # Sourced: a Wine prefix and virtual display of the caller's own, never ~/.wine.
-#   source scripts/wine-env.sh <prefix-dir> [current]
+#   source scripts/wine-env.sh     (defines the functions; starts nothing)
+#   wine_env_start <prefix-dir> [current]
 #   ... wine or ctest ...
 #   wine_env_stop
-#   source scripts/wine-env.sh     (no arguments: only the functions, nothing started)
+# Starting is always a call of its own: a file sourced without arguments sees those of the script
+# that sources it, and would take them for a prefix to make.
 # The display is a new Xvfb on a number the X server picks itself (two test runs on one machine
 # must not share a display or its clipboard), or with "current" the caller's $DISPLAY.
 # The first prefix is made once from scratch and kept as a template in build/;
@@ -131,19 +133,3 @@ wine_env_stop() {
     unset wine_env_xvfb_pid
   fi
 }
-
-# Sourced without arguments it only defines the functions above. Bash hands a file sourced
-# without arguments the arguments of the script that sources it: such a script must clear them
-# first (set --). Arguments that cannot be a prefix and a display are refused, because starting
-# would put a prefix in place of whatever lies at the first one's path.
-if (($# >= 1)); then
-  case ${2:-new} in
-    new | current) wine_env_arguments_fit=$(($# <= 2)) ;;
-    *) wine_env_arguments_fit=0 ;;
-  esac
-  if ((!wine_env_arguments_fit)); then
-    echo "wine-env: expected <prefix-dir> [current], got: $* (sourced with a script's own arguments? run 'set --' first)" >&2
-    return 2
-  fi
-  wine_env_start "$@"
-fi

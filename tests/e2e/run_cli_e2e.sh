@@ -14,9 +14,6 @@ root=$(cd "$here/../.." && pwd)
 serial=00c0ffee
 root_time=2019-03-04T09:05:07.042
 
-# Sourced with no arguments of its own, wine-env.sh would take this script's (and make a
-# prefix of the first, deleting the executable): only its functions are wanted here.
-set --
 source "$root/scripts/wine-env.sh"
 if [[ -z ${DISPLAY:-} ]] || ! xdpyinfo >/dev/null 2>&1; then
   wine_env_start_display

@@ -12,9 +12,6 @@ root=$(cd "$here/../.." && pwd)
 serial=00c0ffee
 root_time=2019-03-04T09:05:07.042
 
-# Sourced without arguments (a sourced file would otherwise see this script's own), so that it
-# only defines its functions.
-set --
 source "$root/scripts/wine-env.sh"
 if [[ -z ${DISPLAY:-} ]] || ! xdpyinfo >/dev/null 2>&1; then
   wine_env_start_display

@@ -19,7 +19,6 @@ done
 serial=5ea1ed07
 root_time=2021-11-30T23:59:58.999
 
-set --  # wine-env.sh would take this script's arguments for a prefix
 source "$root/scripts/wine-env.sh"
 if [[ -z ${DISPLAY:-} ]] || ! xdpyinfo >/dev/null 2>&1; then
   wine_env_start_display

@@ -132,7 +132,8 @@ echo "== the x64 MSI under Wine"
 serial=00c0ffee
 root_time=2019-03-04T09:05:07.042
 prefix=$work/wine
-source "$root/scripts/wine-env.sh" "$prefix"
+source "$root/scripts/wine-env.sh"
+wine_env_start "$prefix"
 trap 'wine_env_stop' EXIT
 wineserver -k
 printf '%s\n' "$serial" >"$prefix/drive_c/.windows-serial"

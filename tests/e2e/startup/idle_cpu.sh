@@ -12,7 +12,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 
 cmake --build "$build" --target idrovan idle_driver >/dev/null
 trap 'wine_env_stop' EXIT
-source "$root/scripts/wine-env.sh" "$build/idle-wine"
+source "$root/scripts/wine-env.sh"
+wine_env_start "$build/idle-wine"
 ticks=$(getconf CLK_TCK)
 
 # utime + stime, in clock ticks, of one Linux process.

@@ -13,10 +13,9 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 cmake --build "$build" --target idrovan feature_dialog bare_dialog startup_timer \
   idrovan_startup_trace feature_dialog_trace >/dev/null
 trap 'wine_env_stop' EXIT
-# wine-env.sh would take this script's remaining arguments for its own.
 extra_programs=("$@")
-set --
-source "$root/scripts/wine-env.sh" "$build/bench-wine"
+source "$root/scripts/wine-env.sh"
+wine_env_start "$build/bench-wine"
 extra=()
 for program in "${extra_programs[@]}"; do extra+=("$(winepath -w "$(realpath "$program")")"); done
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -15,7 +15,8 @@ if [[ -z ${STARTUP_BREAKDOWN_IN_WINE:-} ]]; then
   cmake --build "$build" --target idrovan_startup_trace feature_dialog_trace startup_timer \
     >/dev/null
   trap 'wine_env_stop; rm -rf "$trace_dir"' EXIT
-  source "$root/scripts/wine-env.sh" "$build/bench-wine"
+  source "$root/scripts/wine-env.sh"
+  wine_env_start "$build/bench-wine"
 else
   trap 'rm -rf "$trace_dir"' EXIT
 fi
