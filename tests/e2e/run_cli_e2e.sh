@@ -8,37 +8,17 @@
 set -euo pipefail
 exe=$1 driver=$2 in_process_probe=$3 cli=$4 cli_driver=$5 work=$6
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-root=$(cd "$here/../.." && pwd)
 
 # The same facts as the dialog's test: a serial with leading zeros, a root time with milliseconds.
 serial=00c0ffee
 root_time=2019-03-04T09:05:07.042
 
-source "$root/scripts/wine-env.sh"
-if [[ -z ${DISPLAY:-} ]] || ! xdpyinfo >/dev/null 2>&1; then
-  wine_env_start_display
-fi
-
+source "$here/e2e_prefix.sh"
+e2e_begin
 mkdir -p "$work"
-started_prefixes=()
-stop_all() {
-  for p in "${started_prefixes[@]}"; do WINEPREFIX=$p wineserver -k 2>/dev/null || true; done
-  wine_env_stop 2>/dev/null || true
-}
-trap stop_all EXIT
 
-# As in run_e2e.sh: a template copy with the serial in place (read when the server starts) and
-# the root directory's time set last.
 fresh_prefix() {
-  local prefix=$1
-  rm -rf "$prefix"
-  wine_env_start "$prefix" current
-  started_prefixes+=("$prefix")
-  wineserver -k
-  printf '%s\n' "$serial" >"$prefix/drive_c/.windows-serial"
-  wineserver -p
-  wine wineboot </dev/null >/dev/null 2>&1
-  touch -d "${root_time/T/ } UTC" "$prefix/drive_c"
+  e2e_fresh_prefix "$1"
   export IDROVAN_EXE IDROVAN_IN_PROCESS_PROBE IDROVAN_CLI_EXE
   IDROVAN_EXE=$(winepath -w "$exe")
   IDROVAN_IN_PROCESS_PROBE=$(winepath -w "$in_process_probe")

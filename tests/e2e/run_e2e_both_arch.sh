@@ -9,7 +9,6 @@ set -euo pipefail
 exe64=$(realpath -m "$1") exe32=$(realpath -m "$2") driver=$(realpath -m "$3")
 work=$(realpath -m "$4")
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-root=$(cd "$here/../.." && pwd)
 
 for file in "$exe64" "$exe32" "$driver"; do
   [[ -f $file ]] || { echo "skipped: $file is missing (build the windows and windows-x86 presets)"; exit 77; }
@@ -19,37 +18,16 @@ done
 serial=5ea1ed07
 root_time=2021-11-30T23:59:58.999
 
-source "$root/scripts/wine-env.sh"
-if [[ -z ${DISPLAY:-} ]] || ! xdpyinfo >/dev/null 2>&1; then
-  wine_env_start_display
-fi
+source "$here/e2e_prefix.sh"
+e2e_begin
 mkdir -p "$work"
-started_prefixes=()
-stop_all() {
-  for p in "${started_prefixes[@]}"; do WINEPREFIX=$p wineserver -k 2>/dev/null || true; done
-  wine_env_stop 2>/dev/null || true
-}
-trap stop_all EXIT
-
-# As in run_e2e.sh: the serial in place before the server starts, the root's time set last.
-fresh_prefix() {
-  local prefix=$1
-  rm -rf "$prefix"
-  wine_env_start "$prefix" current
-  started_prefixes+=("$prefix")
-  wineserver -k
-  printf '%s\n' "$serial" >"$prefix/drive_c/.windows-serial"
-  wineserver -p
-  wine wineboot </dev/null >/dev/null 2>&1
-  touch -d "${root_time/T/ } UTC" "$prefix/drive_c"
-}
 
 status=0
 for first in 64 32; do
   if ((first == 64)); then second=32; else second=64; fi
   first_exe=exe$first second_exe=exe$second
   echo "== the $first-bit program first, then the $second-bit one"
-  fresh_prefix "$work/prefix-$first-first"
+  e2e_fresh_prefix "$work/prefix-$first-first"
   if ! wine_env_runs_32bit; then
     echo "skipped: this Wine does not run 32-bit programs"
     exit 77
