@@ -15,13 +15,14 @@
 // Environment: IDROVAN_CLI_EXE, IDROVAN_E2E_RECORD (marker and ID, one per line),
 // IDROVAN_EXPECTED_ID.
 #include <windows.h>
-#include <sddl.h>
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <string>
 #include <thread>
+
+#include "tests/e2e/read_only_marker_key.h"
 
 namespace {
 
@@ -335,20 +336,7 @@ TEST(CliNoRights, PlainRunExits3AndReadOnlyModesGiveTheId) {
     const Record record = ReadRecord();
     ASSERT_EQ(ReadMarker().data, record.marker);
 
-    // A standard user's view of the key that holds the marker: reading only. Wine keeps this
-    // descriptor in the running wineserver's memory only.
-    HKEY hKey = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "lrgDocID", 0, WRITE_DAC, &hKey), ERROR_SUCCESS);
-    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
-        "D:P(A;;KR;;;WD)", SDDL_REVISION_1, &pDescriptor, nullptr));
-    EXPECT_EQ(RegSetKeySecurity(hKey, DACL_SECURITY_INFORMATION, pDescriptor), ERROR_SUCCESS);
-    LocalFree(pDescriptor);
-    RegCloseKey(hKey);
-    HKEY hProbe = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "lrgDocID", 0, KEY_ALL_ACCESS, &hProbe),
-              ERROR_ACCESS_DENIED)
-        << "the key still grants full access; the scenario is not set up";
+    ASSERT_TRUE(MakeMarkerKeyReadOnly());
 
     const ConsoleRun plain = RunConsole(L"");
     EXPECT_EQ(plain.nExitCode, 3u);

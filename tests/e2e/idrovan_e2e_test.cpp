@@ -12,7 +12,6 @@
 // reads the dialog's system menu and icons from inside the program),
 // IDROVAN_E2E_RECORD (file the first run's marker and ID go to), IDROVAN_EXPECTED_ID.
 #include <windows.h>
-#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -26,6 +25,7 @@
 
 #include "tests/e2e/dialog_probe.h"
 #include "tests/e2e/idrovan_run.h"
+#include "tests/e2e/read_only_marker_key.h"
 
 using namespace idrovan_e2e;
 
@@ -678,21 +678,7 @@ TEST(Resources, ManifestAsksForCommonControls6AndNoElevation) {
 }
 
 TEST(NoId, ErrorBoxOverDisabledFieldAndCopy) {
-    // A standard user's view of the marker key: it exists, but only for reading.
-    HKEY hKey = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "lrgDocID", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &hKey, nullptr),
-              ERROR_SUCCESS);
-    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
-        "D:P(A;;KR;;;WD)", SDDL_REVISION_1, &pDescriptor, nullptr));
-    EXPECT_EQ(RegSetKeySecurity(hKey, DACL_SECURITY_INFORMATION, pDescriptor), ERROR_SUCCESS);
-    LocalFree(pDescriptor);
-    RegCloseKey(hKey);
-    HKEY hProbe = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "lrgDocID", 0, KEY_ALL_ACCESS, &hProbe),
-              ERROR_ACCESS_DENIED)
-        << "the key still grants full access; the scenario is not set up";
+    ASSERT_TRUE(MakeMarkerKeyReadOnly());
 
     const std::string viewPath = PrepareInProcessView();
     CIdrovanRun run(Env("IDROVAN_EXE"));

@@ -8,17 +8,10 @@
 
 #include "cli/id_output.h"
 #include "tests/unit/scripted_machine_facts.h"
+#include "tests/unit/worked_example_facts.h"
 
 namespace {
 
-// 4 March 2019, 09:05:07.042 UTC, and the time a fresh marker is made at.
-const VFILETIME kRootCreated = 131961639070420000ULL;
-const char kRootCreatedText[] = "Monday March 04 2019 (03_04_2019) 09:05:07:42";
-const VFILETIME kNow = 133753023300070000ULL;
-const char kMarkerMadeNow[] = "709076cb38fa1a58ae514ea1911281ee";
-const char kIDWithMarkerMadeNow[] = "5b2af0c63ec8f6bc7aa0854cd0ae01c6";
-const char kHandMarker[] = "0123456789abcdef0123456789abcdef";
-const char kIDWithHandMarker[] = "1d7f953db6e0a9ab13df78aa1db9f3b8";
 const char kIDWithHandMarkerUpper[] = "1D7F953DB6E0A9AB13DF78AA1DB9F3B8";
 const char kOtherID[] = "1d7f953db6e0a9ab13df78aa1db9f3b9";
 

@@ -12,6 +12,7 @@
 
 #include "identification/drive_id.h"
 #include "tests/unit/scripted_machine_facts.h"
+#include "tests/unit/worked_example_facts.h"
 
 namespace {
 // Allocations to let through before one fails; -1: none fails. Only one fails per arming.
@@ -33,15 +34,6 @@ void* operator new[](std::size_t nBytes, const std::nothrow_t&) noexcept {
 }
 
 namespace {
-
-// The facts of the worked example; the marker made at kNow is kMarkerMadeNow.
-const VFILETIME kRootCreated = 131961639070420000ULL;
-const char kRootCreatedText[] = "Monday March 04 2019 (03_04_2019) 09:05:07:42";
-const VFILETIME kNow = 133753023300070000ULL;
-const char kMarkerMadeNow[] = "709076cb38fa1a58ae514ea1911281ee";
-const char kHandMarker[] = "0123456789abcdef0123456789abcdef";
-const char kIDWithHandMarker[] = "1d7f953db6e0a9ab13df78aa1db9f3b8";
-const char kIDWithMarkerMadeNow[] = "5b2af0c63ec8f6bc7aa0854cd0ae01c6";
 
 void SetUpMachine(CScriptedMachineFacts& machine, bool bStoredMarker) {
     machine.m_nCreationTime = kRootCreated;

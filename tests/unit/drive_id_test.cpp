@@ -7,20 +7,9 @@
 #include <vector>
 
 #include "tests/unit/scripted_machine_facts.h"
+#include "tests/unit/worked_example_facts.h"
 
 namespace {
-
-// 4 March 2019, 09:05:07.042 UTC.
-const VFILETIME kRootCreated = 131961639070420000ULL;
-const char kRootCreatedText[] = "Monday March 04 2019 (03_04_2019) 09:05:07:42";
-// 5 November 2024, 17:45:30.007 UTC, and the marker made at that moment: the digest of
-// "Tuesday November 05 2024 (11_05_2024) 17:45:30:7".
-const VFILETIME kNow = 133753023300070000ULL;
-const char kMarkerMadeNow[] = "709076cb38fa1a58ae514ea1911281ee";
-
-const char kHandMarker[] = "0123456789abcdef0123456789abcdef";
-const char kIDWithHandMarker[] = "1d7f953db6e0a9ab13df78aa1db9f3b8";
-const char kIDWithMarkerMadeNow[] = "5b2af0c63ec8f6bc7aa0854cd0ae01c6";
 
 std::string Text(CVeltraneString str) {
     return str.GetText();
