@@ -9,6 +9,10 @@ source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-env.sh"
 e2e_prefixes=()
 
 e2e_begin() {
+  # Many steps send their output to /dev/null: a step that ends the script under set -e names
+  # itself, also inside functions.
+  set -E
+  trap 'e2e_status=$?; echo "e2e: \"$BASH_COMMAND\" failed with status $e2e_status" >&2' ERR
   if [[ -z ${DISPLAY:-} ]] || ! xdpyinfo >/dev/null 2>&1; then
     wine_env_start_display
   fi
