@@ -22,7 +22,8 @@ cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 wine_pid() {
   local pid
   for pid in $(pgrep -f "$1"); do
-    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX"; then
+    # A process may end between the search and the read: its environment is then no match.
+    if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX"; then
       echo "$pid"
       return
     fi
