@@ -91,6 +91,12 @@ wine_env_start_display() {
   fi
 }
 
+# Nothing there, an empty folder or a Wine prefix: the only things a prefix may replace.
+wine_env_may_replace() {
+  [[ ! -e $1 || -f $1/system.reg ]] && return 0
+  [[ -d $1 && -z $(ls -A "$1") ]]
+}
+
 wine_env_start() {
   local prefix=$1 display=${2:-new}
   [[ $display == current ]] || wine_env_start_display
@@ -99,7 +105,7 @@ wine_env_start() {
   # A prefix copied from another template (another Wine) is copied again. Only a prefix, or
   # nothing, is ever deleted here.
   if ! cmp -s "$WINEPREFIX/.ready" "$wine_env_template/.ready"; then
-    if [[ -e $WINEPREFIX && ! -f $WINEPREFIX/system.reg ]] && [[ ! -d $WINEPREFIX || -n $(ls -A "$WINEPREFIX") ]]; then
+    if ! wine_env_may_replace "$WINEPREFIX"; then
       echo "wine-env: $WINEPREFIX is not a Wine prefix; not replacing it" >&2
       return 1
     fi
