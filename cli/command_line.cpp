@@ -70,6 +70,22 @@ const ECliCommand kCommandOfOption[] = {kCommandJson, kCommandExplain, kCommandV
 // The stand-alone options.
 const char* const kAloneOptions[] = {"--help", "-h", "/?", "--version"};
 
+const char* const kApplicationOption = "--app-specific";
+
+// True for any option of this program. An option where a value should be means the value was
+// left out (an empty variable in a script), not an application called "--json".
+bool IsProgramOption(const char* pszArgument) {
+    for (const char* pszOption : kAloneOptions) {
+        if (IsOption(pszArgument, pszOption))
+            return true;
+    }
+    for (const char* pszOption : kCommandOptions) {
+        if (IsOption(pszArgument, pszOption))
+            return true;
+    }
+    return IsOption(pszArgument, "--no-write") || IsOption(pszArgument, kApplicationOption);
+}
+
 }  // namespace
 
 bool IsComputerIDText(const char* pszText) {
@@ -105,6 +121,14 @@ bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* 
                 return Fail(pError, pszOption, " goes with no other argument");
             line.eCommand = IsOption(pszOption, "--version") ? kCommandVersion : kCommandHelp;
             bKnown = true;
+        }
+        if (IsOption(pszArgument, kApplicationOption)) {
+            if (line.pszApplication != nullptr)
+                return Fail(pError, kApplicationOption, " is given twice");
+            if (i + 1 == nCount || IsProgramOption(ppArguments[i + 1]))
+                return Fail(pError, kApplicationOption, " needs the application's name");
+            line.pszApplication = ppArguments[++i];
+            continue;
         }
         if (IsOption(pszArgument, "--no-write")) {
             if (bReadOnlyGiven)
@@ -146,21 +170,25 @@ bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* 
             return false;
         }
     }
+    if (line.pszApplication != nullptr && line.eCommand == kCommandExplain)
+        return Fail(pError, kApplicationOption, " and --explain exclude each other");
     *pCommandLine = line;
     return true;
 }
 
 const char* GetUsageText() {
-    return "usage: idrovan-cli [--no-write] [--json | --explain]\n"
-           "       idrovan-cli --verify ID\n"
+    return "usage: idrovan-cli [--no-write] [--app-specific APP] [--json]\n"
+           "       idrovan-cli [--no-write] --explain\n"
+           "       idrovan-cli [--app-specific APP] --verify ID\n"
            "       idrovan-cli --help | --version\n";
 }
 
 const char* GetHelpText() {
     return "Prints this computer's ID, the one that Veltrane Idrovan shows.\n"
            "\n"
-           "usage: idrovan-cli [--no-write] [--json | --explain]\n"
-           "       idrovan-cli --verify ID\n"
+           "usage: idrovan-cli [--no-write] [--app-specific APP] [--json]\n"
+           "       idrovan-cli [--no-write] --explain\n"
+           "       idrovan-cli [--app-specific APP] --verify ID\n"
            "       idrovan-cli --help | --version\n"
            "\n"
            "Without options it prints the ID (32 hexadecimal digits) and, on the first\n"
@@ -169,12 +197,17 @@ const char* GetHelpText() {
            "\n"
            "  --no-write    read only: never create or change the marker. Works for a\n"
            "                user with read access once a marker exists.\n"
+           "  --app-specific APP\n"
+           "                the ID of this computer for the application APP instead:\n"
+           "                its own 32 hexadecimal digits, which cannot be matched with\n"
+           "                another application's. --verify and --json then use it.\n"
            "  --verify ID   compare this computer's ID with ID (32 hexadecimal digits,\n"
            "                either case) and print whether they match; read only.\n"
            "  --explain     each fact that goes into the ID on its own line, the ID,\n"
            "                and which step failed with the system's status.\n"
            "  --json        one JSON object: id, marker, root_created, volume, version,\n"
-           "                error (null, or step, code and message).\n"
+           "                error (null, or step, code and message). With --app-specific:\n"
+           "                id, app, marker, version, error.\n"
            "  -h, --help, /?  this text.\n"
            "  --version     the version number.\n"
            "\n"

@@ -4,8 +4,9 @@
 // else happens, so that a command line with any fault does nothing at all.
 //
 // Rules: options are not case-sensitive; each may be given once; --json, --explain and --verify
-// exclude each other; --no-write goes with any of them (--verify reads only anyway); --help and
-// --version stand alone. Every argument must be non-empty printable ASCII: a script that passes
+// exclude each other; --no-write goes with any of them (--verify reads only anyway);
+// --app-specific goes with all but --explain, whose lines would show the computer's own ID; --help
+// and --version stand alone. Every argument must be non-empty printable ASCII: a script that passes
 // an ID copied with a stray non-ASCII character gets a usage error, never a best-fit look-alike.
 //
 // Plain functions without state; safe on any thread.
@@ -29,6 +30,9 @@ struct CCommandLine {
     bool bReadOnly = false;
     // The ID given to --verify, as typed (either case); empty otherwise.
     char szVerifyID[kComputerIDLength + 1] = {};
+    // The application named by --app-specific, borrowed from the arguments; null without one.
+    // Then every ID printed or compared is that application's ID, never the computer's own.
+    const char* pszApplication = nullptr;
 };
 
 // Parses the nCount arguments that follow the program name. False, with a one-line message

@@ -5,6 +5,7 @@
 #include "cli/cli_version.h"
 #include "cli/command_line.h"
 #include "cli/id_output.h"
+#include "identification/application_id.h"
 #include "identification/drive_id.h"
 
 namespace {
@@ -30,6 +31,20 @@ void Derive(CMachineFacts& machine, EMarkerAccess eAccess, CDerivation* pDerivat
         std::memcpy(pDerivation->szID, pszID, kComputerIDLength + 1);
 }
 
+static_assert(kApplicationIDLength == kComputerIDLength, "one buffer holds either ID");
+
+// Puts the application's ID in place of the computer's, so that no output below can show the
+// computer's own. Without a computer ID there is nothing to do; the failure is reported as is.
+void UseApplicationID(const char* pszApplication, CDerivation* pDerivation) {
+    pDerivation->pszApplication = pszApplication;
+    if (pDerivation->szID[0] == '\0')
+        return;
+    char szApplicationID[kApplicationIDLength + 1] = {};
+    pDerivation->bApplicationIDFailed =
+        !DeriveApplicationID(pDerivation->szID, pszApplication, szApplicationID);
+    std::memcpy(pDerivation->szID, szApplicationID, sizeof(szApplicationID));
+}
+
 int Verify(const CCommandLine& line, const CDerivation& derivation, CStatusMessages& messages,
            CConsoleOutput* pOutput) {
     const ECliExitCode eExit = GetExitCode(derivation);
@@ -37,12 +52,11 @@ int Verify(const CCommandLine& line, const CDerivation& derivation, CStatusMessa
         FormatFailure(derivation, messages, &pOutput->err);
         return eExit;
     }
-    if (IsSameID(line.szVerifyID, derivation.szID)) {
-        pOutput->out.Append("The ID matches this computer's ID.\n");
-        return kExitSuccess;
-    }
-    pOutput->out.Append("The ID differs from this computer's ID.\n");
-    return kExitDifferentID;
+    const bool bSame = IsSameID(line.szVerifyID, derivation.szID);
+    pOutput->out.Append(bSame ? "The ID matches this computer's ID"
+                              : "The ID differs from this computer's ID");
+    pOutput->out.Append(derivation.pszApplication != nullptr ? " for the application.\n" : ".\n");
+    return bSame ? kExitSuccess : kExitDifferentID;
 }
 
 int Run(int nCount, const char* const* ppArguments, CMachineFacts& machine,
@@ -68,6 +82,8 @@ int Run(int nCount, const char* const* ppArguments, CMachineFacts& machine,
 
     CDerivation derivation;
     Derive(machine, line.bReadOnly ? kMarkerReadOnly : kMarkerReadWrite, &derivation);
+    if (line.pszApplication != nullptr)
+        UseApplicationID(line.pszApplication, &derivation);
     switch (line.eCommand) {
         case kCommandVerify:
             return Verify(line, derivation, messages, pOutput);

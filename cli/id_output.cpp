@@ -57,6 +57,8 @@ const char* DescribeStep(const CDerivation& derivation) {
         case kStepNone:
             break;
     }
+    if (derivation.bApplicationIDFailed)
+        return "the application's ID could not be computed: the system's HMAC-SHA256 failed";
     return "the ID could not be derived";
 }
 
@@ -90,7 +92,8 @@ void AppendJsonError(const CDerivation& derivation, CStatusMessages& messages, C
         return;
     }
     const CDriveIDReport& report = derivation.report;
-    const char* pszStep = GetDriveIDStepName(report.eFailedStep);
+    const char* pszStep =
+        derivation.bApplicationIDFailed ? "application_id" : GetDriveIDStepName(report.eFailedStep);
     pOut->Append("{\"step\":");
     if (pszStep != nullptr)
         AppendJsonString(pszStep, pOut);
@@ -197,12 +200,18 @@ void FormatJson(const CDerivation& derivation, CStatusMessages& messages, CTextB
         AppendJsonString(derivation.szID, pOut);
     else
         pOut->Append("null");
+    if (derivation.pszApplication != nullptr) {
+        pOut->Append(",\"app\":");
+        AppendJsonString(derivation.pszApplication, pOut);
+    }
     pOut->Append(",\"marker\":");
     AppendJsonString(GetMarkerStateName(report.eMarker), pOut);
-    pOut->Append(",\"root_created\":");
-    AppendJsonFact(report.strRootCreation, pOut);
-    pOut->Append(",\"volume\":");
-    AppendJsonFact(report.strVolume, pOut);
+    if (derivation.pszApplication == nullptr) {
+        pOut->Append(",\"root_created\":");
+        AppendJsonFact(report.strRootCreation, pOut);
+        pOut->Append(",\"volume\":");
+        AppendJsonFact(report.strVolume, pOut);
+    }
     pOut->Append(",\"version\":\"" IDROVAN_CLI_VERSION_TEXT "\",\"error\":");
     AppendJsonError(derivation, messages, pOut);
     pOut->Append("}\n");

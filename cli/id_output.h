@@ -24,16 +24,20 @@ enum ECliExitCode {
 };
 
 // One derivation: the ID (empty without one), what the derivation reported, and the mode it ran
-// in.
+// in. With an application named, szID holds that application's ID in place of the computer's.
 struct CDerivation {
     char szID[kComputerIDLength + 1] = {};
     CDriveIDReport report;
     EMarkerAccess eAccess = kMarkerReadWrite;
+    // --app-specific: the application's name, borrowed; null otherwise.
+    const char* pszApplication = nullptr;
+    // The computer's ID was derived but the application's could not be computed from it.
+    bool bApplicationIDFailed = false;
 };
 
 // kExitSuccess with an ID; otherwise by the failed step: access denied to the marker gives
 // kExitNoRights, a marker that is not there in read-only mode kExitNoMarker, anything else
-// kExitFailure.
+// (an application's ID that could not be computed too) kExitFailure.
 ECliExitCode GetExitCode(const CDerivation& derivation);
 
 // One line for stderr saying why there is no ID, starting "idrovan-cli: ".
@@ -44,5 +48,8 @@ void FormatFailure(const CDerivation& derivation, CStatusMessages& messages, CTe
 void FormatExplanation(const CDerivation& derivation, CStatusMessages& messages,
                        CTextBuilder* pOut);
 
-// --json: one object on one line with id, marker, root_created, volume, version and error.
+// --json: one object on one line with id, marker, root_created, volume, version and error. For
+// an application: id, app, marker, version and error. The root's creation time and the volume
+// are left out then: the same for every application, they would let two vendors match their
+// machines after all.
 void FormatJson(const CDerivation& derivation, CStatusMessages& messages, CTextBuilder* pOut);

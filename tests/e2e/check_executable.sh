@@ -17,7 +17,7 @@ case $subsystem in
   *) echo "unknown subsystem: $subsystem"; exit 2 ;;
 esac
 
-system_dlls='^(kernel32|user32|gdi32|advapi32|comctl32|comdlg32|shell32|ole32|oleaut32|msvcrt|ucrtbase|version|ws2_32|uxtheme|api-ms-win-[a-z0-9-]+)\.dll$'
+system_dlls='^(kernel32|user32|gdi32|advapi32|bcrypt|comctl32|comdlg32|shell32|ole32|oleaut32|msvcrt|ucrtbase|version|ws2_32|uxtheme|api-ms-win-[a-z0-9-]+)\.dll$'
 status=0
 while read -r dll; do
   if ! grep -Eqi "$system_dlls" <<<"$dll"; then

@@ -64,6 +64,38 @@ expect_no_key() {
   fi
 }
 
+# Per-application IDs against what a vendor's server computes: Python's hmac over the ID the
+# plain run printed. Two applications differ, --verify takes the application's ID, and the JSON
+# names the application but never shows the computer's own ID.
+check_app_ids() {
+  local plain vendor_a guid json=$work/app-json.txt
+  plain=$(wine "$cli" </dev/null | tr -d '\r')
+  vendor_a=$(wine "$cli" --app-specific "Vendor A" </dev/null | tr -d '\r')
+  guid=$(wine "$cli" --no-write --app-specific "{6F9619FF-8B86-D011-B42D-00C04FC964FF}" </dev/null |
+         tr -d '\r')
+  wine "$cli" --json --app-specific 'Vendor "A"' </dev/null >"$json"
+  if ! wine "$cli" --app-specific "Vendor A" --verify "${vendor_a^^}" </dev/null >/dev/null; then
+    echo "--app-specific 'Vendor A' --verify does not accept the application's own ID"
+    return 1
+  fi
+  python3 - "$plain" "$vendor_a" "$guid" "$json" <<'PY'
+import hashlib, hmac, json, sys
+plain, vendor_a, guid, path = sys.argv[1:5]
+def app_id(app):
+    return hmac.new(plain.encode("ascii"), app.encode("ascii"), hashlib.sha256).hexdigest()[:32]
+assert len(plain) == 32, repr(plain)
+assert vendor_a == app_id("Vendor A"), (vendor_a, app_id("Vendor A"))
+assert guid == app_id("{6F9619FF-8B86-D011-B42D-00C04FC964FF}"), guid
+assert vendor_a != guid and plain not in (vendor_a, guid)
+text = open(path, "rb").read().decode("ascii")
+o = json.loads(text)
+assert list(o) == ["id", "app", "marker", "version", "error"], o
+assert o["id"] == app_id('Vendor "A"') and o["app"] == 'Vendor "A"', o
+assert plain not in text, text
+print("application IDs ok:", vendor_a, guid, o["id"])
+PY
+}
+
 root_text="Monday March 04 2019 (03_04_2019) 09:05:07:42"
 status=0
 export IDROVAN_E2E_RECORD IDROVAN_EXPECTED_ID
@@ -86,6 +118,7 @@ if [[ -s $record ]]; then
   wine "$cli_driver" --gtest_filter='CliWithId.*' || status=1
   check_json 0 "o['id'] == expected and o['marker'] == 'present' and o['error'] is None
     and o['root_created'] == '$root_text' and o['volume'] == 'C0FFEENTFS'" || status=1
+  check_app_ids || status=1
   # The dialog, started after the console, shows the same ID (the record holds the console's).
   wine "$driver" --gtest_filter='WithId.ShowsTheIdDerivedFromTheMachineFacts' || status=1
   wine "$cli_driver" --gtest_filter='CliNoRights.*' || status=1

@@ -89,6 +89,7 @@ struct SValidCase {
     ECliCommand eCommand;
     bool bReadOnly;
     const char* pszVerifyID;
+    const char* pszApplication = nullptr;
 };
 
 TEST(CliCommandLine, EveryValidCombination) {
@@ -113,6 +114,14 @@ TEST(CliCommandLine, EveryValidCombination) {
         {{"/?"}, kCommandHelp, false, ""},
         {{"--version"}, kCommandVersion, false, ""},
         {{"--Version"}, kCommandVersion, false, ""},
+        {{"--app-specific", "Vendor App"}, kCommandPrint, false, "", "Vendor App"},
+        {{"--APP-SPECIFIC", "{6F9619FF-8B86}", "--json", "--no-write"},
+         kCommandJson,
+         true,
+         "",
+         "{6F9619FF-8B86}"},
+        // A name that only looks like an option is still a name.
+        {{"--verify", kLowerID, "--app-specific", "-x"}, kCommandVerify, true, kLowerID, "-x"},
     };
     for (const SValidCase& c : cases) {
         std::ostringstream name;
@@ -125,6 +134,10 @@ TEST(CliCommandLine, EveryValidCombination) {
         EXPECT_EQ(c.eCommand, line.eCommand);
         EXPECT_EQ(c.bReadOnly, line.bReadOnly);
         EXPECT_STREQ(c.pszVerifyID, line.szVerifyID);
+        if (c.pszApplication == nullptr)
+            EXPECT_EQ(nullptr, line.pszApplication);
+        else
+            EXPECT_STREQ(c.pszApplication, line.pszApplication);
     }
 }
 
@@ -170,6 +183,13 @@ TEST(CliCommandLine, EveryMalformedOneIsRefusedBeforeAnythingRuns) {
         {{"--no-write", "/?"}, "/? goes with no other argument"},
         {{"-h", "-h"}, "-h goes with no other argument"},
         {{"--version", "--help"}, "--version goes with no other argument"},
+        {{"--app-specific"}, "--app-specific needs the application's name"},
+        {{"--app-specific", "--JSON"}, "--app-specific needs the application's name"},
+        {{"--app-specific", ""}, "argument 2 is empty"},
+        {{"--app-specific", "caf\xC3\xA9"}, "argument 2 holds a character that is not printable"},
+        {{"--app-specific", "a", "--app-specific", "b"}, "--app-specific is given twice"},
+        {{"--explain", "--app-specific", "a"}, "--app-specific and --explain exclude each other"},
+        {{"--app-specific", "a", "--help"}, "--help goes with no other argument"},
     };
     for (const SMalformedCase& c : cases) {
         std::ostringstream name;
@@ -215,8 +235,8 @@ TEST(CliCommandLine, HelpAndVersion) {
     const std::string strHelp = output.out.GetText();
     EXPECT_EQ(GetHelpText(), strHelp);
     EXPECT_STREQ("", output.err.GetText());
-    for (const char* pszOption :
-         {"--no-write", "--verify ID", "--explain", "--json", "-h", "--help", "/?", "--version"})
+    for (const char* pszOption : {"--no-write", "--app-specific APP", "--verify ID", "--explain",
+                                  "--json", "-h", "--help", "/?", "--version"})
         EXPECT_NE(std::string::npos, strHelp.find(pszOption)) << pszOption;
     for (const char* pszCode : {"\n  0  ", "\n  1  ", "\n  2  ", "\n  3  ", "\n  4  ", "\n  6  "})
         EXPECT_NE(std::string::npos, strHelp.find(pszCode)) << pszCode;

@@ -138,6 +138,69 @@ TEST_F(CliConsoleProgramTest, MarkerPresentEveryModeReadsAndNoneShowsTheMarker) 
     }
 }
 
+// --app-specific: every mode prints or compares the application's ID (computed independently with
+// Python's hmac over kIDWithHandMarker), and no output holds the computer's own ID, the marker,
+// or the facts that would let two applications match a machine.
+TEST_F(CliConsoleProgramTest, ApplicationIDTakesThePlaceOfTheComputersEverywhere) {
+    const char kVendorA[] = "a3f9fd7e4d8a55f3b6137833f3af7fe9";
+    const char kVendorAUpper[] = "A3F9FD7E4D8A55F3B6137833F3AF7FE9";
+    const char kVendorB[] = "cd87efd52ba55ba11092838b30b1ea29";
+    const char kQuoted[] = "3e39c97305fd72e55a772e177c90924d";
+    const std::string strMatches = "The ID matches this computer's ID for the application.\n";
+    const std::string strDiffers = "The ID differs from this computer's ID for the application.\n";
+    const SCase cases[] = {
+        {{"--app-specific", "Vendor A"}, 0, std::string(kVendorA) + "\n", false, nullptr},
+        {{"--no-write", "--app-specific", "Vendor B"},
+         0,
+         std::string(kVendorB) + "\n",
+         false,
+         nullptr},
+        {{"--app-specific", "Vendor A", "--verify", kVendorAUpper}, 0, strMatches, false, nullptr},
+        {{"--app-specific", "Vendor B", "--verify", kVendorA}, 1, strDiffers, false, nullptr},
+        // The computer's own ID is no answer for an application.
+        {{"--app-specific", "Vendor A", "--verify", kIDWithHandMarker},
+         1,
+         strDiffers,
+         false,
+         nullptr},
+        {{"--json", "--app-specific", "Vendor A"},
+         0,
+         std::string("{\"id\":\"") + kVendorA +
+             "\",\"app\":\"Vendor A\",\"marker\":\"present\",\"version\":\"2.1.31.0\","
+             "\"error\":null}\n",
+         false,
+         nullptr},
+        {{"--json", "--app-specific", "say \"hi\" \\ bye"},
+         0,
+         std::string("{\"id\":\"") + kQuoted +
+             "\",\"app\":\"say \\\"hi\\\" \\\\ bye\",\"marker\":\"present\",\"version\":"
+             "\"2.1.31.0\",\"error\":null}\n",
+         false,
+         nullptr},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(Join(c.arguments));
+        m_machine.SetMarker(VREG_SZ, kHandMarker);
+        const SRun run = Run(c.arguments);
+        ExpectOutput(c, run);
+        const std::string strAll = run.strOut + run.strErr;
+        for (const char* pszHidden : {kIDWithHandMarker, kHandMarker, "5A3C00F1", "2019"})
+            EXPECT_EQ(std::string::npos, strAll.find(pszHidden)) << pszHidden;
+        EXPECT_TRUE(m_machine.m_writes.empty());
+    }
+}
+
+// Without an ID there is no application's ID either: the failure is the derivation's, as ever.
+TEST_F(CliConsoleProgramTest, ApplicationWithoutAMarkerReportsTheDerivationsFailure) {
+    const SRun run = Run({"--no-write", "--json", "--app-specific", "Vendor A"});
+    EXPECT_EQ(4, run.nExitCode);
+    EXPECT_EQ(
+        "{\"id\":null,\"app\":\"Vendor A\",\"marker\":\"missing\",\"version\":\"2.1.31.0\","
+        "\"error\":{\"step\":\"marker_key\",\"code\":2,\"message\":null}}\n",
+        run.strOut);
+    EXPECT_TRUE(m_machine.m_writes.empty());
+}
+
 // A fresh machine: the modes that may write create the marker once, as the dialog does; the
 // read-only ones touch nothing and exit 4.
 TEST_F(CliConsoleProgramTest, FreshMachineWritingModesCreateTheMarkerReadOnlyOnesExit4) {

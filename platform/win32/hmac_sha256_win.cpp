@@ -1,0 +1,99 @@
+#include "platform/hmac_sha256.h"
+
+#include <windows.h>
+// windows.h first: bcrypt.h relies on its types.
+#include <bcrypt.h>
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+// The provider's handles, each released by its owner on every path.
+class CHmacAlgorithm {
+public:
+    CHmacAlgorithm() {
+        if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&m_hAlgorithm, BCRYPT_SHA256_ALGORITHM,
+                                                          nullptr, BCRYPT_ALG_HANDLE_HMAC_FLAG)))
+            m_hAlgorithm = nullptr;
+    }
+    ~CHmacAlgorithm() {
+        if (m_hAlgorithm != nullptr)
+            ::BCryptCloseAlgorithmProvider(m_hAlgorithm, 0);
+        m_hAlgorithm = nullptr;
+    }
+    CHmacAlgorithm(const CHmacAlgorithm&) = delete;
+    CHmacAlgorithm& operator=(const CHmacAlgorithm&) = delete;
+
+    BCRYPT_ALG_HANDLE Get() const { return m_hAlgorithm; }
+
+private:
+    BCRYPT_ALG_HANDLE m_hAlgorithm = nullptr;
+};
+
+class CHmacHash {
+public:
+    // The provider allocates the hash object itself (a null object buffer), as Windows 7 and
+    // later allow. CNG takes the key as non-const but does not change it.
+    CHmacHash(BCRYPT_ALG_HANDLE hAlgorithm, const void* pKey, ULONG nKeySize) {
+        UCHAR nNoKey = 0;
+        PUCHAR pSecret = nKeySize != 0 ? static_cast<PUCHAR>(const_cast<void*>(pKey)) : &nNoKey;
+        if (!BCRYPT_SUCCESS(
+                ::BCryptCreateHash(hAlgorithm, &m_hHash, nullptr, 0, pSecret, nKeySize, 0)))
+            m_hHash = nullptr;
+    }
+    ~CHmacHash() {
+        if (m_hHash != nullptr)
+            ::BCryptDestroyHash(m_hHash);
+        m_hHash = nullptr;
+    }
+    CHmacHash(const CHmacHash&) = delete;
+    CHmacHash& operator=(const CHmacHash&) = delete;
+
+    bool IsOpen() const { return m_hHash != nullptr; }
+
+    // BCryptHashData takes at most a ULONG at a time.
+    bool Add(const void* pData, std::size_t nSize) {
+        const UCHAR* pBytes = static_cast<const UCHAR*>(pData);
+        while (nSize != 0) {
+            const ULONG nChunk = nSize > ULONG_MAX ? ULONG_MAX : static_cast<ULONG>(nSize);
+            if (!BCRYPT_SUCCESS(::BCryptHashData(m_hHash, const_cast<PUCHAR>(pBytes), nChunk, 0)))
+                return false;
+            pBytes += nChunk;
+            nSize -= nChunk;
+        }
+        return true;
+    }
+
+    bool Finish(unsigned char* pDigest) {
+        return BCRYPT_SUCCESS(
+            ::BCryptFinishHash(m_hHash, pDigest, static_cast<ULONG>(kHmacSha256Size), 0));
+    }
+
+private:
+    BCRYPT_HASH_HANDLE m_hHash = nullptr;
+};
+
+bool Compute(const void* pKey, std::size_t nKeySize, const void* pData, std::size_t nDataSize,
+             unsigned char* pDigest) {
+    if ((pKey == nullptr && nKeySize != 0) || (pData == nullptr && nDataSize != 0) ||
+        nKeySize > ULONG_MAX)
+        return false;
+    CHmacAlgorithm algorithm;
+    if (algorithm.Get() == nullptr)
+        return false;
+    CHmacHash hash(algorithm.Get(), pKey, static_cast<ULONG>(nKeySize));
+    return hash.IsOpen() && hash.Add(pData, nDataSize) && hash.Finish(pDigest);
+}
+
+}  // namespace
+
+bool ComputeHmacSha256(const void* pKey, std::size_t nKeySize, const void* pData,
+                       std::size_t nDataSize, unsigned char* pDigest) {
+    if (pDigest == nullptr)
+        return false;
+    if (Compute(pKey, nKeySize, pData, nDataSize, pDigest))
+        return true;
+    std::memset(pDigest, 0, kHmacSha256Size);
+    return false;
+}
