@@ -184,7 +184,7 @@ product_code() { property "$1" ProductCode; }
 installed_driver() {
   IDROVAN_CLI_EXE='C:\Program Files\Idrovan\idrovan-cli.exe' IDROVAN_EXPECTED_ID=${2:-} \
     timeout 300 wine "$driver" --gtest_filter="CliInstalled.$1" </dev/null >"$work/driver.log" 2>&1 ||
-    { tr -d '\r' <"$work/driver.log" | grep -E 'Failure|Expected|Which is|actual|error|\.cpp' | head -20; return 1; }
+    { tr -d '\r' <"$work/driver.log" | awk '/: Failure$/ {p = 1} /^\[/ {p = 0} p' | head -20; return 1; }
 }
 # Starts the installed dialog and prints what the probe reads off it: "id <ID>" or
 # "error <first line of the error box>"; then closes it.
