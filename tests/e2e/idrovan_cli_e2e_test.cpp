@@ -11,6 +11,9 @@
 //   CliNoRights     then: the key grants reading only (the marker stays): the plain run exits 3,
 //                   the read-only modes still give the ID.
 //   CliAfterDialog  a prefix where the dialog ran first (its record): the console agrees.
+//   CliInstalled    a prefix where the MSI was installed (tests/package, with IDROVAN_CLI_EXE the
+//                   installed program and IDROVAN_EXPECTED_ID the ID the installed dialog showed):
+//                   the package made the marker; with the key read-only, --no-write gives the ID.
 //
 // Environment: IDROVAN_CLI_EXE, IDROVAN_E2E_RECORD (marker and ID, one per line),
 // IDROVAN_EXPECTED_ID.
@@ -143,6 +146,8 @@ ConsoleRun RunConsole(const std::wstring& arguments) {
 
 struct Marker {
     LONG nOpenStatus = ERROR_FILE_NOT_FOUND;
+    DWORD nType = REG_NONE;  // as RegQueryValueExA reports them
+    DWORD nSize = 0;
     std::string data;  // the stored bytes, without the one terminator the registry may add
 };
 
@@ -153,11 +158,12 @@ Marker ReadMarker() {
     if (marker.nOpenStatus != ERROR_SUCCESS)
         return marker;
     char buffer[512] = {0};
-    DWORD nSize = sizeof(buffer);
-    DWORD nType = 0;
-    if (RegQueryValueExA(hKey, "Rndund", nullptr, &nType, reinterpret_cast<BYTE*>(buffer),
-                         &nSize) == ERROR_SUCCESS)
-        marker.data.assign(buffer, nSize);
+    marker.nSize = sizeof(buffer);
+    if (RegQueryValueExA(hKey, "Rndund", nullptr, &marker.nType, reinterpret_cast<BYTE*>(buffer),
+                         &marker.nSize) == ERROR_SUCCESS)
+        marker.data.assign(buffer, marker.nSize);
+    else
+        marker.nSize = 0;
     // Wine stores 33 bytes for the 32 written: RegSetValueExA counts the NUL behind them.
     if (!marker.data.empty() && marker.data.back() == '\0')
         marker.data.pop_back();
@@ -376,4 +382,27 @@ TEST(CliAfterDialog, PrintsTheIdTheDialogShowed) {
     const ConsoleRun verify = RunConsole(L"--verify " + Widen(record.id));
     EXPECT_EQ(verify.nExitCode, 0u);
     EXPECT_EQ(ReadMarker().data, record.marker) << "the marker was rewritten";
+}
+
+TEST(CliInstalled, ThePackageMadeTheMarker) {
+    const Marker marker = ReadMarker();
+    ASSERT_EQ(marker.nOpenStatus, ERROR_SUCCESS) << "no marker key after installing";
+    EXPECT_EQ(marker.nType, static_cast<DWORD>(REG_SZ));
+    // 32 bytes as written; Wine counts the NUL that follows them in the writer's buffer.
+    EXPECT_TRUE(marker.nSize == 32 || marker.nSize == 33) << marker.nSize;
+    EXPECT_TRUE(IsLowerHexId(marker.data)) << marker.data;
+}
+
+TEST(CliInstalled, ReadOnlyKeyNoWriteGivesTheDialogsId) {
+    const std::string expected = ExpectedId();
+    const std::string before = ReadMarker().data;
+    ASSERT_TRUE(MakeMarkerKeyReadOnly());
+    // What the package's own run meets when it installs now.
+    EXPECT_EQ(RunConsole(L"").nExitCode, 3u);
+
+    const ConsoleRun run = RunConsole(L"--no-write");
+    EXPECT_EQ(run.nExitCode, 0u);
+    EXPECT_EQ(run.out, expected + "\r\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(ReadMarker().data, before) << "the marker changed";
 }

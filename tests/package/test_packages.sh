@@ -5,24 +5,34 @@
 #   - each zip holds exactly both programs (of its architecture: GUI and console subsystem),
 #     README.txt and LICENSE.txt with Windows line ends; a second run gives identical zips;
 #   - each MSI carries the version, its architecture's fixed UpgradeCode, a per-machine install
-#     into its Program Files folder, and no registry entry of any kind;
+#     into its Program Files folder, no registry entry of any kind, and runs the installed
+#     idrovan-cli.exe once, deferred and without impersonation, ignoring its exit code;
 #   - signing with a throw-away self-signed certificate gives programs and MSIs whose
 #     signatures osslsigncode verifies against that certificate;
 #   - under Wine (64-bit only: this machine cannot run 32-bit Wine), in a prefix of its own with
-#     machine facts of the test's choosing: the x64 MSI installs silently; the installed files
-#     equal the zip's; the Start-menu shortcut and the PATH entry exist; the installed console
-#     program prints the ID that tests/e2e/expected_id.py derives, as does the zip's, and the
-#     package's version; a silent uninstall removes files, shortcut and PATH entry and keeps
-#     the marker; installing again gives the same ID; a newer version replaces it, and the
-#     older one is then refused.
+#     machine facts of the test's choosing: the x64 MSI installs silently; the installation
+#     made the marker (a REG_SZ of 32 digits); the installed files equal the zip's; the
+#     Start-menu shortcut and the PATH entry exist; the installed console program prints the ID
+#     that tests/e2e/expected_id.py derives, as does the zip's, and the package's version; the
+#     installed dialog shows it; with the marker key made read-only, as a standard user sees it,
+#     `idrovan-cli --no-write` still prints it; a silent uninstall removes files, shortcut and
+#     PATH entry and keeps the marker; installing again, with the key still read-only so that
+#     the package's run of idrovan-cli fails, succeeds and gives the same ID; a newer version
+#     replaces it, and the older one is then refused.
 #
-#   test_packages.sh <work dir> [--no-build]
+#   test_packages.sh <work dir> <idrovan_probe.exe> <idrovan_cli_e2e_test.exe> [--no-build]
+#
+# The two programs come from the windows preset's tests/e2e: the first reads the dialog off the
+# screen, the second reads the marker and makes its key read-only (suite CliInstalled).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
-work=$(realpath -m "${1:?usage: test_packages.sh <work dir> [--no-build]}")
+usage="usage: test_packages.sh <work dir> <idrovan_probe.exe> <idrovan_cli_e2e_test.exe> [--no-build]"
+work=$(realpath -m "${1:?$usage}")
+probe=$(realpath "${2:?$usage}")
+driver=$(realpath "${3:?$usage}")
 build_option=()
-[[ ${2:-} == --no-build ]] && build_option=(--no-build)
+[[ ${4:-} == --no-build ]] && build_option=(--no-build)
 
 version=$(sed -n 's/^ *VALUE "ProductVersion", "\([0-9.]*\)".*/\1/p' "$root/app/idrovan.rc")
 newer_version=2.1.32.0
@@ -103,6 +113,18 @@ for arch in x64 x86; do
     grep -qxF 'Idrovan [#idrovan.exe]' || fail "$arch MSI: no Start-menu shortcut Idrovan to idrovan.exe"
   # The marker key belongs to the program: the package writes no registry value at all.
   [[ $(msiinfo export "$msi" Registry | wc -l) -le 3 ]] || fail "$arch MSI: writes registry values"
+  # It runs the installed idrovan-cli.exe, which makes the marker: 3154 = an exe from the File
+  # table (18) + exit code ignored (0x40) + deferred (0x400) + without impersonation (0x800);
+  # once the files are in place, and not when uninstalling.
+  msiinfo export "$msi" File | tr -d '\r' | awk -F'\t' '$1 == "idrovan_cli.exe" {print $3}' |
+    grep -qxF idrovan-cli.exe || fail "$arch MSI: the file key idrovan_cli.exe is not idrovan-cli.exe"
+  msiinfo export "$msi" CustomAction | tr -d '\r' | grep -qxF $'MakeMarker\t3154\tidrovan_cli.exe\t\t' ||
+    fail "$arch MSI: no custom action MakeMarker running idrovan-cli.exe: $(msiinfo export "$msi" CustomAction | tail -n +4)"
+  msiinfo export "$msi" InstallExecuteSequence | tr -d '\r' | awk -F'\t' '
+    {at[$1] = $3; condition[$1] = $2}
+    END {exit !(condition["MakeMarker"] == "NOT REMOVE~=\"ALL\"" &&
+                at["InstallFiles"] < at["MakeMarker"] && at["MakeMarker"] < at["InstallFinalize"])}' ||
+    fail "$arch MSI: MakeMarker is not between InstallFiles and InstallFinalize, for install only"
 done
 ok "MSI tables checked"
 
@@ -158,8 +180,30 @@ shortcuts() { find "$prefix/drive_c" -path '*/Start Menu/Programs/*' -name 'Idro
 registered() { wine reg query "$uninstall_key\\$1" >/dev/null 2>&1; }
 product_code() { property "$1" ProductCode; }
 
+# The driver's suite CliInstalled, against the installed console program.
+installed_driver() {
+  IDROVAN_CLI_EXE='C:\Program Files\Idrovan\idrovan-cli.exe' IDROVAN_EXPECTED_ID=${2:-} \
+    timeout 300 wine "$driver" --gtest_filter="CliInstalled.$1" </dev/null >"$work/driver.log" 2>&1 ||
+    { tr -d '\r' <"$work/driver.log" | awk '/: Failure$/ {p = 1} /^\[/ {p = 0} p' | head -20; return 1; }
+}
+# Starts the installed dialog and prints what the probe reads off it: "id <ID>" or
+# "error <first line of the error box>"; then closes it.
+dialog() {
+  local app report
+  touch -d "${root_time/T/ } UTC" "$prefix/drive_c"
+  wine 'C:\Program Files\Idrovan\idrovan.exe' </dev/null >/dev/null 2>&1 &
+  app=$!
+  report=$(timeout 120 wine "$probe" show </dev/null 2>/dev/null | tr -d '\r' | grep -E '^(id|error) ' || true)
+  timeout 60 wine "$probe" close </dev/null >/dev/null 2>&1 || kill "$app" 2>/dev/null || true
+  wait "$app" 2>/dev/null || true
+  echo "$report"
+}
+
 msi=$dist/idrovan-$version-x64.msi
+[[ -z $(marker) ]] || fail "the new prefix has a marker before the installation"
 if msiexec /i "$msi"; then ok "installed silently"; else fail "msiexec /i exited with $?"; fi
+installed_driver ThePackageMadeTheMarker && ok "the installation made the marker: $(marker)" ||
+  fail "the installation made no 32-digit REG_SZ marker"
 if diff -r "$installed" "$work/zip-x64" >/dev/null; then ok "installed files equal the zip's"; else
   fail "installed files differ from the zip's: $(diff -rq "$installed" "$work/zip-x64" | head -5)"; fi
 # Wine puts the per-machine shortcut into the installing user's Start menu; Windows puts it
@@ -187,6 +231,15 @@ from_path=$(cd "$work" && cli cmd /c 'cd /d C:\windows && idrovan-cli.exe')
 [[ $from_path == "$id" ]] && ok "idrovan-cli runs from PATH" || fail "idrovan-cli through PATH printed '$from_path'"
 zip_id=$(cli "$work/zip-x64/idrovan-cli.exe")
 [[ $zip_id == "$id" ]] || fail "the zip's idrovan-cli printed '$zip_id', the installed one '$id'"
+shown=$(dialog)
+[[ $shown == "id $id" ]] && ok "the installed dialog shows the ID" || fail "the installed dialog shows '$shown'"
+
+# From here on the key grants reading only, as it does a standard user, until the end: the
+# package's own run of idrovan-cli then fails (exit 3) on every install.
+installed_driver ReadOnlyKeyNoWriteGivesTheDialogsId "${shown#id }" &&
+  ok "with the key read-only, the installed idrovan-cli --no-write prints the dialog's ID" ||
+  fail "with the key read-only, idrovan-cli --no-write does not print the dialog's ID"
+echo "note: with the key read-only the installed dialog shows: $(dialog)"
 
 if msiexec /x "$msi"; then ok "uninstalled silently"; else fail "msiexec /x exited with $?"; fi
 [[ ! -e $installed ]] || fail "files left after uninstall: $(ls "$installed")"
@@ -195,8 +248,9 @@ if msiexec /x "$msi"; then ok "uninstalled silently"; else fail "msiexec /x exit
 [[ -n $first_marker && $(marker) == "$first_marker" ]] && ok "marker kept after uninstall" ||
   fail "marker changed by uninstall: '$first_marker' -> '$(marker)'"
 
-msiexec /i "$msi" || fail "msiexec /i after uninstall exited with $?"
-again=$(cli "C:\\Program Files\\Idrovan\\idrovan-cli.exe")
+if msiexec /i "$msi"; then ok "installed again although the package's run of idrovan-cli failed"; else
+  fail "msiexec /i after uninstall, with the key read-only, exited with $?"; fi
+again=$(cli "C:\\Program Files\\Idrovan\\idrovan-cli.exe" --no-write)
 [[ $again == "$id" ]] && ok "installed again: the same ID" || fail "installed again: ID '$again', before '$id'"
 
 # A newer version replaces this one (major upgrade), and then this one is refused.
@@ -208,7 +262,7 @@ if registered "$(product_code "$newer")" && ! registered "$(product_code "$msi")
 else
   fail "after installing $newer_version: registered products: $(wine reg query "$uninstall_key" 2>/dev/null | tr -d '\r' | grep -F '{')"
 fi
-[[ $(cli "C:\\Program Files\\Idrovan\\idrovan-cli.exe") == "$id" ]] || fail "the ID changed with the upgrade"
+[[ $(cli "C:\\Program Files\\Idrovan\\idrovan-cli.exe" --no-write) == "$id" ]] || fail "the ID changed with the upgrade"
 if msiexec /i "$msi"; then fail "$version installed over $newer_version"; else ok "$version refused over $newer_version"; fi
 registered "$(product_code "$newer")" || fail "$newer_version is gone after the refused downgrade"
 msiexec /x "$newer" || fail "uninstalling $newer_version exited with $?"
