@@ -1,11 +1,12 @@
-#include "platform/hmac_sha256.h"
+#include "platform/hmac_sha256_provider.h"
 
 #include <windows.h>
 // windows.h first: bcrypt.h relies on its types.
 #include <bcrypt.h>
 
 #include <climits>
-#include <cstring>
+
+#include "platform/hmac_sha256.h"
 
 namespace {
 
@@ -74,26 +75,15 @@ private:
     BCRYPT_HASH_HANDLE m_hHash = nullptr;
 };
 
-bool Compute(const void* pKey, std::size_t nKeySize, const void* pData, std::size_t nDataSize,
-             unsigned char* pDigest) {
-    if ((pKey == nullptr && nKeySize != 0) || (pData == nullptr && nDataSize != 0) ||
-        nKeySize > ULONG_MAX)
+}  // namespace
+
+bool ComputeHmacSha256WithProvider(const void* pKey, std::size_t nKeySize, const void* pData,
+                                   std::size_t nDataSize, unsigned char* pDigest) {
+    if (nKeySize > ULONG_MAX)
         return false;
     CHmacAlgorithm algorithm;
     if (algorithm.Get() == nullptr)
         return false;
     CHmacHash hash(algorithm.Get(), pKey, static_cast<ULONG>(nKeySize));
     return hash.IsOpen() && hash.Add(pData, nDataSize) && hash.Finish(pDigest);
-}
-
-}  // namespace
-
-bool ComputeHmacSha256(const void* pKey, std::size_t nKeySize, const void* pData,
-                       std::size_t nDataSize, unsigned char* pDigest) {
-    if (pDigest == nullptr)
-        return false;
-    if (Compute(pKey, nKeySize, pData, nDataSize, pDigest))
-        return true;
-    std::memset(pDigest, 0, kHmacSha256Size);
-    return false;
 }
