@@ -29,4 +29,11 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT
     "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp -Wl,--gc-sections \
 -Wl,--defsym=${symbol_prefix}_ZN9__gnu_cxx27__verbose_terminate_handlerEv=${symbol_prefix}abort")
 
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Tests run through the Wine loader of their own bitness, named: Debian's `wine` command picks the
+# 32-bit loader wherever 32-bit Wine is installed. WINELOADER is what that command sets where only
+# the 64-bit loader is.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL i686)
+  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine)
+else()
+  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64)
+endif()

@@ -37,7 +37,7 @@ echo "Wine prefix: $WINEPREFIX"
 # the frame itself (and does not stall waiting for a manager). Only our own prefix is changed.
 let_window_manager_frame() {
   if $own_prefix; then
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$1" /f </dev/null >/dev/null 2>&1 || true
+    wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$1" /f </dev/null >/dev/null 2>&1 || true
   fi
 }
 

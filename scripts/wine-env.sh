@@ -19,6 +19,26 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 
+# The loaders. Debian's `wine` command starts the 32-bit loader when wine32 is installed and the
+# 64-bit one otherwise, and a builtin it names (reg, msiexec, cmd, wineboot) runs in that
+# loader's bitness and sees that registry view: an x64 package's Uninstall entry is invisible to
+# a 32-bit `reg query`. So no script starts a builtin through `wine`; each names the loader it
+# means. A program's own executable decides its bitness, whichever loader starts it.
+wine_env_loader64=/usr/lib/wine/wine64
+wine_env_loader32=/usr/lib/wine/wine
+
+# Runs a command through the 64-bit loader. WINELOADER is what Debian's wrapper sets where only
+# that loader is installed; Wine derives the 32-bit loader from it for 32-bit children.
+wine64() { WINELOADER=$wine_env_loader64 "$wine_env_loader64" "$@"; }
+# Runs a command through the 32-bit loader; fails where 32-bit Wine is not installed.
+wine32() {
+  if [[ ! -x $wine_env_loader32 ]]; then
+    echo "wine-env: 32-bit Wine is not installed" >&2
+    return 127
+  fi
+  "$wine_env_loader32" "$@"
+}
+
 # What a prefix depends on beyond its own files. A prefix made by one Wine can fail under
 # another: made before 32-bit Wine was installed, it cannot load kernel32.dll once it is. So:
 # Wine's version, which loaders are installed (32-bit and 64-bit), the installed Wine packages,
@@ -37,10 +57,10 @@ wine_env_template_key() {
 
 wine_env_fill_template() {
   local template=$1
-  WINEPREFIX="$template" wineboot -i </dev/null >/dev/null 2>&1
+  WINEPREFIX="$template" wine64 wineboot -i </dev/null >/dev/null 2>&1
   # Without a window manager Wine stalls whenever a captioned window hides; let
   # Wine manage and draw the frames itself.
-  WINEPREFIX="$template" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+  WINEPREFIX="$template" wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
     </dev/null >/dev/null 2>&1
   # Debian's Wine does not find the fonts of fonts-wine by itself; without Tahoma,
   # "MS Shell Dlg" falls back to another face and text measures differently.
@@ -114,7 +134,7 @@ wine_env_start() {
   fi
   wineserver -p
   # Warm-up: Wine's service processes must not inherit the test runner's pipes.
-  wine wineboot </dev/null >/dev/null 2>&1
+  wine64 wineboot </dev/null >/dev/null 2>&1
 }
 
 # Whether Wine runs 32-bit programs in the current prefix: starts a tiny 32-bit program (built
@@ -127,7 +147,8 @@ wine_env_runs_32bit() {
       i686-w64-mingw32-gcc -x c -o "$probe.$$" - -Wl,--no-insert-timestamp || return 1
     mv "$probe.$$" "$probe"
   fi
-  timeout 60 wine "$probe" </dev/null >/dev/null 2>&1 || status=$?
+  [[ -x $wine_env_loader32 ]] || return 1
+  timeout 60 wine32 "$probe" </dev/null >/dev/null 2>&1 || status=$?
   ((status == 32))
 }
 

@@ -35,6 +35,6 @@ e2e_fresh_prefix() {
   wineserver -k
   printf '%s\n' "$serial" >"$prefix/drive_c/.windows-serial"
   wineserver -p
-  wine wineboot </dev/null >/dev/null 2>&1
+  wine64 wineboot </dev/null >/dev/null 2>&1
   touch -d "${root_time/T/ } UTC" "$prefix/drive_c"
 }

@@ -97,27 +97,30 @@ std::string DescribeBoxIcon(HWND hBox) {
     return "none";
 }
 
+struct BoxSearch {
+    HWND hDialog;
+    std::string lines;
+};
+
+// A named callback, not a lambda: a lambda converts to a function pointer of the default
+// calling convention, and 32-bit callbacks are stdcall.
+BOOL CALLBACK DescribeBoxIfOwned(HWND hWnd, LPARAM lParam) {
+    auto* pSearch = reinterpret_cast<BoxSearch*>(lParam);
+    DWORD nProcessId = 0;
+    GetWindowThreadProcessId(hWnd, &nProcessId);
+    char className[64] = {0};
+    GetClassNameA(hWnd, className, sizeof(className));
+    if (nProcessId == GetCurrentProcessId() && IsWindowVisible(hWnd) &&
+        GetWindow(hWnd, GW_OWNER) == pSearch->hDialog && lstrcmpA(className, "#32770") == 0) {
+        pSearch->lines += "box icon " + DescribeBoxIcon(hWnd) + "\n";
+    }
+    return TRUE;
+}
+
 // One line per visible dialog-class window of this process that hDialog owns.
 std::string DescribeOwnedBoxes(HWND hDialog) {
-    struct Search {
-        HWND hDialog;
-        std::string lines;
-    } search{hDialog, {}};
-    EnumWindows(
-        [](HWND hWnd, LPARAM lParam) -> BOOL {
-            auto* pSearch = reinterpret_cast<Search*>(lParam);
-            DWORD nProcessId = 0;
-            GetWindowThreadProcessId(hWnd, &nProcessId);
-            char className[64] = {0};
-            GetClassNameA(hWnd, className, sizeof(className));
-            if (nProcessId == GetCurrentProcessId() && IsWindowVisible(hWnd) &&
-                GetWindow(hWnd, GW_OWNER) == pSearch->hDialog &&
-                lstrcmpA(className, "#32770") == 0) {
-                pSearch->lines += "box icon " + DescribeBoxIcon(hWnd) + "\n";
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    BoxSearch search{hDialog, {}};
+    EnumWindows(DescribeBoxIfOwned, reinterpret_cast<LPARAM>(&search));
     return search.lines;
 }
 

@@ -20,9 +20,9 @@ mkdir -p "$work"
 fresh_prefix() {
   e2e_fresh_prefix "$1"
   export IDROVAN_EXE IDROVAN_IN_PROCESS_PROBE IDROVAN_CLI_EXE
-  IDROVAN_EXE=$(winepath -w "$exe")
-  IDROVAN_IN_PROCESS_PROBE=$(winepath -w "$in_process_probe")
-  IDROVAN_CLI_EXE=$(winepath -w "$cli")
+  IDROVAN_EXE=$(wine64 winepath -w "$exe")
+  IDROVAN_IN_PROCESS_PROBE=$(wine64 winepath -w "$in_process_probe")
+  IDROVAN_CLI_EXE=$(wine64 winepath -w "$cli")
 }
 
 expected_from() {
@@ -58,7 +58,7 @@ PY
 
 # The key must still be missing: `reg query` fails for a key that is not there.
 expect_no_key() {
-  if wine reg query 'HKCR\lrgDocID' </dev/null >/dev/null 2>&1; then
+  if wine64 reg query 'HKCR\lrgDocID' </dev/null >/dev/null 2>&1; then
     echo "HKCR\\lrgDocID exists: $1"
     return 1
   fi
@@ -104,7 +104,7 @@ echo "== console first: serial $serial, root directory created $root_time UTC"
 fresh_prefix "$work/prefix-cli-first"
 record="$work/cli-first-run.txt"
 rm -f "$record"
-IDROVAN_E2E_RECORD=$(winepath -w "$record")
+IDROVAN_E2E_RECORD=$(wine64 winepath -w "$record")
 IDROVAN_EXPECTED_ID=
 wine "$cli_driver" --gtest_filter='CliNoMarker.*' || status=1
 check_json 4 "o['id'] is None and o['marker'] == 'missing' and o['error']['step'] == 'marker_key'
@@ -135,7 +135,7 @@ echo "== dialog first"
 fresh_prefix "$work/prefix-dialog-first"
 record="$work/dialog-first-run.txt"
 rm -f "$record"
-IDROVAN_E2E_RECORD=$(winepath -w "$record")
+IDROVAN_E2E_RECORD=$(wine64 winepath -w "$record")
 wine "$driver" --gtest_filter='FirstRun.*' || status=1
 if [[ -s $record ]]; then
   IDROVAN_EXPECTED_ID=$(expected_from "$record")

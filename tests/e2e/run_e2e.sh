@@ -18,8 +18,8 @@ mkdir -p "$work"
 fresh_prefix() {
   e2e_fresh_prefix "$1"
   export IDROVAN_EXE IDROVAN_IN_PROCESS_PROBE
-  IDROVAN_EXE=$(winepath -w "$exe")
-  IDROVAN_IN_PROCESS_PROBE=$(winepath -w "$in_process_probe")
+  IDROVAN_EXE=$(wine64 winepath -w "$exe")
+  IDROVAN_IN_PROCESS_PROBE=$(wine64 winepath -w "$in_process_probe")
 }
 
 status=0
@@ -29,7 +29,7 @@ fresh_prefix "$work/prefix-id"
 record="$work/first-run.txt"
 rm -f "$record"
 export IDROVAN_E2E_RECORD
-IDROVAN_E2E_RECORD=$(winepath -w "$record")
+IDROVAN_E2E_RECORD=$(wine64 winepath -w "$record")
 wine "$driver" --gtest_filter='FirstRun.*' || status=1
 if [[ -s $record ]]; then
   read -r marker <"$record"

@@ -35,8 +35,8 @@ for first in 64 32; do
   export IDROVAN_EXE IDROVAN_E2E_RECORD IDROVAN_EXPECTED_ID
   record=$work/record-$first-first.txt
   rm -f "$record"
-  IDROVAN_E2E_RECORD=$(winepath -w "$record")
-  IDROVAN_EXE=$(winepath -w "${!first_exe}")
+  IDROVAN_E2E_RECORD=$(wine64 winepath -w "$record")
+  IDROVAN_EXE=$(wine64 winepath -w "${!first_exe}")
   wine "$driver" --gtest_filter='FirstRun.*' || status=1
   if [[ ! -s $record ]]; then
     echo "the $first-bit program recorded no marker"
@@ -48,7 +48,7 @@ for first in 64 32; do
   IDROVAN_EXPECTED_ID=$(python3 "$here/expected_id.py" --serial "$serial" \
     --root-time "$root_time" --marker "$marker")
   echo "marker $marker, expected ID $IDROVAN_EXPECTED_ID"
-  IDROVAN_EXE=$(winepath -w "${!second_exe}")
+  IDROVAN_EXE=$(wine64 winepath -w "${!second_exe}")
   wine "$driver" --gtest_filter='WithId.ShowsTheIdDerivedFromTheMachineFacts' || status=1
   wineserver -k
 done

@@ -9,8 +9,14 @@
 #     idrovan-cli.exe once, deferred and without impersonation, ignoring its exit code;
 #   - signing with a throw-away self-signed certificate gives programs and MSIs whose
 #     signatures osslsigncode verifies against that certificate;
-#   - under Wine (64-bit only: this machine cannot run 32-bit Wine), in a prefix of its own with
-#     machine facts of the test's choosing: the x64 MSI installs silently; the installation
+#   - where Wine runs 32-bit programs, first the x86 MSI in the prefix below: it installs silently
+#     into Program Files (x86), its installation makes the marker, its console program and its
+#     dialog show the ID that tests/e2e/expected_id.py derives, as does the x64 zip's console
+#     program in the same prefix, and a silent uninstall removes it and keeps the marker, which
+#     the test then deletes so that the x64 MSI meets a machine without one; elsewhere this
+#     part is reported as skipped;
+#   - under Wine, in a prefix of its own with machine facts of the test's choosing: the x64 MSI
+#     installs silently; the installation
 #     made the marker (a REG_SZ of 32 digits); the installed files equal the zip's; the
 #     Start-menu shortcut and the PATH entry exist; the installed console program prints the ID
 #     that tests/e2e/expected_id.py derives, as does the zip's, and the package's version; the
@@ -149,7 +155,7 @@ done
 (cd "$signing/dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS of the signed packages does not verify"
 ok "signatures checked"
 
-echo "== the x64 MSI under Wine"
+echo "== a Wine prefix for the MSIs"
 # Machine facts of the test's choosing, as in the program's own end-to-end test.
 serial=00c0ffee
 root_time=2019-03-04T09:05:07.042
@@ -160,48 +166,101 @@ trap 'wine_env_stop' EXIT
 wineserver -k
 printf '%s\n' "$serial" >"$prefix/drive_c/.windows-serial"
 wineserver -p
-wine wineboot </dev/null >/dev/null 2>&1
+wine64 wineboot </dev/null >/dev/null 2>&1
 
 installed=$prefix/drive_c/Program\ Files/Idrovan
 environment_key='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 
-msiexec() { wine msiexec "$1" "$(winepath -w "$2")" /qn </dev/null >/dev/null 2>&1; }
+# Windows' own msiexec is 64-bit and installs both architectures' packages; so is the one here.
+run_msiexec() { wine64 msiexec "$1" "$(wine64 winepath -w "$2")" /qn </dev/null >/dev/null 2>&1; }
 # Under Wine the root folder's creation time is drive_c's modification time, which installing
 # may move; the test keeps the fact it chose.
 # Prints what the program printed; a failing or hanging program leaves its output short.
-cli() {
+# cli_with names the loader (wine32 for a 32-bit program); cli is the 64-bit one's.
+cli_with() {
+  local loader=$1
+  shift
   touch -d "${root_time/T/ } UTC" "$prefix/drive_c"
-  timeout 120 wine "$@" </dev/null 2>/dev/null | tr -d '\r' || true
+  timeout 120 "$loader" "$@" </dev/null 2>/dev/null | tr -d '\r' || true
 }
-marker() { wine reg query 'HKCR\lrgDocID' /v Rndund 2>/dev/null | tr -d '\r' | awk '$1 == "Rndund" {print $3}'; }
-machine_path() { wine reg query "$environment_key" /v PATH 2>/dev/null | tr -d '\r'; }
+cli() { cli_with wine64 "$@"; }
+marker() { wine64 reg query 'HKCR\lrgDocID' /v Rndund 2>/dev/null | tr -d '\r' | awk '$1 == "Rndund" {print $3}'; }
+machine_path() { wine64 reg query "$environment_key" /v PATH 2>/dev/null | tr -d '\r'; }
 shortcuts() { find "$prefix/drive_c" -path '*/Start Menu/Programs/*' -name 'Idrovan.lnk'; }
-registered() { wine reg query "$uninstall_key\\$1" >/dev/null 2>&1; }
+# An x64 package registers in the 64-bit registry view, an x86 one in the 32-bit view.
+registered() { wine64 reg query "$uninstall_key\\$1" /reg:"${2:-64}" >/dev/null 2>&1; }
 product_code() { property "$1" ProductCode; }
 
 # The driver's suite CliInstalled, against the installed console program.
 installed_driver() {
   IDROVAN_CLI_EXE='C:\Program Files\Idrovan\idrovan-cli.exe' IDROVAN_EXPECTED_ID=${2:-} \
-    timeout 300 wine "$driver" --gtest_filter="CliInstalled.$1" </dev/null >"$work/driver.log" 2>&1 ||
+    timeout 300 wine64 "$driver" --gtest_filter="CliInstalled.$1" </dev/null >"$work/driver.log" 2>&1 ||
     { tr -d '\r' <"$work/driver.log" | awk '/: Failure$/ {p = 1} /^\[/ {p = 0} p' | head -20; return 1; }
 }
-# Starts the installed dialog and prints what the probe reads off it: "id <ID>" or
-# "error <first line of the error box>"; then closes it.
+# Starts the installed dialog (the x64 one, or the one named with its loader) and prints what
+# the probe reads off it: "id <ID>" or "error <first line of the error box>"; then closes it.
+#   dialog [<loader> <program>]
 dialog() {
-  local app report
+  local app report loader=${1:-wine64} exe=${2:-'C:\Program Files\Idrovan\idrovan.exe'}
   touch -d "${root_time/T/ } UTC" "$prefix/drive_c"
-  wine 'C:\Program Files\Idrovan\idrovan.exe' </dev/null >/dev/null 2>&1 &
+  "$loader" "$exe" </dev/null >/dev/null 2>&1 &
   app=$!
-  report=$(timeout 120 wine "$probe" show </dev/null 2>/dev/null | tr -d '\r' | grep -E '^(id|error) ' || true)
-  timeout 60 wine "$probe" close </dev/null >/dev/null 2>&1 || kill "$app" 2>/dev/null || true
+  report=$(timeout 120 wine64 "$probe" show </dev/null 2>/dev/null | tr -d '\r' | grep -E '^(id|error) ' || true)
+  timeout 60 wine64 "$probe" close </dev/null >/dev/null 2>&1 || kill "$app" 2>/dev/null || true
   wait "$app" 2>/dev/null || true
   echo "$report"
 }
 
+# The x86 package in the same prefix, before the x64 one: a 32-bit installation makes the marker,
+# and the 32-bit and 64-bit programs must then print one ID.
+check_x86_package() {
+  local x86_msi=$dist/idrovan-$version-x86.msi x86_dir='C:\Program Files (x86)\Idrovan'
+  local x86_installed=$prefix/drive_c/Program\ Files\ \(x86\)/Idrovan x86_marker x86_id expected zip_id shown
+  if run_msiexec /i "$x86_msi"; then ok "x86: installed silently"; else fail "x86: msiexec /i exited with $?"; fi
+  if diff -r "$x86_installed" "$work/zip-x86" >/dev/null; then
+    ok "x86: installed into Program Files (x86); the files equal the zip's"
+  else
+    fail "x86: Program Files (x86)\\Idrovan differs from the zip: $(diff -rq "$x86_installed" "$work/zip-x86" 2>&1 | head -5)"
+  fi
+  # Windows registers a 32-bit package in the 32-bit view; either view will do for this check.
+  registered "$(product_code "$x86_msi")" 32 || registered "$(product_code "$x86_msi")" 64 ||
+    fail "x86: the product is not registered"
+  x86_marker=$(marker)
+  [[ $x86_marker =~ ^[0-9a-f]{32}$ ]] && ok "x86: the installation made the marker" ||
+    fail "x86: the installation made no marker: '$x86_marker'"
+  expected=$(python3 "$root/tests/e2e/expected_id.py" --serial "$serial" --root-time "$root_time" \
+    --marker "${x86_marker:-none}")
+  x86_id=$(cli_with wine32 "$x86_dir\\idrovan-cli.exe")
+  if [[ $x86_id == "$expected" ]]; then ok "x86: the installed idrovan-cli prints the ID $x86_id"; else
+    fail "x86: the installed idrovan-cli printed '$x86_id', expected '$expected'"; fi
+  zip_id=$(cli "$work/zip-x64/idrovan-cli.exe")
+  [[ $zip_id == "$x86_id" ]] && ok "x86: the x64 idrovan-cli prints the same ID" ||
+    fail "x86: the x64 idrovan-cli printed '$zip_id', the x86 one '$x86_id'"
+  shown=$(dialog wine32 "$x86_dir\\idrovan.exe")
+  [[ $shown == "id $x86_id" ]] && ok "x86: the installed dialog shows the ID" ||
+    fail "x86: the installed dialog shows '$shown'"
+  if run_msiexec /x "$x86_msi"; then ok "x86: uninstalled silently"; else fail "x86: msiexec /x exited with $?"; fi
+  [[ ! -e $x86_installed ]] || fail "x86: files left after uninstall: $(ls "$x86_installed")"
+  ! registered "$(product_code "$x86_msi")" 32 && ! registered "$(product_code "$x86_msi")" 64 ||
+    fail "x86: still registered after uninstall"
+  [[ $(marker) == "$x86_marker" ]] || fail "x86: the uninstall changed the marker"
+  # The x64 package below meets a machine without a marker, as a new one.
+  wine64 reg delete 'HKCR\lrgDocID' /f </dev/null >/dev/null 2>&1 || fail "x86: the marker key could not be deleted"
+}
+
+echo "== the x86 MSI under Wine"
+if wine_env_runs_32bit; then
+  check_x86_package
+else
+  echo "SKIPPED: the x86 MSI under Wine; Wine here runs no 32-bit programs (scripts/setup.sh installs"
+  echo "32-bit Wine only where the kernel runs 32-bit programs). Its tables and signatures are checked above."
+fi
+
+echo "== the x64 MSI under Wine"
 msi=$dist/idrovan-$version-x64.msi
 [[ -z $(marker) ]] || fail "the new prefix has a marker before the installation"
-if msiexec /i "$msi"; then ok "installed silently"; else fail "msiexec /i exited with $?"; fi
+if run_msiexec /i "$msi"; then ok "installed silently"; else fail "msiexec /i exited with $?"; fi
 installed_driver ThePackageMadeTheMarker && ok "the installation made the marker: $(marker)" ||
   fail "the installation made no 32-digit REG_SZ marker"
 if diff -r "$installed" "$work/zip-x64" >/dev/null; then ok "installed files equal the zip's"; else
@@ -241,14 +300,14 @@ installed_driver ReadOnlyKeyNoWriteGivesTheDialogsId "${shown#id }" &&
   fail "with the key read-only, idrovan-cli --no-write does not print the dialog's ID"
 echo "note: with the key read-only the installed dialog shows: $(dialog)"
 
-if msiexec /x "$msi"; then ok "uninstalled silently"; else fail "msiexec /x exited with $?"; fi
+if run_msiexec /x "$msi"; then ok "uninstalled silently"; else fail "msiexec /x exited with $?"; fi
 [[ ! -e $installed ]] || fail "files left after uninstall: $(ls "$installed")"
 [[ -z $(shortcuts) ]] || fail "shortcut left after uninstall: $(shortcuts)"
 ! machine_path | grep -qF 'C:\Program Files\Idrovan' || fail "PATH still names the installation folder"
 [[ -n $first_marker && $(marker) == "$first_marker" ]] && ok "marker kept after uninstall" ||
   fail "marker changed by uninstall: '$first_marker' -> '$(marker)'"
 
-if msiexec /i "$msi"; then ok "installed again although the package's run of idrovan-cli failed"; else
+if run_msiexec /i "$msi"; then ok "installed again although the package's run of idrovan-cli failed"; else
   fail "msiexec /i after uninstall, with the key read-only, exited with $?"; fi
 again=$(cli "C:\\Program Files\\Idrovan\\idrovan-cli.exe" --no-write)
 [[ $again == "$id" ]] && ok "installed again: the same ID" || fail "installed again: ID '$again', before '$id'"
@@ -256,16 +315,16 @@ again=$(cli "C:\\Program Files\\Idrovan\\idrovan-cli.exe" --no-write)
 # A newer version replaces this one (major upgrade), and then this one is refused.
 IDROVAN_VERSION=$newer_version "$root/scripts/package.sh" --no-build --out "$work/newer" >/dev/null
 newer=$work/newer/idrovan-$newer_version-x64.msi
-msiexec /i "$newer" || fail "installing $newer_version over $version exited with $?"
+run_msiexec /i "$newer" || fail "installing $newer_version over $version exited with $?"
 if registered "$(product_code "$newer")" && ! registered "$(product_code "$msi")"; then
   ok "$newer_version replaced $version"
 else
-  fail "after installing $newer_version: registered products: $(wine reg query "$uninstall_key" 2>/dev/null | tr -d '\r' | grep -F '{')"
+  fail "after installing $newer_version: registered products: $(wine64 reg query "$uninstall_key" 2>/dev/null | tr -d '\r' | grep -F '{')"
 fi
 [[ $(cli "C:\\Program Files\\Idrovan\\idrovan-cli.exe" --no-write) == "$id" ]] || fail "the ID changed with the upgrade"
-if msiexec /i "$msi"; then fail "$version installed over $newer_version"; else ok "$version refused over $newer_version"; fi
+if run_msiexec /i "$msi"; then fail "$version installed over $newer_version"; else ok "$version refused over $newer_version"; fi
 registered "$(product_code "$newer")" || fail "$newer_version is gone after the refused downgrade"
-msiexec /x "$newer" || fail "uninstalling $newer_version exited with $?"
+run_msiexec /x "$newer" || fail "uninstalling $newer_version exited with $?"
 [[ ! -e $installed && -z $(shortcuts) ]] || fail "files or shortcut left after uninstalling $newer_version"
 [[ $(marker) == "$first_marker" ]] || fail "marker changed"
 

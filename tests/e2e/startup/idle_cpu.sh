@@ -32,7 +32,7 @@ wine_pid() {
 
 for focus in ${IDLE_FOCUS:-focused unfocused}; do
   coproc driver { wine "$build/tests/e2e/idle_driver.exe" \
-    "$(winepath -w "$build/app/idrovan.exe")" "$seconds" "$focus" 2>&1; }
+    "$(wine64 winepath -w "$build/app/idrovan.exe")" "$seconds" "$focus" 2>&1; }
   read -r ready _ <&"${driver[0]}"
   [[ $ready == ready ]] || { echo "idle_driver: $ready"; exit 1; }
   program=$(wine_pid '^[^ ]*idrovan\.exe')

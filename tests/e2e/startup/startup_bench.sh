@@ -17,12 +17,12 @@ extra_programs=("$@")
 source "$root/scripts/wine-env.sh"
 wine_env_start "$build/bench-wine"
 extra=()
-for program in "${extra_programs[@]}"; do extra+=("$(winepath -w "$(realpath "$program")")"); done
+for program in "${extra_programs[@]}"; do extra+=("$(wine64 winepath -w "$(realpath "$program")")"); done
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 wine "$build/tests/e2e/startup_timer.exe" "$runs" \
-  "$(winepath -w "$build/app/idrovan.exe")" \
-  "$(winepath -w "$build/tests/e2e/feature_dialog.exe")" \
-  "$(winepath -w "$build/tests/e2e/bare_dialog.exe")" \
+  "$(wine64 winepath -w "$build/app/idrovan.exe")" \
+  "$(wine64 winepath -w "$build/tests/e2e/feature_dialog.exe")" \
+  "$(wine64 winepath -w "$build/tests/e2e/bare_dialog.exe")" \
   "${extra[@]}"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 ls -l "$build/app/idrovan.exe" | awk '{print "idrovan.exe: " $5 " bytes"}'

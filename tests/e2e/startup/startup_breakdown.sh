@@ -11,21 +11,21 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 
 trace_dir=$(mktemp -d)
 trace=$trace_dir/trace.txt
+source "$root/scripts/wine-env.sh"
 if [[ -z ${STARTUP_BREAKDOWN_IN_WINE:-} ]]; then
   cmake --build "$build" --target idrovan_startup_trace feature_dialog_trace startup_timer \
     >/dev/null
   trap 'wine_env_stop; rm -rf "$trace_dir"' EXIT
-  source "$root/scripts/wine-env.sh"
   wine_env_start "$build/bench-wine"
 else
   trap 'rm -rf "$trace_dir"' EXIT
 fi
 : >"$trace"
 echo "instrumented builds (trace points cost a little; the benchmark above has none):"
-IDROVAN_TRACE_FILE=$(winepath -w "$trace") STARTUP_TIMER_LINGER_MS=300 \
+IDROVAN_TRACE_FILE=$(wine64 winepath -w "$trace") STARTUP_TIMER_LINGER_MS=300 \
   wine "$build/tests/e2e/startup_timer.exe" "$runs" \
-  "$(winepath -w "$build/tests/e2e/idrovan_startup_trace.exe")" \
-  "$(winepath -w "$build/tests/e2e/feature_dialog_trace.exe")" | sed 's/^/  /'
+  "$(wine64 winepath -w "$build/tests/e2e/idrovan_startup_trace.exe")" \
+  "$(wine64 winepath -w "$build/tests/e2e/feature_dialog_trace.exe")" | sed 's/^/  /'
 python3 - "$trace" <<'PY'
 import statistics, sys
 
