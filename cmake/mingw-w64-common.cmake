@@ -30,10 +30,9 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT
 -Wl,--defsym=${symbol_prefix}_ZN9__gnu_cxx27__verbose_terminate_handlerEv=${symbol_prefix}abort")
 
 # Tests run through the Wine loader of their own bitness, named: Debian's `wine` command picks the
-# 32-bit loader wherever 32-bit Wine is installed. WINELOADER is what that command sets where only
-# the 64-bit loader is.
+# 32-bit loader wherever 32-bit Wine is installed.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL i686)
-  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-loaders/wine32)
 else()
-  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-loaders/wine64)
 endif()

@@ -23,21 +23,13 @@ export WINEARCH=win64
 # 64-bit one otherwise, and a builtin it names (reg, msiexec, cmd, wineboot) runs in that
 # loader's bitness and sees that registry view: an x64 package's Uninstall entry is invisible to
 # a 32-bit `reg query`. So no script starts a builtin through `wine`; each names the loader it
-# means. A program's own executable decides its bitness, whichever loader starts it.
-wine_env_loader64=/usr/lib/wine/wine64
-wine_env_loader32=/usr/lib/wine/wine
-
-# Runs a command through the 64-bit loader. WINELOADER is what Debian's wrapper sets where only
-# that loader is installed; Wine derives the 32-bit loader from it for 32-bit children.
-wine64() { WINELOADER=$wine_env_loader64 "$wine_env_loader64" "$@"; }
-# Runs a command through the 32-bit loader; fails where 32-bit Wine is not installed.
-wine32() {
-  if [[ ! -x $wine_env_loader32 ]]; then
-    echo "wine-env: 32-bit Wine is not installed" >&2
-    return 127
-  fi
-  "$wine_env_loader32" "$@"
-}
+# means with the commands wine64 and wine32 (scripts/wine-loaders, put on PATH here so that
+# timeout, xargs and child scripts find them too). A program's own executable decides its
+# bitness, whichever loader starts it.
+case ":$PATH:" in
+  *":$wine_env_root/scripts/wine-loaders:"*) ;;
+  *) export PATH="$wine_env_root/scripts/wine-loaders:$PATH" ;;
+esac
 
 # What a prefix depends on beyond its own files. A prefix made by one Wine can fail under
 # another: made before 32-bit Wine was installed, it cannot load kernel32.dll once it is. So:
@@ -147,7 +139,7 @@ wine_env_runs_32bit() {
       i686-w64-mingw32-gcc -x c -o "$probe.$$" - -Wl,--no-insert-timestamp || return 1
     mv "$probe.$$" "$probe"
   fi
-  [[ -x $wine_env_loader32 ]] || return 1
+  [[ -x /usr/lib/wine/wine ]] || return 1
   timeout 60 wine32 "$probe" </dev/null >/dev/null 2>&1 || status=$?
   ((status == 32))
 }

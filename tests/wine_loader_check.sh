@@ -4,9 +4,9 @@
 # Debian's `wine` command, and its wrappers msiexec, regedit, wineboot and winepath, start the
 # 32-bit loader where wine32 is installed and the 64-bit one elsewhere; a builtin then runs in
 # that bitness and sees that registry view. So a script that says `wine reg query` reads another
-# view on one machine than on the next. scripts/wine-env.sh's wine64 and wine32 name the loader;
-# `reg ... /reg:64` names the view. This check runs everywhere, also where no 32-bit Wine is
-# installed and so nothing else would show the difference.
+# view on one machine than on the next. The commands wine64 and wine32 (scripts/wine-loaders)
+# name the loader; `reg ... /reg:64` names the view. This check runs everywhere, also where no
+# 32-bit Wine is installed and so nothing else would show the difference.
 #
 #   wine_loader_check.sh [repository root]
 set -euo pipefail
@@ -28,7 +28,7 @@ found=$(cd "$root" &&
 
 if [[ -n $found ]]; then
   echo "A Wine builtin started through a bare wine, or through a wrapper that picks the loader itself;"
-  echo "use wine64 or wine32 from scripts/wine-env.sh (or reg's /reg:64 and /reg:32):"
+  echo "use wine64 or wine32 (scripts/wine-loaders, on PATH after sourcing scripts/wine-env.sh) (or reg's /reg:64 and /reg:32):"
   echo "$found"
   exit 1
 fi
