@@ -22,7 +22,10 @@ class Responder(http.server.BaseHTTPRequestHandler):
     def do_POST(self):
         query = self.rfile.read(int(self.headers.get("Content-Length", 0)))
         if self.path != "/":
-            self.send_error(503, "not this one")
+            # Status and headers only: the client hangs up as soon as it reads the status.
+            self.send_response(503)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
             return
         with tempfile.TemporaryDirectory() as folder:
             query_file = os.path.join(folder, "query.tsq")
