@@ -134,12 +134,15 @@ def package_of(path, cache={}):
 
 def classify(path, member):
     """(component, Debian package, archive or object name, member stem), or None for the
-    project's own code."""
+    project's own code. The map names the project's libraries relative to the link's folder
+    and the toolchain's by absolute paths."""
+    if not os.path.isabs(path):
+        return None
     real = os.path.realpath(path)
-    if not real.startswith("/usr/"):
-        return None  # our own libraries and objects, in the build tree
     package = package_of(real)
     if package is None:
+        if real.startswith(os.getcwd() + os.sep):
+            return None  # ours, named by an absolute path
         fail("%s is linked but belongs to no installed package" % real)
     name = os.path.basename(real)
     if name in ("libwinpthread.a", "libpthread.a"):
