@@ -112,7 +112,7 @@ declare -A triple=([x64]=x86-64 [x86]=i686)
 deb_version() { dpkg-query -W -f='${Version}' "$1"; }
 upstream() { sed 's/^[0-9]*://; s/-[^-]*$//' <<<"$1"; }
 for arch in x64 x86; do
-  notices=$(tr -d '\r' <"$work/zip-$arch/THIRD-PARTY-NOTICES.txt")
+  notices=$(tr -d '\r' 2>/dev/null <"$work/zip-$arch/THIRD-PARTY-NOTICES.txt" || true)
   runtime=mingw-w64-${triple[$arch]}-dev
   debian_copyright=/usr/share/doc/$runtime/copyright
   gcc=gcc-mingw-w64-${triple[$arch]}-posix
