@@ -168,8 +168,9 @@ PYTHON
 done
 if "$here/sbom/validate.sh" "$dist"/*.cdx.json; then ok "the SBOMs are valid CycloneDX"; else fail "an SBOM is not valid CycloneDX"; fi
 # The validator refuses what the schema does not allow: a hash algorithm it does not know.
-sed 's/"SHA-256"/"SHA256"/' "$dist/idrovan-$version-x64.cdx.json" >"$work/broken.cdx.json"
-! "$here/sbom/validate.sh" "$work/broken.cdx.json" >/dev/null || fail "the validator accepts a broken SBOM"
+if sed 's/"SHA-256"/"SHA256"/' "$dist/idrovan-$version-x64.cdx.json" >"$work/broken.cdx.json" 2>/dev/null; then
+  ! "$here/sbom/validate.sh" "$work/broken.cdx.json" >/dev/null || fail "the validator accepts a broken SBOM"
+fi
 ok "notices and SBOMs checked"
 
 "$root/scripts/package.sh" --no-build --out "$work/again" >/dev/null
@@ -281,7 +282,8 @@ stamped() {
 at_expiry=false
 osslsigncode --help 2>&1 | sed -n '/^ *verify /,/^$/p' | grep -q -- '-time ' && at_expiry=true
 for arch in x64 x86; do
-  unzip -q "$token/dist/idrovan-$version-$arch.zip" -d "$token/zip-$arch"
+  unzip -q "$token/dist/idrovan-$version-$arch.zip" -d "$token/zip-$arch" ||
+    { fail "no token-signed $arch zip"; continue; }
   for file in "$token/zip-$arch/idrovan.exe" "$token/zip-$arch/idrovan-cli.exe" \
       "$token/dist/idrovan-$version-$arch.msi"; do
     stamped -in "$file" || fail "no valid timestamped signature on ${file#"$token"/}"
