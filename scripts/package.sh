@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds idrovan.exe and idrovan-cli.exe for 64-bit and 32-bit Windows and packages them:
 #
-#   build/dist/idrovan-<version>-x64.zip   both programs, README.txt, LICENSE.txt
-#   build/dist/idrovan-<version>-x86.zip
-#   build/dist/idrovan-<version>-x64.msi   per-machine install into Program Files\Idrovan
+#   build/dist/idrovan-<version>-x64.zip       both programs, README.txt, LICENSE.txt,
+#   build/dist/idrovan-<version>-x86.zip       THIRD-PARTY-NOTICES.txt
+#   build/dist/idrovan-<version>-x64.msi       per-machine install into Program Files\Idrovan
 #   build/dist/idrovan-<version>-x86.msi
-#   build/dist/SHA256SUMS                  over the four files (sha256sum -c SHA256SUMS)
+#   build/dist/idrovan-<version>-x64.cdx.json  software bill of materials (CycloneDX JSON)
+#   build/dist/idrovan-<version>-x86.cdx.json
+#   build/dist/SHA256SUMS                      over the six files (sha256sum -c SHA256SUMS)
 #
 #   scripts/package.sh [--no-build] [--out <dir>]
 #
@@ -17,11 +19,20 @@
 # reproducible: sorted entries, fixed permissions and one timestamp for every entry, the
 # time of the last commit (or SOURCE_DATE_EPOCH when set); two runs give the same bytes.
 #
+# What the programs contain of others' code (the toolchain's static runtime) is read from the
+# linker maps the build writes beside them: THIRD-PARTY-NOTICES.txt and the bill of materials
+# (packaging/third_party.py).
+#
 # Signing (optional): when IDROVAN_SIGN_CERT names a PEM certificate (chain) and
-# IDROVAN_SIGN_KEY its PEM private key, both programs are signed before they are zipped, and
-# the MSIs after they are built, with osslsigncode (SHA-256). IDROVAN_SIGN_PASS is the key's
-# password, if it has one; IDROVAN_SIGN_TIMESTAMP names an RFC 3161 time-stamping server
-# (without it the signatures carry no timestamp and the zips stay reproducible).
+# IDROVAN_SIGN_KEY its private key, both programs are signed before they are zipped, and the
+# MSIs after they are built, with osslsigncode (SHA-256). The key is a PEM file, or a pkcs11:
+# URI of a key on a hardware token (or any PKCS#11 token): then IDROVAN_SIGN_PKCS11_MODULE
+# names the token's PKCS#11 module, and IDROVAN_SIGN_PKCS11_ENGINE may name OpenSSL's PKCS#11
+# engine (Debian's libengine-pkcs11-openssl; osslsigncode finds it without). IDROVAN_SIGN_PASS
+# is the key file's password or the token's PIN, if needed. IDROVAN_SIGN_TIMESTAMP names an
+# RFC 3161 time-stamping server (or several, separated by spaces, tried in turn); a release is
+# always timestamped. Without one the signatures carry no timestamp and stop verifying when
+# the certificate expires, and the zips stay reproducible.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -65,18 +76,32 @@ fi
 signing=false
 if [[ -n ${IDROVAN_SIGN_CERT:-} || -n ${IDROVAN_SIGN_KEY:-} ]]; then
   [[ -f ${IDROVAN_SIGN_CERT:-} ]] || fail "IDROVAN_SIGN_CERT does not name a certificate file"
-  [[ -f ${IDROVAN_SIGN_KEY:-} ]] || fail "IDROVAN_SIGN_KEY does not name a key file"
+  if [[ ${IDROVAN_SIGN_KEY:-} == pkcs11:* ]]; then
+    [[ -f ${IDROVAN_SIGN_PKCS11_MODULE:-} ]] ||
+      fail "IDROVAN_SIGN_KEY is a pkcs11: URI: IDROVAN_SIGN_PKCS11_MODULE must name the token's PKCS#11 module"
+    [[ -z ${IDROVAN_SIGN_PKCS11_ENGINE:-} || -f $IDROVAN_SIGN_PKCS11_ENGINE ]] ||
+      fail "IDROVAN_SIGN_PKCS11_ENGINE does not name OpenSSL's PKCS#11 engine"
+  else
+    [[ -f ${IDROVAN_SIGN_KEY:-} ]] || fail "IDROVAN_SIGN_KEY names neither a key file nor a pkcs11: URI"
+  fi
   signing=true
+  [[ -n ${IDROVAN_SIGN_TIMESTAMP:-} ]] ||
+    echo "package.sh: signing without a timestamp (IDROVAN_SIGN_TIMESTAMP): the signatures stop verifying when the certificate expires; not for release" >&2
 fi
 
 # sign <file>: signs in place. Without a time-stamping server the signing time is the zips'
 # fixed time, so that a signed program is the same from run to run as well.
 sign() {
-  local file=$1 options=(-certs "$IDROVAN_SIGN_CERT" -key "$IDROVAN_SIGN_KEY" -h sha256
-                         -n "Veltrane Idrovan")
+  local file=$1 url options=(-certs "$IDROVAN_SIGN_CERT" -key "$IDROVAN_SIGN_KEY" -h sha256
+                                -n "Veltrane Idrovan")
+  # A key on a token is reached through the token's PKCS#11 module.
+  if [[ $IDROVAN_SIGN_KEY == pkcs11:* ]]; then
+    options+=(-pkcs11module "$IDROVAN_SIGN_PKCS11_MODULE")
+    [[ -n ${IDROVAN_SIGN_PKCS11_ENGINE:-} ]] && options+=(-pkcs11engine "$IDROVAN_SIGN_PKCS11_ENGINE")
+  fi
   [[ -n ${IDROVAN_SIGN_PASS:-} ]] && options+=(-pass "$IDROVAN_SIGN_PASS")
   if [[ -n ${IDROVAN_SIGN_TIMESTAMP:-} ]]; then
-    options+=(-ts "$IDROVAN_SIGN_TIMESTAMP")
+    for url in $IDROVAN_SIGN_TIMESTAMP; do options+=(-ts "$url"); done
   else
     options+=(-time "$stamp")
   fi
@@ -84,6 +109,22 @@ sign() {
   osslsigncode sign "${options[@]}" -in "$file" -out "$file.signed" >/dev/null ||
     fail "osslsigncode could not sign $file"
   mv "$file.signed" "$file"
+}
+
+# describe_third_party <arch> <stage>: THIRD-PARTY-NOTICES.txt into the stage, and the
+# architecture's bill of materials beside the packages, from the linker maps that the build
+# wrote beside the programs and the programs as they are shipped (signed, when signing).
+describe_third_party() {
+  local arch=$1 stage=$2 program map pairs=()
+  for program in "${programs[@]}"; do
+    map=$root/build/${preset[$arch]}/${program_path[$program]}.map
+    [[ -f $map ]] || fail "$map is missing: build the $arch programs again (the link writes it)"
+    pairs+=("$stage/$program=$map")
+  done
+  python3 packaging/third_party.py --arch "$arch" --version "$version" --stamp "$stamp" \
+    --notices "$stage_root/notices-$arch.txt" --sbom "$dist/idrovan-$version-$arch.cdx.json" "${pairs[@]}" ||
+    fail "could not describe what the $arch programs contain"
+  sed 's/\r*$/\r/' "$stage_root/notices-$arch.txt" >"$stage/THIRD-PARTY-NOTICES.txt"
 }
 
 if $build; then
@@ -130,6 +171,8 @@ for arch in "${archs[@]}"; do
   # Plain text for Windows: CRLF line ends, so that every Notepad shows the lines.
   sed 's/\r*$/\r/' packaging/README.txt >"$stage/README.txt"
   sed 's/\r*$/\r/' LICENSE >"$stage/LICENSE.txt"
+  describe_third_party "$arch" "$stage"
+  packages+=("idrovan-$version-$arch.cdx.json")
 
   zip=idrovan-$version-$arch.zip
   python3 packaging/make_zip.py "$dist/$zip" "$stamp" "$stage"/*

@@ -11,6 +11,9 @@ packages=(
   wine wine64 fonts-wine xvfb x11-utils xauth imagemagick python3
   # Release packages: MSIs (wixl, msibuild), Authenticode signatures, and the zips' checks.
   wixl msitools osslsigncode unzip openssl
+  # Signing from a PKCS#11 token (OpenSSL's PKCS#11 engine), and the software token the
+  # package test signs from.
+  libengine-pkcs11-openssl softhsm2
 )
 
 sudo_cmd=()

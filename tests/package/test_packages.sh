@@ -1,14 +1,24 @@
 #!/usr/bin/env bash
 # The release packages end to end. Runs scripts/package.sh (building both architectures unless
 # --no-build), then checks what a user or an administrator gets:
-#   - the zips, the MSIs and SHA256SUMS exist and the sums verify;
+#   - the zips, the MSIs, the SBOMs and SHA256SUMS exist and the sums verify;
 #   - each zip holds exactly both programs (of its architecture: GUI and console subsystem),
-#     README.txt and LICENSE.txt with Windows line ends; a second run gives identical zips;
+#     README.txt, LICENSE.txt and THIRD-PARTY-NOTICES.txt with Windows line ends; a second run
+#     gives identical zips and SBOMs;
+#   - the notices name the linked libraries with the versions of the installed toolchain,
+#     carry the licence texts of winpthreads and the mingw-w64 runtime as Debian gives them,
+#     and nothing of the parts the programs do not contain; each SBOM is valid CycloneDX
+#     (npm's @cyclonedx/cyclonedx-library; a broken copy is refused) and lists both programs
+#     with their SHA-256 and the linked libraries with their versions;
 #   - each MSI carries the version, its architecture's fixed UpgradeCode, a per-machine install
 #     into its Program Files folder, no registry entry of any kind, and runs the installed
 #     idrovan-cli.exe once, deferred and without impersonation, ignoring its exit code;
 #   - signing with a throw-away self-signed certificate gives programs and MSIs whose
 #     signatures osslsigncode verifies against that certificate;
+#   - signing from a software token (SoftHSM, through OpenSSL's PKCS#11 engine), timestamped by
+#     a throw-away time-stamping server on 127.0.0.1 (the first server named answers 503, the
+#     second is used): signature and timestamp verify on both programs and both MSIs, also at
+#     a time after the certificate has expired, when a signature without timestamp fails;
 #   - where Wine runs 32-bit programs, first the x86 MSI in the prefix below: it installs silently
 #     into Program Files (x86), its installation makes the marker, its console program and its
 #     dialog show the ID that tests/e2e/expected_id.py derives, as does the x64 zip's console
@@ -16,8 +26,8 @@
 #     the test then deletes so that the x64 MSI meets a machine without one; elsewhere this
 #     part is reported as skipped;
 #   - under Wine, in a prefix of its own with machine facts of the test's choosing: the x64 MSI
-#     installs silently; the installation
-#     made the marker (a REG_SZ of 32 digits); the installed files equal the zip's; the
+#     installs silently; the installation made the marker (a REG_SZ of 32 digits); the
+#     installed files equal the zip's; the
 #     Start-menu shortcut and the PATH entry exist; the installed console program prints the ID
 #     that tests/e2e/expected_id.py derives, as does the zip's, and the package's version; the
 #     installed dialog shows it; with the marker key made read-only, as a standard user sees it,
@@ -47,7 +57,7 @@ declare -A pe_format=([x64]=pei-x86-64 [x86]=pei-i386)
 declare -A program_files=([x64]=ProgramFiles64Folder [x86]=ProgramFilesFolder)
 declare -A template=([x64]='x64;1033' [x86]='Intel;1033')
 declare -A subsystem=([idrovan.exe]='Windows GUI' [idrovan-cli.exe]='Windows CUI')
-contents='LICENSE.txt README.txt idrovan-cli.exe idrovan.exe'
+contents='LICENSE.txt README.txt THIRD-PARTY-NOTICES.txt idrovan-cli.exe idrovan.exe'
 
 failures=0
 fail() {
@@ -63,7 +73,9 @@ dist=$work/dist
 
 echo "== the packages and their checksums"
 names=()
-for arch in x64 x86; do names+=("idrovan-$version-$arch.zip" "idrovan-$version-$arch.msi"); done
+for arch in x64 x86; do
+  names+=("idrovan-$version-$arch.zip" "idrovan-$version-$arch.msi" "idrovan-$version-$arch.cdx.json")
+done
 for name in "${names[@]}" SHA256SUMS; do
   [[ -s $dist/$name ]] || fail "$name is missing or empty"
 done
@@ -95,13 +107,83 @@ for arch in x64 x86; do
   done
   check_text "$unpacked/README.txt" "$root/packaging/README.txt"
   check_text "$unpacked/LICENSE.txt" "$root/LICENSE"
+  if grep -qv $'\r$' "$unpacked/THIRD-PARTY-NOTICES.txt"; then fail "$arch zip: THIRD-PARTY-NOTICES.txt has a line without CR LF"; fi
 done
 ok "zip contents checked"
 
+echo "== third-party notices and bills of materials"
+# The toolchain's packages and their versions, as dpkg has them; the upstream version is the
+# Debian one without its revision.
+declare -A triple=([x64]=x86-64 [x86]=i686)
+deb_version() { dpkg-query -W -f='${Version}' "$1"; }
+upstream() { sed 's/^[0-9]*://; s/-[^-]*$//' <<<"$1"; }
+for arch in x64 x86; do
+  notices=$(tr -d '\r' 2>/dev/null <"$work/zip-$arch/THIRD-PARTY-NOTICES.txt" || true)
+  runtime=mingw-w64-${triple[$arch]}-dev
+  debian_copyright=/usr/share/doc/$runtime/copyright
+  gcc=gcc-mingw-w64-${triple[$arch]}-posix
+  gxx=g++-mingw-w64-${triple[$arch]}-posix
+  declare -A component_version=(
+    [mingw-w64-crt]=$(upstream "$(deb_version "$runtime")") [winpthreads]=$(upstream "$(deb_version "$runtime")")
+    [libgcc]=$(upstream "$(deb_version "$gcc")") [libstdc++]=$(upstream "$(deb_version "$gxx")"))
+  for line in "mingw-w64 runtime ${component_version[mingw-w64-crt]} ($runtime $(deb_version "$runtime"))" \
+      "winpthreads ${component_version[winpthreads]} ($runtime $(deb_version "$runtime"))" \
+      "libgcc ${component_version[libgcc]} ($gcc $(deb_version "$gcc"))" \
+      "libstdc++ ${component_version[libstdc++]} ($gxx $(deb_version "$gxx"))"; do
+    grep -qxF "  $line" <<<"$notices" || fail "$arch notices do not name: $line"
+  done
+  grep -qF 'GCC Runtime Library Exception' <<<"$notices" || fail "$arch notices say nothing of GCC's runtime libraries"
+  # What the linked parts ask for: the runtime's ZPL, winpthreads' MIT (expat) and the Lockless
+  # notice of its pthread.h; not the licences of parts that are not linked (the profiler's
+  # Cygwin licence, the tools' GPL, the headers' LGPL).
+  for licence in ZPL-2.1 expat BSD-3-clause-Lockless; do
+    grep -qE "^License: (.* )?$licence( |\$)" <<<"$notices" || fail "$arch notices lack the $licence licence"
+  done
+  for licence in Cygwin GPL-3+ LGPL-2.1+; do
+    ! grep -qF "License: $licence" <<<"$notices" || fail "$arch notices carry the $licence licence of parts not linked"
+  done
+  # Every copyright and licence line is Debian's own.
+  foreign=$(sed -n '/^=\{20,\}$/,$p' <<<"$notices" | grep -E '^(Copyright:|License:| )' |
+             grep -vxF -f "$debian_copyright" | head -3 || true)
+  [[ -z $foreign ]] || fail "$arch notices have lines that are not in $debian_copyright: $foreign"
+
+  python3 - "$dist/idrovan-$version-$arch.cdx.json" "$work/zip-$arch" "$version" \
+      "mingw-w64-crt=${component_version[mingw-w64-crt]}" "winpthreads=${component_version[winpthreads]}" \
+      "libgcc=${component_version[libgcc]}" "libstdc++=${component_version[libstdc++]}" <<'PYTHON' ||
+import hashlib, json, sys
+bom_file, unpacked, version, *libraries = sys.argv[1:]
+bom = json.load(open(bom_file))
+components = {c["name"]: c for c in bom["components"]}
+faults = []
+for program in ("idrovan.exe", "idrovan-cli.exe"):
+    digest = hashlib.sha256(open(f"{unpacked}/{program}", "rb").read()).hexdigest()
+    c = components.get(program, {})
+    if c.get("version") != version or {"alg": "SHA-256", "content": digest} not in c.get("hashes", []):
+        faults.append(f"{program}: not version {version} with the zip's SHA-256 {digest}")
+for name, wanted in (library.split("=") for library in libraries):
+    if components.get(name, {}).get("version") != wanted:
+        faults.append(f"{name}: version {components.get(name, {}).get('version')}, not {wanted}")
+for program in ("idrovan.exe", "idrovan-cli.exe"):
+    depends = next((d["dependsOn"] for d in bom.get("dependencies", []) if d["ref"] == program), [])
+    if sorted(depends) != sorted(l.split("=")[0] for l in libraries):
+        faults.append(f"{program} depends on {depends}")
+print("\n".join(faults))
+sys.exit(1 if faults else 0)
+PYTHON
+    fail "$arch SBOM does not describe the programs and libraries"
+done
+if "$here/sbom/validate.sh" "$dist"/*.cdx.json; then ok "the SBOMs are valid CycloneDX"; else fail "an SBOM is not valid CycloneDX"; fi
+# The validator refuses what the schema does not allow: a hash algorithm it does not know.
+if sed 's/"SHA-256"/"SHA256"/' "$dist/idrovan-$version-x64.cdx.json" >"$work/broken.cdx.json" 2>/dev/null; then
+  ! "$here/sbom/validate.sh" "$work/broken.cdx.json" >/dev/null || fail "the validator accepts a broken SBOM"
+fi
+ok "notices and SBOMs checked"
+
 "$root/scripts/package.sh" --no-build --out "$work/again" >/dev/null
 for arch in x64 x86; do
-  zip=idrovan-$version-$arch.zip
-  if cmp -s "$dist/$zip" "$work/again/$zip"; then ok "$zip is the same after a second run"; else fail "$zip differs after a second run"; fi
+  for file in "idrovan-$version-$arch.zip" "idrovan-$version-$arch.cdx.json"; do
+    if cmp -s "$dist/$file" "$work/again/$file"; then ok "$file is the same after a second run"; else fail "$file differs after a second run"; fi
+  done
 done
 
 echo "== the MSIs"
@@ -154,6 +236,76 @@ done
 ! verify "$work/zip-x64/idrovan.exe" || fail "the unsigned program passes the signature check"
 (cd "$signing/dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS of the signed packages does not verify"
 ok "signatures checked"
+
+echo "== signing from a token, timestamped"
+# A software token (SoftHSM) holds the throw-away signing key; the key file is deleted once it
+# is on the token, so that only the token can have signed. A throw-away time-stamping key
+# answers RFC 3161 requests over HTTP on 127.0.0.1.
+token=$work/token
+mkdir -p "$token/store"
+export SOFTHSM2_CONF=$token/softhsm2.conf
+printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' "$token/store" >"$SOFTHSM2_CONF"
+pin=$(od -An -N4 -tu4 /dev/urandom | tr -d ' ')
+softhsm2-util --init-token --free --label idrovan-test --pin "$pin" --so-pin "$pin$pin" >/dev/null
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Idrovan token signer" \
+  -addext extendedKeyUsage=codeSigning -keyout "$token/key.pem" -out "$token/cert.pem" 2>/dev/null
+softhsm2-util --import "$token/key.pem" --token idrovan-test --label signer --id 01 --pin "$pin" >/dev/null
+rm -f "$token/key.pem"
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Idrovan test time-stamping" \
+  -addext "extendedKeyUsage=critical,timeStamping" -keyout "$token/tsa-key.pem" -out "$token/tsa.pem" 2>/dev/null
+echo 01 >"$token/tsa-serial"
+printf '%s\n' '[tsa]' 'default_tsa = throwaway' '[throwaway]' "serial = $token/tsa-serial" \
+  "signer_cert = $token/tsa.pem" "signer_key = $token/tsa-key.pem" 'signer_digest = sha256' \
+  'default_policy = 1.3.6.1.4.1.57264.1' 'digests = sha256, sha384, sha512' 'accuracy = secs:1' \
+  'ess_cert_id_alg = sha256' >"$token/tsa.cnf"
+# The server stops by itself should the test end without stopping it.
+timeout 600 python3 "$here/tsa_responder.py" "$token/tsa.cnf" "$token/tsa-port" 2>"$token/tsa.log" &
+tsa_pid=$!
+for _ in $(seq 100); do [[ -s $token/tsa-port ]] && break; sleep 0.1; done
+tsa=http://127.0.0.1:$(cat "$token/tsa-port" 2>/dev/null)
+softhsm=$(dpkg -L libsofthsm2 | grep '/libsofthsm2\.so$' | head -1)
+engine=$(dpkg -L libengine-pkcs11-openssl | grep '/engines-3/pkcs11\.so$' | head -1)
+IDROVAN_SIGN_CERT=$token/cert.pem IDROVAN_SIGN_KEY='pkcs11:token=idrovan-test;object=signer;type=private' \
+  IDROVAN_SIGN_PKCS11_MODULE=$softhsm IDROVAN_SIGN_PKCS11_ENGINE=$engine IDROVAN_SIGN_PASS=$pin \
+  IDROVAN_SIGN_TIMESTAMP="$tsa/down $tsa/" \
+  "$root/scripts/package.sh" --no-build --out "$token/dist" >/dev/null 2>"$token/package.log" ||
+  fail "package.sh could not sign from the token with a timestamp: $(tail -5 "$token/package.log")"
+kill "$tsa_pid" 2>/dev/null || true
+wait "$tsa_pid" 2>/dev/null || true
+grep -q '"POST /down ' "$token/tsa.log" && grep -q '"POST / .* 200 ' "$token/tsa.log" ||
+  fail "the time-stamping servers were not asked in turn: $(cat "$token/tsa.log")"
+
+# After the certificate's two days a signature stands only on its timestamp.
+expired=$(($(date +%s) + 5 * 86400))
+stamped() {
+  local report
+  report=$(osslsigncode verify -CAfile "$token/cert.pem" -TSA-CAfile "$token/tsa.pem" "$@" 2>&1)
+  grep -q '^Timestamp Server Signature verification: ok' <<<"$report" &&
+    grep -q '^Signature verification: ok' <<<"$report" &&
+    grep -q 'Issuer: /CN=Idrovan test time-stamping' <<<"$report"
+}
+# Verifying at a given time needs an osslsigncode that offers verify -time.
+at_expiry=false
+osslsigncode --help 2>&1 | sed -n '/^ *verify /,/^$/p' | grep -q -- '-time ' && at_expiry=true
+for arch in x64 x86; do
+  unzip -q "$token/dist/idrovan-$version-$arch.zip" -d "$token/zip-$arch" ||
+    { fail "no token-signed $arch zip"; continue; }
+  for file in "$token/zip-$arch/idrovan.exe" "$token/zip-$arch/idrovan-cli.exe" \
+      "$token/dist/idrovan-$version-$arch.msi"; do
+    stamped -in "$file" || fail "no valid timestamped signature on ${file#"$token"/}"
+    ! $at_expiry || stamped -time "$expired" -in "$file" ||
+      fail "${file#"$token"/}: the timestamped signature fails once the certificate has expired"
+  done
+done
+if $at_expiry; then
+  # The same check refuses a signature without timestamp once its certificate has expired.
+  ! osslsigncode verify -CAfile "$signing/cert.pem" -time "$expired" -in "$signing/zip-x64/idrovan.exe" 2>&1 |
+    grep -q '^Signature verification: ok' || fail "a signature without timestamp verifies after its certificate expired"
+else
+  echo "skipped: verifying after the certificate's expiry (this osslsigncode has no verify -time)"
+fi
+(cd "$token/dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS of the token-signed packages does not verify"
+ok "token signatures and timestamps checked"
 
 echo "== a Wine prefix for the MSIs"
 # Machine facts of the test's choosing, as in the program's own end-to-end test.
