@@ -133,7 +133,7 @@ constexpr uint32_t kTenMinutesMs = 600000;
 struct TimerRound {
     CTickLog log;
     std::atomic<bool> bResult{false};
-    std::atomic<uint32_t> nThreadId{1};
+    std::atomic<uint32_t> nThreadId{1};  // 1: not read yet
 };
 
 // The constructor does not wait for its thread to begin. An Activate (or a Shutdown, or a Stop
@@ -143,23 +143,20 @@ struct TimerRound {
 TEST(CommSystemTimerTest, WakeUpsRightAfterConstructionAreNeverLost) {
     for (int nRound = 0; nRound < 20; ++nRound) {
         auto pRound = std::make_shared<TimerRound>();
-        ASSERT_TRUE(ReturnsWithin(kSequenceBound,
-                                  [pRound] {
-                                      CTestTimer timer(&pRound->log, kTenMinutesMs);
-                                      pRound->bResult =
-                                          timer.Activate() && pRound->log.WaitForTicks(1);
-                                  }))
-            << "Activate, round " << nRound;
+        const bool bReturned = ReturnsWithin(kSequenceBound, [pRound] {
+            CTestTimer timer(&pRound->log, kTenMinutesMs);
+            pRound->bResult = timer.Activate() && pRound->log.WaitForTicks(1);
+        });
+        ASSERT_TRUE(bReturned) << "Activate, round " << nRound;
         EXPECT_TRUE(pRound->bResult) << "round " << nRound;
     }
     for (int nRound = 0; nRound < 20; ++nRound) {
         auto pRound = std::make_shared<TimerRound>();
-        ASSERT_TRUE(ReturnsWithin(kSequenceBound,
-                                  [pRound] {
-                                      CTestTimer timer(&pRound->log, kTenMinutesMs);
-                                      pRound->bResult = timer.Shutdown();
-                                  }))
-            << "Shutdown, round " << nRound;
+        const bool bReturned = ReturnsWithin(kSequenceBound, [pRound] {
+            CTestTimer timer(&pRound->log, kTenMinutesMs);
+            pRound->bResult = timer.Shutdown();
+        });
+        ASSERT_TRUE(bReturned) << "Shutdown, round " << nRound;
         EXPECT_TRUE(pRound->bResult);
         EXPECT_EQ(pRound->log.RunResult(), 0);
     }
@@ -167,14 +164,14 @@ TEST(CommSystemTimerTest, WakeUpsRightAfterConstructionAreNeverLost) {
     // thread is surely asleep.
     for (int nRound = 0; nRound < 3; ++nRound) {
         auto pRound = std::make_shared<TimerRound>();
-        ASSERT_TRUE(ReturnsWithin(kSequenceBound + milliseconds(nRound * 100),
-                                  [pRound, nRound] {
-                                      CTestTimer timer(&pRound->log, kTenMinutesMs);
-                                      LetTimePass(milliseconds(nRound * 100));
-                                      pRound->bResult = timer.Stop();
-                                      pRound->nThreadId = timer.GetThreadId();
-                                  }))
-            << "Stop, round " << nRound;
+        const milliseconds asleep(nRound * 100);
+        const bool bReturned = ReturnsWithin(kSequenceBound + asleep, [pRound, asleep] {
+            CTestTimer timer(&pRound->log, kTenMinutesMs);
+            LetTimePass(asleep);
+            pRound->bResult = timer.Stop();
+            pRound->nThreadId = timer.GetThreadId();
+        });
+        ASSERT_TRUE(bReturned) << "Stop, round " << nRound;
         EXPECT_TRUE(pRound->bResult);
         EXPECT_EQ(pRound->nThreadId, 0u);
     }
