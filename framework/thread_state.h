@@ -16,8 +16,12 @@ class CMenu;
 class CDialog;
 
 struct CThreadState {
-    CWnd* pWndInit = nullptr;     // CreateEx: bound at its window's first message
-    HWND hWndInit = nullptr;      // CreateEx: that window, as the creation hook names it
+    CWnd* pWndInit = nullptr;        // CreateEx: bound at its window's first message
+    HWND hWndInit = nullptr;         // CreateEx: that window, as the creation hook names it
+    LPCSTR lpszClassInit = nullptr;  // CreateEx: its class (a name or an atom)
+    // Test seam (AfxSetCreationPendingHook): runs inside CreateEx while its window is pending.
+    void (*pfnCreationPending)(void* pContext) = nullptr;
+    void* pCreationPendingContext = nullptr;
     CDialog* pDlgInit = nullptr;  // DoModal / CreateIndirect: bound at the first dialog message
     MSG currentMsg{};             // hwnd, message, wParam, lParam now being handled
     int nDispatchDepth = 0;

@@ -24,17 +24,40 @@ bool IsCtlColorMessage(UINT message) {
     return message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC;
 }
 
-// Names the window that CreateEx is making: the first one created on this thread while the
-// hook is in place, before that window gets any message.
+// Whether hWnd is of lpszClassName, given as CreateWindowEx takes it: a name or an atom.
+bool IsOfClass(HWND hWnd, LPCSTR lpszClassName) {
+    if (IS_INTRESOURCE(lpszClassName)) {
+        return GetClassWord(hWnd, GCW_ATOM) == LOWORD(reinterpret_cast<ULONG_PTR>(lpszClassName));
+    }
+    char szName[257];
+    return GetClassNameA(hWnd, szName, sizeof(szName)) > 0 && lstrcmpiA(szName, lpszClassName) == 0;
+}
+
+// Names the window that CreateEx is making: the first one of the requested class created on
+// this thread while the hook is in place, before that window gets any message. A window of
+// another class made meanwhile (the system may make the thread's default IME window inside the
+// first top-level CreateWindowEx) is passed over.
 LRESULT CALLBACK CreationHook(int nCode, WPARAM wParam, LPARAM lParam) {
     CThreadState& state = AfxGetThreadState();
-    if (nCode == HCBT_CREATEWND && state.pWndInit != nullptr && state.hWndInit == nullptr) {
-        state.hWndInit = reinterpret_cast<HWND>(wParam);
+    const HWND hWnd = reinterpret_cast<HWND>(wParam);
+    if (nCode == HCBT_CREATEWND && state.pWndInit != nullptr && state.hWndInit == nullptr &&
+        IsOfClass(hWnd, state.lpszClassInit)) {
+        state.hWndInit = hWnd;
     }
     return CallNextHookEx(nullptr, nCode, wParam, lParam);
 }
 
+bool IsOurClassProc(HWND hWnd) {
+    return GetClassLongPtrA(hWnd, GCLP_WNDPROC) == reinterpret_cast<ULONG_PTR>(&AfxWndProc);
+}
+
 }  // namespace
+
+void AfxSetCreationPendingHook(void (*pfn)(void* pContext), void* pContext) {
+    CThreadState& state = AfxGetThreadState();
+    state.pfnCreationPending = pfn;
+    state.pCreationPendingContext = pContext;
+}
 
 LPCSTR AfxRegisterWndClass(UINT nClassStyle, HCURSOR hCursor, HBRUSH hbrBackground, HICON hIcon) {
     static std::mutex mutex;
@@ -226,6 +249,7 @@ BOOL CWnd::CreateEx(DWORD dwExStyle, LPCSTR lpszClassName, LPCSTR lpszWindowName
     CThreadState& state = AfxGetThreadState();
     CWnd* const pPreviousInit = state.pWndInit;
     const HWND hPreviousInitWnd = state.hWndInit;
+    const LPCSTR lpszPreviousClass = state.lpszClassInit;
     // Without the hook the window being made could not be told from others; nothing is made.
     const HHOOK hHook = SetWindowsHookExA(WH_CBT, &CreationHook, nullptr, GetCurrentThreadId());
     if (hHook == nullptr) {
@@ -233,6 +257,14 @@ BOOL CWnd::CreateEx(DWORD dwExStyle, LPCSTR lpszClassName, LPCSTR lpszWindowName
     }
     state.pWndInit = this;
     state.hWndInit = nullptr;
+    state.lpszClassInit = lpszClassName;
+    if (state.pfnCreationPending != nullptr) {
+        // Not again for a window that the seam itself makes.
+        void (*const pfnPending)(void*) = state.pfnCreationPending;
+        state.pfnCreationPending = nullptr;
+        pfnPending(state.pCreationPendingContext);
+        state.pfnCreationPending = pfnPending;
+    }
     const HWND hWnd =
         CreateWindowExA(dwExStyle, lpszClassName, lpszWindowName, dwStyle, x, y, nWidth, nHeight,
                         hWndParent, nIDorHMenu, AfxGetInstanceHandle(), lpParam);
@@ -241,17 +273,29 @@ BOOL CWnd::CreateEx(DWORD dwExStyle, LPCSTR lpszClassName, LPCSTR lpszWindowName
         state.pWndInit = pPreviousInit;
     }
     state.hWndInit = hPreviousInitWnd;
+    state.lpszClassInit = lpszPreviousClass;
     if (hWnd == nullptr) {
         // A window that got as far as its first message was unbound at WM_NCDESTROY.
         return FALSE;
     }
-    if (m_hWnd == nullptr && !SubclassWindow(hWnd)) {
-        // A class whose procedure is not ours: bind it now that it exists.
-        ::DestroyWindow(hWnd);
-        return FALSE;
+    if (m_hWnd == hWnd) {
+        m_bOwnsWindow = true;
+        return TRUE;
     }
-    m_bOwnsWindow = true;
-    return TRUE;
+    if (m_hWnd == nullptr && !IsOurClassProc(hWnd) && SubclassWindow(hWnd)) {
+        // A class whose procedure is not ours, bound now that it exists.
+        m_bOwnsWindow = true;
+        return TRUE;
+    }
+    // The object is bound to another window of the class, made while this one was pending, or
+    // to none although the window is of our class and so went through its first messages
+    // without it. Neither is the window asked for: let go of the other window (it belongs to
+    // whoever made it) and do not keep one this object never saw being created.
+    if (m_hWnd != nullptr) {
+        UnbindFromWindow();
+    }
+    ::DestroyWindow(hWnd);
+    return FALSE;
 }
 
 BOOL CWnd::CreateEx(DWORD dwExStyle, LPCSTR lpszClassName, LPCSTR lpszWindowName, DWORD dwStyle,

@@ -4,8 +4,13 @@
 //  - CreateEx makes the window; for a class registered through AfxRegisterWndClass the object
 //    receives every message from the first one on (the object being created is kept in a
 //    thread-local slot until the window's first message arrives, and a CBT hook names that
-//    window, so that no other window waiting for an object is bound); for a system class (EDIT,
-//    BUTTON, ...) the window is subclassed right after it was created.
+//    window: the first one of the requested class made on the thread meanwhile, so that no
+//    other window waiting for an object is bound, nor a window the system makes along the way,
+//    such as the thread's default IME window); for a system class (EDIT, BUTTON, ...) the
+//    window is subclassed right after it was created. CreateEx succeeds only with the object
+//    bound to the window that CreateWindowEx returned: were it bound to another window of the
+//    class made first while this one was pending, it lets that window go again, destroys the
+//    one it made and fails.
 //  - SubclassWindow / SubclassDlgItem (and DDX_Control) put this framework's window procedure in
 //    front of an existing window's own. Messages go to the object's message map first; those no
 //    row handles, and handlers that call Default(), reach the window's previous procedure.
@@ -178,6 +183,11 @@ private:
     LRESULT HandleNcDestroy(WPARAM wParam, LPARAM lParam);
     bool ReflectCtlColor(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
 };
+
+// Test seam: pfn(pContext) runs inside every CreateEx on the calling thread while its window is
+// pending, after the creation hook is in place and before CreateWindowEx makes the window: the
+// place where the system may make a window of its own first. Null removes it.
+void AfxSetCreationPendingHook(void (*pfn)(void* pContext), void* pContext);
 
 // The window procedure of every bound window.
 LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -10,10 +10,10 @@ CCommThreadedExecutor::CCommThreadedExecutor()
       m_bKeepRunning(true),
       m_bRunResult(false),
       m_bThreadAlive(false) {
-    m_hStartedEvent = CreateAutoResetEvent();
-    m_hFinishedEvent = CreateAutoResetEvent();
-    VResetEvent(m_hStartedEvent);
-    VResetEvent(m_hFinishedEvent);
+    // Manual-reset: once the thread has begun (or finished) every wait sees it until the next
+    // reset, so a wait by the owner never takes a signal that a later Stop then waits for.
+    m_hStartedEvent = VCreateEvent(true, false);
+    m_hFinishedEvent = VCreateEvent(true, false);
 }
 
 CCommThreadedExecutor::~CCommThreadedExecutor() {
@@ -55,7 +55,6 @@ bool CCommThreadedExecutor::StartFromConstructor(BodyFunction pfnBody) {
     if (!Launch()) {
         return false;
     }
-    m_bStartPending = true;
     return true;
 }
 
@@ -85,11 +84,8 @@ bool CCommThreadedExecutor::Launch() {
 }
 
 bool CCommThreadedExecutor::Stop() {
-    if (m_bStartPending) {
-        // Whether the thread is alive is only known once it has begun.
-        m_bStartPending = false;
-        WaitForStart();
-    }
+    // Whether the thread is alive is only known once it has begun.
+    WaitForStart();
     const bool bWasAlive = m_bThreadAlive;
     m_bKeepRunning = false;
     if (m_hWakeOnStop != nullptr) {
@@ -116,6 +112,9 @@ bool CCommThreadedExecutor::OnRunFinished() {
 }
 
 bool CCommThreadedExecutor::WaitForFinish() {
+    if (m_hThread == nullptr) {
+        return false;
+    }
     const bool bSignalled = WaitForSignal(m_hFinishedEvent, VINFINITE);
     m_bKeepRunning = false;
     m_bThreadAlive = false;
@@ -123,6 +122,9 @@ bool CCommThreadedExecutor::WaitForFinish() {
 }
 
 bool CCommThreadedExecutor::WaitForStart() {
+    if (m_hThread == nullptr) {
+        return false;
+    }
     return WaitForSignal(m_hStartedEvent, VINFINITE);
 }
 

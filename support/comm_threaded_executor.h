@@ -17,6 +17,9 @@
 // whose thread calls a plain function instead of looking Run up.
 //
 // Ownership: the executor owns its started and finished events and the handle of its thread.
+// Both events are manual-reset, set by the thread and reset only when the executor goes back
+// to idle: a wait for the start or the finish consumes nothing, so no sequence of the owner's
+// calls can leave a later wait with nothing to wait for.
 #ifndef IDROVAN_SUPPORT_COMM_THREADED_EXECUTOR_H
 #define IDROVAN_SUPPORT_COMM_THREADED_EXECUTOR_H
 
@@ -37,15 +40,19 @@ public:
     // false, with no thread left behind, when the thread or its events could not be made.
     virtual bool Start();
     // Asks the body to end and waits without limit for the thread. True only when a thread
-    // was alive and its finished event arrived; afterwards the executor is idle again.
+    // was alive and its finish had not been waited for yet; afterwards the executor is idle.
     virtual bool Stop();
     // The body, run on the worker thread. Its value becomes the run result and exit code.
     virtual bool Run();
     // Called on the worker thread after Run has returned; the value is ignored.
     virtual bool OnRunFinished();
-    // Waits without limit for the finished event, then marks the thread as no longer alive.
+    // Owner thread only, like the two waits below. Waits without limit until the thread held
+    // has finished its body, then marks it as no longer alive; true at once when it has
+    // already finished, however often asked. False without waiting when no thread is held.
     virtual bool WaitForFinish();
-    // Waits without limit for the started event.
+    // Waits without limit until the thread held has begun; true at once once it has, however
+    // often asked. False without waiting when no thread is held. The owner may call it at any
+    // time: it takes nothing that Stop, Start or the destructor wait for later.
     virtual bool WaitForStart();
 
     // What the last Run returned; false after construction and after every Stop or Start.
@@ -66,10 +73,10 @@ protected:
     // Start for a class that starts its thread from its own constructor. The thread calls
     // pfnBody instead of looking up the virtual Run, which a further-derived constructor may be
     // rewriting at that moment; and the caller does not wait for the thread to begin, so that
-    // constructing overlaps with the thread's start-up. The wait for the started event is left
-    // to the first Stop (and so to Start and the destructor), the one place whose result depends
-    // on it: from the caller's side the executor is as if Start had returned. False when no
-    // thread could be made.
+    // constructing overlaps with the thread's start-up. The wait for the start is left to the
+    // first Stop (and so to Start and the destructor), the one place whose result depends on
+    // it, or to the owner's own WaitForStart: from the caller's side the executor is as if Start
+    // had returned. False when no thread could be made.
     bool StartFromConstructor(BodyFunction pfnBody);
     // An event that Stop signals after clearing keep-running, for a body that sleeps on it
     // without a time-out; null for none. The caller keeps it alive until it sets null again.
@@ -77,7 +84,7 @@ protected:
 
 private:
     // Back to idle: no thread held, keep-running set, events non-signalled. The caller closes
-    // a thread handle first.
+    // a thread handle first and makes sure that no thread of ours is left to signal them.
     void Reset();
     // Creates the thread suspended, records it, resumes it. False, with no thread held, when
     // the thread or its events could not be made.
@@ -85,6 +92,9 @@ private:
 
     VTHREAD m_hThread;
     uint32_t m_nThreadId;
+    // Manual-reset events that the thread sets once it has begun and once its body and
+    // OnRunFinished are done; they stay set until the next reset, so any number of waits see
+    // them.
     VEVENT m_hStartedEvent;
     VEVENT m_hFinishedEvent;
     std::atomic<bool> m_bKeepRunning;
@@ -92,8 +102,6 @@ private:
     std::atomic<bool> m_bThreadAlive;
     // Set before the thread is resumed, read by it: the body in place of Run, or null.
     BodyFunction m_pfnBody = nullptr;
-    // Owner thread only: a thread was started whose started event nobody has waited for yet.
-    bool m_bStartPending = false;
     VEVENT m_hWakeOnStop = nullptr;
 };
 

@@ -144,6 +144,132 @@ TEST(FrameworkMessageMap, CreateExBindsTheWindowItMadeNotAnotherOneWaitingForAnO
     g_hBystander = nullptr;
 }
 
+// Notes which window each of its first two messages reached, through the object.
+class CCreationProbe : public CWnd {
+public:
+    LRESULT OnNcCreate(WPARAM, LPARAM) {
+        m_hNcCreate = m_hWnd;
+        return Default();
+    }
+    LRESULT OnCreate(WPARAM, LPARAM) {
+        m_hCreate = m_hWnd;
+        return Default();
+    }
+
+    HWND m_hNcCreate = nullptr;
+    HWND m_hCreate = nullptr;
+
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CCreationProbe, CWnd)
+ON_MESSAGE(WM_NCCREATE, &CCreationProbe::OnNcCreate)
+ON_MESSAGE(WM_CREATE, &CCreationProbe::OnCreate)
+END_MESSAGE_MAP()
+
+LRESULT CALLBACK PlainWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcA(hWnd, message, wParam, lParam);
+}
+
+// A class with a procedure of its own, as the system's IME window class has.
+LPCSTR PlainClass() {
+    static const char kName[] = "IdrovanTestPlain";
+    WNDCLASSA wc{};
+    if (!GetClassInfoA(GetModuleHandleA(nullptr), kName, &wc)) {
+        wc.lpfnWndProc = &PlainWindowProc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = kName;
+        RegisterClassA(&wc);
+    }
+    return kName;
+}
+
+// The window made while a CreateEx is pending.
+struct PendingWindow {
+    LPCSTR lpszClass = nullptr;
+    HWND hWnd = nullptr;
+};
+
+// The last window of the probe class made on this thread, other than the pending one, and
+// noted as it is made (before anything could destroy it).
+HWND g_hProbeMade = nullptr;
+HWND g_hPendingMade = nullptr;
+
+void MakePendingWindow(void* pContext) {
+    PendingWindow* pPending = static_cast<PendingWindow*>(pContext);
+    pPending->hWnd = CreateWindowExA(0, pPending->lpszClass, "unrelated", WS_POPUP, 0, 0, 10, 10,
+                                     nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    g_hPendingMade = pPending->hWnd;
+}
+
+LRESULT CALLBACK NoteMadeWindows(int nCode, WPARAM wParam, LPARAM lParam) {
+    const HWND hWnd = reinterpret_cast<HWND>(wParam);
+    char szClass[257] = {};
+    if (nCode == HCBT_CREATEWND && g_hPendingMade != nullptr &&
+        GetClassNameA(hWnd, szClass, sizeof(szClass)) > 0 &&
+        lstrcmpiA(szClass, ProbeClass()) == 0) {
+        g_hProbeMade = hWnd;
+    }
+    return CallNextHookEx(nullptr, nCode, wParam, lParam);
+}
+
+struct PendingCase {
+    const char* pszName;
+    LPCSTR (*pfnClass)();
+    bool bCreated;
+};
+
+LPCSTR OtherFrameworkClass() {
+    return AfxRegisterWndClass(CS_DBLCLKS);
+}
+
+// Another window is made on the thread while CreateEx is pending, before the window it asked
+// for (the system may make the thread's default IME window there). A window of another class is
+// passed over: the object gets its own window from the first message on. One of the same class
+// cannot be told from the one asked for; CreateEx then fails and leaves no binding behind.
+TEST(FrameworkMessageMap, CreateExBindsOnlyAWindowOfItsClassAndFailsCleanlyOtherwise) {
+    const PendingCase cases[] = {
+        {"a class with its own procedure", &PlainClass, true},
+        {"another class of the framework", &OtherFrameworkClass, true},
+        {"the same class", &ProbeClass, false},
+    };
+    for (const PendingCase& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        PendingWindow pending;
+        pending.lpszClass = c.pfnClass();
+        ASSERT_NE(nullptr, pending.lpszClass);
+        g_hProbeMade = nullptr;
+        g_hPendingMade = nullptr;
+        HHOOK hHook = SetWindowsHookExA(WH_CBT, NoteMadeWindows, nullptr, GetCurrentThreadId());
+        ASSERT_NE(nullptr, hHook);
+        AfxSetCreationPendingHook(&MakePendingWindow, &pending);
+        CCreationProbe wnd;
+        const BOOL bCreated =
+            wnd.CreateEx(0, ProbeClass(), "probe", WS_POPUP, 0, 0, 50, 50, nullptr, nullptr);
+        AfxSetCreationPendingHook(nullptr, nullptr);
+        UnhookWindowsHookEx(hHook);
+        ASSERT_NE(nullptr, pending.hWnd);
+
+        // The window asked for: the one of its class made after the unrelated one.
+        const HWND hAskedFor = g_hProbeMade;
+        ASSERT_NE(nullptr, hAskedFor);
+        EXPECT_EQ(c.bCreated, bCreated != FALSE);
+        EXPECT_EQ(nullptr, CWnd::FromHandlePermanent(pending.hWnd));
+        EXPECT_EQ(0, GetWindowLongPtrA(pending.hWnd, GWLP_USERDATA));
+        if (c.bCreated) {
+            EXPECT_EQ(hAskedFor, wnd.m_hWnd);
+            EXPECT_EQ(hAskedFor, wnd.m_hNcCreate);
+            EXPECT_EQ(hAskedFor, wnd.m_hCreate);
+            EXPECT_EQ(&wnd, CWnd::FromHandlePermanent(hAskedFor));
+        } else {
+            EXPECT_EQ(nullptr, wnd.m_hWnd);
+            EXPECT_FALSE(IsWindow(hAskedFor)) << "the window nobody could bind is not left over";
+        }
+        EXPECT_TRUE(IsWindow(pending.hWnd)) << "the unrelated window is its maker's";
+        DestroyWindow(pending.hWnd);
+    }
+}
+
 TEST(FrameworkMessageMap, CrackersDecodeTheParameters) {
     CDerivedProbe wnd;
     ASSERT_TRUE(wnd.Create());

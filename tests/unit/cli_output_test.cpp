@@ -89,29 +89,30 @@ TEST(CliOutput, ExitCodeAndJsonErrorOfEveryKindOfOutcome) {
         long nStatus;
         EMarkerAccess eAccess;
         ECliExitCode eExit;
+        const char* pszStep;  // the step's name in the JSON error; null for none
     };
     const SCase cases[] = {
         // No rights to the marker, in either mode.
-        {kStepMarkerKey, 5, kMarkerReadWrite, kExitNoRights},
-        {kStepMarkerKey, 5, kMarkerReadOnly, kExitNoRights},
-        {kStepMarkerValue, 5, kMarkerReadOnly, kExitNoRights},
-        {kStepMarkerWrite, 5, kMarkerReadWrite, kExitNoRights},
+        {kStepMarkerKey, 5, kMarkerReadWrite, kExitNoRights, "marker_key"},
+        {kStepMarkerKey, 5, kMarkerReadOnly, kExitNoRights, "marker_key"},
+        {kStepMarkerValue, 5, kMarkerReadOnly, kExitNoRights, "marker_value"},
+        {kStepMarkerWrite, 5, kMarkerReadWrite, kExitNoRights, "marker_write"},
         // No marker where the mode may not write one.
-        {kStepMarkerKey, 2, kMarkerReadOnly, kExitNoMarker},
-        {kStepMarkerValue, 2, kMarkerReadOnly, kExitNoMarker},
+        {kStepMarkerKey, 2, kMarkerReadOnly, kExitNoMarker, "marker_key"},
+        {kStepMarkerValue, 2, kMarkerReadOnly, kExitNoMarker, "marker_value"},
         // The same statuses where the program could have written one are failures.
-        {kStepMarkerKey, 2, kMarkerReadWrite, kExitFailure},
-        {kStepMarkerValue, 2, kMarkerReadWrite, kExitFailure},
-        {kStepMarkerWrite, 0, kMarkerReadWrite, kExitFailure},
-        {kStepMarkerKey, 1018, kMarkerReadOnly, kExitFailure},
+        {kStepMarkerKey, 2, kMarkerReadWrite, kExitFailure, "marker_key"},
+        {kStepMarkerValue, 2, kMarkerReadWrite, kExitFailure, "marker_value"},
+        {kStepMarkerWrite, 0, kMarkerReadWrite, kExitFailure, "marker_write"},
+        {kStepMarkerKey, 1018, kMarkerReadOnly, kExitFailure, "marker_key"},
         // Machine facts, even when their status is "access denied" or "not found".
-        {kStepWindowsDirectory, 0, kMarkerReadWrite, kExitFailure},
-        {kStepVolume, 5, kMarkerReadWrite, kExitFailure},
-        {kStepVolume, 21, kMarkerReadOnly, kExitFailure},
-        {kStepRootCreation, 2, kMarkerReadOnly, kExitFailure},
-        {kStepMemory, 8, kMarkerReadWrite, kExitFailure},
+        {kStepWindowsDirectory, 0, kMarkerReadWrite, kExitFailure, "windows_directory"},
+        {kStepVolume, 5, kMarkerReadWrite, kExitFailure, "volume"},
+        {kStepVolume, 21, kMarkerReadOnly, kExitFailure, "volume"},
+        {kStepRootCreation, 2, kMarkerReadOnly, kExitFailure, "root_created"},
+        {kStepMemory, 8, kMarkerReadWrite, kExitFailure, "memory"},
         // No ID and no failed step is still no answer.
-        {kStepNone, 0, kMarkerReadWrite, kExitFailure},
+        {kStepNone, 0, kMarkerReadWrite, kExitFailure, nullptr},
     };
     CTableMessages messages;
     for (const SCase& c : cases) {
@@ -121,10 +122,9 @@ TEST(CliOutput, ExitCodeAndJsonErrorOfEveryKindOfOutcome) {
         EXPECT_EQ(c.eExit, GetExitCode(derivation));
 
         const std::string strJson = Json(derivation, messages);
-        const char* pszStep = GetDriveIDStepName(c.eStep);
         const std::string strMessage = messages.Text(c.nStatus);
         const std::string strError =
-            "\"error\":{\"step\":" + (pszStep ? "\"" + std::string(pszStep) + "\"" : "null") +
+            "\"error\":{\"step\":" + (c.pszStep ? "\"" + std::string(c.pszStep) + "\"" : "null") +
             ",\"code\":" + std::to_string(c.nStatus) +
             ",\"message\":" + (strMessage.empty() ? "null" : "\"" + strMessage + "\"") + "}}\n";
         EXPECT_NE(std::string::npos, strJson.find(strError)) << strJson;

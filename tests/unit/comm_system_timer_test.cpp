@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -125,30 +126,115 @@ TEST(CommSystemTimerTest, NoTickBeforeActivateAndTheFirstComesAtOnce) {
     EXPECT_TRUE(log.WaitForTicks(1));
 }
 
+constexpr uint32_t kTenMinutesMs = 600000;
+
+// What one round did; shared with the thread that runs it, which a lost wake-up keeps waiting
+// past the round's bound.
+struct TimerRound {
+    CTickLog log;
+    std::atomic<bool> bResult{false};
+    std::atomic<uint32_t> nThreadId{1};  // 1: not read yet
+};
+
 // The constructor does not wait for its thread to begin. An Activate (or a Shutdown, or a Stop
-// without Shutdown) sent at once must still reach the loop, whose periods here are ten minutes:
-// a lost wake-up would show as a tick or an end that never comes within the bound.
+// without Shutdown) sent at once must still reach the loop, whose periods here are ten minutes.
+// Each round, the timer's destruction included, has a bound of seconds: a lost wake-up shows as
+// a tick that does not come or a Shutdown, Stop or destructor that does not return within it.
 TEST(CommSystemTimerTest, WakeUpsRightAfterConstructionAreNeverLost) {
     for (int nRound = 0; nRound < 20; ++nRound) {
-        CTickLog log;
-        CTestTimer timer(&log, 600000);
-        ASSERT_TRUE(timer.Activate());
-        ASSERT_TRUE(log.WaitForTicks(1)) << "round " << nRound;
+        auto pRound = std::make_shared<TimerRound>();
+        const bool bReturned = ReturnsWithin(kSequenceBound, [pRound] {
+            CTestTimer timer(&pRound->log, kTenMinutesMs);
+            pRound->bResult = timer.Activate() && pRound->log.WaitForTicks(1);
+        });
+        ASSERT_TRUE(bReturned) << "Activate, round " << nRound;
+        EXPECT_TRUE(pRound->bResult) << "round " << nRound;
     }
     for (int nRound = 0; nRound < 20; ++nRound) {
-        CTickLog log;
-        CTestTimer timer(&log, 600000);
-        EXPECT_TRUE(timer.Shutdown());
-        EXPECT_EQ(log.RunResult(), 0);
+        auto pRound = std::make_shared<TimerRound>();
+        const bool bReturned = ReturnsWithin(kSequenceBound, [pRound] {
+            CTestTimer timer(&pRound->log, kTenMinutesMs);
+            pRound->bResult = timer.Shutdown();
+        });
+        ASSERT_TRUE(bReturned) << "Shutdown, round " << nRound;
+        EXPECT_TRUE(pRound->bResult);
+        EXPECT_EQ(pRound->log.RunResult(), 0);
     }
     // An inactive loop sleeps without a time-out; Stop alone must wake it, also once the
     // thread is surely asleep.
     for (int nRound = 0; nRound < 3; ++nRound) {
-        CTickLog log;
-        CTestTimer timer(&log, 600000);
-        LetTimePass(milliseconds(nRound * 100));
-        EXPECT_TRUE(timer.Stop());
-        EXPECT_EQ(timer.GetThreadId(), 0u);
+        auto pRound = std::make_shared<TimerRound>();
+        const milliseconds asleep(nRound * 100);
+        const bool bReturned = ReturnsWithin(kSequenceBound + asleep, [pRound, asleep] {
+            CTestTimer timer(&pRound->log, kTenMinutesMs);
+            LetTimePass(asleep);
+            pRound->bResult = timer.Stop();
+            pRound->nThreadId = timer.GetThreadId();
+        });
+        ASSERT_TRUE(bReturned) << "Stop, round " << nRound;
+        EXPECT_TRUE(pRound->bResult);
+        EXPECT_EQ(pRound->nThreadId, 0u);
+    }
+}
+
+enum class ECall { kWaitForStart, kShutdown, kStop };
+
+struct Call {
+    ECall eCall;
+    bool bExpected;
+};
+
+struct CallSequenceCase {
+    const char* pszName;
+    std::vector<Call> calls;
+};
+
+bool MakeCall(CTestTimer& timer, ECall eCall) {
+    switch (eCall) {
+        case ECall::kWaitForStart:
+            return timer.WaitForStart();
+        case ECall::kShutdown:
+            return timer.Shutdown();
+        case ECall::kStop:
+            return timer.Stop();
+    }
+    return false;
+}
+
+// What one sequence did; shared with the thread that runs it, which may outlive the test.
+struct CallSequenceRun {
+    CTickLog log;
+    std::vector<bool> results;
+    std::atomic<size_t> nCallsReturned{0};
+};
+
+// WaitForStart is the owner's to call at any time: it answers at once once the thread has
+// begun, however often it is asked, and leaves nothing for a later Shutdown, Stop or the
+// destructor to wait for in vain; after the thread has ended there is nothing to wait for.
+TEST(CommSystemTimerTest, WaitForStartNeverKeepsShutdownOrStopWaiting) {
+    const CallSequenceCase cases[] = {
+        {"WaitForStart, Shutdown", {{ECall::kWaitForStart, true}, {ECall::kShutdown, true}}},
+        {"WaitForStart twice, Stop",
+         {{ECall::kWaitForStart, true}, {ECall::kWaitForStart, true}, {ECall::kStop, true}}},
+        {"WaitForStart, destroyed", {{ECall::kWaitForStart, true}}},
+        {"Shutdown, WaitForStart", {{ECall::kShutdown, true}, {ECall::kWaitForStart, false}}},
+    };
+    for (const CallSequenceCase& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        auto pRun = std::make_shared<CallSequenceRun>();
+        const std::vector<Call> calls = c.calls;
+        const bool bReturned = ReturnsWithin(kSequenceBound, [pRun, calls] {
+            CTestTimer timer(&pRun->log, kTenMinutesMs);
+            for (const Call& call : calls) {
+                pRun->results.push_back(MakeCall(timer, call.eCall));
+                ++pRun->nCallsReturned;
+            }
+        });
+        ASSERT_TRUE(bReturned) << "after " << pRun->nCallsReturned << " calls returned";
+        ASSERT_EQ(pRun->results.size(), calls.size());
+        for (size_t i = 0; i < calls.size(); ++i) {
+            EXPECT_EQ(pRun->results[i], calls[i].bExpected) << "call " << i + 1;
+        }
     }
 }
 

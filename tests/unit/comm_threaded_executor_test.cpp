@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <vector>
 
 #include "platform/threads.h"
 #include "support/comm_events.h"
@@ -154,6 +155,93 @@ TEST(CommThreadedExecutorTest, StartOnARunningExecutorEndsTheOldThreadFirst) {
     EXPECT_NE(executor.GetThreadId(), 0u);
     EXPECT_TRUE(executor.Stop());
     EXPECT_EQ(log.nReturned, 2);
+}
+
+enum class ECall { kStart, kWaitForStart, kWaitForFinish, kStop };
+
+struct Call {
+    ECall eCall;
+    bool bExpected;
+};
+
+struct CallSequenceCase {
+    const char* pszName;
+    EBody eBody;
+    std::vector<Call> calls;
+};
+
+// What one sequence did; shared with the thread that runs it, which may outlive the test.
+struct CallSequenceRun {
+    BodyLog log;
+    std::unique_ptr<CTestExecutor> pExecutor;
+    std::vector<bool> results;
+    std::atomic<size_t> nCallsReturned{0};
+};
+
+bool MakeCall(CCommThreadedExecutor& executor, ECall eCall) {
+    switch (eCall) {
+        case ECall::kStart:
+            return executor.Start();
+        case ECall::kWaitForStart:
+            return executor.WaitForStart();
+        case ECall::kWaitForFinish:
+            return executor.WaitForFinish();
+        case ECall::kStop:
+            return executor.Stop();
+    }
+    return false;
+}
+
+// The owner may ask for the start or the finish as often as it likes: once the signal has
+// come every wait returns at once, without a thread there is nothing to wait for, and no wait
+// takes a signal that a later Stop then waits for in vain.
+TEST(CommThreadedExecutorTest, WaitsAnswerAtOnceOnceTheirSignalCameAndNeverHang) {
+    const CallSequenceCase cases[] = {
+        {"never started",
+         EBody::kLoopUntilAsked,
+         {{ECall::kWaitForStart, false}, {ECall::kWaitForFinish, false}, {ECall::kStop, false}}},
+        {"started, then asked twice whether it began",
+         EBody::kLoopUntilAsked,
+         {{ECall::kStart, true},
+          {ECall::kWaitForStart, true},
+          {ECall::kWaitForStart, true},
+          {ECall::kStop, true},
+          {ECall::kWaitForStart, false},
+          {ECall::kWaitForFinish, false}}},
+        {"body ended, asked twice whether it finished",
+         EBody::kReturnAtOnce,
+         {{ECall::kStart, true},
+          {ECall::kWaitForFinish, true},
+          {ECall::kWaitForFinish, true},
+          {ECall::kWaitForStart, true},
+          {ECall::kStop, false},
+          {ECall::kWaitForFinish, false}}},
+        {"started again after a wait",
+         EBody::kLoopUntilAsked,
+         {{ECall::kStart, true},
+          {ECall::kWaitForStart, true},
+          {ECall::kStart, true},
+          {ECall::kWaitForStart, true},
+          {ECall::kStop, true}}},
+    };
+    for (const CallSequenceCase& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        auto pRun = std::make_shared<CallSequenceRun>();
+        pRun->pExecutor.reset(new CTestExecutor(&pRun->log, c.eBody, true));
+        const std::vector<Call> calls = c.calls;
+        const bool bReturned = ReturnsWithin(kSequenceBound, [pRun, calls] {
+            for (const Call& call : calls) {
+                pRun->results.push_back(MakeCall(*pRun->pExecutor, call.eCall));
+                ++pRun->nCallsReturned;
+            }
+            pRun->pExecutor.reset();
+        });
+        ASSERT_TRUE(bReturned) << "after " << pRun->nCallsReturned << " calls returned";
+        ASSERT_EQ(pRun->results.size(), calls.size());
+        for (size_t i = 0; i < calls.size(); ++i) {
+            EXPECT_EQ(pRun->results[i], calls[i].bExpected) << "call " << i + 1;
+        }
+    }
 }
 
 // Its body uses nothing of the derived object once it has begun, so the base destructor alone

@@ -5,10 +5,16 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 const std::chrono::milliseconds kGenerousWait(30000);
+
+// For a sequence of calls that should return at once, or nearly so, and that a fault would
+// keep waiting for ever (or for one of the ten-minute periods the timer tests use).
+const std::chrono::milliseconds kSequenceBound(10000);
 
 // Counts Set calls; each successful Wait takes one of them.
 class CTestSignal {
@@ -42,4 +48,23 @@ private:
 // Gives a fault time to show itself before a test checks that something did not happen.
 inline void LetTimePass(std::chrono::milliseconds duration) {
     std::this_thread::sleep_for(duration);
+}
+
+// Runs sequence on a thread of its own and waits up to bound for it to return. True when it
+// did; the thread is then joined. False when it did not: the thread is left behind, still
+// waiting, so that the test fails instead of hanging. Whatever the sequence touches must
+// therefore be owned by it (captured by shared_ptr), never by the test's stack.
+template <typename Sequence>
+bool ReturnsWithin(std::chrono::milliseconds bound, Sequence sequence) {
+    auto pReturned = std::make_shared<CTestSignal>();
+    std::thread worker([pReturned, sequence = std::move(sequence)]() mutable {
+        sequence();
+        pReturned->Set();
+    });
+    if (pReturned->Wait(bound)) {
+        worker.join();
+        return true;
+    }
+    worker.detach();
+    return false;
 }
