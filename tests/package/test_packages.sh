@@ -405,6 +405,9 @@ else
   fail "after installing $newer_version: registered products: $(wine64_cmd reg query "$uninstall_key" 2>/dev/null | tr -d '\r' | grep -F '{')"
 fi
 [[ $(cli "C:\\Program Files\\Idrovan\\idrovan-cli.exe" --no-write) == "$id" ]] || fail "the ID changed with the upgrade"
+upgraded_version=$(cli "C:\\Program Files\\Idrovan\\idrovan-cli.exe" --version)
+[[ $upgraded_version == "$newer_version" ]] && ok "the upgraded idrovan-cli says $newer_version" ||
+  fail "the upgraded idrovan-cli says '$upgraded_version', the package $newer_version"
 status=0
 msiexec /i "$msi" || status=$?
 if ((status == refused_status)); then ok "$version refused over $newer_version (1603)"; else
