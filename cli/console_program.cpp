@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "cli/cli_version.h"
+#include "idrovan_version.h"
 #include "cli/command_line.h"
 #include "cli/id_output.h"
 #include "identification/application_id.h"
@@ -76,7 +76,7 @@ int Run(int nCount, const char* const* ppArguments, CMachineFacts& machine,
         return kExitSuccess;
     }
     if (line.eCommand == kCommandVersion) {
-        pOutput->out.Append(IDROVAN_CLI_VERSION_TEXT "\n");
+        pOutput->out.Append(IDROVAN_VERSION_TEXT "\n");
         return kExitSuccess;
     }
 

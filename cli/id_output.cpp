@@ -1,6 +1,6 @@
 #include "cli/id_output.h"
 
-#include "cli/cli_version.h"
+#include "idrovan_version.h"
 #include "cli/json_text.h"
 
 namespace {
@@ -212,7 +212,7 @@ void FormatJson(const CDerivation& derivation, CStatusMessages& messages, CTextB
         pOut->Append(",\"volume\":");
         AppendJsonFact(report.strVolume, pOut);
     }
-    pOut->Append(",\"version\":\"" IDROVAN_CLI_VERSION_TEXT "\",\"error\":");
+    pOut->Append(",\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":");
     AppendJsonError(derivation, messages, pOut);
     pOut->Append("}\n");
 }

@@ -1,27 +1,29 @@
 # The manifests of the programs (app/idrovan.manifest, and those of any other program folder)
-# name the 64-bit architecture, processorArchitecture="amd64"; Windows expects "x86" there for a
-# 32-bit program and refuses a mismatch as a side-by-side configuration error.
+# name the program's version as @IDROVAN_VERSION@, filled in from the file VERSION, and the
+# 64-bit architecture, processorArchitecture="amd64"; Windows expects "x86" there for a 32-bit
+# program and refuses a mismatch as a side-by-side configuration error.
 #
-# idrovan_fit_manifests_to_architecture(): in a 32-bit build, writes a copy of every
-# <folder>/<name>.manifest that names x86 into the build tree, and at the end of the
+# idrovan_fit_manifests(): writes a copy of every <folder>/<name>.manifest with
+# the version, and in a 32-bit build naming x86, into the build tree, and at the end of the
 # configuration puts that folder first on the resource search path of every program with a
 # resource script, so that "RT_MANIFEST "<name>.manifest"" finds the copy. The resource scripts
-# stay one file for both architectures, and whichever programs exist are covered. A 64-bit build
-# is left exactly as it is.
-function(idrovan_fit_manifests_to_architecture)
-  if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
-    return()
-  endif()
-  set(folder ${CMAKE_BINARY_DIR}/manifests-x86)
+# stay one file for both architectures, and whichever programs exist are covered.
+function(idrovan_fit_manifests)
+  set(folder ${CMAKE_BINARY_DIR}/manifests)
   file(GLOB manifests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/*/*.manifest)
   foreach(manifest ${manifests})
     file(READ ${manifest} text)
-    string(REGEX MATCHALL "processorArchitecture=\"amd64\"" own "${text}")
-    list(LENGTH own count)
-    if(NOT count EQUAL 1)
-      message(FATAL_ERROR "${manifest}: expected one processorArchitecture=\"amd64\", found ${count}")
+    foreach(expected "version=\"@IDROVAN_VERSION@\"" "processorArchitecture=\"amd64\"")
+      string(REGEX MATCHALL "${expected}" own "${text}")
+      list(LENGTH own count)
+      if(NOT count EQUAL 1)
+        message(FATAL_ERROR "${manifest}: expected one ${expected}, found ${count}")
+      endif()
+    endforeach()
+    string(REPLACE "@IDROVAN_VERSION@" "${IDROVAN_VERSION}" text "${text}")
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      string(REPLACE "processorArchitecture=\"amd64\"" "processorArchitecture=\"x86\"" text "${text}")
     endif()
-    string(REPLACE "processorArchitecture=\"amd64\"" "processorArchitecture=\"x86\"" text "${text}")
     get_filename_component(name ${manifest} NAME)
     # Written only when it changes, so that configuring again rebuilds nothing.
     file(WRITE ${folder}/${name}.new "${text}")
@@ -29,7 +31,7 @@ function(idrovan_fit_manifests_to_architecture)
     file(REMOVE ${folder}/${name}.new)
   endforeach()
   set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${manifests})
-  cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL _idrovan_use_x86_manifests)
+  cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL _idrovan_use_fitted_manifests)
 endfunction()
 
 function(_idrovan_targets_below directory out)
@@ -42,8 +44,8 @@ function(_idrovan_targets_below directory out)
   set(${out} ${targets} PARENT_SCOPE)
 endfunction()
 
-function(_idrovan_use_x86_manifests)
-  set(folder ${CMAKE_BINARY_DIR}/manifests-x86)
+function(_idrovan_use_fitted_manifests)
+  set(folder ${CMAKE_BINARY_DIR}/manifests)
   file(GLOB copies ${folder}/*.manifest)
   _idrovan_targets_below(${CMAKE_SOURCE_DIR} targets)
   foreach(target ${targets})

@@ -7,15 +7,19 @@
 #   build/dist/idrovan-<version>-x86.msi
 #   build/dist/idrovan-<version>-x64.cdx.json  software bill of materials (CycloneDX JSON)
 #   build/dist/idrovan-<version>-x86.cdx.json
-#   build/dist/SHA256SUMS                      over the six files (sha256sum -c SHA256SUMS)
+#   build/dist/SHA256SUMS                      over the other files (sha256sum -c SHA256SUMS)
 #
-#   scripts/package.sh [--no-build] [--out <dir>]
+#   scripts/package.sh [--no-build] [--out <dir>] [--arch x64|x86]
 #
 #   --no-build  package what build/windows and build/windows-x86 hold, without building
 #   --out       write the packages there instead of build/dist
+#   --arch      build and package only this architecture
 #
-# The version is the one in the program's version resource (app/idrovan.rc); IDROVAN_VERSION
-# names another one (the tests make a "newer" package that way to check upgrades). The zips are
+# The version is the file VERSION's, which the build puts into the programs as well; the
+# programs are checked to carry it. IDROVAN_VERSION, when set, must name the same version: a
+# package of another version than its programs is refused, not made. A version whose fourth part
+# is not 0 is refused too (Windows Installer ignores that part: such a package would install
+# beside the one it should replace). The zips are
 # reproducible: sorted entries, fixed permissions and one timestamp for every entry, the
 # time of the last commit (or SOURCE_DATE_EPOCH when set); two runs give the same bytes.
 #
@@ -39,10 +43,14 @@ root=$(pwd)
 
 build=true
 dist=$root/build/dist
+archs=(x64 x86)
 while (($#)); do
   case $1 in
     --no-build) build=false ;;
     --out) dist=$(realpath -m "${2:?--out needs a folder}"); shift ;;
+    --arch)
+      [[ ${2:-} == x64 || ${2:-} == x86 ]] || { echo "package.sh: --arch takes x64 or x86" >&2; exit 2; }
+      archs=("$2"); shift ;;
     -h | --help) sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0"; exit 0 ;;
     *) echo "package.sh: unknown argument: $1 (see --help)" >&2; exit 2 ;;
   esac
@@ -55,17 +63,31 @@ fail() {
 }
 
 # Architecture -> configure/build preset, its build folder, and what objdump -f calls it.
-archs=(x64 x86)
 declare -A preset=([x64]=windows [x86]=windows-x86)
 declare -A pe_format=([x64]=pei-x86-64 [x86]=pei-i386)
 # Program -> where CMake puts it, relative to a build folder.
 programs=(idrovan.exe idrovan-cli.exe)
 declare -A program_path=([idrovan.exe]=app/idrovan.exe [idrovan-cli.exe]=cli/idrovan-cli.exe)
 declare -A program_target=([idrovan.exe]=idrovan [idrovan-cli.exe]=idrovan-cli)
+# Program -> its File key in packaging/idrovan.wxs.
+declare -A msi_file_key=([idrovan.exe]=idrovan.exe [idrovan-cli.exe]=idrovan_cli.exe)
 
-version=${IDROVAN_VERSION:-$(sed -n 's/^ *VALUE "ProductVersion", "\([0-9.]*\)".*/\1/p' app/idrovan.rc)}
-[[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+$ ]] ||
-  fail "the version must be a.b.c.d (ProductVersion in app/idrovan.rc, or IDROVAN_VERSION): '$version'"
+# The release's version: the file VERSION, checked for what a package's version must be.
+release_version() {
+  local version
+  version=$(tr -d ' \t\r\n' <VERSION) || fail "VERSION is missing"
+  [[ $version =~ ^([0-9]+)\.([0-9]+)\.([0-9]+)\.([0-9]+)$ ]] ||
+    fail "VERSION must hold a.b.c.d: '$version'"
+  # What Windows Installer's ProductVersion can hold: 255.255.65535.
+  ((10#${BASH_REMATCH[1]} <= 255 && 10#${BASH_REMATCH[2]} <= 255 && 10#${BASH_REMATCH[3]} <= 65535)) ||
+    fail "version $version: an installer's version goes up to 255.255.65535"
+  ((10#${BASH_REMATCH[4]} == 0)) ||
+    fail "version $version: the fourth part must be 0; Windows Installer compares only the first three, so this package would install beside ${version%.*}.0 instead of replacing it (raise one of the first three parts)"
+  [[ -z ${IDROVAN_VERSION:-} || $IDROVAN_VERSION == "$version" ]] ||
+    fail "IDROVAN_VERSION is $IDROVAN_VERSION but the sources are $version: the version comes from the file VERSION (change it there, and build)"
+  echo "$version"
+}
+version=$(release_version)
 
 if [[ -n ${SOURCE_DATE_EPOCH:-} ]]; then
   stamp=$SOURCE_DATE_EPOCH
@@ -127,6 +149,19 @@ describe_third_party() {
   sed 's/\r*$/\r/' "$stage_root/notices-$arch.txt" >"$stage/THIRD-PARTY-NOTICES.txt"
 }
 
+# set_file_versions <msi>: the programs' file versions into the File table, which wixl 0.101
+# leaves empty, so that Windows Installer compares them as versioned files; and out of
+# MsiFileHash, which is for unversioned files only.
+set_file_versions() {
+  local msi=$1 program key queries=()
+  for program in "${programs[@]}"; do
+    key=${msi_file_key[$program]}
+    queries+=(-q "UPDATE \`File\` SET \`Version\` = '$version', \`Language\` = '1033' WHERE \`File\` = '$key'"
+              -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = '$key'")
+  done
+  msibuild "$msi" "${queries[@]}" || fail "msibuild could not set the file versions in $msi"
+}
+
 if $build; then
   scripts/setup.sh
   available=$(cmake --list-presets 2>/dev/null)
@@ -165,6 +200,10 @@ for arch in "${archs[@]}"; do
     format=$(objdump -f "$built" | sed -n 's/.*file format \(.*\)$/\1/p')
     [[ $format == "${pe_format[$arch]}" ]] ||
       fail "$built is $format, not ${pe_format[$arch]} as a $arch program must be"
+    # A build older than VERSION (--no-build) would put programs of another version into the package.
+    built_version=$(python3 packaging/file_version.py "$built") || fail "$built has no version resource"
+    [[ $built_version == "$version" ]] ||
+      fail "$built is version $built_version, the package $version: build it again (without --no-build)"
     cp "$built" "$stage/$program"
     if $signing; then sign "$stage/$program"; fi
   done
@@ -201,6 +240,7 @@ for arch in "${archs[@]}"; do
     -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('RemoveEnvironmentStrings', 3300)" \
     -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('WriteEnvironmentStrings', 5200)" ||
     fail "msibuild could not finish $msi"
+  set_file_versions "$dist/$msi"
   if $signing; then sign "$dist/$msi"; fi
   packages+=("$msi")
 done

@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "tests/e2e/read_only_marker_key.h"
+#include "idrovan_version.h"
 
 namespace {
 
@@ -334,7 +335,7 @@ TEST(CliWithId, VersionResourceAndConsoleSubsystem) {
 
     const ConsoleRun version = RunConsole(L"--version");
     EXPECT_EQ(version.nExitCode, 0u);
-    EXPECT_EQ(version.out, "2.1.31.0\r\n");
+    EXPECT_EQ(version.out, IDROVAN_VERSION_TEXT "\r\n");
 }
 
 TEST(CliNoRights, PlainRunExits3AndReadOnlyModesGiveTheId) {

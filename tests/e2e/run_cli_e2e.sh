@@ -42,7 +42,7 @@ check_json() {
     echo "idrovan-cli --json $*: exit $code, expected $want_exit"
     return 1
   fi
-  EXPECTED=${IDROVAN_EXPECTED_ID:-} python3 - "$out" "$checks" <<'PY'
+  EXPECTED=${IDROVAN_EXPECTED_ID:-} VERSION_FILE=$here/../../VERSION python3 - "$out" "$checks" <<'PY'
 import json, os, sys
 text = open(sys.argv[1], "rb").read().decode("ascii")
 assert text.endswith("\r\n") and text.count("\n") == 1, repr(text)
@@ -50,7 +50,7 @@ assert all(ord(c) < 128 for c in text), repr(text)
 o = json.loads(text)
 expected = os.environ["EXPECTED"]
 assert list(o) == ["id", "marker", "root_created", "volume", "version", "error"], o
-assert o["version"] == "2.1.31.0", o
+assert o["version"] == open(os.environ["VERSION_FILE"]).read().strip(), o
 assert eval("(" + sys.argv[2] + ")"), (sys.argv[2], o)
 print("json ok:", " ".join(sys.argv[2].split()))
 PY

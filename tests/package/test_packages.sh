@@ -13,6 +13,15 @@
 #   - each MSI carries the version, its architecture's fixed UpgradeCode, a per-machine install
 #     into its Program Files folder, no registry entry of any kind, and runs the installed
 #     idrovan-cli.exe once, deferred and without impersonation, ignoring its exit code;
+#   - one version everywhere: the file VERSION's is in the package names, both programs' version
+#     resources, the MSIs' ProductVersion and their File tables (whose programs have no hash
+#     rows); package.sh refuses another IDROVAN_VERSION, a fourth part that is not 0, and
+#     programs built for another version; a package built from the sources with another VERSION
+#     carries that one throughout;
+#   - one Idrovan per machine, in the tables: the x64 MSI removes any x86 Idrovan before it
+#     installs a file, the x86 MSI has a launch condition that refuses where the x64 one is; the
+#     product names say the architecture; Programs and Features gets the icon, the install
+#     location and the publisher, and no web address;
 #   - signing with a throw-away self-signed certificate gives programs and MSIs whose
 #     signatures osslsigncode verifies against that certificate;
 #   - signing from a software token (SoftHSM, through OpenSSL's PKCS#11 engine), timestamped by
@@ -34,7 +43,11 @@
 #     `idrovan-cli --no-write` still prints it; a silent uninstall removes files, shortcut and
 #     PATH entry and keeps the marker; installing again, with the key still read-only so that
 #     the package's run of idrovan-cli fails, succeeds and gives the same ID; a newer version
-#     replaces it, and the older one is then refused.
+#     replaces it, and the older one is then refused (1603); Programs and Features shows the
+#     product's name, publisher, version and install location;
+#   - under Wine where 32-bit programs run (SKIPPED elsewhere): the x86 MSI, then the x64 one
+#     over it, leaves one product, one shortcut (to the x64 dialog), one PATH entry and the
+#     same ID; the x86 MSI is then refused (1603) and the x64 product stays.
 #
 #   test_packages.sh <work dir> <idrovan_probe.exe> <idrovan_cli_e2e_test.exe> [--no-build]
 #
@@ -50,7 +63,7 @@ driver=$(realpath "${3:?$usage}")
 build_option=()
 [[ ${4:-} == --no-build ]] && build_option=(--no-build)
 
-version=$(sed -n 's/^ *VALUE "ProductVersion", "\([0-9.]*\)".*/\1/p' "$root/app/idrovan.rc")
+version=$(tr -d ' \t\r\n' <"$root/VERSION")
 newer_version=2.1.32.0
 declare -A upgrade_code=([x64]=AE1FBC0D-75FE-4AA8-B0FC-5AFDC95A3F9F [x86]=CB65BCE9-A1BC-4182-8347-F4A9A9CEE83A)
 declare -A pe_format=([x64]=pei-x86-64 [x86]=pei-i386)
@@ -216,6 +229,109 @@ for arch in x64 x86; do
 done
 ok "MSI tables checked"
 
+echo "== one version everywhere"
+# rows <msi> <table>: the table's rows, tab-separated, without its three header lines.
+rows() { msiinfo export "$1" "$2" | tr -d '\r' | tail -n +4; }
+declare -A file_key=([idrovan.exe]=idrovan.exe [idrovan-cli.exe]=idrovan_cli.exe)
+# check_versions <label> <version> <msi> <folder with the programs>
+check_versions() {
+  local label=$1 want=$2 msi=$3 folder=$4 program resource listed
+  for program in idrovan.exe idrovan-cli.exe; do
+    resource=$(python3 "$root/packaging/file_version.py" "$folder/$program" 2>&1)
+    [[ $resource == "$want" ]] || fail "$label: $program's version resource says '$resource', not $want"
+    # Windows Installer compares versioned files by this column; a hash row would mark the
+    # file as unversioned.
+    listed=$(rows "$msi" File | awk -F'\t' -v k="${file_key[$program]}" '$1 == k {print $5 "/" $6}')
+    [[ $listed == "$want/1033" ]] || fail "$label MSI: File table gives $program version/language '$listed'"
+    ! rows "$msi" MsiFileHash | cut -f1 | grep -qxF "${file_key[$program]}" ||
+      fail "$label MSI: $program has an MsiFileHash row"
+  done
+  [[ $(property "$msi" ProductVersion) == "$want" ]] || fail "$label MSI: ProductVersion $(property "$msi" ProductVersion)"
+}
+failures_before=$failures
+for arch in x64 x86; do
+  check_versions "$arch" "$version" "$dist/idrovan-$version-$arch.msi" "$work/zip-$arch"
+done
+((failures > failures_before)) || ok "version $version in the names, the programs, and each MSI's properties and File table"
+
+echo "== one Idrovan per machine, and Programs and Features, in the tables"
+declare -A other=([x64]=x86 [x86]=x64)
+failures_before=$failures
+# sequence <msi> <table>: "action number" lines, for awk to compare positions.
+sequence() { rows "$1" "$2" | awk -F'\t' '{print $1, $3}'; }
+before() { awk -v a="$2" -v b="$3" '{at[$1] = $2} END {exit !(a in at && b in at && at[a] < at[b])}' <<<"$1"; }
+for arch in x64 x86; do
+  msi=$dist/idrovan-$version-$arch.msi
+  [[ $(property "$msi" ProductName) == "Veltrane Idrovan ($arch)" ]] ||
+    fail "$arch MSI: product name '$(property "$msi" ProductName)' does not say $arch"
+  # The other architecture's row: any version of it, minimum 0.0.0 included (256), no maximum;
+  # its property must be secure, or a per-machine install never sees it set.
+  # (Fields joined with '|': read would merge the empty ones between tabs.)
+  row=$(rows "$msi" Upgrade | awk -F'\t' -v c="{${upgrade_code[${other[$arch]}]}}" '$1 == c {print $2 "|" $3 "|" $5 "|" $7}')
+  IFS='|' read -r minimum maximum attributes found <<<"$row" || true
+  [[ $minimum == 0.0.0 && -z $maximum && $((attributes & 256)) -ne 0 && -n $found ]] ||
+    fail "$arch MSI: no Upgrade row for every ${other[$arch]} version: '$row'"
+  tr ';' '\n' <<<"$(property "$msi" SecureCustomProperties)" | grep -qxF "$found" ||
+    fail "$arch MSI: $found is not in SecureCustomProperties"
+  execute=$(sequence "$msi" InstallExecuteSequence)
+  if [[ $arch == x64 ]]; then
+    # Removes it (not only detects it), and before any file or shortcut of its own goes in.
+    ((!(attributes & 2))) || fail "x64 MSI: only detects the x86 Idrovan instead of removing it"
+    before "$execute" RemoveExistingProducts InstallInitialize ||
+      fail "x64 MSI: RemoveExistingProducts does not run before InstallInitialize"
+  else
+    ((attributes & 2)) || fail "x86 MSI: would remove the x64 Idrovan instead of refusing"
+    message=$(rows "$msi" LaunchCondition | awk -F'\t' -v c="NOT $found" '$1 == c {print $2}')
+    [[ $message == *'(x64) is installed'* ]] || fail "x86 MSI: no launch condition on $found: '$message'"
+    for table in InstallExecuteSequence InstallUISequence; do
+      before "$(sequence "$msi" $table)" FindRelatedProducts LaunchConditions ||
+        fail "x86 MSI: $table checks launch conditions before it finds the related products"
+    done
+  fi
+  # Programs and Features: icon, publisher and install location; no web address of any kind.
+  icon=$(property "$msi" ARPPRODUCTICON)
+  # (The Icon table's rows are streams named after them; exporting it would write them out.)
+  [[ -n $icon ]] && msiinfo streams "$msi" | grep -qxF "Icon.$icon" || fail "$arch MSI: ARPPRODUCTICON '$icon' names no icon"
+  [[ $(property "$msi" Manufacturer) == Veltrane ]] || fail "$arch MSI: publisher '$(property "$msi" Manufacturer)'"
+  ! rows "$msi" Property | cut -f1 | grep -E '^ARP(URL|HELPLINK)' || fail "$arch MSI: names a web address"
+  setter=$(rows "$msi" CustomAction | awk -F'\t' '$3 == "ARPINSTALLLOCATION" && $4 == "[INSTALLDIR]" && $2 % 64 == 51 {print $1}')
+  [[ -n $setter ]] && before "$execute" CostFinalize "$setter" && before "$execute" "$setter" RegisterProduct ||
+    fail "$arch MSI: ARPINSTALLLOCATION is not set to INSTALLDIR between CostFinalize and RegisterProduct"
+done
+((failures > failures_before)) || ok "the upgrade, launch condition and Programs and Features tables checked"
+
+echo "== versions package.sh refuses, and a package of another version"
+# A copy of the working tree without build/, whose VERSION the test may change.
+source_copy=$work/source
+mkdir -p "$source_copy"
+(cd "$root" && git ls-files -z --cached --others --exclude-standard |
+  tar --null -T - --ignore-failed-read -cf - 2>/dev/null) | tar -C "$source_copy" -xf -
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct)}
+# refused <what> <message part> <command...>: the command must fail, saying why.
+refused() {
+  local what=$1 part=$2 said
+  shift 2
+  if said=$("$@" 2>&1 >/dev/null); then fail "package.sh accepted $what"; return; fi
+  [[ $said == *"$part"* ]] && ok "package.sh refuses $what" || fail "package.sh refused $what saying: $said"
+}
+refused "IDROVAN_VERSION=$newer_version with VERSION $version" "the file VERSION" \
+  env IDROVAN_VERSION=$newer_version "$root/scripts/package.sh" --no-build --out "$work/refused"
+echo 2.1.31.1 >"$source_copy/VERSION"
+refused "a fourth part that is not 0" "the fourth part must be 0" \
+  "$source_copy/scripts/package.sh" --no-build --out "$work/refused"
+# The newer version, built from its own VERSION: the x64 package for the upgrade under Wine.
+echo "$newer_version" >"$source_copy/VERSION"
+"$source_copy/scripts/package.sh" --arch x64 --out "$work/newer" >"$work/newer.log" 2>&1 ||
+  { tail -20 "$work/newer.log"; fail "package.sh could not make a $newer_version package"; }
+newer=$work/newer/idrovan-$newer_version-x64.msi
+unzip -q "$work/newer/idrovan-$newer_version-x64.zip" -d "$work/zip-newer"
+failures_before=$failures
+check_versions "$newer_version x64" "$newer_version" "$newer" "$work/zip-newer"
+((failures > failures_before)) || ok "a package built with VERSION $newer_version carries it throughout"
+echo 2.1.33.0 >"$source_copy/VERSION"
+refused "programs built for another version (--no-build)" "is version $newer_version" \
+  "$source_copy/scripts/package.sh" --no-build --arch x64 --out "$work/refused"
+
 echo "== signing with a throw-away certificate"
 signing=$work/signing
 mkdir -p "$signing"
@@ -325,7 +441,10 @@ environment_key='HKLM\System\CurrentControlSet\Control\Session Manager\Environme
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 
 # Windows' own msiexec is 64-bit and installs both architectures' packages; so is the one here.
+# run_msiexec <option> <package>: its status is the low byte of msiexec's exit code (Wine hands
+# Unix no more), so 1603 arrives as 67.
 run_msiexec() { wine64 msiexec "$1" "$(wine64 winepath -w "$2")" /qn </dev/null >/dev/null 2>&1; }
+refused_status=$((1603 & 255))
 # Under Wine the root folder's creation time is drive_c's modification time, which installing
 # may move; the test keeps the fact it chose.
 # Prints what the program printed; a failing or hanging program leaves its output short.
@@ -340,8 +459,16 @@ cli() { cli_with wine64 "$@"; }
 marker() { wine64 reg query 'HKCR\lrgDocID' /v Rndund 2>/dev/null | tr -d '\r' | awk '$1 == "Rndund" {print $3}'; }
 machine_path() { wine64 reg query "$environment_key" /v PATH 2>/dev/null | tr -d '\r'; }
 shortcuts() { find "$prefix/drive_c" -path '*/Start Menu/Programs/*' -name 'Idrovan.lnk'; }
-# An x64 package registers in the 64-bit registry view, an x86 one in the 32-bit view.
-registered() { wine64 reg query "$uninstall_key\\$1" /reg:"${2:-64}" >/dev/null 2>&1; }
+# Registered in either registry view: Wine files a 32-bit package's entry in the 32-bit one.
+registered() {
+  wine64 reg query "$uninstall_key\\$1" /reg:64 >/dev/null 2>&1 ||
+    wine64 reg query "$uninstall_key\\$1" /reg:32 >/dev/null 2>&1
+}
+# arp <product code> <value>: what Programs and Features shows, from the product's entry.
+arp() {
+  wine64 reg query "$uninstall_key\\$1" /v "$2" /reg:64 2>/dev/null | tr -d '\r' |
+    sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
+}
 product_code() { property "$1" ProductCode; }
 
 # The driver's suite CliInstalled, against the installed console program.
@@ -375,9 +502,7 @@ check_x86_package() {
   else
     fail "x86: Program Files (x86)\\Idrovan differs from the zip: $(diff -rq "$x86_installed" "$work/zip-x86" 2>&1 | head -5)"
   fi
-  # Windows registers a 32-bit package in the 32-bit view; either view will do for this check.
-  registered "$(product_code "$x86_msi")" 32 || registered "$(product_code "$x86_msi")" 64 ||
-    fail "x86: the product is not registered"
+  registered "$(product_code "$x86_msi")" || fail "x86: the product is not registered"
   x86_marker=$(marker)
   [[ $x86_marker =~ ^[0-9a-f]{32}$ ]] && ok "x86: the installation made the marker" ||
     fail "x86: the installation made no marker: '$x86_marker'"
@@ -394,8 +519,7 @@ check_x86_package() {
     fail "x86: the installed dialog shows '$shown'"
   if run_msiexec /x "$x86_msi"; then ok "x86: uninstalled silently"; else fail "x86: msiexec /x exited with $?"; fi
   [[ ! -e $x86_installed ]] || fail "x86: files left after uninstall: $(ls "$x86_installed")"
-  ! registered "$(product_code "$x86_msi")" 32 && ! registered "$(product_code "$x86_msi")" 64 ||
-    fail "x86: still registered after uninstall"
+  ! registered "$(product_code "$x86_msi")" || fail "x86: still registered after uninstall"
   [[ $(marker) == "$x86_marker" ]] || fail "x86: the uninstall changed the marker"
   # The x64 package below meets a machine without a marker, as a new one.
   wine64 reg delete 'HKCR\lrgDocID' /f </dev/null >/dev/null 2>&1 || fail "x86: the marker key could not be deleted"
@@ -428,6 +552,10 @@ else
 fi
 machine_path | grep -qF 'C:\Program Files\Idrovan' && ok "PATH names the installation folder" ||
   fail "PATH does not name the installation folder"
+code=$(product_code "$msi")
+shown_arp="$(arp "$code" DisplayName)|$(arp "$code" Publisher)|$(arp "$code" DisplayVersion)|$(arp "$code" InstallLocation)"
+[[ $shown_arp == "Veltrane Idrovan (x64)|Veltrane|$version|"'C:\Program Files\Idrovan\' ]] &&
+  ok "Programs and Features: $shown_arp" || fail "Programs and Features shows name|publisher|version|location: $shown_arp"
 
 id=$(cli "C:\\Program Files\\Idrovan\\idrovan-cli.exe")
 first_marker=$(marker)
@@ -465,8 +593,7 @@ again=$(cli "C:\\Program Files\\Idrovan\\idrovan-cli.exe" --no-write)
 [[ $again == "$id" ]] && ok "installed again: the same ID" || fail "installed again: ID '$again', before '$id'"
 
 # A newer version replaces this one (major upgrade), and then this one is refused.
-IDROVAN_VERSION=$newer_version "$root/scripts/package.sh" --no-build --out "$work/newer" >/dev/null
-newer=$work/newer/idrovan-$newer_version-x64.msi
+# (The newer package was built above, from the sources with VERSION $newer_version.)
 run_msiexec /i "$newer" || fail "installing $newer_version over $version exited with $?"
 if registered "$(product_code "$newer")" && ! registered "$(product_code "$msi")"; then
   ok "$newer_version replaced $version"
@@ -474,11 +601,66 @@ else
   fail "after installing $newer_version: registered products: $(wine64 reg query "$uninstall_key" 2>/dev/null | tr -d '\r' | grep -F '{')"
 fi
 [[ $(cli "C:\\Program Files\\Idrovan\\idrovan-cli.exe" --no-write) == "$id" ]] || fail "the ID changed with the upgrade"
-if run_msiexec /i "$msi"; then fail "$version installed over $newer_version"; else ok "$version refused over $newer_version"; fi
+upgraded_version=$(cli "C:\\Program Files\\Idrovan\\idrovan-cli.exe" --version)
+[[ $upgraded_version == "$newer_version" ]] && ok "the upgraded idrovan-cli says $newer_version" ||
+  fail "the upgraded idrovan-cli says '$upgraded_version', the package $newer_version"
+status=0
+run_msiexec /i "$msi" || status=$?
+if ((status == refused_status)); then ok "$version refused over $newer_version (1603)"; else
+  fail "$version over $newer_version: msiexec status $status, not $refused_status (1603)"; fi
 registered "$(product_code "$newer")" || fail "$newer_version is gone after the refused downgrade"
 run_msiexec /x "$newer" || fail "uninstalling $newer_version exited with $?"
 [[ ! -e $installed && -z $(shortcuts) ]] || fail "files or shortcut left after uninstalling $newer_version"
 [[ $(marker) == "$first_marker" ]] || fail "marker changed"
+
+echo "== the x86 MSI, then the x64 one over it, under Wine"
+# The x86 package's own run of idrovan-cli and the x86 programs are 32-bit programs. The 64-bit
+# msiexec installs both packages, as Windows' own does.
+if ! wine_env_runs_32bit; then
+  echo "SKIPPED: the x86 MSI followed by the x64 one (one product, shortcut, PATH entry and ID)," \
+    "and the x86 MSI refused where the x64 one is installed: Wine runs no 32-bit programs here"
+else
+  x86_msi=$dist/idrovan-$version-x86.msi
+  x86_installed=$prefix/drive_c/Program\ Files\ \(x86\)/Idrovan
+  cli32() { cli_with wine32 "$@"; }
+  # The machine PATH's entries that name an Idrovan folder, without a trailing backslash.
+  idrovan_paths() {
+    machine_path | sed -n 's/^ *PATH *REG_[A-Z_]* *//p' | tr ';' '\n' | grep -i 'Idrovan' | sed 's/\\$//'
+  }
+  x86_code=$(product_code "$x86_msi")
+  x64_code=$(product_code "$msi")
+
+  if run_msiexec /i "$x86_msi"; then ok "x86 installed silently"; else fail "x86 msiexec /i exited with $?"; fi
+  registered "$x86_code" || fail "the x86 product is not registered after its installation"
+  x86_id=$(cli32 'C:\Program Files (x86)\Idrovan\idrovan-cli.exe' --no-write)
+  [[ $x86_id == "$id" ]] || fail "the installed x86 idrovan-cli printed '$x86_id', the x64 one '$id'"
+
+  if run_msiexec /i "$msi"; then ok "x64 installed over x86"; else fail "x64 msiexec /i over x86 exited with $?"; fi
+  if registered "$x64_code" && ! registered "$x86_code"; then ok "one product left: x64"; else
+    fail "after x64 over x86: x64 registered: $(registered "$x64_code" && echo yes || echo no)," \
+      "x86 registered: $(registered "$x86_code" && echo yes || echo no)"
+  fi
+  [[ ! -e $x86_installed ]] || fail "x86 files left after x64 replaced it: $(ls "$x86_installed")"
+  lnk=$(shortcuts)
+  if [[ -n $lnk && $(wc -l <<<"$lnk") -eq 1 ]] &&
+      strings "$lnk" | grep -qxF 'C:\Program Files\Idrovan\idrovan.exe'; then
+    ok "one Start-menu shortcut, to the x64 dialog"
+  else
+    fail "Start-menu shortcuts after x64 over x86: '$lnk'"
+  fi
+  [[ $(idrovan_paths) == 'C:\Program Files\Idrovan' ]] && ok "one PATH entry, the x64 folder" ||
+    fail "PATH entries naming Idrovan: $(idrovan_paths | tr '\n' ' ')"
+  x64_id=$(cli 'C:\Program Files\Idrovan\idrovan-cli.exe' --no-write)
+  [[ $x64_id == "$id" ]] && ok "the same ID after x64 replaced x86" || fail "ID '$x64_id' after x64 replaced x86, before '$id'"
+
+  status=0
+  run_msiexec /i "$x86_msi" || status=$?
+  ((status == refused_status)) && ok "x86 refused where x64 is installed (1603)" ||
+    fail "x86 over x64: msiexec status $status, not $refused_status (1603)"
+  registered "$x64_code" && ! registered "$x86_code" && [[ -f $installed/idrovan.exe && ! -e $x86_installed ]] ||
+    fail "the refused x86 install changed what is installed"
+  run_msiexec /x "$msi" || fail "uninstalling x64 exited with $?"
+fi
 
 echo
 if ((failures)); then

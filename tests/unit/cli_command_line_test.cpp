@@ -9,6 +9,7 @@
 
 #include "cli/console_program.h"
 #include "cli/id_output.h"
+#include "idrovan_version.h"
 
 namespace {
 
@@ -317,7 +318,7 @@ TEST(CliCommandLine, HelpAndVersion) {
     EXPECT_EQ('\n', strHelp.back());
 
     ASSERT_EQ(kExitSuccess, RunProgram({"--VERSION"}, machine, &output));
-    EXPECT_STREQ("2.1.31.0\n", output.out.GetText());
+    EXPECT_STREQ(IDROVAN_VERSION_TEXT "\n", output.out.GetText());
     EXPECT_STREQ("", output.err.GetText());
     EXPECT_EQ(0, machine.m_nCalls);
 }

@@ -9,6 +9,7 @@
 #include "cli/id_output.h"
 #include "tests/unit/scripted_machine_facts.h"
 #include "tests/unit/worked_example_facts.h"
+#include "idrovan_version.h"
 
 namespace {
 
@@ -68,7 +69,8 @@ std::string Join(const std::vector<std::string>& arguments) {
 std::string JsonWith(const char* pszID, const char* pszMarker, const std::string& strError) {
     return std::string("{\"id\":") + (pszID ? "\"" + std::string(pszID) + "\"" : "null") +
            ",\"marker\":\"" + pszMarker + "\",\"root_created\":\"" + kRootCreatedText +
-           "\",\"volume\":\"5A3C00F1NTFS\",\"version\":\"2.1.31.0\",\"error\":" + strError + "}\n";
+           "\",\"volume\":\"5A3C00F1NTFS\",\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":" +
+           strError + "}\n";
 }
 
 struct SCase {
@@ -166,15 +168,15 @@ TEST_F(CliConsoleProgramTest, ApplicationIDTakesThePlaceOfTheComputersEverywhere
         {{"--json", "--app-specific", "Vendor A"},
          0,
          std::string("{\"id\":\"") + kVendorA +
-             "\",\"app\":\"Vendor A\",\"marker\":\"present\",\"version\":\"2.1.31.0\","
-             "\"error\":null}\n",
+             "\",\"app\":\"Vendor A\",\"marker\":\"present\",\"version\":"
+             "\"" IDROVAN_VERSION_TEXT "\",\"error\":null}\n",
          false,
          nullptr},
         {{"--json", "--app-specific", "say \"hi\" \\ bye"},
          0,
          std::string("{\"id\":\"") + kQuoted +
              "\",\"app\":\"say \\\"hi\\\" \\\\ bye\",\"marker\":\"present\",\"version\":"
-             "\"2.1.31.0\",\"error\":null}\n",
+             "\"" IDROVAN_VERSION_TEXT "\",\"error\":null}\n",
          false,
          nullptr},
     };
@@ -195,8 +197,9 @@ TEST_F(CliConsoleProgramTest, ApplicationWithoutAMarkerReportsTheDerivationsFail
     const SRun run = Run({"--no-write", "--json", "--app-specific", "Vendor A"});
     EXPECT_EQ(4, run.nExitCode);
     EXPECT_EQ(
-        "{\"id\":null,\"app\":\"Vendor A\",\"marker\":\"missing\",\"version\":\"2.1.31.0\","
-        "\"error\":{\"step\":\"marker_key\",\"code\":2,\"message\":null}}\n",
+        "{\"id\":null,\"app\":\"Vendor A\",\"marker\":\"missing\",\"version\":"
+        "\"" IDROVAN_VERSION_TEXT
+        "\",\"error\":{\"step\":\"marker_key\",\"code\":2,\"message\":null}}\n",
         run.strOut);
     EXPECT_TRUE(m_machine.m_writes.empty());
 }

@@ -11,6 +11,7 @@
 #include "platform/hmac_sha256_provider.h"
 #include "tests/unit/scripted_machine_facts.h"
 #include "tests/unit/worked_example_facts.h"
+#include "idrovan_version.h"
 
 bool ComputeHmacSha256WithProvider(const void*, std::size_t, const void*, std::size_t,
                                    unsigned char* pDigest) {
@@ -40,7 +41,8 @@ TEST(CliHmacFailure, IsAFailureInEveryModeAndShowsNoID) {
         {{"--app-specific", "Vendor A"}, "", strFailure.c_str()},
         {{"--app-specific", "Vendor A", "--verify", kIDWithHandMarker}, "", strFailure.c_str()},
         {{"--app-specific", "Vendor A", "--json"},
-         "{\"id\":null,\"app\":\"Vendor A\",\"marker\":\"present\",\"version\":\"2.1.31.0\","
+         "{\"id\":null,\"app\":\"Vendor A\",\"marker\":\"present\",\"version\":"
+         "\"" IDROVAN_VERSION_TEXT "\","
          "\"error\":{\"step\":\"application_id\",\"code\":0,\"message\":null}}\n",
          ""},
     };

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli/json_text.h"
+#include "idrovan_version.h"
 
 namespace {
 
@@ -148,7 +149,8 @@ TEST(CliOutput, JsonOfAnIDAndOfAFailure) {
     success.report.eMarker = kMarkerCreated;
     EXPECT_EQ(std::string("{\"id\":\"") + kID + "\",\"marker\":\"created\",\"root_created\":\"" +
                   kRootText +
-                  "\",\"volume\":\"C0FFEENTFS\",\"version\":\"2.1.31.0\",\"error\":null}\n",
+                  "\",\"volume\":\"C0FFEENTFS\",\"version\":\"" IDROVAN_VERSION_TEXT
+                  "\",\"error\":null}\n",
               Json(success, messages));
 
     CDerivation failure = Failed(kStepVolume, 1005, kMarkerReadWrite);
@@ -156,7 +158,8 @@ TEST(CliOutput, JsonOfAnIDAndOfAFailure) {
     failure.report.eMarker = kMarkerPresent;
     messages.m_texts[1005] = "The volume does not contain a recognized file system";
     EXPECT_EQ(std::string("{\"id\":null,\"marker\":\"present\",\"root_created\":\"") + kRootText +
-                  "\",\"volume\":null,\"version\":\"2.1.31.0\",\"error\":{\"step\":\"volume\","
+                  "\",\"volume\":null,\"version\":\"" IDROVAN_VERSION_TEXT
+                  "\",\"error\":{\"step\":\"volume\","
                   "\"code\":1005,\"message\":\"The volume does not contain a recognized file "
                   "system\"}}\n",
               Json(failure, messages));
