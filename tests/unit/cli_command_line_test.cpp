@@ -90,6 +90,8 @@ struct SValidCase {
     bool bReadOnly;
     const char* pszVerifyID;
     const char* pszApplication = nullptr;
+    const char* pszReport = nullptr;
+    bool bCompareJson = false;
 };
 
 TEST(CliCommandLine, EveryValidCombination) {
@@ -122,6 +124,17 @@ TEST(CliCommandLine, EveryValidCombination) {
          "{6F9619FF-8B86}"},
         // A name that only looks like an option is still a name.
         {{"--verify", kLowerID, "--app-specific", "-x"}, kCommandVerify, true, kLowerID, "-x"},
+        // Comparing reads only, whether or not --no-write says so; --json, before or after it,
+        // turns its output into JSON.
+        {{"--compare", "old.json"}, kCommandCompare, true, "", nullptr, "old.json"},
+        {{"--json", "--Compare", "-"}, kCommandCompare, true, "", nullptr, "-", true},
+        {{"--compare", "a b.json", "--no-write", "--JSON"},
+         kCommandCompare,
+         true,
+         "",
+         nullptr,
+         "a b.json",
+         true},
     };
     for (const SValidCase& c : cases) {
         std::ostringstream name;
@@ -138,6 +151,11 @@ TEST(CliCommandLine, EveryValidCombination) {
             EXPECT_EQ(nullptr, line.pszApplication);
         else
             EXPECT_STREQ(c.pszApplication, line.pszApplication);
+        if (c.pszReport == nullptr)
+            EXPECT_EQ(nullptr, line.pszReport);
+        else
+            EXPECT_STREQ(c.pszReport, line.pszReport);
+        EXPECT_EQ(c.bCompareJson, line.bCompareJson);
     }
 }
 
@@ -190,6 +208,14 @@ TEST(CliCommandLine, EveryMalformedOneIsRefusedBeforeAnythingRuns) {
         {{"--app-specific", "a", "--app-specific", "b"}, "--app-specific is given twice"},
         {{"--explain", "--app-specific", "a"}, "--app-specific and --explain exclude each other"},
         {{"--app-specific", "a", "--help"}, "--help goes with no other argument"},
+        {{"--compare"}, "--compare needs the report's file name (or -)"},
+        {{"--compare", "--json"}, "--compare needs the report's file name"},
+        {{"--compare", "a", "--compare", "b"}, "--compare is given twice"},
+        {{"--compare", "a", "--explain"}, "--compare and --explain exclude each other"},
+        {{"--verify", kLowerID, "--compare", "a"}, "--compare and --verify exclude each other"},
+        {{"--compare", "a", "--app-specific", "b"}, "--app-specific and --compare exclude each"},
+        {{"--compare", "r\xC3\xA9port.json"}, "argument 2 holds a character that is not"},
+        {{"--compare", "a", "--version"}, "--version goes with no other argument"},
     };
     for (const SMalformedCase& c : cases) {
         std::ostringstream name;
@@ -236,7 +262,7 @@ TEST(CliCommandLine, HelpAndVersion) {
     EXPECT_EQ(GetHelpText(), strHelp);
     EXPECT_STREQ("", output.err.GetText());
     for (const char* pszOption : {"--no-write", "--app-specific APP", "--verify ID", "--explain",
-                                  "--json", "-h", "--help", "/?", "--version"})
+                                  "--json", "--compare REPORT", "-h", "--help", "/?", "--version"})
         EXPECT_NE(std::string::npos, strHelp.find(pszOption)) << pszOption;
     for (const char* pszCode : {"\n  0  ", "\n  1  ", "\n  2  ", "\n  3  ", "\n  4  ", "\n  6  "})
         EXPECT_NE(std::string::npos, strHelp.find(pszCode)) << pszCode;

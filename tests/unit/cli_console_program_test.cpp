@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/id_output.h"
+#include "tests/unit/json_capture.h"
 #include "tests/unit/scripted_machine_facts.h"
 #include "tests/unit/worked_example_facts.h"
 
@@ -14,6 +15,10 @@ namespace {
 
 const char kIDWithHandMarkerUpper[] = "1D7F953DB6E0A9AB13DF78AA1DB9F3B8";
 const char kOtherID[] = "1d7f953db6e0a9ab13df78aa1db9f3b9";
+// The fingerprints of the worked example's facts, computed independently with Python's hmac
+// (identification/fact_fingerprint.h has the formula).
+const char kRootFingerprint[] = "1f1";
+const char kVolumeFingerprint[] = "353";
 
 class CNoMessages : public CStatusMessages {
 public:
@@ -52,6 +57,7 @@ protected:
                                           m_machine, messages, &output);
         run.strOut = output.out.GetText();
         run.strErr = output.err.GetText();
+        CaptureJsonOutput(run.strOut);
         return run;
     }
 
@@ -67,8 +73,9 @@ std::string Join(const std::vector<std::string>& arguments) {
 
 std::string JsonWith(const char* pszID, const char* pszMarker, const std::string& strError) {
     return std::string("{\"id\":") + (pszID ? "\"" + std::string(pszID) + "\"" : "null") +
-           ",\"marker\":\"" + pszMarker + "\",\"root_created\":\"" + kRootCreatedText +
-           "\",\"volume\":\"5A3C00F1NTFS\",\"version\":\"2.1.31.0\",\"error\":" + strError + "}\n";
+           ",\"marker\":\"" + pszMarker + "\",\"root_created_fingerprint\":\"" + kRootFingerprint +
+           "\",\"volume_fingerprint\":\"" + kVolumeFingerprint +
+           "\",\"format\":2,\"version\":\"2.1.31.0\",\"error\":" + strError + "}\n";
 }
 
 struct SCase {
@@ -118,9 +125,9 @@ TEST_F(CliConsoleProgramTest, MarkerPresentEveryModeReadsAndNoneShowsTheMarker) 
          nullptr},
         {{"--explain"},
          0,
-         std::string("Root created: ") + kRootCreatedText +
-             "\nVolume:       5A3C00F1NTFS\nMarker:       present\nID:           " +
-             kIDWithHandMarker + "\n",
+         std::string("Root created: fingerprint ") + kRootFingerprint +
+             "\nVolume:       fingerprint " + kVolumeFingerprint +
+             "\nMarker:       present\nID:           " + kIDWithHandMarker + "\n",
          false,
          nullptr},
     };
@@ -166,15 +173,15 @@ TEST_F(CliConsoleProgramTest, ApplicationIDTakesThePlaceOfTheComputersEverywhere
         {{"--json", "--app-specific", "Vendor A"},
          0,
          std::string("{\"id\":\"") + kVendorA +
-             "\",\"app\":\"Vendor A\",\"marker\":\"present\",\"version\":\"2.1.31.0\","
-             "\"error\":null}\n",
+             "\",\"app\":\"Vendor A\",\"marker\":\"present\",\"format\":2,\"version\":"
+             "\"2.1.31.0\",\"error\":null}\n",
          false,
          nullptr},
         {{"--json", "--app-specific", "say \"hi\" \\ bye"},
          0,
          std::string("{\"id\":\"") + kQuoted +
-             "\",\"app\":\"say \\\"hi\\\" \\\\ bye\",\"marker\":\"present\",\"version\":"
-             "\"2.1.31.0\",\"error\":null}\n",
+             "\",\"app\":\"say \\\"hi\\\" \\\\ bye\",\"marker\":\"present\",\"format\":2,"
+             "\"version\":\"2.1.31.0\",\"error\":null}\n",
          false,
          nullptr},
     };
@@ -195,8 +202,8 @@ TEST_F(CliConsoleProgramTest, ApplicationWithoutAMarkerReportsTheDerivationsFail
     const SRun run = Run({"--no-write", "--json", "--app-specific", "Vendor A"});
     EXPECT_EQ(4, run.nExitCode);
     EXPECT_EQ(
-        "{\"id\":null,\"app\":\"Vendor A\",\"marker\":\"missing\",\"version\":\"2.1.31.0\","
-        "\"error\":{\"step\":\"marker_key\",\"code\":2,\"message\":null}}\n",
+        "{\"id\":null,\"app\":\"Vendor A\",\"marker\":\"missing\",\"format\":2,\"version\":"
+        "\"2.1.31.0\",\"error\":{\"step\":\"marker_key\",\"code\":2,\"message\":null}}\n",
         run.strOut);
     EXPECT_TRUE(m_machine.m_writes.empty());
 }
