@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -350,6 +351,73 @@ TEST_F(CliConsoleProgramTest, EachFailingFactGivesItsStepAndStatus) {
                 EXPECT_EQ(0, m_machine.m_nCreateCalls);
                 EXPECT_TRUE(m_machine.m_writes.empty());
             }
+        }
+    }
+}
+
+// The fact texts (and the marker) can be searched for from a report that holds them and the ID,
+// so no mode, in no state of the machine, prints them in any form: only their fingerprints.
+TEST_F(CliConsoleProgramTest, NoModeInAnyStatePrintsAFactTextOrTheMarker) {
+    m_machine.SetMarker(VREG_SZ, kHandMarker);
+    const SRun saved = Run({"--json"});
+    ASSERT_EQ(0, saved.nExitCode);
+    const char kSavedFile[] = "cli_console_saved_report.json";
+    std::FILE* pFile = std::fopen(kSavedFile, "wb");
+    ASSERT_NE(nullptr, pFile);
+    std::fwrite(saved.strOut.data(), 1, saved.strOut.size(), pFile);
+    std::fclose(pFile);
+
+    const struct {
+        const char* pszName;
+        void (*pfnSet)(CScriptedMachineFacts& machine);
+    } states[] = {
+        {"marker", [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kHandMarker); }},
+        {"no marker", [](CScriptedMachineFacts&) {}},
+        {"read-only key",
+         [](CScriptedMachineFacts& m) {
+             m.SetMarker(VREG_SZ, kHandMarker);
+             m.m_bKeyReadOnly = true;
+         }},
+        {"unusable marker", [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, "0123"); }},
+        {"volume fails",
+         [](CScriptedMachineFacts& m) {
+             m.SetMarker(VREG_SZ, kHandMarker);
+             m.m_bVolumeFails = true;
+         }},
+        {"root fails",
+         [](CScriptedMachineFacts& m) {
+             m.SetMarker(VREG_SZ, kHandMarker);
+             m.m_bCreationTimeFails = true;
+         }},
+    };
+    const std::vector<std::vector<std::string>> modes = {
+        {},
+        {"--no-write"},
+        {"--explain"},
+        {"--no-write", "--explain"},
+        {"--json"},
+        {"--no-write", "--json"},
+        {"--verify", kIDWithHandMarker},
+        {"--compare", kSavedFile},
+        {"--compare", kSavedFile, "--json"},
+        {"--json", "--app-specific", "Vendor A"},
+    };
+    const std::vector<std::string> hidden = {kRootCreatedText, "09:05:07",    "03_04_2019",
+                                             "5A3C00F1",       "5a3c00f1",    "NTFS",
+                                             kHandMarker,      kMarkerMadeNow};
+    for (const auto& state : states) {
+        for (const std::vector<std::string>& arguments : modes) {
+            SCOPED_TRACE(std::string(state.pszName) + ": " + Join(arguments));
+            m_machine = CScriptedMachineFacts();
+            m_machine.m_nCreationTime = kRootCreated;
+            m_machine.m_nNow = kNow;
+            state.pfnSet(m_machine);
+            const SRun run = Run(arguments);
+            EXPECT_FALSE(run.strOut.empty() && run.strErr.empty());
+            for (const std::string& strHidden : hidden)
+                EXPECT_EQ(std::string::npos, (run.strOut + run.strErr).find(strHidden))
+                    << strHidden << " in\n"
+                    << run.strOut << run.strErr;
         }
     }
 }
