@@ -78,13 +78,14 @@ valgrind_suite() {
   [[ -n "$programs" ]] || { echo "no unit test programs found"; return 1; }
   # Each program once: errors and definite leaks make valgrind exit with 99. Allocation
   # functions that a test program defines itself (to make allocations fail) are left to it;
-  # what they pass on to the C++ runtime is still tracked.
+  # what they pass on to the C++ runtime is still tracked. Each runs in the tests' own directory,
+  # as under CTest: some leave files in their working directory.
   if ! printf '%s\n' $programs | xargs -P "$jobs" -I{} bash -c '
-      log='"$valgrind_dir"'/logs/$(basename {}).log
-      if valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
+      log='"$PWD/$valgrind_dir"'/logs/$(basename {}).log
+      if (cd "$(dirname {})" && valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
           --errors-for-leak-kinds=definite --show-leak-kinds=definite \
           --soname-synonyms=somalloc=nouserintercepts \
-          {} --gtest_brief=1 >"$log" 2>&1; then
+          "./$(basename {})" --gtest_brief=1) >"$log" 2>&1; then
         echo "$(basename {}) passed"
       else
         echo "$(basename {}) FAILED under valgrind; see $log"; tail -n 40 "$log"; exit 1
