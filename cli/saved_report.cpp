@@ -1,19 +1,19 @@
 #include "cli/saved_report.h"
 
-#include <rapidjson/encodedstream.h>
 #include <rapidjson/error/en.h>
-#include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <new>
 
 #include "cli/json_text.h"
 
 namespace {
 
 const std::size_t kMaxEchoedKeyLength = 40;
+const std::size_t kZeroBytesBehind = 4;
 const int kOldFormat = 1;
 const int kCurrentFormat = 2;
 
@@ -100,6 +100,81 @@ bool DecodeFactText(const char* pText, std::size_t nLength, CTextBuilder* pBytes
         pBytes->Append(static_cast<char>(((uc & 0x03) << 6) | (ucNext & 0x3F)));
     }
     return pBytes->IsComplete();
+}
+
+// A UTF-16 code unit of either byte order.
+unsigned ReadUnit(const unsigned char* p, bool bBigEndian) {
+    return bBigEndian ? (p[0] << 8) | p[1] : (p[1] << 8) | p[0];
+}
+
+void PutUtf8(unsigned nCodePoint, char*& pOut) {
+    if (nCodePoint < 0x80) {
+        *pOut++ = static_cast<char>(nCodePoint);
+    } else if (nCodePoint < 0x800) {
+        *pOut++ = static_cast<char>(0xC0 | (nCodePoint >> 6));
+        *pOut++ = static_cast<char>(0x80 | (nCodePoint & 0x3F));
+    } else if (nCodePoint < 0x10000) {
+        *pOut++ = static_cast<char>(0xE0 | (nCodePoint >> 12));
+        *pOut++ = static_cast<char>(0x80 | ((nCodePoint >> 6) & 0x3F));
+        *pOut++ = static_cast<char>(0x80 | (nCodePoint & 0x3F));
+    } else {
+        *pOut++ = static_cast<char>(0xF0 | (nCodePoint >> 18));
+        *pOut++ = static_cast<char>(0x80 | ((nCodePoint >> 12) & 0x3F));
+        *pOut++ = static_cast<char>(0x80 | ((nCodePoint >> 6) & 0x3F));
+        *pOut++ = static_cast<char>(0x80 | (nCodePoint & 0x3F));
+    }
+}
+
+// UTF-16 with its byte-order mark (as PowerShell's redirection saves a report) to terminated
+// UTF-8; the mark itself is left out. False for an odd length, an unpaired surrogate or U+0000,
+// which JSON text never holds and the parser would take for the end.
+bool Utf16ToUtf8(const unsigned char* pData, std::size_t nLength, bool bBigEndian, char* pOut) {
+    if (nLength % 2 != 0)
+        return false;
+    for (std::size_t i = 2; i < nLength; i += 2) {
+        unsigned nCodePoint = ReadUnit(pData + i, bBigEndian);
+        if (nCodePoint == 0 || (nCodePoint >= 0xDC00 && nCodePoint <= 0xDFFF))
+            return false;
+        if (nCodePoint >= 0xD800 && nCodePoint <= 0xDBFF) {
+            if (i + 4 > nLength)
+                return false;
+            const unsigned nLow = ReadUnit(pData + i + 2, bBigEndian);
+            if (nLow < 0xDC00 || nLow > 0xDFFF)
+                return false;
+            nCodePoint = 0x10000 + ((nCodePoint - 0xD800) << 10) + (nLow - 0xDC00);
+            i += 2;
+        }
+        PutUtf8(nCodePoint, pOut);
+    }
+    *pOut = '\0';
+    return true;
+}
+
+// The report as terminated UTF-8 in pText (nLength * 3 / 2 + 1 bytes or more): UTF-8 as it is,
+// without a leading byte-order mark, or UTF-16 with its mark converted. A zero byte, which JSON
+// text never holds, is refused: the parser would take it for the end.
+bool ToUtf8(const char* pData, std::size_t nLength, char* pText, CTextBuilder* pError) {
+    const unsigned char* pBytes = reinterpret_cast<const unsigned char*>(pData);
+    const bool bLittleEndian = nLength >= 2 && pBytes[0] == 0xFF && pBytes[1] == 0xFE;
+    const bool bBigEndian = nLength >= 2 && pBytes[0] == 0xFE && pBytes[1] == 0xFF;
+    if (bLittleEndian || bBigEndian) {
+        if (Utf16ToUtf8(pBytes, nLength, bBigEndian, pText))
+            return true;
+        pError->Append("the report is not valid UTF-16");
+        return false;
+    }
+    if (nLength >= 3 && std::memcmp(pData, "\xEF\xBB\xBF", 3) == 0) {
+        pData += 3;
+        nLength -= 3;
+    }
+    if (std::memchr(pData, 0, nLength) != nullptr) {
+        pError->Append(
+            "the report holds a zero byte (UTF-16 is read only with its byte-order mark)");
+        return false;
+    }
+    std::memcpy(pText, pData, nLength);
+    pText[nLength] = '\0';
+    return true;
 }
 
 // rapidjson's SAX handler: checks each value against its key as it arrives and stops the parse
@@ -312,21 +387,37 @@ bool ReadSavedReport(const char* pData, std::size_t nLength, CSavedReport* pRepo
         pError->Append("the report is larger than 64 KiB");
         return false;
     }
-    rapidjson::MemoryStream bytes(pData, nLength);
-    rapidjson::AutoUTFInputStream<unsigned, rapidjson::MemoryStream> input(bytes);
-    rapidjson::GenericReader<rapidjson::AutoUTF<unsigned>, rapidjson::UTF8<>> reader;
-    CReportHandler handler(pError);
-    const rapidjson::ParseResult result =
-        reader.Parse<rapidjson::kParseValidateEncodingFlag>(input, handler);
-    if (handler.HasFailed())
-        return false;
-    if (result.IsError()) {
-        pError->Append("the report is not valid JSON: ");
-        pError->Append(rapidjson::GetParseError_En(result.Code()));
-        pError->Append(" (at byte ");
-        pError->AppendNumber(static_cast<long>(result.Offset()));
-        pError->Append(')');
+    // At most 3 bytes of UTF-8 for every 2 bytes of UTF-16, and zero bytes behind: the
+    // terminator and 3 more, all zeroed now. This version of rapidjson checks a multi-byte
+    // character in place by taking all of its bytes before it looks at them, so a text that ends
+    // in the first byte of one is read up to 3 bytes past its terminator.
+    const std::size_t nSize = nLength * 3 / 2 + kZeroBytesBehind;
+    char* pText = new (std::nothrow) char[nSize]();
+    if (pText == nullptr) {
+        pError->Append("out of memory");
         return false;
     }
-    return handler.Finish(pReport);
+    bool bRead = false;
+    if (ToUtf8(pData, nLength, pText, pError)) {
+        // In place: the parser then keeps no stack of its own, whose first use in this version
+        // of rapidjson does arithmetic on a null pointer.
+        rapidjson::InsituStringStream input(pText);
+        rapidjson::Reader reader;
+        CReportHandler handler(pError);
+        const rapidjson::ParseResult result =
+            reader.Parse<rapidjson::kParseInsituFlag | rapidjson::kParseValidateEncodingFlag>(
+                input, handler);
+        if (result.IsError() && !handler.HasFailed()) {
+            pError->Append("the report is not valid JSON: ");
+            pError->Append(rapidjson::GetParseError_En(result.Code()));
+            pError->Append(" (at byte ");
+            pError->AppendNumber(static_cast<long>(result.Offset()));
+            pError->Append(')');
+        } else if (!result.IsError()) {
+            bRead = handler.Finish(pReport);
+        }
+    }
+    delete[] pText;
+    pText = nullptr;
+    return bRead;
 }

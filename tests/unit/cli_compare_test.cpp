@@ -52,11 +52,11 @@ std::string WithoutLastBrace(const std::string& strReport) {
 }
 
 // PowerShell's redirection saves UTF-16LE with a byte-order mark.
-std::string Utf16WithMark(const std::string& strAscii) {
-    std::string strBytes = "\xFF\xFE";
+std::string Utf16WithMark(const std::string& strAscii, bool bBigEndian = false) {
+    std::string strBytes = bBigEndian ? "\xFE\xFF" : "\xFF\xFE";
     for (char c : strAscii) {
-        strBytes += c;
-        strBytes += '\0';
+        strBytes += bBigEndian ? '\0' : c;
+        strBytes += bBigEndian ? c : '\0';
     }
     return strBytes;
 }
@@ -83,7 +83,18 @@ TEST(CliSavedReport, ReadsBothLayoutsAndRefusesEverythingElseByName) {
          "25a"},
         {"UTF-8 with a mark", "\xEF\xBB\xBF" + Report(), nullptr, 2, kVolumeFingerprint},
         {"UTF-16 with a mark", Utf16WithMark(OldReport()), nullptr, 1, kVolumeFingerprint},
+        {"UTF-16, big-endian", Utf16WithMark(Report(), true), nullptr, 2, kVolumeFingerprint},
         {"64 KiB exactly", strPadded, nullptr, 2, kVolumeFingerprint},
+        // JSON text holds no zero byte; one must not end the report early either.
+        {"zero byte", Report() + std::string(1, '\0') + "{", "the report holds a zero byte", 0,
+         nullptr},
+        {"UTF-16 without a mark", Utf16WithMark(Report()).substr(2), "holds a zero byte", 0,
+         nullptr},
+        {"UTF-16, odd length", Utf16WithMark(Report()) + "x", "not valid UTF-16", 0, nullptr},
+        {"UTF-16, lone surrogate", Utf16WithMark(Report()) + std::string("\x00\xD8", 2),
+         "not valid UTF-16", 0, nullptr},
+        {"UTF-16, U+0000", Utf16WithMark(Report()) + std::string(2, '\0') + "{\0",
+         "not valid UTF-16", 0, nullptr},
         {"larger", " " + strPadded, "the report is larger than 64 KiB", 0, nullptr},
         {"empty", "", "not valid JSON: The document is empty. (at byte 0)", 0, nullptr},
         {"cut", Report().substr(0, 40), "not valid JSON: ", 0, nullptr},
@@ -92,6 +103,8 @@ TEST(CliSavedReport, ReadsBothLayoutsAndRefusesEverythingElseByName) {
         {"string", "\"x\"", "the report is not a JSON object", 0, nullptr},
         {"invalid UTF-8", Report("version", "\"2.1\xFF\""), "Invalid encoding in string", 0,
          nullptr},
+        // Cut in the first byte of a character: the check must not read past the end.
+        {"cut in a character", "\"\xF0", "Invalid encoding in string", 0, nullptr},
         {"deep nesting", strDeep, "key 'error' is not null or an object", 0, nullptr},
         {"application", Report("volume_fingerprint", "\"353\",\"app\":\"Vendor A\""),
          "report of one application (--app-specific), which cannot be compared", 0, nullptr},
