@@ -16,9 +16,12 @@ const std::size_t kMaxEchoedKeyLength = 40;
 const std::size_t kZeroBytesBehind = 4;
 const int kOldFormat = 1;
 const int kCurrentFormat = 2;
+// The layouts a key belongs to, one bit for each format.
+const unsigned kOldLayout = 1u << kOldFormat;
+const unsigned kCurrentLayout = 1u << kCurrentFormat;
+const unsigned kBothLayouts = kOldLayout | kCurrentLayout;
 
-// The report's keys, with the layouts each belongs to (bit n: format n) and, for messages, what
-// its value must be.
+// The report's keys, with the layouts each belongs to and, for messages, what its value must be.
 enum EKey {
     kKeyID,
     kKeyApplication,
@@ -40,24 +43,24 @@ struct SKeyRule {
 };
 
 const SKeyRule kKeyRules[kKeyCount] = {
-    {"id", 6, "32 hexadecimal digits or null"},
+    {"id", kBothLayouts, "32 hexadecimal digits or null"},
     {"app", 0, ""},
-    {"marker", 6, "\"present\", \"created\" or \"missing\""},
-    {"root_created", 2, "a text of characters up to U+00FF without U+0000, or null"},
-    {"volume", 2, "a text of characters up to U+00FF without U+0000, or null"},
-    {"root_created_fingerprint", 4, "3 hexadecimal digits from 000 to 3ff, or null"},
-    {"volume_fingerprint", 4, "3 hexadecimal digits from 000 to 3ff, or null"},
-    {"format", 4, "the number 2 (the only layout with it that this version reads)"},
-    {"version", 6, "a string"},
-    {"error", 6, "null or an object"},
+    {"marker", kBothLayouts, "\"present\", \"created\" or \"missing\""},
+    {"root_created", kOldLayout, "a text of characters up to U+00FF without U+0000, or null"},
+    {"volume", kOldLayout, "a text of characters up to U+00FF without U+0000, or null"},
+    {"root_created_fingerprint", kCurrentLayout, "3 hexadecimal digits from 000 to 3ff, or null"},
+    {"volume_fingerprint", kCurrentLayout, "3 hexadecimal digits from 000 to 3ff, or null"},
+    {"format", kCurrentLayout, "the number 2 (the only layout with it that this version reads)"},
+    {"version", kBothLayouts, "a string"},
+    {"error", kBothLayouts, "null or an object"},
 };
 
 // The keys of the object under "error".
 enum EErrorKey { kErrorStep, kErrorCode, kErrorMessage, kErrorKeyCount };
 const SKeyRule kErrorKeyRules[kErrorKeyCount] = {
-    {"error.step", 6, "a string or null"},
-    {"error.code", 6, "an integer"},
-    {"error.message", 6, "a string or null"},
+    {"error.step", kBothLayouts, "a string or null"},
+    {"error.code", kBothLayouts, "an integer"},
+    {"error.message", kBothLayouts, "a string or null"},
 };
 
 bool IsLowerHexDigit(char c) {
@@ -283,7 +286,7 @@ public:
         // "format" is reported as just that.
         unsigned nCurrentKeys = 0;
         for (int n = 0; n < kKeyCount; ++n) {
-            if (kKeyRules[n].nFormats == 1u << kCurrentFormat)
+            if (kKeyRules[n].nFormats == kCurrentLayout)
                 nCurrentKeys |= 1u << n;
         }
         const int nFormat = (m_nSeen & nCurrentKeys) != 0 ? kCurrentFormat : kOldFormat;
