@@ -71,6 +71,7 @@ const ECliCommand kCommandOfOption[] = {kCommandJson, kCommandExplain, kCommandV
 const char* const kAloneOptions[] = {"--help", "-h", "/?", "--version"};
 
 const char* const kApplicationOption = "--app-specific";
+const char* const kCompareOption = "--compare";
 
 // True for any option of this program. An option where a value should be means the value was
 // left out (an empty variable in a script), not an application called "--json".
@@ -83,7 +84,24 @@ bool IsProgramOption(const char* pszArgument) {
         if (IsOption(pszArgument, pszOption))
             return true;
     }
-    return IsOption(pszArgument, "--no-write") || IsOption(pszArgument, kApplicationOption);
+    return IsOption(pszArgument, "--no-write") || IsOption(pszArgument, kApplicationOption) ||
+           IsOption(pszArgument, kCompareOption);
+}
+
+// --compare takes the place of the command; of the others only --json goes with it, and turns
+// its output into JSON. Comparing never writes.
+bool UseCompare(CCommandLine* pLine, CTextBuilder* pError) {
+    if (pLine->eCommand == kCommandExplain || pLine->eCommand == kCommandVerify) {
+        return Fail(pError, kCompareOption, " and ",
+                    pLine->eCommand == kCommandExplain ? "--explain exclude each other"
+                                                       : "--verify exclude each other");
+    }
+    if (pLine->pszApplication != nullptr)
+        return Fail(pError, kApplicationOption, " and --compare exclude each other");
+    pLine->bCompareJson = pLine->eCommand == kCommandJson;
+    pLine->eCommand = kCommandCompare;
+    pLine->bReadOnly = true;
+    return true;
 }
 
 }  // namespace
@@ -130,6 +148,14 @@ bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* 
             line.pszApplication = ppArguments[++i];
             continue;
         }
+        if (IsOption(pszArgument, kCompareOption)) {
+            if (line.pszReport != nullptr)
+                return Fail(pError, kCompareOption, " is given twice");
+            if (i + 1 == nCount || IsProgramOption(ppArguments[i + 1]))
+                return Fail(pError, kCompareOption, " needs the report's file name (or -)");
+            line.pszReport = ppArguments[++i];
+            continue;
+        }
         if (IsOption(pszArgument, "--no-write")) {
             if (bReadOnlyGiven)
                 return Fail(pError, "--no-write is given twice");
@@ -172,6 +198,8 @@ bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* 
     }
     if (line.pszApplication != nullptr && line.eCommand == kCommandExplain)
         return Fail(pError, kApplicationOption, " and --explain exclude each other");
+    if (line.pszReport != nullptr && !UseCompare(&line, pError))
+        return false;
     *pCommandLine = line;
     return true;
 }
@@ -180,6 +208,7 @@ const char* GetUsageText() {
     return "usage: idrovan-cli [--no-write] [--app-specific APP] [--json]\n"
            "       idrovan-cli [--no-write] --explain\n"
            "       idrovan-cli [--app-specific APP] --verify ID\n"
+           "       idrovan-cli [--json] --compare REPORT\n"
            "       idrovan-cli --help | --version\n";
 }
 
@@ -189,6 +218,7 @@ const char* GetHelpText() {
            "usage: idrovan-cli [--no-write] [--app-specific APP] [--json]\n"
            "       idrovan-cli [--no-write] --explain\n"
            "       idrovan-cli [--app-specific APP] --verify ID\n"
+           "       idrovan-cli [--json] --compare REPORT\n"
            "       idrovan-cli --help | --version\n"
            "\n"
            "Without options it prints the ID (32 hexadecimal digits) and, on the first\n"
@@ -203,18 +233,25 @@ const char* GetHelpText() {
            "                another application's. --verify and --json then use it.\n"
            "  --verify ID   compare this computer's ID with ID (32 hexadecimal digits,\n"
            "                either case) and print whether they match; read only.\n"
-           "  --explain     each fact that goes into the ID on its own line, the ID,\n"
-           "                and which step failed with the system's status.\n"
-           "  --json        one JSON object: id, marker, root_created, volume, version,\n"
-           "                error (null, or step, code and message). With --app-specific:\n"
-           "                id, app, marker, version, error.\n"
+           "  --explain     a fingerprint of each fact that goes into the ID (3 digits,\n"
+           "                not the fact itself), the marker's state, the ID, and which\n"
+           "                step failed with the system's status.\n"
+           "  --json        one JSON object: id, marker, root_created_fingerprint,\n"
+           "                volume_fingerprint, format, version, error (null, or step,\n"
+           "                code and message). With --app-specific: id, app, marker,\n"
+           "                format, version, error.\n"
+           "  --compare REPORT\n"
+           "                compare this computer with a report that --json saved in the\n"
+           "                file REPORT (- for standard input): which facts changed, and\n"
+           "                whether the ID is the same; read only. --json: as JSON.\n"
            "  -h, --help, /?  this text.\n"
            "  --version     the version number.\n"
            "\n"
            "Exit codes:\n"
-           "  0  success; with --verify: the IDs match\n"
-           "  1  --verify: the IDs differ\n"
-           "  2  the command line is not valid; nothing was done\n"
+           "  0  success; with --verify or --compare: the IDs match\n"
+           "  1  --verify or --compare: the IDs differ\n"
+           "  2  the command line, or the report to compare, is not valid; nothing was\n"
+           "     done\n"
            "  3  no rights to the marker key (access denied); try --no-write\n"
            "  4  there is no marker yet, and --no-write or --verify may not write one\n"
            "  6  a machine fact could not be read, or another failure\n"

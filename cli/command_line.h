@@ -5,8 +5,9 @@
 //
 // Rules: options are not case-sensitive; each may be given once; --json, --explain and --verify
 // exclude each other; --no-write goes with any of them (--verify reads only anyway);
-// --app-specific goes with all but --explain, whose lines would show the computer's own ID; --help
-// and --version stand alone. Every argument must be non-empty printable ASCII: a script that passes
+// --app-specific goes with all but --explain, whose lines would show the computer's own ID;
+// --compare goes with --json and --no-write only (it reads only anyway); --help and --version
+// stand alone. Every argument must be non-empty printable ASCII: a script that passes
 // an ID copied with a stray non-ASCII character gets a usage error, never a best-fit look-alike.
 //
 // Plain functions without state; safe on any thread.
@@ -18,6 +19,7 @@ enum ECliCommand {
     kCommandExplain,  // each fact on its own line, for people
     kCommandJson,     // one JSON object, for scripts
     kCommandVerify,   // whether this computer's ID is the one given
+    kCommandCompare,  // an earlier report against now, fact by fact
     kCommandHelp,
     kCommandVersion,
 };
@@ -33,6 +35,10 @@ struct CCommandLine {
     // The application named by --app-specific, borrowed from the arguments; null without one.
     // Then every ID printed or compared is that application's ID, never the computer's own.
     const char* pszApplication = nullptr;
+    // --compare: the report's file name ("-" for standard input), borrowed from the arguments;
+    // null otherwise. bCompareJson: --json was given with it.
+    const char* pszReport = nullptr;
+    bool bCompareJson = false;
 };
 
 // Parses the nCount arguments that follow the program name. False, with a one-line message

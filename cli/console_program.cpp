@@ -4,6 +4,7 @@
 
 #include "idrovan_version.h"
 #include "cli/command_line.h"
+#include "cli/compare_command.h"
 #include "cli/id_output.h"
 #include "identification/application_id.h"
 #include "identification/drive_id.h"
@@ -80,11 +81,21 @@ int Run(int nCount, const char* const* ppArguments, CMachineFacts& machine,
         return kExitSuccess;
     }
 
+    CSavedReport savedReport;
+    if (line.eCommand == kCommandCompare && !LoadSavedReport(line.pszReport, &savedReport, pOutput))
+        return kExitUsage;
+
     CDerivation derivation;
     Derive(machine, line.bReadOnly ? kMarkerReadOnly : kMarkerReadWrite, &derivation);
     if (line.pszApplication != nullptr)
         UseApplicationID(line.pszApplication, &derivation);
+    if (line.eCommand == kCommandExplain || line.eCommand == kCommandJson ||
+        line.eCommand == kCommandCompare)
+        AddFactFingerprints(&derivation);
     switch (line.eCommand) {
+        case kCommandCompare:
+            return CompareWithSavedReport(savedReport, derivation, line.bCompareJson, messages,
+                                          pOutput);
         case kCommandVerify:
             return Verify(line, derivation, messages, pOutput);
         case kCommandExplain:

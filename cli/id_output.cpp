@@ -1,7 +1,9 @@
 #include "cli/id_output.h"
 
-#include "idrovan_version.h"
+#include <cstring>
+
 #include "cli/json_text.h"
+#include "idrovan_version.h"
 
 namespace {
 
@@ -17,22 +19,16 @@ bool IsMarkerStep(EDriveIDStep eStep) {
     return eStep == kStepMarkerKey || eStep == kStepMarkerValue || eStep == kStepMarkerWrite;
 }
 
-// A fact text of the report, copied: reading a CVeltraneString's text may convert it in place.
-class CFactText {
-public:
-    explicit CFactText(const CVeltraneString& strFact) : m_strText(strFact) {}
-    const char* Get() { return m_strText.GetText(); }
-    bool IsEmpty() { return Get()[0] == '\0'; }
-
-private:
-    CVeltraneString m_strText;
-};
-
-void AppendLabel(const char* pszLabel, CTextBuilder* pOut) {
-    const std::size_t nStart = pOut->GetLength();
-    pOut->Append(pszLabel);
-    while (pOut->GetLength() - nStart < kLabelWidth && pOut->IsComplete())
-        pOut->Append(' ');
+// Fingerprints one fact of the report; a fact that was not read keeps an empty fingerprint.
+// False when a fact that was read has none. The text is copied first: reading a
+// CVeltraneString's text may convert it in place.
+bool FingerprintFact(EFact eFact, const CVeltraneString& strFact,
+                     char (&szFingerprint)[kFactFingerprintLength + 1]) {
+    if (strFact.GetLength() == 0)
+        return true;
+    CVeltraneString strText(strFact);
+    const char* pszText = strText.GetText();
+    return ComputeFactFingerprint(eFact, pszText, std::strlen(pszText), szFingerprint);
 }
 
 const char* DescribeStep(const CDerivation& derivation) {
@@ -59,6 +55,8 @@ const char* DescribeStep(const CDerivation& derivation) {
     }
     if (derivation.bApplicationIDFailed)
         return "the application's ID could not be computed: the system's HMAC-SHA256 failed";
+    if (derivation.bFingerprintFailed)
+        return "a fact's fingerprint could not be computed: the system's HMAC-SHA256 failed";
     return "the ID could not be derived";
 }
 
@@ -78,12 +76,39 @@ void AppendStatus(long nStatus, CStatusMessages& messages, CTextBuilder* pOut) {
     }
 }
 
-void AppendJsonFact(const CVeltraneString& strFact, CTextBuilder* pOut) {
-    CFactText fact(strFact);
-    if (fact.IsEmpty())
+void AppendJsonFingerprint(const char* pszFingerprint, CTextBuilder* pOut) {
+    if (pszFingerprint[0] == '\0')
         pOut->Append("null");
     else
-        AppendJsonString(fact.Get(), pOut);
+        AppendJsonString(pszFingerprint, pOut);
+}
+
+const char* GetJsonStepName(const CDerivation& derivation) {
+    if (derivation.bApplicationIDFailed)
+        return "application_id";
+    if (derivation.bFingerprintFailed)
+        return "fingerprint";
+    return GetDriveIDStepName(derivation.report.eFailedStep);
+}
+
+void AppendFactLine(const char* pszLabel, const char* pszFingerprint, CTextBuilder* pOut) {
+    AppendLineLabel(pszLabel, pOut);
+    if (pszFingerprint[0] == '\0') {
+        pOut->Append("(not read)\n");
+        return;
+    }
+    pOut->Append("fingerprint ");
+    pOut->Append(pszFingerprint);
+    pOut->Append('\n');
+}
+
+}  // namespace
+
+void AppendLineLabel(const char* pszLabel, CTextBuilder* pOut) {
+    const std::size_t nStart = pOut->GetLength();
+    pOut->Append(pszLabel);
+    while (pOut->GetLength() - nStart < kLabelWidth && pOut->IsComplete())
+        pOut->Append(' ');
 }
 
 void AppendJsonError(const CDerivation& derivation, CStatusMessages& messages, CTextBuilder* pOut) {
@@ -92,8 +117,7 @@ void AppendJsonError(const CDerivation& derivation, CStatusMessages& messages, C
         return;
     }
     const CDriveIDReport& report = derivation.report;
-    const char* pszStep =
-        derivation.bApplicationIDFailed ? "application_id" : GetDriveIDStepName(report.eFailedStep);
+    const char* pszStep = GetJsonStepName(derivation);
     pOut->Append("{\"step\":");
     if (pszStep != nullptr)
         AppendJsonString(pszStep, pOut);
@@ -112,17 +136,16 @@ void AppendJsonError(const CDerivation& derivation, CStatusMessages& messages, C
     pOut->Append('}');
 }
 
-void AppendFactLine(const char* pszLabel, const CVeltraneString& strFact, CTextBuilder* pOut) {
-    CFactText fact(strFact);
-    AppendLabel(pszLabel, pOut);
-    if (fact.IsEmpty())
-        pOut->Append("(not read)");
-    else
-        AppendPrintableText(fact.Get(), pOut);
-    pOut->Append('\n');
+void AddFactFingerprints(CDerivation* pDerivation) {
+    const CDriveIDReport& report = pDerivation->report;
+    if (FingerprintFact(kFactRootCreated, report.strRootCreation, pDerivation->szRootFingerprint) &&
+        FingerprintFact(kFactVolume, report.strVolume, pDerivation->szVolumeFingerprint))
+        return;
+    pDerivation->szRootFingerprint[0] = '\0';
+    pDerivation->szVolumeFingerprint[0] = '\0';
+    pDerivation->szID[0] = '\0';
+    pDerivation->bFingerprintFailed = true;
 }
-
-}  // namespace
 
 ECliExitCode GetExitCode(const CDerivation& derivation) {
     if (HasID(derivation))
@@ -166,9 +189,9 @@ void FormatFailure(const CDerivation& derivation, CStatusMessages& messages, CTe
 void FormatExplanation(const CDerivation& derivation, CStatusMessages& messages,
                        CTextBuilder* pOut) {
     const CDriveIDReport& report = derivation.report;
-    AppendFactLine("Root created:", report.strRootCreation, pOut);
-    AppendFactLine("Volume:", report.strVolume, pOut);
-    AppendLabel("Marker:", pOut);
+    AppendFactLine("Root created:", derivation.szRootFingerprint, pOut);
+    AppendFactLine("Volume:", derivation.szVolumeFingerprint, pOut);
+    AppendLineLabel("Marker:", pOut);
     pOut->Append(GetMarkerStateName(report.eMarker));
     // The length, never the value: it tells a truncated or overlong marker apart.
     if (report.eMarker == kMarkerMissing && report.nMarkerLength != 0) {
@@ -177,18 +200,18 @@ void FormatExplanation(const CDerivation& derivation, CStatusMessages& messages,
         pOut->Append(" bytes is not usable)");
     }
     pOut->Append('\n');
-    AppendLabel("ID:", pOut);
+    AppendLineLabel("ID:", pOut);
     pOut->Append(HasID(derivation) ? derivation.szID : "none");
     pOut->Append('\n');
     if (HasID(derivation))
         return;
-    const char* pszStep = GetDriveIDStepName(report.eFailedStep);
-    AppendLabel("Failed step:", pOut);
+    const char* pszStep = GetJsonStepName(derivation);
+    AppendLineLabel("Failed step:", pOut);
     pOut->Append(pszStep != nullptr ? pszStep : "unknown");
     pOut->Append(": ");
     pOut->Append(DescribeStep(derivation));
     pOut->Append('\n');
-    AppendLabel("Status:", pOut);
+    AppendLineLabel("Status:", pOut);
     AppendStatus(report.nStatus, messages, pOut);
     pOut->Append('\n');
 }
@@ -207,12 +230,13 @@ void FormatJson(const CDerivation& derivation, CStatusMessages& messages, CTextB
     pOut->Append(",\"marker\":");
     AppendJsonString(GetMarkerStateName(report.eMarker), pOut);
     if (derivation.pszApplication == nullptr) {
-        pOut->Append(",\"root_created\":");
-        AppendJsonFact(report.strRootCreation, pOut);
-        pOut->Append(",\"volume\":");
-        AppendJsonFact(report.strVolume, pOut);
+        pOut->Append(",\"root_created_fingerprint\":");
+        AppendJsonFingerprint(derivation.szRootFingerprint, pOut);
+        pOut->Append(",\"volume_fingerprint\":");
+        AppendJsonFingerprint(derivation.szVolumeFingerprint, pOut);
     }
-    pOut->Append(",\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":");
+    pOut->Append(",\"format\":" IDROVAN_REPORT_FORMAT_TEXT
+                 ",\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":");
     AppendJsonError(derivation, messages, pOut);
     pOut->Append("}\n");
 }

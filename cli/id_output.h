@@ -4,13 +4,16 @@
 // script sees. Pure functions of the derivation's result, so that every mapping is tested
 // without a machine; safe on any thread.
 //
-// Every text is ASCII and ends in a line break. None holds the installation marker's value: the
-// report does not carry it, and these outputs get pasted into support tickets.
+// Every text is ASCII and ends in a line break. None holds the installation marker's value or the
+// fact texts that go into the ID: these outputs get pasted into support tickets, and with the
+// texts and the ID a marker made the old way (the digest of a time) can be searched for. The
+// facts appear only as their fingerprints (identification/fact_fingerprint.h).
 
 #include "cli/command_line.h"
 #include "cli/status_messages.h"
 #include "cli/text_builder.h"
 #include "identification/drive_id.h"
+#include "identification/fact_fingerprint.h"
 
 // The exit codes, as --help lists them. 5 is left out on purpose: some hosts report a crashed
 // process with a status whose low byte is 5, and a script must never take a crash for an answer.
@@ -33,23 +36,43 @@ struct CDerivation {
     const char* pszApplication = nullptr;
     // The computer's ID was derived but the application's could not be computed from it.
     bool bApplicationIDFailed = false;
+    // The fingerprints of the facts that were read (AddFactFingerprints); empty otherwise.
+    char szRootFingerprint[kFactFingerprintLength + 1] = {};
+    char szVolumeFingerprint[kFactFingerprintLength + 1] = {};
+    // A fact was read but its fingerprint could not be computed; the ID is withheld then, as an
+    // answer without the facts that explain it.
+    bool bFingerprintFailed = false;
 };
+
+// Fingerprints the facts that the derivation read, for the outputs that show them (--explain,
+// --json, --compare). When the system's HMAC-SHA256 fails, drops the ID and sets
+// bFingerprintFailed, so that the run ends in kExitFailure.
+void AddFactFingerprints(CDerivation* pDerivation);
 
 // kExitSuccess with an ID; otherwise by the failed step: access denied to the marker gives
 // kExitNoRights, a marker that is not there in read-only mode kExitNoMarker, anything else
 // (an application's ID that could not be computed too) kExitFailure.
 ECliExitCode GetExitCode(const CDerivation& derivation);
 
+// The layout of the --json report; raised whenever its keys change. 2.1.31.0's report, with the
+// fact texts in place of their fingerprints, had no "format" key.
+#define IDROVAN_REPORT_FORMAT_TEXT "2"
+
 // One line for stderr saying why there is no ID, starting "idrovan-cli: ".
 void FormatFailure(const CDerivation& derivation, CStatusMessages& messages, CTextBuilder* pOut);
 
-// --explain: the root creation time, the volume text, the marker state and the ID, one per line,
-// then the failed step and its status when there is no ID.
+// --explain: the fingerprints of the root creation time and of the volume, the marker state and
+// the ID, one per line, then the failed step and its status when there is no ID.
 void FormatExplanation(const CDerivation& derivation, CStatusMessages& messages,
                        CTextBuilder* pOut);
 
-// --json: one object on one line with id, marker, root_created, volume, version and error. For
-// an application: id, app, marker, version and error. The root's creation time and the volume
-// are left out then: the same for every application, they would let two vendors match their
-// machines after all.
+// --json: one object on one line with id, marker, root_created_fingerprint, volume_fingerprint,
+// format, version and error. For an application: id, app, marker, format, version and error. The
+// fingerprints are left out then: the same for every application, they would help two vendors
+// match their machines after all.
 void FormatJson(const CDerivation& derivation, CStatusMessages& messages, CTextBuilder* pOut);
+
+// The pieces that other outputs share: a line's label padded to the value column, and the value
+// of an "error" key (null with an ID; otherwise step, code and message).
+void AppendLineLabel(const char* pszLabel, CTextBuilder* pOut);
+void AppendJsonError(const CDerivation& derivation, CStatusMessages& messages, CTextBuilder* pOut);

@@ -2,6 +2,9 @@
 // RunConsoleProgram; this file turns the command line into arguments and writes the answer out.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <cwchar>
 #include <new>
@@ -42,6 +45,9 @@ bool WriteAll(std::FILE* pFile, const CTextBuilder& text) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // A report on standard input (--compare -) is read as the bytes it is: in text mode a byte
+    // 0x1A, which UTF-16 text may hold, would end it early.
+    _setmode(_fileno(stdin), _O_BINARY);
     const int nCount = argc > 1 ? argc - 1 : 0;
     const char** ppNarrow = new (std::nothrow) const char*[nCount + 1];
     char* pBlock = ppNarrow ? NarrowArguments(nCount, argv + 1, ppNarrow) : nullptr;

@@ -31,6 +31,21 @@ expected_from() {
   python3 "$here/expected_id.py" --serial "$serial" --root-time "$root_time" --marker "$marker"
 }
 
+# Every JSON object the console printed here, for the check against the published schemas.
+json_kept=$work/json-out-e2e.jsonl
+keep_json() { tr -d '\r' <"$1" >>"$json_kept"; }
+
+# A fact's fingerprint as identification/fact_fingerprint.h defines it, computed here on its own.
+fingerprint() {
+  python3 -c 'import hashlib, hmac, sys
+d = hmac.new(b"idrovan fact fingerprint 1", sys.argv[1].encode() + b"\0" + sys.argv[2].encode(),
+             hashlib.sha256).digest()
+print("%03x" % (int.from_bytes(d[:2], "big") >> 6))' "$1" "$2"
+}
+root_text="Monday March 04 2019 (03_04_2019) 09:05:07:42"
+root_fp=$(fingerprint root_created "$root_text")
+volume_fp=$(fingerprint volume C0FFEENTFS)
+
 # Runs idrovan-cli --json with the given options and hands its stdout to Python's json.loads,
 # then to the checks (a Python expression over `o`, the parsed object, and `expected`).
 check_json() {
@@ -42,6 +57,7 @@ check_json() {
     echo "idrovan-cli --json $*: exit $code, expected $want_exit"
     return 1
   fi
+  keep_json "$out"
   EXPECTED=${IDROVAN_EXPECTED_ID:-} VERSION_FILE=$here/../../VERSION python3 - "$out" "$checks" <<'PY'
 import json, os, sys
 text = open(sys.argv[1], "rb").read().decode("ascii")
@@ -49,8 +65,10 @@ assert text.endswith("\r\n") and text.count("\n") == 1, repr(text)
 assert all(ord(c) < 128 for c in text), repr(text)
 o = json.loads(text)
 expected = os.environ["EXPECTED"]
-assert list(o) == ["id", "marker", "root_created", "volume", "version", "error"], o
-assert o["version"] == open(os.environ["VERSION_FILE"]).read().strip(), o
+assert list(o) == ["id", "marker", "root_created_fingerprint", "volume_fingerprint", "format",
+                   "version", "error"], o
+assert o["version"] == open(os.environ["VERSION_FILE"]).read().strip() and o["format"] == 2, o
+assert "2019" not in text and "C0FFEE" not in text, text
 assert eval("(" + sys.argv[2] + ")"), (sys.argv[2], o)
 print("json ok:", " ".join(sys.argv[2].split()))
 PY
@@ -74,6 +92,7 @@ check_app_ids() {
   guid=$(wine "$cli" --no-write --app-specific "{6F9619FF-8B86-D011-B42D-00C04FC964FF}" </dev/null |
          tr -d '\r')
   wine "$cli" --json --app-specific 'Vendor "A"' </dev/null >"$json"
+  keep_json "$json"
   if ! wine "$cli" --app-specific "Vendor A" --verify "${vendor_a^^}" </dev/null >/dev/null; then
     echo "--app-specific 'Vendor A' --verify does not accept the application's own ID"
     return 1
@@ -89,15 +108,130 @@ assert guid == app_id("{6F9619FF-8B86-D011-B42D-00C04FC964FF}"), guid
 assert vendor_a != guid and plain not in (vendor_a, guid)
 text = open(path, "rb").read().decode("ascii")
 o = json.loads(text)
-assert list(o) == ["id", "app", "marker", "version", "error"], o
+assert list(o) == ["id", "app", "marker", "format", "version", "error"], o
 assert o["id"] == app_id('Vendor "A"') and o["app"] == 'Vendor "A"', o
 assert plain not in text, text
 print("application IDs ok:", vendor_a, guid, o["id"])
 PY
 }
 
-root_text="Monday March 04 2019 (03_04_2019) 09:05:07:42"
+# Runs idrovan-cli with the arguments (stdin from $cli_input, else nothing); leaves its exit code,
+# stdout and stderr (without carriage returns) in cli_code, cli_out and cli_err.
+run_cli() {
+  cli_code=0
+  wine "$cli" "$@" <"${cli_input:-/dev/null}" >"$work/cli-out.txt" 2>"$work/cli-err.txt" ||
+    cli_code=$?
+  cli_out=$(tr -d '\r' <"$work/cli-out.txt")
+  cli_err=$(tr -d '\r' <"$work/cli-err.txt")
+}
+
+# expect_compare <what> <exit code> <line>...: the last run_cli exited so and printed each line
+# whole, and neither of its outputs holds a fact text or the marker.
+expect_compare() {
+  local what=$1 want=$2 line
+  shift 2
+  if [[ $cli_code != "$want" ]]; then
+    printf 'compare, %s: exit %s, expected %s\n%s\n%s\n' "$what" "$cli_code" "$want" "$cli_out" "$cli_err"
+    return 1
+  fi
+  for line in "$@"; do
+    if ! grep -qxF -- "$line" <<<"$cli_out"; then
+      printf 'compare, %s: no line "%s" in\n%s\n' "$what" "$line" "$cli_out"
+      return 1
+    fi
+  done
+  # IDs aside, which may hold any digits.
+  local text
+  text=$(printf '%s\n%s' "$cli_out" "$cli_err" | sed -E 's/[0-9a-fA-F]{32}/<ID>/g')
+  [[ $cli_out$cli_err != *"$marker"* ]] || text=$marker
+  for line in 2019 C0FFEE c0ffee 0BADCAFE 0badcafe "$marker"; do
+    if [[ $text == *"$line"* ]]; then
+      printf 'compare, %s: the output holds %s\n%s\n%s\n' "$what" "$line" "$cli_out" "$cli_err"
+      return 1
+    fi
+  done
+  echo "compare, $what: ok"
+}
+
+# A saved report, then one fact changed at a time in the prefix: the console names the right one.
+check_compare() {
+  local prefix=$1 report=$work/report.json old=$work/report-2.1.31.0.json id
+  wine "$cli" </dev/null >/dev/null
+  wine "$cli" --json </dev/null >"$report"
+  keep_json "$report"
+  marker=$(wine reg query 'HKCR\lrgDocID' /v Rndund /reg:64 </dev/null | tr -d '\r' |
+           awk '$1 == "Rndund" {print $3}')
+  id=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["id"])' "$report")
+  [[ ${#marker} == 32 && ${#id} == 32 ]] || { echo "no marker or ID to compare with"; return 1; }
+
+  run_cli --compare "$report"
+  expect_compare "nothing changed" 0 "Volume:       same" "Root created: same" \
+    "Marker:       same" "ID:           same: $id" || return 1
+  cli_input=$report run_cli --json --compare -
+  expect_compare "from standard input" 0 || return 1
+  printf '%s\n' "$cli_out" >>"$json_kept"
+  # 2.1.31.0's report of the same facts, with the texts; also as PowerShell saves it (UTF-16).
+  python3 - "$id" "$root_text" "$old" <<'PY'
+import json, sys
+report = {"id": sys.argv[1], "marker": "present", "root_created": sys.argv[2],
+          "volume": "C0FFEENTFS", "version": "2.1.31.0", "error": None}
+text = json.dumps(report, separators=(",", ":")) + "\r\n"
+open(sys.argv[3], "wb").write(text.encode("ascii"))
+open(sys.argv[3] + ".utf16", "wb").write(b"\xff\xfe" + text.encode("utf-16-le"))
+PY
+  run_cli --compare "$old" --json
+  expect_compare "a 2.1.31.0 report" 0 || return 1
+  printf '%s\n' "$cli_out" >>"$json_kept"
+  python3 -c 'import json, sys; o = json.loads(sys.argv[1]); assert o["report_format"] == 1 and o["same_id"], o' "$cli_out"
+  run_cli --compare "$old.utf16"
+  expect_compare "a 2.1.31.0 report in UTF-16" 0 "ID:           same: $id" || return 1
+  wine "$cli" --json --app-specific "Vendor A" </dev/null >"$work/app.json"
+  run_cli --compare "$work/app.json"
+  expect_compare "an application's report" 2 || return 1
+  [[ $cli_err == *"(--app-specific), which cannot be compared"* ]] || { echo "$cli_err"; return 1; }
+
+  wine reg add 'HKCR\lrgDocID' /v Rndund /t REG_SZ /d 00112233445566778899aabbccddeeff /f /reg:64 \
+    </dev/null >/dev/null
+  run_cli --compare "$report"
+  expect_compare "another marker" 1 "Volume:       same" "Root created: same" \
+    "Marker:       changed: the marker was deleted, renewed or the registry restored" || return 1
+  wine reg delete 'HKCR\lrgDocID' /v Rndund /f /reg:64 </dev/null >/dev/null
+  run_cli --compare "$report" --json
+  expect_compare "no marker" 4 || return 1
+  printf '%s\n' "$cli_out" >>"$json_kept"
+  python3 -c 'import json, sys; o = json.loads(sys.argv[1]); assert o["marker"] == "changed" and o["same_id"] is None and o["error"]["step"] == "marker_key", o' "$cli_out"
+  wine reg add 'HKCR\lrgDocID' /v Rndund /t REG_SZ /d "$marker" /f /reg:64 </dev/null >/dev/null
+
+  touch -d "2020-01-02 03:04:05.678 UTC" "$prefix/drive_c"
+  run_cli --compare "$report"
+  expect_compare "another root time" 1 "Volume:       same" \
+    "Root created: changed: Windows was installed again" || return 1
+  touch -d "${root_time/T/ } UTC" "$prefix/drive_c"
+
+  # The serial is read when the server starts; writing it moves the root's time, so that is set
+  # again afterwards.
+  wineserver -k
+  printf '0badcafe\n' >"$prefix/drive_c/.windows-serial"
+  wineserver -p
+  wine wineboot </dev/null >/dev/null 2>&1
+  touch -d "${root_time/T/ } UTC" "$prefix/drive_c"
+  run_cli --compare "$report" --json
+  expect_compare "another volume serial" 1 || return 1
+  printf '%s\n' "$cli_out" >>"$json_kept"
+  python3 -c 'import json, sys; o = json.loads(sys.argv[1]); assert (o["volume"], o["root_created"], o["marker"], o["same_id"]) == ("changed", "same", "unknown", False), o' "$cli_out"
+  run_cli --compare "$report"
+  expect_compare "another volume serial, in words" 1 \
+    "Volume:       changed: the system drive was formatted, replaced or cloned" || return 1
+
+  touch -d "2020-01-02 03:04:05.678 UTC" "$prefix/drive_c"
+  run_cli --compare "$report"
+  expect_compare "another machine" 1 "Volume:       changed" "Root created: changed" \
+    "The report is from another machine, or from this one before Windows was installed again." ||
+    return 1
+}
+
 status=0
+rm -f "$json_kept"
 export IDROVAN_E2E_RECORD IDROVAN_EXPECTED_ID
 
 echo "== console first: serial $serial, root directory created $root_time UTC"
@@ -108,7 +242,8 @@ IDROVAN_E2E_RECORD=$(wine64 winepath -w "$record")
 IDROVAN_EXPECTED_ID=
 wine "$cli_driver" --gtest_filter='CliNoMarker.*' || status=1
 check_json 4 "o['id'] is None and o['marker'] == 'missing' and o['error']['step'] == 'marker_key'
-  and o['error']['code'] == 2 and o['root_created'] == '$root_text' and o['volume'] == 'C0FFEENTFS'" \
+  and o['error']['code'] == 2 and o['root_created_fingerprint'] == '$root_fp'
+  and o['volume_fingerprint'] == '$volume_fp'" \
   --no-write || status=1
 expect_no_key "after the read-only runs" || status=1
 wine "$cli_driver" --gtest_filter='CliFirstRun.*' || status=1
@@ -117,7 +252,8 @@ if [[ -s $record ]]; then
   echo "expected ID $IDROVAN_EXPECTED_ID"
   wine "$cli_driver" --gtest_filter='CliWithId.*' || status=1
   check_json 0 "o['id'] == expected and o['marker'] == 'present' and o['error'] is None
-    and o['root_created'] == '$root_text' and o['volume'] == 'C0FFEENTFS'" || status=1
+    and o['root_created_fingerprint'] == '$root_fp' and o['volume_fingerprint'] == '$volume_fp'" ||
+    status=1
   check_app_ids || status=1
   # The dialog, started after the console, shows the same ID (the record holds the console's).
   wine "$driver" --gtest_filter='WithId.ShowsTheIdDerivedFromTheMachineFacts' || status=1
@@ -146,5 +282,16 @@ else
   status=1
 fi
 wineserver -k
+
+echo "== --compare: a saved report, then one fact changed at a time"
+fresh_prefix "$work/prefix-compare"
+check_compare "$work/prefix-compare" || status=1
+wineserver -k
+
+echo "== every JSON object printed here against the published schemas"
+schema_python=/usr/bin/python3
+[[ -x $schema_python ]] || schema_python=python3
+"$schema_python" "$here/../check_json_schemas.py" "$here/../../docs/schemas" 10 "$json_kept" ||
+  status=1
 
 exit $status

@@ -91,6 +91,8 @@ struct SValidCase {
     bool bReadOnly;
     const char* pszVerifyID;
     const char* pszApplication = nullptr;
+    const char* pszReport = nullptr;
+    bool bCompareJson = false;
 };
 
 TEST(CliCommandLine, EveryValidCombination) {
@@ -123,6 +125,17 @@ TEST(CliCommandLine, EveryValidCombination) {
          "{6F9619FF-8B86}"},
         // A name that only looks like an option is still a name.
         {{"--verify", kLowerID, "--app-specific", "-x"}, kCommandVerify, true, kLowerID, "-x"},
+        // Comparing reads only, whether or not --no-write says so; --json, before or after it,
+        // turns its output into JSON.
+        {{"--compare", "old.json"}, kCommandCompare, true, "", nullptr, "old.json"},
+        {{"--json", "--Compare", "-"}, kCommandCompare, true, "", nullptr, "-", true},
+        {{"--compare", "a b.json", "--no-write", "--JSON"},
+         kCommandCompare,
+         true,
+         "",
+         nullptr,
+         "a b.json",
+         true},
     };
     for (const SValidCase& c : cases) {
         std::ostringstream name;
@@ -139,6 +152,11 @@ TEST(CliCommandLine, EveryValidCombination) {
             EXPECT_EQ(nullptr, line.pszApplication);
         else
             EXPECT_STREQ(c.pszApplication, line.pszApplication);
+        if (c.pszReport == nullptr)
+            EXPECT_EQ(nullptr, line.pszReport);
+        else
+            EXPECT_STREQ(c.pszReport, line.pszReport);
+        EXPECT_EQ(c.bCompareJson, line.bCompareJson);
     }
 }
 
@@ -191,6 +209,14 @@ TEST(CliCommandLine, EveryMalformedOneIsRefusedBeforeAnythingRuns) {
         {{"--app-specific", "a", "--app-specific", "b"}, "--app-specific is given twice"},
         {{"--explain", "--app-specific", "a"}, "--app-specific and --explain exclude each other"},
         {{"--app-specific", "a", "--help"}, "--help goes with no other argument"},
+        {{"--compare"}, "--compare needs the report's file name (or -)"},
+        {{"--compare", "--json"}, "--compare needs the report's file name"},
+        {{"--compare", "a", "--compare", "b"}, "--compare is given twice"},
+        {{"--compare", "a", "--explain"}, "--compare and --explain exclude each other"},
+        {{"--verify", kLowerID, "--compare", "a"}, "--compare and --verify exclude each other"},
+        {{"--compare", "a", "--app-specific", "b"}, "--app-specific and --compare exclude each"},
+        {{"--compare", "r\xC3\xA9port.json"}, "argument 2 holds a character that is not"},
+        {{"--compare", "a", "--version"}, "--version goes with no other argument"},
     };
     for (const SMalformedCase& c : cases) {
         std::ostringstream name;
@@ -265,13 +291,14 @@ TEST(CliCommandLine, HelpNamesEveryOptionAndExitCode) {
         {"--verify ID", "compare this computer's ID with ID", {"--verify", kLowerID}},
         {"--explain", "each fact that goes into the ID", {"--explain"}},
         {"--json", "one JSON object", {"--json"}},
+        {"--compare REPORT", "compare this computer with a report", {"--compare", "report.json"}},
         {"-h, --help, /?", "this text", {"--help"}},
         {"--version", "the version number", {"--version"}},
     };
     const SHelpExitCode codes[] = {
-        {kExitSuccess, "success; with --verify: the IDs match"},
-        {kExitDifferentID, "--verify: the IDs differ"},
-        {kExitUsage, "the command line is not valid"},
+        {kExitSuccess, "success; with --verify or --compare: the IDs match"},
+        {kExitDifferentID, "--verify or --compare: the IDs differ"},
+        {kExitUsage, "the command line, or the report to compare, is not valid"},
         {kExitNoRights, "no rights to the marker key"},
         {kExitNoMarker, "there is no marker yet"},
         {kExitFailure, "a machine fact could not be read"},

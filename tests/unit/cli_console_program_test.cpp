@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cli/id_output.h"
+#include "tests/unit/json_capture.h"
 #include "tests/unit/scripted_machine_facts.h"
 #include "tests/unit/worked_example_facts.h"
 #include "idrovan_version.h"
@@ -15,6 +17,10 @@ namespace {
 
 const char kIDWithHandMarkerUpper[] = "1D7F953DB6E0A9AB13DF78AA1DB9F3B8";
 const char kOtherID[] = "1d7f953db6e0a9ab13df78aa1db9f3b9";
+// The fingerprints of the worked example's facts, computed independently with Python's hmac
+// (identification/fact_fingerprint.h has the formula).
+const char kRootFingerprint[] = "1f1";
+const char kVolumeFingerprint[] = "353";
 
 class CNoMessages : public CStatusMessages {
 public:
@@ -53,6 +59,7 @@ protected:
                                           m_machine, messages, &output);
         run.strOut = output.out.GetText();
         run.strErr = output.err.GetText();
+        CaptureJsonOutput(run.strOut);
         return run;
     }
 
@@ -68,9 +75,9 @@ std::string Join(const std::vector<std::string>& arguments) {
 
 std::string JsonWith(const char* pszID, const char* pszMarker, const std::string& strError) {
     return std::string("{\"id\":") + (pszID ? "\"" + std::string(pszID) + "\"" : "null") +
-           ",\"marker\":\"" + pszMarker + "\",\"root_created\":\"" + kRootCreatedText +
-           "\",\"volume\":\"5A3C00F1NTFS\",\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":" +
-           strError + "}\n";
+           ",\"marker\":\"" + pszMarker + "\",\"root_created_fingerprint\":\"" + kRootFingerprint +
+           "\",\"volume_fingerprint\":\"" + kVolumeFingerprint +
+           "\",\"format\":2,\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":" + strError + "}\n";
 }
 
 struct SCase {
@@ -120,9 +127,9 @@ TEST_F(CliConsoleProgramTest, MarkerPresentEveryModeReadsAndNoneShowsTheMarker) 
          nullptr},
         {{"--explain"},
          0,
-         std::string("Root created: ") + kRootCreatedText +
-             "\nVolume:       5A3C00F1NTFS\nMarker:       present\nID:           " +
-             kIDWithHandMarker + "\n",
+         std::string("Root created: fingerprint ") + kRootFingerprint +
+             "\nVolume:       fingerprint " + kVolumeFingerprint +
+             "\nMarker:       present\nID:           " + kIDWithHandMarker + "\n",
          false,
          nullptr},
     };
@@ -168,15 +175,15 @@ TEST_F(CliConsoleProgramTest, ApplicationIDTakesThePlaceOfTheComputersEverywhere
         {{"--json", "--app-specific", "Vendor A"},
          0,
          std::string("{\"id\":\"") + kVendorA +
-             "\",\"app\":\"Vendor A\",\"marker\":\"present\",\"version\":"
+             "\",\"app\":\"Vendor A\",\"marker\":\"present\",\"format\":2,\"version\":"
              "\"" IDROVAN_VERSION_TEXT "\",\"error\":null}\n",
          false,
          nullptr},
         {{"--json", "--app-specific", "say \"hi\" \\ bye"},
          0,
          std::string("{\"id\":\"") + kQuoted +
-             "\",\"app\":\"say \\\"hi\\\" \\\\ bye\",\"marker\":\"present\",\"version\":"
-             "\"" IDROVAN_VERSION_TEXT "\",\"error\":null}\n",
+             "\",\"app\":\"say \\\"hi\\\" \\\\ bye\",\"marker\":\"present\",\"format\":2,"
+             "\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":null}\n",
          false,
          nullptr},
     };
@@ -197,9 +204,8 @@ TEST_F(CliConsoleProgramTest, ApplicationWithoutAMarkerReportsTheDerivationsFail
     const SRun run = Run({"--no-write", "--json", "--app-specific", "Vendor A"});
     EXPECT_EQ(4, run.nExitCode);
     EXPECT_EQ(
-        "{\"id\":null,\"app\":\"Vendor A\",\"marker\":\"missing\",\"version\":"
-        "\"" IDROVAN_VERSION_TEXT
-        "\",\"error\":{\"step\":\"marker_key\",\"code\":2,\"message\":null}}\n",
+        "{\"id\":null,\"app\":\"Vendor A\",\"marker\":\"missing\",\"format\":2,\"version\":"
+        "\"" IDROVAN_VERSION_TEXT "\",\"error\":{\"step\":\"marker_key\",\"code\":2,\"message\":null}}\n",
         run.strOut);
     EXPECT_TRUE(m_machine.m_writes.empty());
 }
@@ -346,6 +352,73 @@ TEST_F(CliConsoleProgramTest, EachFailingFactGivesItsStepAndStatus) {
                 EXPECT_EQ(0, m_machine.m_nCreateCalls);
                 EXPECT_TRUE(m_machine.m_writes.empty());
             }
+        }
+    }
+}
+
+// The fact texts (and the marker) can be searched for from a report that holds them and the ID,
+// so no mode, in no state of the machine, prints them in any form: only their fingerprints.
+TEST_F(CliConsoleProgramTest, NoModeInAnyStatePrintsAFactTextOrTheMarker) {
+    m_machine.SetMarker(VREG_SZ, kHandMarker);
+    const SRun saved = Run({"--json"});
+    ASSERT_EQ(0, saved.nExitCode);
+    const char kSavedFile[] = "cli_console_saved_report.json";
+    std::FILE* pFile = std::fopen(kSavedFile, "wb");
+    ASSERT_NE(nullptr, pFile);
+    std::fwrite(saved.strOut.data(), 1, saved.strOut.size(), pFile);
+    std::fclose(pFile);
+
+    const struct {
+        const char* pszName;
+        void (*pfnSet)(CScriptedMachineFacts& machine);
+    } states[] = {
+        {"marker", [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kHandMarker); }},
+        {"no marker", [](CScriptedMachineFacts&) {}},
+        {"read-only key",
+         [](CScriptedMachineFacts& m) {
+             m.SetMarker(VREG_SZ, kHandMarker);
+             m.m_bKeyReadOnly = true;
+         }},
+        {"unusable marker", [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, "0123"); }},
+        {"volume fails",
+         [](CScriptedMachineFacts& m) {
+             m.SetMarker(VREG_SZ, kHandMarker);
+             m.m_bVolumeFails = true;
+         }},
+        {"root fails",
+         [](CScriptedMachineFacts& m) {
+             m.SetMarker(VREG_SZ, kHandMarker);
+             m.m_bCreationTimeFails = true;
+         }},
+    };
+    const std::vector<std::vector<std::string>> modes = {
+        {},
+        {"--no-write"},
+        {"--explain"},
+        {"--no-write", "--explain"},
+        {"--json"},
+        {"--no-write", "--json"},
+        {"--verify", kIDWithHandMarker},
+        {"--compare", kSavedFile},
+        {"--compare", kSavedFile, "--json"},
+        {"--json", "--app-specific", "Vendor A"},
+    };
+    const std::vector<std::string> hidden = {kRootCreatedText, "09:05:07",    "03_04_2019",
+                                             "5A3C00F1",       "5a3c00f1",    "NTFS",
+                                             kHandMarker,      kMarkerMadeNow};
+    for (const auto& state : states) {
+        for (const std::vector<std::string>& arguments : modes) {
+            SCOPED_TRACE(std::string(state.pszName) + ": " + Join(arguments));
+            m_machine = CScriptedMachineFacts();
+            m_machine.m_nCreationTime = kRootCreated;
+            m_machine.m_nNow = kNow;
+            state.pfnSet(m_machine);
+            const SRun run = Run(arguments);
+            EXPECT_FALSE(run.strOut.empty() && run.strErr.empty());
+            for (const std::string& strHidden : hidden)
+                EXPECT_EQ(std::string::npos, (run.strOut + run.strErr).find(strHidden))
+                    << strHidden << " in\n"
+                    << run.strOut << run.strErr;
         }
     }
 }

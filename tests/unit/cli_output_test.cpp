@@ -10,11 +10,16 @@
 
 #include "cli/json_text.h"
 #include "idrovan_version.h"
+#include "tests/unit/json_capture.h"
 
 namespace {
 
 const char kID[] = "1d7f953db6e0a9ab13df78aa1db9f3b8";
 const char kRootText[] = "Monday March 04 2019 (03_04_2019) 09:05:07:42";
+// Fingerprints computed independently with Python's hmac (the formula is in
+// identification/fact_fingerprint.h): kRootText as root_created, "C0FFEENTFS" as volume.
+const char kRootFingerprint[] = "1f1";
+const char kVolumeFingerprint[] = "21f";
 
 class CTableMessages : public CStatusMessages {
 public:
@@ -45,13 +50,17 @@ CDerivation Succeeded(const char* pszID) {
     return derivation;
 }
 
-std::string Json(const CDerivation& derivation, CStatusMessages& messages) {
+// As the console program does it: the facts are fingerprinted before they are shown.
+std::string Json(CDerivation derivation, CStatusMessages& messages) {
+    AddFactFingerprints(&derivation);
     CTextBuilder out;
     FormatJson(derivation, messages, &out);
+    CaptureJsonOutput(out.GetText());
     return out.GetText();
 }
 
-std::string Explanation(const CDerivation& derivation, CStatusMessages& messages) {
+std::string Explanation(CDerivation derivation, CStatusMessages& messages) {
+    AddFactFingerprints(&derivation);
     CTextBuilder out;
     FormatExplanation(derivation, messages, &out);
     return out.GetText();
@@ -147,21 +156,21 @@ TEST(CliOutput, JsonOfAnIDAndOfAFailure) {
     success.report.strRootCreation = kRootText;
     success.report.strVolume = "C0FFEENTFS";
     success.report.eMarker = kMarkerCreated;
-    EXPECT_EQ(std::string("{\"id\":\"") + kID + "\",\"marker\":\"created\",\"root_created\":\"" +
-                  kRootText +
-                  "\",\"volume\":\"C0FFEENTFS\",\"version\":\"" IDROVAN_VERSION_TEXT
-                  "\",\"error\":null}\n",
+    EXPECT_EQ(std::string("{\"id\":\"") + kID +
+                  "\",\"marker\":\"created\",\"root_created_fingerprint\":\"" + kRootFingerprint +
+                  "\",\"volume_fingerprint\":\"" + kVolumeFingerprint +
+                  "\",\"format\":2,\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":null}\n",
               Json(success, messages));
 
     CDerivation failure = Failed(kStepVolume, 1005, kMarkerReadWrite);
     failure.report.strRootCreation = kRootText;
     failure.report.eMarker = kMarkerPresent;
     messages.m_texts[1005] = "The volume does not contain a recognized file system";
-    EXPECT_EQ(std::string("{\"id\":null,\"marker\":\"present\",\"root_created\":\"") + kRootText +
-                  "\",\"volume\":null,\"version\":\"" IDROVAN_VERSION_TEXT
-                  "\",\"error\":{\"step\":\"volume\","
-                  "\"code\":1005,\"message\":\"The volume does not contain a recognized file "
-                  "system\"}}\n",
+    EXPECT_EQ(std::string("{\"id\":null,\"marker\":\"present\",\"root_created_fingerprint\":\"") +
+                  kRootFingerprint +
+                  "\",\"volume_fingerprint\":null,\"format\":2,\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":"
+                  "{\"step\":\"volume\",\"code\":1005,\"message\":\"The volume does not contain a "
+                  "recognized file system\"}}\n",
               Json(failure, messages));
 }
 
@@ -188,17 +197,19 @@ TEST(CliOutput, JsonAndLineEscapingOfOddNames) {
         EXPECT_EQ(c.pszLine, Printable(c.strText));
     }
 
-    // Through the whole object: a volume text with a file-system name of odd bytes.
+    // Through the whole object: a volume text with a file-system name of odd bytes is shown by
+    // its fingerprint (Python's hmac over the same bytes), never in any escaped form.
     CDerivation derivation = Succeeded(kID);
     derivation.report.strVolume = "5A3C00F1N\"T\\F\x01S\xE9";
     CTableMessages messages;
     const std::string strJson = Json(derivation, messages);
-    EXPECT_NE(std::string::npos, strJson.find("\"volume\":\"5A3C00F1N\\\"T\\\\F\\u0001S\\u00e9\""))
-        << strJson;
-    EXPECT_TRUE(IsAscii(strJson)) << strJson;
+    EXPECT_NE(std::string::npos, strJson.find("\"volume_fingerprint\":\"25a\"")) << strJson;
     const std::string strLines = Explanation(derivation, messages);
-    EXPECT_NE(std::string::npos, strLines.find("5A3C00F1N\"T\\x5cF\\x01S\\xe9\n")) << strLines;
-    EXPECT_TRUE(IsAscii(strLines)) << strLines;
+    EXPECT_NE(std::string::npos, strLines.find("Volume:       fingerprint 25a\n")) << strLines;
+    for (const std::string& strText : {strJson, strLines}) {
+        EXPECT_TRUE(IsAscii(strText)) << strText;
+        EXPECT_EQ(std::string::npos, strText.find("5A3C00F1")) << strText;
+    }
 }
 
 TEST(CliOutput, ExplanationOfAnIDAndOfAFailure) {
@@ -207,9 +218,11 @@ TEST(CliOutput, ExplanationOfAnIDAndOfAFailure) {
     success.report.strRootCreation = kRootText;
     success.report.strVolume = "C0FFEENTFS";
     success.report.eMarker = kMarkerPresent;
-    EXPECT_EQ(std::string("Root created: ") + kRootText +
+    EXPECT_EQ(std::string("Root created: fingerprint ") + kRootFingerprint +
                   "\n"
-                  "Volume:       C0FFEENTFS\n"
+                  "Volume:       fingerprint " +
+                  kVolumeFingerprint +
+                  "\n"
                   "Marker:       present\n"
                   "ID:           " +
                   kID + "\n",
@@ -219,9 +232,11 @@ TEST(CliOutput, ExplanationOfAnIDAndOfAFailure) {
     failure.report.strRootCreation = kRootText;
     failure.report.strVolume = "C0FFEENTFS";
     failure.report.nMarkerLength = 300;
-    EXPECT_EQ(std::string("Root created: ") + kRootText +
+    EXPECT_EQ(std::string("Root created: fingerprint ") + kRootFingerprint +
                   "\n"
-                  "Volume:       C0FFEENTFS\n"
+                  "Volume:       fingerprint " +
+                  kVolumeFingerprint +
+                  "\n"
                   "Marker:       missing (a stored value of 300 bytes is not usable)\n"
                   "ID:           none\n"
                   "Failed step:  marker_value: the marker key holds no usable marker\n"
