@@ -38,6 +38,9 @@ public:
     VFILETIME ReadSystemTime() override { return Touched(VFILETIME(0)); }
     bool ConvertFileTime(VFILETIME, VSYSTEMTIME*) override { return Touched(false); }
     long ReadLastError() override { return Touched(5L); }
+    bool ReadRandomBytes(unsigned char*, std::uint32_t) override { return Touched(false); }
+    long AcquireMarkerLock(std::uint32_t, VHLOCK*, bool*) override { return Touched(5L); }
+    void ReleaseMarkerLock(VHLOCK) override { Touched(0); }
 
     int m_nCalls = 0;
 

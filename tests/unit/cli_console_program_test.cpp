@@ -207,11 +207,11 @@ TEST_F(CliConsoleProgramTest, FreshMachineWritingModesCreateTheMarkerReadOnlyOne
     const std::string strNoMarkerError = "{\"step\":\"marker_key\",\"code\":2,\"message\":null}";
     const char* pszNoMarkerLine = "there is no installation marker yet";
     const SCase cases[] = {
-        {{}, 0, std::string(kIDWithMarkerMadeNow) + "\n", false, nullptr},
-        {{"--json"}, 0, JsonWith(kIDWithMarkerMadeNow, "created", "null"), false, nullptr},
+        {{}, 0, std::string(kIDWithNewMarker) + "\n", false, nullptr},
+        {{"--json"}, 0, JsonWith(kIDWithNewMarker, "created", "null"), false, nullptr},
         {{"--explain"}, 0, "Marker:       created\n", true, nullptr},
         {{"--no-write"}, 4, "", false, pszNoMarkerLine},
-        {{"--verify", kIDWithMarkerMadeNow}, 4, "", false, pszNoMarkerLine},
+        {{"--verify", kIDWithNewMarker}, 4, "", false, pszNoMarkerLine},
         {{"--json", "--no-write"},
          4,
          JsonWith(nullptr, "missing", strNoMarkerError),
@@ -228,7 +228,7 @@ TEST_F(CliConsoleProgramTest, FreshMachineWritingModesCreateTheMarkerReadOnlyOne
 
         const SRun run = Run(c.arguments);
         ExpectOutput(c, run);
-        EXPECT_EQ(std::string::npos, (run.strOut + run.strErr).find(kMarkerMadeNow));
+        EXPECT_EQ(std::string::npos, (run.strOut + run.strErr).find(kNewMarker));
         EXPECT_EQ(bWrites ? 1u : 0u, m_machine.m_writes.size());
         EXPECT_EQ(bWrites, m_machine.m_bKeyExists);
         if (!bWrites) {
