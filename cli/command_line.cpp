@@ -71,6 +71,7 @@ const ECliCommand kCommandOfOption[] = {kCommandJson, kCommandExplain, kCommandV
 const char* const kAloneOptions[] = {"--help", "-h", "/?", "--version"};
 
 const char* const kApplicationOption = "--app-specific";
+const char* const kNewMarkerOption = "--new-marker";
 
 // True for any option of this program. An option where a value should be means the value was
 // left out (an empty variable in a script), not an application called "--json".
@@ -83,7 +84,25 @@ bool IsProgramOption(const char* pszArgument) {
         if (IsOption(pszArgument, pszOption))
             return true;
     }
-    return IsOption(pszArgument, "--no-write") || IsOption(pszArgument, kApplicationOption);
+    return IsOption(pszArgument, "--no-write") || IsOption(pszArgument, kApplicationOption) ||
+           IsOption(pszArgument, kNewMarkerOption);
+}
+
+// --new-marker's value: this computer's current ID, or none.
+bool ParseCurrentID(int nCount, const char* const* ppArguments, int* pnIndex, CCommandLine* pLine,
+                    CTextBuilder* pError) {
+    if (*pnIndex + 1 == nCount)
+        return Fail(pError, kNewMarkerOption, " needs this computer's current ID, or none");
+    const char* pszID = ppArguments[++*pnIndex];
+    if (IsOption(pszID, "none"))
+        return true;
+    if (!IsComputerIDText(pszID)) {
+        Fail(pError, kNewMarkerOption, " needs an ID of 32 hexadecimal digits or none, not ");
+        AppendEcho(pszID, pError);
+        return false;
+    }
+    std::memcpy(pLine->szCurrentID, pszID, kComputerIDLength + 1);
+    return true;
 }
 
 }  // namespace
@@ -111,6 +130,7 @@ bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* 
     CCommandLine line;
     const char* pszCommandOption = nullptr;  // the option that chose the command
     bool bReadOnlyGiven = false;
+    bool bNewMarker = false;
     for (int i = 0; i < nCount; ++i) {
         const char* pszArgument = ppArguments[i];
         bool bKnown = false;
@@ -128,6 +148,14 @@ bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* 
             if (i + 1 == nCount || IsProgramOption(ppArguments[i + 1]))
                 return Fail(pError, kApplicationOption, " needs the application's name");
             line.pszApplication = ppArguments[++i];
+            continue;
+        }
+        if (IsOption(pszArgument, kNewMarkerOption)) {
+            if (bNewMarker)
+                return Fail(pError, kNewMarkerOption, " is given twice");
+            bNewMarker = true;
+            if (!ParseCurrentID(nCount, ppArguments, &i, &line, pError))
+                return false;
             continue;
         }
         if (IsOption(pszArgument, "--no-write")) {
@@ -172,6 +200,15 @@ bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* 
     }
     if (line.pszApplication != nullptr && line.eCommand == kCommandExplain)
         return Fail(pError, kApplicationOption, " and --explain exclude each other");
+    if (bNewMarker) {
+        // The one command that writes over a stored marker does nothing else.
+        if (bReadOnlyGiven || line.pszApplication != nullptr ||
+            (pszCommandOption != nullptr && line.eCommand != kCommandJson))
+            return Fail(pError, kNewMarkerOption, " goes with no other option but --json");
+        line.bJson = line.eCommand == kCommandJson;
+        line.eCommand = kCommandNewMarker;
+        line.bReadOnly = false;
+    }
     *pCommandLine = line;
     return true;
 }
@@ -180,6 +217,7 @@ const char* GetUsageText() {
     return "usage: idrovan-cli [--no-write] [--app-specific APP] [--json]\n"
            "       idrovan-cli [--no-write] --explain\n"
            "       idrovan-cli [--app-specific APP] --verify ID\n"
+           "       idrovan-cli --new-marker CURRENT-ID|none [--json]\n"
            "       idrovan-cli --help | --version\n";
 }
 
@@ -189,6 +227,7 @@ const char* GetHelpText() {
            "usage: idrovan-cli [--no-write] [--app-specific APP] [--json]\n"
            "       idrovan-cli [--no-write] --explain\n"
            "       idrovan-cli [--app-specific APP] --verify ID\n"
+           "       idrovan-cli --new-marker CURRENT-ID|none [--json]\n"
            "       idrovan-cli --help | --version\n"
            "\n"
            "Without options it prints the ID (32 hexadecimal digits) and, on the first\n"
@@ -208,15 +247,26 @@ const char* GetHelpText() {
            "  --json        one JSON object: id, marker, root_created, volume, version,\n"
            "                error (null, or step, code and message). With --app-specific:\n"
            "                id, app, marker, version, error.\n"
+           "  --new-marker CURRENT-ID\n"
+           "                replace the marker with a new random one, but only while\n"
+           "                this computer's ID is CURRENT-ID, and print the ID before\n"
+           "                and after: gives each clone of a disk image an ID of its\n"
+           "                own, once. The only command that writes over a marker.\n"
+           "  --new-marker none\n"
+           "                make a marker only where no usable one is stored (none, or\n"
+           "                a value too long to use, which it replaces).\n"
            "  -h, --help, /?  this text.\n"
            "  --version     the version number.\n"
            "\n"
            "Exit codes:\n"
-           "  0  success; with --verify: the IDs match\n"
-           "  1  --verify: the IDs differ\n"
+           "  0  success; with --verify: the IDs match; --new-marker: renewed\n"
+           "  1  --verify: the IDs differ; --new-marker: this computer's ID is not\n"
+           "     CURRENT-ID (with none: a usable marker is stored), nothing changed\n"
            "  2  the command line is not valid; nothing was done\n"
            "  3  no rights to the marker key (access denied); try --no-write\n"
            "  4  there is no marker yet, and --no-write or --verify may not write one\n"
-           "  6  a machine fact could not be read, or another failure\n"
+           "  6  a machine fact could not be read, the stored marker cannot be used,\n"
+           "     another run held the marker lock for 10 s, the random source\n"
+           "     failed, or another failure\n"
            "  5 is never used: some hosts report a crashed program with it.\n";
 }

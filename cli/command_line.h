@@ -5,9 +5,10 @@
 //
 // Rules: options are not case-sensitive; each may be given once; --json, --explain and --verify
 // exclude each other; --no-write goes with any of them (--verify reads only anyway);
-// --app-specific goes with all but --explain, whose lines would show the computer's own ID; --help
-// and --version stand alone. Every argument must be non-empty printable ASCII: a script that passes
-// an ID copied with a stray non-ASCII character gets a usage error, never a best-fit look-alike.
+// --app-specific goes with all but --explain, whose lines would show the computer's own ID;
+// --new-marker goes with --json alone; --help and --version stand alone. Every argument must be
+// non-empty printable ASCII: a script that passes an ID copied with a stray non-ASCII character
+// gets a usage error, never a best-fit look-alike.
 //
 // Plain functions without state; safe on any thread.
 
@@ -18,6 +19,9 @@ enum ECliCommand {
     kCommandExplain,  // each fact on its own line, for people
     kCommandJson,     // one JSON object, for scripts
     kCommandVerify,   // whether this computer's ID is the one given
+    // A new marker in place of the stored one, while this computer's ID is the one given (or,
+    // for "none", while no usable marker is stored).
+    kCommandNewMarker,
     kCommandHelp,
     kCommandVersion,
 };
@@ -30,6 +34,10 @@ struct CCommandLine {
     bool bReadOnly = false;
     // The ID given to --verify, as typed (either case); empty otherwise.
     char szVerifyID[kComputerIDLength + 1] = {};
+    // --new-marker: the ID the computer must have now, as typed; empty for "none".
+    char szCurrentID[kComputerIDLength + 1] = {};
+    // --new-marker with --json.
+    bool bJson = false;
     // The application named by --app-specific, borrowed from the arguments; null without one.
     // Then every ID printed or compared is that application's ID, never the computer's own.
     const char* pszApplication = nullptr;
