@@ -18,7 +18,8 @@
 #     `idrovan-cli --no-write` still prints it; a silent uninstall removes files, shortcut and
 #     PATH entry and keeps the marker; installing again, with the key still read-only so that
 #     the package's run of idrovan-cli fails, succeeds and gives the same ID; a newer version
-#     replaces it, and the older one is then refused.
+#     replaces it, and the older one is then refused; NOMARKER=1 installs without making the
+#     marker, and a repair without it makes one.
 #
 #   test_packages.sh <work dir> <idrovan_probe.exe> <idrovan_cli_e2e_test.exe> [--no-build]
 #
@@ -122,9 +123,12 @@ for arch in x64 x86; do
     fail "$arch MSI: no custom action MakeMarker running idrovan-cli.exe: $(msiinfo export "$msi" CustomAction | tail -n +4)"
   msiinfo export "$msi" InstallExecuteSequence | tr -d '\r' | awk -F'\t' '
     {at[$1] = $3; condition[$1] = $2}
-    END {exit !(condition["MakeMarker"] == "NOT REMOVE~=\"ALL\"" &&
+    END {exit !(condition["MakeMarker"] == "NOT REMOVE~=\"ALL\" AND NOMARKER<>\"1\"" &&
                 at["InstallFiles"] < at["MakeMarker"] && at["MakeMarker"] < at["InstallFinalize"])}' ||
-    fail "$arch MSI: MakeMarker is not between InstallFiles and InstallFinalize, for install only"
+    fail "$arch MSI: MakeMarker is not between InstallFiles and InstallFinalize, for install only, unless NOMARKER=1"
+  # NOMARKER=1 must reach the server side of a managed installation.
+  tr ';' '\n' <<<"$(property "$msi" SecureCustomProperties)" | grep -qxF NOMARKER ||
+    fail "$arch MSI: NOMARKER is not in SecureCustomProperties: $(property "$msi" SecureCustomProperties)"
 done
 ok "MSI tables checked"
 
@@ -268,6 +272,22 @@ registered "$(product_code "$newer")" || fail "$newer_version is gone after the 
 msiexec /x "$newer" || fail "uninstalling $newer_version exited with $?"
 [[ ! -e $installed && -z $(shortcuts) ]] || fail "files or shortcut left after uninstalling $newer_version"
 [[ $(marker) == "$first_marker" ]] || fail "marker changed"
+
+# For a disk image: NOMARKER=1 installs without making the marker, and is not remembered: a
+# repair makes it. A new wineserver forgets the read-only descriptor; the marker goes first.
+wineserver -k
+wineserver -p
+wine wineboot </dev/null >/dev/null 2>&1
+wine reg delete 'HKCR\lrgDocID' /f /reg:64 </dev/null >/dev/null 2>&1 || true
+[[ -z $(marker) ]] || fail "the marker could not be deleted for the NOMARKER check"
+wine msiexec /i "$(winepath -w "$msi")" /qn NOMARKER=1 </dev/null >/dev/null 2>&1 ||
+  fail "msiexec /i NOMARKER=1 exited with $?"
+[[ -e $installed/idrovan-cli.exe && -z $(marker) ]] && ok "NOMARKER=1 installed without a marker" ||
+  fail "NOMARKER=1: installed '$(ls "$installed" 2>/dev/null | tr '\n' ' ')', marker '$(marker)'"
+msiexec /fa "$msi" || fail "msiexec /fa exited with $?"
+[[ $(marker) =~ ^[0-9a-f]{32}$ ]] && ok "a repair without NOMARKER made the marker: $(marker)" ||
+  fail "a repair without NOMARKER made no 32-digit marker: '$(marker)'"
+msiexec /x "$msi" || fail "uninstalling after the NOMARKER check exited with $?"
 
 echo
 if ((failures)); then
