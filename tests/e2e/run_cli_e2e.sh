@@ -111,6 +111,9 @@ check_json 4 "o['id'] is None and o['marker'] == 'missing' and o['error']['step'
   and o['error']['code'] == 2 and o['root_created'] == '$root_text' and o['volume'] == 'C0FFEENTFS'" \
   --no-write || status=1
 expect_no_key "after the read-only runs" || status=1
+# A first run while another holds the marker lock waits 10 s and writes nothing; the first run
+# after it was released writes the one marker that every later run reads.
+wine "$cli_driver" --gtest_filter='CliLockHeld.*' || status=1
 wine "$cli_driver" --gtest_filter='CliFirstRun.*' || status=1
 if [[ -s $record ]]; then
   IDROVAN_EXPECTED_ID=$(expected_from "$record")
@@ -141,6 +144,16 @@ if [[ -s $record ]]; then
   IDROVAN_EXPECTED_ID=$(expected_from "$record")
   echo "expected ID $IDROVAN_EXPECTED_ID"
   wine "$cli_driver" --gtest_filter='CliAfterDialog.*' || status=1
+  # --new-marker: the record then holds the new marker and the ID printed for it.
+  wine "$cli_driver" --gtest_filter='CliNewMarker.*' || status=1
+  { read -r marker; read -r renewed_id; } <"$record"
+  derived=$(expected_from "$record")
+  if [[ $renewed_id == "$derived" ]]; then
+    echo "--new-marker: the new ID $renewed_id is the one derived from the new marker"
+  else
+    echo "--new-marker printed $renewed_id; the new marker gives $derived"
+    status=1
+  fi
 else
   echo "the dialog's first run recorded no marker"
   status=1

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <cstring>
@@ -164,7 +165,7 @@ TEST(DriveIDWinTest, MarkerLockIsOneGlobalMutexThatEveryoneMayTake) {
     ASSERT_NE(nullptr, hHeld);
     EXPECT_FALSE(bAbandoned);
 
-    HANDLE hByName = OpenMutexA(SYNCHRONIZE, FALSE, "Global\\Veltrane.Idrovan.InstallationMarker");
+    HANDLE hByName = OpenMutexA(READ_CONTROL, FALSE, "Global\\Veltrane.Idrovan.InstallationMarker");
     ASSERT_NE(nullptr, hByName) << GetLastError();
     PSECURITY_DESCRIPTOR pDescriptor = nullptr;
     PACL pDacl = nullptr;
