@@ -22,7 +22,7 @@ public:
 
     // Takes the lock unless it is held already. True once held, also when its last holder ended
     // without releasing it; otherwise false with the failure's status in *pnStatus
-    // (VWAIT_TIMEOUT after the whole wait; 0 when the system gave none), and nothing is held.
+    // (VERROR_WAIT_TIMEOUT after the whole wait; 0 when the system gave none), and nothing is held.
     bool Take(long* pnStatus);
     bool IsHeld() const { return m_hLock != nullptr; }
 

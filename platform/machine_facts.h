@@ -53,7 +53,7 @@ const long VERROR_NOT_ENOUGH_MEMORY = 8;
 const long VERROR_INVALID_PARAMETER = 87;
 const long VERROR_MORE_DATA = 234;
 // WAIT_TIMEOUT, which FormatMessage also knows as a status: the wait operation timed out.
-const long VWAIT_TIMEOUT = 258;
+const long VERROR_WAIT_TIMEOUT = 258;
 
 // The marker lock's name: one named mutex in the global namespace, shared by every session.
 const char kMarkerLockName[] = "Global\\Veltrane.Idrovan.InstallationMarker";
@@ -109,7 +109,7 @@ public:
 
     // Takes the marker lock (kMarkerLockName), waiting at most nTimeoutMs. VERROR_SUCCESS with
     // *phLock set when taken, also when its last holder ended without releasing it (then
-    // *pbAbandoned is true: what that holder wrote must be read again); VWAIT_TIMEOUT when
+    // *pbAbandoned is true: what that holder wrote must be read again); VERROR_WAIT_TIMEOUT when
     // another holder kept it for the whole wait; otherwise the Win32 status of the failure. On
     // any failure *phLock is null. Every account that may write the marker can take the lock.
     virtual long AcquireMarkerLock(std::uint32_t nTimeoutMs, VHLOCK* phLock, bool* pbAbandoned) = 0;

@@ -116,7 +116,7 @@ public:
         *pbAbandoned = false;
         *phLock = nullptr;
         if (!m_lock.try_lock_for(std::chrono::milliseconds(nTimeoutMs)))
-            return VWAIT_TIMEOUT;
+            return VERROR_WAIT_TIMEOUT;
         *phLock = &m_lock;
         return VERROR_SUCCESS;
     }

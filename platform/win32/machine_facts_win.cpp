@@ -12,7 +12,7 @@ static_assert(VERROR_SUCCESS == ERROR_SUCCESS && VERROR_FILE_NOT_FOUND == ERROR_
                   VERROR_ACCESS_DENIED == ERROR_ACCESS_DENIED &&
                   VERROR_NOT_ENOUGH_MEMORY == ERROR_NOT_ENOUGH_MEMORY &&
                   VERROR_INVALID_PARAMETER == ERROR_INVALID_PARAMETER &&
-                  VERROR_MORE_DATA == ERROR_MORE_DATA && VWAIT_TIMEOUT == WAIT_TIMEOUT,
+                  VERROR_MORE_DATA == ERROR_MORE_DATA && VERROR_WAIT_TIMEOUT == WAIT_TIMEOUT,
               "Win32 status codes");
 static_assert(sizeof(VHKEY) == sizeof(HKEY), "key handles");
 static_assert(sizeof(VHLOCK) == sizeof(HANDLE), "lock handles");
@@ -170,7 +170,7 @@ public:
             return VERROR_SUCCESS;
         }
         const long nStatus =
-            nWait == WAIT_TIMEOUT ? VWAIT_TIMEOUT : static_cast<long>(::GetLastError());
+            nWait == WAIT_TIMEOUT ? VERROR_WAIT_TIMEOUT : static_cast<long>(::GetLastError());
         ::CloseHandle(hMutex);
         return nStatus;
     }

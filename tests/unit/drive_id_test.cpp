@@ -443,9 +443,9 @@ std::vector<SScenario> ReadWriteScenarios() {
          kDirectory + kOpen + kLock + kOpen + kRandom + kFacts + kOpen + kUnlock, "", "missing",
          "marker_random", 0, true, true},
         // Another writer kept the lock for the whole wait: nothing is written, nothing released.
-        {"lock not had", [](CScriptedMachineFacts& m) { m.m_nLockStatus = VWAIT_TIMEOUT; },
-         kDirectory + kOpen + kLock + kFacts + kOpen, "", "missing", "marker_lock", VWAIT_TIMEOUT,
-         true, true},
+        {"lock not had", [](CScriptedMachineFacts& m) { m.m_nLockStatus = VERROR_WAIT_TIMEOUT; },
+         kDirectory + kOpen + kLock + kFacts + kOpen, "", "missing", "marker_lock",
+         VERROR_WAIT_TIMEOUT, true, true},
         // Its last holder ended while holding it: the lock is taken all the same.
         {"lock abandoned", [](CScriptedMachineFacts& m) { m.m_bLockAbandoned = true; },
          kDirectory + kOpen + kLock + kOpen + kRandom + kOpen + kCreate + kSet + kFacts +
@@ -711,9 +711,9 @@ TEST(DriveIDRenewTest, RenewsOnlyTheGivenIDOrAMissingMarker) {
         {"lock not had",
          [](CScriptedMachineFacts& m) {
              m.SetMarker(VREG_SZ, kHandMarker);
-             m.m_nLockStatus = VWAIT_TIMEOUT;
+             m.m_nLockStatus = VERROR_WAIT_TIMEOUT;
          },
-         kIDWithHandMarker, CDriveID::kRenewFailed, "", "", "marker_lock", VWAIT_TIMEOUT},
+         kIDWithHandMarker, CDriveID::kRenewFailed, "", "", "marker_lock", VERROR_WAIT_TIMEOUT},
         {"random source fails",
          [](CScriptedMachineFacts& m) {
              m.SetMarker(VREG_SZ, kHandMarker);
@@ -748,7 +748,7 @@ TEST(DriveIDRenewTest, RenewsOnlyTheGivenIDOrAMissingMarker) {
         // Everything happens under the lock, taken once; where it was not had, nothing at all.
         ASSERT_FALSE(machine.m_calls.empty());
         EXPECT_EQ(kLock[0], machine.m_calls.front());
-        if (c.nStatus == VWAIT_TIMEOUT) {
+        if (c.nStatus == VERROR_WAIT_TIMEOUT) {
             EXPECT_EQ(1u, machine.m_calls.size());
         } else {
             EXPECT_EQ(kUnlock[0], machine.m_calls.back());

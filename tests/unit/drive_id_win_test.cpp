@@ -184,7 +184,7 @@ TEST(DriveIDWinTest, MarkerLockIsOneGlobalMutexThatEveryoneMayTake) {
     long nStatus = VERROR_SUCCESS;
     VHLOCK hOther = reinterpret_cast<VHLOCK>(1);
     std::thread([&] { nStatus = machine.AcquireMarkerLock(200, &hOther, &bAbandoned); }).join();
-    EXPECT_EQ(VWAIT_TIMEOUT, nStatus);
+    EXPECT_EQ(VERROR_WAIT_TIMEOUT, nStatus);
     EXPECT_EQ(nullptr, hOther);
     machine.ReleaseMarkerLock(hHeld);
 

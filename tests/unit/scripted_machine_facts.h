@@ -266,7 +266,7 @@ public:
                                                          [&] { return !m_pLock->bHeld; });
             --m_pLock->nWaiting;
             if (!bFree)
-                return VWAIT_TIMEOUT;
+                return VERROR_WAIT_TIMEOUT;
         }
         m_pLock->bHeld = true;
         m_pLock->holder = std::this_thread::get_id();
