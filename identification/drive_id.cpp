@@ -72,6 +72,8 @@ void CDriveID::BeginDerivation(CDriveIDReport* pReport) {
     m_eFailedStep = kStepNone;
     m_nFailedStatus = VERROR_SUCCESS;
     m_nMarkerLength = 0;
+    m_eLastRead = kReadNoKey;
+    m_nLastReadStatus = VERROR_SUCCESS;
 }
 
 // Every working text is checked whole before it is used: a piece lost to a failed allocation
@@ -199,14 +201,20 @@ CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneStri
         eRenewal = kRenewNotCurrent;
     }
     if (eRenewal == kRenewed) {
-        BeginDerivation(pReport);
-        if (!WriteNewMarker()) {
-            EndDerivation(strAfter, CVeltraneString(), CVeltraneString(), kMarkerMissing);
-            eRenewal = kRenewFailed;
-        } else {
+        m_eFailedStep = kStepNone;
+        m_nFailedStatus = VERROR_SUCCESS;
+        if (WriteNewMarker()) {
             strAfter = Derive(pReport, lock);
             if (strAfter.GetLength() == 0)
                 eRenewal = kRenewFailed;
+        } else {
+            // The report keeps what the first derivation found, the stored marker untouched.
+            eRenewal = kRenewFailed;
+            if (pReport != nullptr) {
+                pReport->eFailedStep = m_eFailedStep;
+                pReport->nStatus = m_nFailedStatus;
+                pReport->nMarkerLength = 0;
+            }
         }
     }
     m_bRenewing = false;

@@ -744,6 +744,10 @@ TEST(DriveIDRenewTest, RenewsOnlyTheGivenIDOrAMissingMarker) {
         } else {
             EXPECT_TRUE(machine.m_writes.empty());
             EXPECT_EQ(strStored, machine.m_strValueData);
+            // The report tells what is stored, untouched.
+            if (!c.strBefore.empty()) {
+                EXPECT_STREQ("present", GetMarkerStateName(report.eMarker));
+            }
         }
         // Everything happens under the lock, taken once; where it was not had, nothing at all.
         ASSERT_FALSE(machine.m_calls.empty());
