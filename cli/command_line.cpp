@@ -72,6 +72,7 @@ const char* const kAloneOptions[] = {"--help", "-h", "/?", "--version"};
 
 const char* const kApplicationOption = "--app-specific";
 const char* const kCompareOption = "--compare";
+const char* const kNewMarkerOption = "--new-marker";
 
 // True for any option of this program. An option where a value should be means the value was
 // left out (an empty variable in a script), not an application called "--json".
@@ -85,7 +86,7 @@ bool IsProgramOption(const char* pszArgument) {
             return true;
     }
     return IsOption(pszArgument, "--no-write") || IsOption(pszArgument, kApplicationOption) ||
-           IsOption(pszArgument, kCompareOption);
+           IsOption(pszArgument, kCompareOption) || IsOption(pszArgument, kNewMarkerOption);
 }
 
 // --compare takes the place of the command; of the others only --json goes with it, and turns
@@ -101,6 +102,23 @@ bool UseCompare(CCommandLine* pLine, CTextBuilder* pError) {
     pLine->bCompareJson = pLine->eCommand == kCommandJson;
     pLine->eCommand = kCommandCompare;
     pLine->bReadOnly = true;
+    return true;
+}
+
+// --new-marker's value: this computer's current ID, or none.
+bool ParseCurrentID(int nCount, const char* const* ppArguments, int* pnIndex, CCommandLine* pLine,
+                    CTextBuilder* pError) {
+    if (*pnIndex + 1 == nCount)
+        return Fail(pError, kNewMarkerOption, " needs this computer's current ID, or none");
+    const char* pszID = ppArguments[++*pnIndex];
+    if (IsOption(pszID, "none"))
+        return true;
+    if (!IsComputerIDText(pszID)) {
+        Fail(pError, kNewMarkerOption, " needs an ID of 32 hexadecimal digits or none, not ");
+        AppendEcho(pszID, pError);
+        return false;
+    }
+    std::memcpy(pLine->szCurrentID, pszID, kComputerIDLength + 1);
     return true;
 }
 
@@ -129,6 +147,7 @@ bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* 
     CCommandLine line;
     const char* pszCommandOption = nullptr;  // the option that chose the command
     bool bReadOnlyGiven = false;
+    bool bNewMarker = false;
     for (int i = 0; i < nCount; ++i) {
         const char* pszArgument = ppArguments[i];
         bool bKnown = false;
@@ -154,6 +173,14 @@ bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* 
             if (i + 1 == nCount || IsProgramOption(ppArguments[i + 1]))
                 return Fail(pError, kCompareOption, " needs the report's file name (or -)");
             line.pszReport = ppArguments[++i];
+            continue;
+        }
+        if (IsOption(pszArgument, kNewMarkerOption)) {
+            if (bNewMarker)
+                return Fail(pError, kNewMarkerOption, " is given twice");
+            bNewMarker = true;
+            if (!ParseCurrentID(nCount, ppArguments, &i, &line, pError))
+                return false;
             continue;
         }
         if (IsOption(pszArgument, "--no-write")) {
@@ -200,6 +227,15 @@ bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* 
         return Fail(pError, kApplicationOption, " and --explain exclude each other");
     if (line.pszReport != nullptr && !UseCompare(&line, pError))
         return false;
+    if (bNewMarker) {
+        // The one command that writes over a stored marker does nothing else.
+        if (bReadOnlyGiven || line.pszApplication != nullptr || line.pszReport != nullptr ||
+            (pszCommandOption != nullptr && line.eCommand != kCommandJson))
+            return Fail(pError, kNewMarkerOption, " goes with no other option but --json");
+        line.bJson = line.eCommand == kCommandJson;
+        line.eCommand = kCommandNewMarker;
+        line.bReadOnly = false;
+    }
     *pCommandLine = line;
     return true;
 }
@@ -209,6 +245,7 @@ const char* GetUsageText() {
            "       idrovan-cli [--no-write] --explain\n"
            "       idrovan-cli [--app-specific APP] --verify ID\n"
            "       idrovan-cli [--json] --compare REPORT\n"
+           "       idrovan-cli --new-marker CURRENT-ID|none [--json]\n"
            "       idrovan-cli --help | --version\n";
 }
 
@@ -219,6 +256,7 @@ const char* GetHelpText() {
            "       idrovan-cli [--no-write] --explain\n"
            "       idrovan-cli [--app-specific APP] --verify ID\n"
            "       idrovan-cli [--json] --compare REPORT\n"
+           "       idrovan-cli --new-marker CURRENT-ID|none [--json]\n"
            "       idrovan-cli --help | --version\n"
            "\n"
            "Without options it prints the ID (32 hexadecimal digits) and, on the first\n"
@@ -243,17 +281,31 @@ const char* GetHelpText() {
            "  --compare REPORT\n"
            "                compare this computer with a report that --json saved in the\n"
            "                file REPORT (- for standard input): which facts changed, and\n"
-           "                whether the ID is the same; read only. --json: as JSON.\n"
+           "                whether the ID is the same; read only. --json: as JSON.\n" --new -
+           marker CURRENT -
+           ID\n
+           "
+           "                replace the marker with a new random one, but only while\n"
+           "                this computer's ID is CURRENT-ID, and print the ID before\n"
+           "                and after: gives each clone of a disk image an ID of its\n"
+           "                own, once. The only command that writes over a marker.\n"
+           "  --new-marker none\n"
+           "                make a marker only where no usable one is stored (none, or\n"
+           "                a value too long to use, which it replaces).\n"
            "  -h, --help, /?  this text.\n"
            "  --version     the version number.\n"
            "\n"
            "Exit codes:\n"
-           "  0  success; with --verify or --compare: the IDs match\n"
-           "  1  --verify or --compare: the IDs differ\n"
+           "  0  success; with --verify or --compare: the IDs match; --new-marker:\n"
+           "     renewed\n"
+           "  1  --verify or --compare: the IDs differ; --new-marker: this computer's ID\n"
+           "     is not CURRENT-ID (with none: a usable marker is stored), nothing changed\n"
            "  2  the command line, or the report to compare, is not valid; nothing was\n"
            "     done\n"
            "  3  no rights to the marker key (access denied); try --no-write\n"
            "  4  there is no marker yet, and --no-write or --verify may not write one\n"
-           "  6  a machine fact could not be read, or another failure\n"
+           "  6  a machine fact could not be read, the stored marker cannot be used,\n"
+           "     another run held the marker lock for 10 s, the random source\n"
+           "     failed, or another failure\n"
            "  5 is never used: some hosts report a crashed program with it.\n";
 }

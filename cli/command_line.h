@@ -6,9 +6,10 @@
 // Rules: options are not case-sensitive; each may be given once; --json, --explain and --verify
 // exclude each other; --no-write goes with any of them (--verify reads only anyway);
 // --app-specific goes with all but --explain, whose lines would show the computer's own ID;
-// --compare goes with --json and --no-write only (it reads only anyway); --help and --version
-// stand alone. Every argument must be non-empty printable ASCII: a script that passes
-// an ID copied with a stray non-ASCII character gets a usage error, never a best-fit look-alike.
+// --compare goes with --json and --no-write only (it reads only anyway); --new-marker goes with
+// --json alone; --help and --version stand alone. Every argument must be non-empty printable
+// ASCII: a script that passes an ID copied with a stray non-ASCII character gets a usage error,
+// never a best-fit look-alike.
 //
 // Plain functions without state; safe on any thread.
 
@@ -20,6 +21,9 @@ enum ECliCommand {
     kCommandJson,     // one JSON object, for scripts
     kCommandVerify,   // whether this computer's ID is the one given
     kCommandCompare,  // an earlier report against now, fact by fact
+    // A new marker in place of the stored one, while this computer's ID is the one given (or,
+    // for "none", while no usable marker is stored).
+    kCommandNewMarker,
     kCommandHelp,
     kCommandVersion,
 };
@@ -32,6 +36,10 @@ struct CCommandLine {
     bool bReadOnly = false;
     // The ID given to --verify, as typed (either case); empty otherwise.
     char szVerifyID[kComputerIDLength + 1] = {};
+    // --new-marker: the ID the computer must have now, as typed; empty for "none".
+    char szCurrentID[kComputerIDLength + 1] = {};
+    // --new-marker with --json.
+    bool bJson = false;
     // The application named by --app-specific, borrowed from the arguments; null without one.
     // Then every ID printed or compared is that application's ID, never the computer's own.
     const char* pszApplication = nullptr;

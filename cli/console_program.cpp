@@ -22,14 +22,42 @@ bool IsSameID(const char* pszFirst, const char* pszSecond) {
     return *pszFirst == '\0' && *pszSecond == '\0';
 }
 
+// Copies an ID text of 32 digits; anything else leaves szID empty.
+void CopyID(CVeltraneString& strID, char* pszID) {
+    const char* pszText = strID.GetText();
+    if (std::strlen(pszText) == static_cast<std::size_t>(kComputerIDLength))
+        std::memcpy(pszID, pszText, kComputerIDLength + 1);
+}
+
 void Derive(CMachineFacts& machine, EMarkerAccess eAccess, CDerivation* pDerivation) {
     pDerivation->eAccess = eAccess;
     CDriveID driveID(machine, eAccess);
     CVeltraneString strID = driveID.GetID(&pDerivation->report);
-    const char* pszID = strID.GetText();
     // The derivation gives 32 digits or nothing.
-    if (std::strlen(pszID) == static_cast<std::size_t>(kComputerIDLength))
-        std::memcpy(pDerivation->szID, pszID, kComputerIDLength + 1);
+    CopyID(strID, pDerivation->szID);
+}
+
+// --new-marker: the derivation ends up with the ID the computer has now.
+int RenewMarker(const CCommandLine& line, CMachineFacts& machine, CStatusMessages& messages,
+                CConsoleOutput* pOutput) {
+    CRenewalResult result;
+    result.bNoneGiven = line.szCurrentID[0] == '\0';
+    result.derivation.eCommand = kCommandNewMarker;
+    CDriveID driveID(machine, kMarkerReadWrite);
+    CVeltraneString strBefore;
+    CVeltraneString strAfter;
+    result.eRenewal = driveID.RenewMarker(result.bNoneGiven ? nullptr : line.szCurrentID, strBefore,
+                                          strAfter, &result.derivation.report);
+    CopyID(strBefore, result.szBefore);
+    if (result.eRenewal == CDriveID::kRenewed)
+        CopyID(strAfter, result.derivation.szID);
+    else if (result.eRenewal == CDriveID::kRenewNotCurrent)
+        CopyID(strBefore, result.derivation.szID);
+    if (line.bJson)
+        FormatRenewalJson(result, messages, &pOutput->out);
+    else
+        FormatRenewal(result, messages, pOutput);
+    return GetRenewalExitCode(result);
 }
 
 static_assert(kApplicationIDLength == kComputerIDLength, "one buffer holds either ID");
@@ -81,11 +109,15 @@ int Run(int nCount, const char* const* ppArguments, CMachineFacts& machine,
         return kExitSuccess;
     }
 
+    if (line.eCommand == kCommandNewMarker)
+        return RenewMarker(line, machine, messages, pOutput);
+
     CSavedReport savedReport;
     if (line.eCommand == kCommandCompare && !LoadSavedReport(line.pszReport, &savedReport, pOutput))
         return kExitUsage;
 
     CDerivation derivation;
+    derivation.eCommand = line.eCommand;
     Derive(machine, line.bReadOnly ? kMarkerReadOnly : kMarkerReadWrite, &derivation);
     if (line.pszApplication != nullptr)
         UseApplicationID(line.pszApplication, &derivation);

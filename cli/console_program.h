@@ -5,7 +5,8 @@
 //
 // A command line that does not parse gets kExitUsage with its message and the usage on the error
 // text, before the machine is asked anything. Otherwise the ID is derived once, through CDriveID
-// (the dialog's own derivation), read-only for --no-write and --verify.
+// (the dialog's own derivation), read-only for --no-write and --verify; --new-marker hands the
+// whole check and write to CDriveID::RenewMarker.
 //
 // Runs on the calling thread; the machine and the messages are borrowed for the call.
 

@@ -7,12 +7,27 @@
 
 namespace {
 
-const long kStatusNotFound = 2;      // ERROR_FILE_NOT_FOUND
-const long kStatusAccessDenied = 5;  // ERROR_ACCESS_DENIED
+const long kStatusNotFound = 2;       // ERROR_FILE_NOT_FOUND
+const long kStatusAccessDenied = 5;   // ERROR_ACCESS_DENIED
+const long kStatusWaitTimeout = 258;  // WAIT_TIMEOUT
 const std::size_t kLabelWidth = 14;
 
 bool HasID(const CDerivation& derivation) {
     return derivation.szID[0] != '\0';
+}
+
+bool IsUnusableMarker(const CDerivation& derivation) {
+    return !HasID(derivation) && derivation.report.eMarker == kMarkerUnusable;
+}
+
+// What is stored and what replaces it, for a marker that cannot be used: "a stored value of 261
+// bytes that cannot be used; ...". Never the value itself.
+void AppendUnusableMarker(const CDerivation& derivation, CTextBuilder* pOut) {
+    pOut->Append("a stored value of ");
+    pOut->AppendNumber(static_cast<long>(derivation.report.nMarkerLength));
+    pOut->Append(
+        " bytes that cannot be used; idrovan-cli --new-marker none replaces it, which "
+        "gives a new ID");
 }
 
 bool IsMarkerStep(EDriveIDStep eStep) {
@@ -45,11 +60,20 @@ const char* DescribeStep(const CDerivation& derivation) {
                        : "the marker key HKEY_CLASSES_ROOT\\lrgDocID could be neither opened nor "
                          "created";
         case kStepMarkerValue:
-            return "the marker key holds no usable marker";
+            return derivation.report.eMarker == kMarkerUnusable
+                       ? "the marker key holds a marker too long to use"
+                       : "the marker key holds no usable marker";
         case kStepMarkerWrite:
             return "a new marker could not be stored";
         case kStepMemory:
             return "a working text could not be allocated";
+        case kStepMarkerLock:
+            return derivation.report.nStatus == kStatusWaitTimeout
+                       ? "another run held the marker lock for 10 seconds, so no marker was "
+                         "written; run again"
+                       : "the marker lock could not be taken, so no marker was written";
+        case kStepMarkerRandom:
+            return "the system's random source failed, so no marker was written";
         case kStepNone:
             break;
     }
@@ -127,7 +151,9 @@ void AppendJsonError(const CDerivation& derivation, CStatusMessages& messages, C
     pOut->AppendNumber(report.nStatus);
     pOut->Append(",\"message\":");
     CTextBuilder message;
-    if (report.nStatus != 0)
+    if (IsUnusableMarker(derivation))
+        AppendUnusableMarker(derivation, &message);
+    else if (report.nStatus != 0)
         messages.AppendStatusText(report.nStatus, &message);
     if (message.GetLength() > 0)
         AppendJsonString(message.GetText(), pOut);
@@ -162,17 +188,27 @@ ECliExitCode GetExitCode(const CDerivation& derivation) {
 
 void FormatFailure(const CDerivation& derivation, CStatusMessages& messages, CTextBuilder* pOut) {
     const long nStatus = derivation.report.nStatus;
+    if (IsUnusableMarker(derivation)) {
+        pOut->Append("idrovan-cli: no ID: the marker key holds ");
+        AppendUnusableMarker(derivation, pOut);
+        pOut->Append('\n');
+        return;
+    }
     switch (GetExitCode(derivation)) {
         case kExitNoMarker:
-            pOut->Append(
-                "idrovan-cli: there is no installation marker yet, and a read-only run does not "
-                "write one; run idrovan-cli once without --no-write\n");
+            pOut->Append(derivation.eCommand == kCommandVerify
+                             ? "idrovan-cli: there is no installation marker yet, and comparing "
+                               "does not write one; run idrovan-cli once to write it\n"
+                             : "idrovan-cli: there is no installation marker yet, and a read-only "
+                               "run does not write one; run idrovan-cli once without --no-write\n");
             return;
         case kExitNoRights:
             pOut->Append("idrovan-cli: no rights to the marker key HKEY_CLASSES_ROOT\\lrgDocID (");
             AppendStatus(nStatus, messages, pOut);
             pOut->Append(")");
-            if (derivation.eAccess == kMarkerReadWrite)
+            if (derivation.eCommand == kCommandNewMarker)
+                pOut->Append("; a new marker needs an administrator");
+            else if (derivation.eAccess == kMarkerReadWrite)
                 pOut->Append("; --no-write reads an existing marker with read access only");
             pOut->Append('\n');
             return;
@@ -194,7 +230,11 @@ void FormatExplanation(const CDerivation& derivation, CStatusMessages& messages,
     AppendLineLabel("Marker:", pOut);
     pOut->Append(GetMarkerStateName(report.eMarker));
     // The length, never the value: it tells a truncated or overlong marker apart.
-    if (report.eMarker == kMarkerMissing && report.nMarkerLength != 0) {
+    if (IsUnusableMarker(derivation)) {
+        pOut->Append(" (");
+        AppendUnusableMarker(derivation, pOut);
+        pOut->Append(")");
+    } else if (report.eMarker == kMarkerMissing && report.nMarkerLength != 0) {
         pOut->Append(" (a stored value of ");
         pOut->AppendNumber(static_cast<long>(report.nMarkerLength));
         pOut->Append(" bytes is not usable)");
@@ -235,8 +275,80 @@ void FormatJson(const CDerivation& derivation, CStatusMessages& messages, CTextB
         pOut->Append(",\"volume_fingerprint\":");
         AppendJsonFingerprint(derivation.szVolumeFingerprint, pOut);
     }
-    pOut->Append(",\"format\":" IDROVAN_REPORT_FORMAT_TEXT
-                 ",\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":");
+    pOut->Append(",\"format\":" IDROVAN_REPORT_FORMAT_TEXT ",\"version\":\"" IDROVAN_VERSION_TEXT
+                 "\",\"error\":");
+    AppendJsonError(derivation, messages, pOut);
+    pOut->Append("}\n");
+}
+
+ECliExitCode GetRenewalExitCode(const CRenewalResult& result) {
+    switch (result.eRenewal) {
+        case CDriveID::kRenewed:
+            return kExitSuccess;
+        case CDriveID::kRenewNotCurrent:
+            return kExitDifferentID;
+        case CDriveID::kRenewFailed:
+            break;
+    }
+    const ECliExitCode eExit = GetExitCode(result.derivation);
+    // A failure with an ID (the new marker read back, then something else) is still a failure.
+    return eExit == kExitSuccess ? kExitFailure : eExit;
+}
+
+void FormatRenewal(const CRenewalResult& result, CStatusMessages& messages, CConsoleOutput* pOut) {
+    const CDerivation& derivation = result.derivation;
+    switch (result.eRenewal) {
+        case CDriveID::kRenewed:
+            pOut->out.Append("Old ID: ");
+            pOut->out.Append(result.szBefore[0] != '\0' ? result.szBefore : "none");
+            pOut->out.Append("\nNew ID: ");
+            pOut->out.Append(derivation.szID);
+            pOut->out.Append('\n');
+            return;
+        case CDriveID::kRenewNotCurrent:
+            if (HasID(derivation)) {
+                pOut->out.Append("This computer's ID is ");
+                pOut->out.Append(derivation.szID);
+                pOut->out.Append(result.bNoneGiven ? ", made from a marker stored already"
+                                                   : ", not the one given");
+                pOut->out.Append("; the marker was not changed.\n");
+            } else if (IsUnusableMarker(derivation)) {
+                pOut->out.Append("This computer has no ID to renew: the marker key holds ");
+                AppendUnusableMarker(derivation, &pOut->out);
+                pOut->out.Append(". The marker was not changed.\n");
+            } else {
+                pOut->out.Append(
+                    "This computer has no ID to renew: there is no installation "
+                    "marker yet; idrovan-cli --new-marker none makes one. The marker "
+                    "was not changed.\n");
+            }
+            return;
+        case CDriveID::kRenewFailed:
+            break;
+    }
+    FormatFailure(derivation, messages, &pOut->err);
+}
+
+void FormatRenewalJson(const CRenewalResult& result, CStatusMessages& messages,
+                       CTextBuilder* pOut) {
+    const CDerivation& derivation = result.derivation;
+    const CDriveIDReport& report = derivation.report;
+    pOut->Append("{\"id\":");
+    if (HasID(derivation))
+        AppendJsonString(derivation.szID, pOut);
+    else
+        pOut->Append("null");
+    pOut->Append(",\"previous_id\":");
+    if (result.szBefore[0] != '\0')
+        AppendJsonString(result.szBefore, pOut);
+    else
+        pOut->Append("null");
+    pOut->Append(result.eRenewal == CDriveID::kRenewed ? ",\"renewed\":true"
+                                                       : ",\"renewed\":false");
+    pOut->Append(",\"marker\":");
+    AppendJsonString(GetMarkerStateName(report.eMarker), pOut);
+    pOut->Append(",\"format\":" IDROVAN_RENEWAL_FORMAT_TEXT ",\"version\":\"" IDROVAN_VERSION_TEXT
+                 "\",\"error\":");
     AppendJsonError(derivation, messages, pOut);
     pOut->Append("}\n");
 }

@@ -10,6 +10,7 @@
 // facts appear only as their fingerprints (identification/fact_fingerprint.h).
 
 #include "cli/command_line.h"
+#include "cli/console_program.h"
 #include "cli/status_messages.h"
 #include "cli/text_builder.h"
 #include "identification/drive_id.h"
@@ -32,6 +33,8 @@ struct CDerivation {
     char szID[kComputerIDLength + 1] = {};
     CDriveIDReport report;
     EMarkerAccess eAccess = kMarkerReadWrite;
+    // What the user asked for: messages name only options that were given.
+    ECliCommand eCommand = kCommandPrint;
     // --app-specific: the application's name, borrowed; null otherwise.
     const char* pszApplication = nullptr;
     // The computer's ID was derived but the application's could not be computed from it.
@@ -57,6 +60,8 @@ ECliExitCode GetExitCode(const CDerivation& derivation);
 // The layout of the --json report; raised whenever its keys change. 2.1.31.0's report, with the
 // fact texts in place of their fingerprints, had no "format" key.
 #define IDROVAN_REPORT_FORMAT_TEXT "2"
+// The layout of --new-marker --json's object.
+#define IDROVAN_RENEWAL_FORMAT_TEXT "1"
 
 // One line for stderr saying why there is no ID, starting "idrovan-cli: ".
 void FormatFailure(const CDerivation& derivation, CStatusMessages& messages, CTextBuilder* pOut);
@@ -65,6 +70,29 @@ void FormatFailure(const CDerivation& derivation, CStatusMessages& messages, CTe
 // the ID, one per line, then the failed step and its status when there is no ID.
 void FormatExplanation(const CDerivation& derivation, CStatusMessages& messages,
                        CTextBuilder* pOut);
+
+// --new-marker: what it did, and the IDs before and after.
+struct CRenewalResult {
+    CDriveID::ERenewal eRenewal = CDriveID::kRenewFailed;
+    // The ID before (empty without one); the derivation holds the ID after, or, when nothing was
+    // renewed, the same ID as before.
+    char szBefore[kComputerIDLength + 1] = {};
+    // --new-marker none, as opposed to an ID.
+    bool bNoneGiven = false;
+    CDerivation derivation;
+};
+
+// kExitSuccess renewed, kExitDifferentID not this computer's ID (nothing changed), otherwise the
+// failure's code as GetExitCode gives it.
+ECliExitCode GetRenewalExitCode(const CRenewalResult& result);
+
+// --new-marker without --json: "Old ID:" and "New ID:" lines on stdout, one line on stdout that
+// says why nothing changed, or the failure's line on stderr.
+void FormatRenewal(const CRenewalResult& result, CStatusMessages& messages, CConsoleOutput* pOut);
+
+// --new-marker --json: id (the ID now), previous_id, renewed, marker, format, version, error.
+// Not a report: no fingerprints of the facts (--json gives those).
+void FormatRenewalJson(const CRenewalResult& result, CStatusMessages& messages, CTextBuilder* pOut);
 
 // --json: one object on one line with id, marker, root_created_fingerprint, volume_fingerprint,
 // format, version and error. For an application: id, app, marker, format, version and error. The

@@ -77,7 +77,7 @@ bool IsFingerprintText(const char* pText, std::size_t nLength) {
 }
 
 bool IsMarkerStateText(const char* pText, std::size_t nLength) {
-    for (const char* pszState : {"present", "created", "missing"}) {
+    for (const char* pszState : {"present", "created", "missing", "unusable"}) {
         if (std::strlen(pszState) == nLength && std::memcmp(pszState, pText, nLength) == 0)
             return true;
     }

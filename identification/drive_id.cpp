@@ -12,6 +12,8 @@ const char kMarkerValue[] = "Rndund";
 const int kPathBufferSize = 256;
 const std::uint32_t kMarkerBufferSize = 260;
 const int kDigestTextLength = 2 * CMD5Checksum::DIGEST_SIZE;
+// A new marker's random bytes; their text is as long as the digest text markers had before.
+const std::uint32_t kMarkerRandomBytes = 16;
 
 // The digest text of a narrow text's characters, without its terminator, into strDigest. False,
 // with strDigest empty, when the digest or its text could not be made.
@@ -49,20 +51,35 @@ CDriveID::CDriveID(CMachineFacts& machine, EMarkerAccess eAccess)
       m_eFailedStep(kStepNone),
       m_nFailedStatus(VERROR_SUCCESS),
       m_nMarkerLength(0),
-      m_bMarkerWritten(false) {}
+      m_bMarkerWritten(false),
+      m_bRenewing(false),
+      m_eLastRead(kReadNoKey),
+      m_nLastReadStatus(VERROR_SUCCESS) {}
 
 CVeltraneString CDriveID::GetID() {
     return GetID(nullptr);
 }
 
-// Every working text is checked whole before it is used: a piece lost to a failed allocation
-// would otherwise digest to a well-formed but wrong ID, or be stored as a marker for good.
 CVeltraneString CDriveID::GetID(CDriveIDReport* pReport) {
+    // Held from the first write of a missing marker until it has been read back.
+    CMarkerLock lock(*m_pMachine);
+    m_bMarkerWritten = false;
+    return Derive(pReport, lock);
+}
+
+void CDriveID::BeginDerivation(CDriveIDReport* pReport) {
     m_pReport = pReport;
     m_eFailedStep = kStepNone;
     m_nFailedStatus = VERROR_SUCCESS;
     m_nMarkerLength = 0;
-    m_bMarkerWritten = false;
+    m_eLastRead = kReadNoKey;
+    m_nLastReadStatus = VERROR_SUCCESS;
+}
+
+// Every working text is checked whole before it is used: a piece lost to a failed allocation
+// would otherwise digest to a well-formed but wrong ID, or be stored as a marker for good.
+CVeltraneString CDriveID::Derive(CDriveIDReport* pReport, CMarkerLock& lock) {
+    BeginDerivation(pReport);
 
     CVeltraneString strID;
     CVeltraneString strVolume;
@@ -70,20 +87,25 @@ CVeltraneString CDriveID::GetID(CDriveIDReport* pReport) {
     EMarkerState eMarker = kMarkerMissing;
     if (ReadSystemDrive()) {
         // Writes the marker first, so that the very first derivation already uses the final one.
-        EnsureInstallMarker();
+        if (!m_bRenewing)
+            EnsureMarker(lock);
 
         const bool bVolume = ReadVolumeText(strVolume);
         const bool bRootCreation = ReadRootCreationText(strRootCreation);
         CVeltraneString strMarker;
         const SMarkerRead read = ReadMarker(strMarker);
+        m_eLastRead = read.eResult;
+        m_nLastReadStatus = read.nStatus;
         if (read.eResult == kReadUsable)
             eMarker = m_bMarkerWritten ? kMarkerCreated : kMarkerPresent;
         else if (read.eResult == kReadNoValue && m_bMarkerWritten)
             Fail(kStepMarkerWrite, VERROR_SUCCESS);
         else
             ReportMarkerRead(read);
+        if (read.eResult == kReadTooLong)
+            eMarker = kMarkerUnusable;
 
-        if (bVolume && bRootCreation && eMarker != kMarkerMissing) {
+        if (bVolume && bRootCreation && read.eResult == kReadUsable) {
             CVeltraneString strCombined = strRootCreation + strVolume;
             strCombined.Append(strMarker);
             CVeltraneString strScrambled = Scramble(strCombined);
@@ -96,7 +118,13 @@ CVeltraneString CDriveID::GetID(CDriveIDReport* pReport) {
                 Fail(kStepMemory, VERROR_NOT_ENOUGH_MEMORY);
         }
     }
+    EndDerivation(strID, strVolume, strRootCreation, eMarker);
+    return strID;
+}
 
+void CDriveID::EndDerivation(CVeltraneString& strID, const CVeltraneString& strVolume,
+                             const CVeltraneString& strRootCreation, EMarkerState eMarker) {
+    CDriveIDReport* pReport = m_pReport;
     if (pReport != nullptr) {
         pReport->strVolume = strVolume;
         pReport->strRootCreation = strRootCreation;
@@ -124,7 +152,73 @@ CVeltraneString CDriveID::GetID(CDriveIDReport* pReport) {
         pReport->nMarkerLength = m_nMarkerLength;
     }
     m_pReport = nullptr;
-    return strID;
+}
+
+namespace {
+
+char LowerHexDigit(char c) {
+    return c >= 'A' && c <= 'F' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// An ID text against an ID given in either case.
+bool IsSameID(const char* pszID, const char* pszGiven) {
+    for (; *pszID != '\0' && *pszID == LowerHexDigit(*pszGiven); ++pszID, ++pszGiven) {
+    }
+    return *pszID == '\0' && *pszGiven == '\0';
+}
+
+}  // namespace
+
+CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneString& strBefore,
+                                         CVeltraneString& strAfter, CDriveIDReport* pReport) {
+    strBefore.Empty();
+    strAfter.Empty();
+    m_bMarkerWritten = false;
+    CMarkerLock lock(*m_pMachine);
+    long nLockStatus = VERROR_SUCCESS;
+    if (!lock.Take(&nLockStatus)) {
+        BeginDerivation(pReport);
+        Fail(kStepMarkerLock, nLockStatus);
+        EndDerivation(strAfter, CVeltraneString(), CVeltraneString(), kMarkerMissing);
+        return kRenewFailed;
+    }
+
+    m_bRenewing = true;
+    strBefore = Derive(pReport, lock);
+    // No marker to use, as opposed to one that could not be read for another reason.
+    const bool bNoUsableMarker = m_eLastRead == kReadTooLong ||
+                                 ((m_eLastRead == kReadNoKey || m_eLastRead == kReadNoValue) &&
+                                  m_nLastReadStatus == VERROR_FILE_NOT_FOUND);
+    ERenewal eRenewal = kRenewFailed;
+    if (pszCurrentID == nullptr) {
+        if (m_eLastRead == kReadUsable)
+            eRenewal = kRenewNotCurrent;
+        else if (bNoUsableMarker)
+            eRenewal = kRenewed;
+    } else if (strBefore.GetLength() > 0) {
+        eRenewal = IsSameID(strBefore.GetText(), pszCurrentID) ? kRenewed : kRenewNotCurrent;
+    } else if (bNoUsableMarker) {
+        eRenewal = kRenewNotCurrent;
+    }
+    if (eRenewal == kRenewed) {
+        m_eFailedStep = kStepNone;
+        m_nFailedStatus = VERROR_SUCCESS;
+        if (WriteNewMarker()) {
+            strAfter = Derive(pReport, lock);
+            if (strAfter.GetLength() == 0)
+                eRenewal = kRenewFailed;
+        } else {
+            // The report keeps what the first derivation found, the stored marker untouched.
+            eRenewal = kRenewFailed;
+            if (pReport != nullptr) {
+                pReport->eFailedStep = m_eFailedStep;
+                pReport->nStatus = m_nFailedStatus;
+                pReport->nMarkerLength = 0;
+            }
+        }
+    }
+    m_bRenewing = false;
+    return eRenewal;
 }
 
 void CDriveID::Fail(EDriveIDStep eStep, long nStatus) {
@@ -250,9 +344,9 @@ CVeltraneString CDriveID::ReadInstallMarker() {
 }
 
 // The marker must be a REG_SZ value that begins with a non-NUL byte; its text runs to the first
-// NUL. A value that fills all 260 bytes without one is taken whole. A longer value does not fit
-// the buffer, whose contents are then undefined: it reads as no marker, like a value of another
-// type, and so is replaced by a fresh one.
+// NUL. A value that fills all 260 bytes without one is taken whole. A longer REG_SZ value does not
+// fit the buffer, whose contents are then undefined and never looked at: someone stored it on
+// purpose, so it is reported as present but unusable, and never written over.
 CDriveID::SMarkerRead CDriveID::ReadMarker(CVeltraneString& strMarker) {
     SMarkerRead read = {kReadNoKey, VERROR_SUCCESS, 0};
     const std::uint32_t nAccess = m_eAccess == kMarkerReadOnly ? VKEY_READ : VKEY_ALL_ACCESS;
@@ -272,6 +366,12 @@ CDriveID::SMarkerRead CDriveID::ReadMarker(CVeltraneString& strMarker) {
     // A value that is there, whatever its type or size, tells its length.
     if (read.nStatus == VERROR_SUCCESS || read.nStatus == VERROR_MORE_DATA)
         read.nLength = nSize;
+    if (nType == VREG_SZ && (read.nStatus == VERROR_MORE_DATA ||
+                             (read.nStatus == VERROR_SUCCESS && nSize > kMarkerBufferSize))) {
+        read.eResult = kReadTooLong;
+        read.nStatus = VERROR_MORE_DATA;
+        return read;
+    }
     if (nSize > 0 && nSize <= kMarkerBufferSize && nType == VREG_SZ && aBuffer[0] != 0) {
         const void* pEnd = std::memchr(aBuffer, 0, sizeof(aBuffer));
         const std::size_t nLength =
@@ -299,6 +399,7 @@ void CDriveID::ReportMarkerRead(const SMarkerRead& read) {
             Fail(kStepMarkerKey, read.nStatus);
             break;
         case kReadNoValue:
+        case kReadTooLong:
             if (m_eFailedStep == kStepNone)
                 m_nMarkerLength = read.nLength;
             Fail(kStepMarkerValue, read.nStatus);
@@ -319,8 +420,13 @@ bool CDriveID::SaysNoMarkerStored(const SMarkerRead& read) {
 }
 
 bool CDriveID::EnsureInstallMarker() {
+    CMarkerLock lock(*m_pMachine);
+    return EnsureMarker(lock);
+}
+
+bool CDriveID::EnsureMarker(CMarkerLock& lock) {
     CVeltraneString strStored;
-    const SMarkerRead read = ReadMarker(strStored);
+    SMarkerRead read = ReadMarker(strStored);
     if (read.eResult == kReadUsable)
         return false;
     // Only the registry's own answer that no marker is stored allows writing one: a copy of the
@@ -329,6 +435,38 @@ bool CDriveID::EnsureInstallMarker() {
         !SaysNoMarkerStored(read)) {
         ReportMarkerRead(read);
         return false;
+    }
+
+    // Another first run may be writing one right now: from here on, one process at a time, and
+    // what an earlier holder wrote is read again before anything is written.
+    long nLockStatus = VERROR_SUCCESS;
+    if (!lock.Take(&nLockStatus)) {
+        Fail(kStepMarkerLock, nLockStatus);
+        return false;
+    }
+    read = ReadMarker(strStored);
+    if (read.eResult == kReadUsable)
+        return false;
+    if (read.eResult == kReadNoMemory || !SaysNoMarkerStored(read)) {
+        ReportMarkerRead(read);
+        return false;
+    }
+    return WriteNewMarker();
+}
+
+bool CDriveID::WriteNewMarker() {
+    // Made before the key is touched, so that a failing random source leaves the registry as it
+    // was; only a whole marker is stored, since a part of one could be shared by many machines.
+    CVeltraneString strMarker;
+    switch (MakeMarker(strMarker)) {
+        case kMadeMarker:
+            break;
+        case kMadeNoRandom:
+            Fail(kStepMarkerRandom, VERROR_SUCCESS);
+            return false;
+        case kMadeNoMemory:
+            Fail(kStepMemory, VERROR_NOT_ENOUGH_MEMORY);
+            return false;
     }
 
     VHKEY hKey = nullptr;
@@ -342,31 +480,17 @@ bool CDriveID::EnsureInstallMarker() {
             return false;
         }
     }
-
-    // A marker made from part of a time text could be shared by many machines: only a whole one
-    // is stored.
-    CVeltraneString strMarker;
-    if (!MakeMarker(strMarker)) {
-        Fail(kStepMemory, VERROR_NOT_ENOUGH_MEMORY);
-        m_pMachine->CloseKey(hKey);
-        hKey = nullptr;
-        return false;
-    }
-    // A clock without a time text gives an empty marker, stored as it is and replaced by the next
-    // run that has a usable clock.
-    if (strMarker.GetLength() == 0)
-        Fail(kStepMarkerWrite, VERROR_INVALID_PARAMETER);
-
     // Stored without a terminator: the byte count is the text's length.
     const long nStatus = m_pMachine->SetKeyValue(
         hKey, kMarkerValue, VREG_SZ, reinterpret_cast<const unsigned char*>(strMarker.GetText()),
         static_cast<std::uint32_t>(strMarker.GetLength()));
-    if (nStatus != VERROR_SUCCESS)
-        Fail(kStepMarkerWrite, nStatus);
-    else if (strMarker.GetLength() > 0)
-        m_bMarkerWritten = true;
     m_pMachine->CloseKey(hKey);
     hKey = nullptr;
+    if (nStatus != VERROR_SUCCESS) {
+        Fail(kStepMarkerWrite, nStatus);
+        return false;
+    }
+    m_bMarkerWritten = true;
     return true;
 }
 
@@ -376,18 +500,26 @@ CVeltraneString CDriveID::MakeInstallMarker() {
     return strMarker;
 }
 
-bool CDriveID::MakeMarker(CVeltraneString& strMarker) {
+// The marker made to be unique: clones of one image share the root directory's time and the
+// volume serial, so the marker is all that tells their IDs apart, and a time of day would give
+// clones that start together one ID and could be searched for from a guess of the install time.
+CDriveID::EMarkerMade CDriveID::MakeMarker(CVeltraneString& strMarker) {
     strMarker.Empty();
-    CVeltraneString strTime;
-    switch (MakeFileTimeText(GetCurrentFileTime(*m_pMachine), *m_pMachine, strTime)) {
-        case kTimeTextMade:
-            return DigestTextOf(strTime, strMarker);
-        case kTimeTextNone:
-            return true;
-        case kTimeTextNoMemory:
-            break;
+    unsigned char aRandom[kMarkerRandomBytes];
+    if (!m_pMachine->ReadRandomBytes(aRandom, kMarkerRandomBytes))
+        return kMadeNoRandom;
+    static const char kHexDigits[] = "0123456789abcdef";
+    char szMarker[2 * kMarkerRandomBytes + 1];
+    for (std::uint32_t i = 0; i < kMarkerRandomBytes; ++i) {
+        szMarker[2 * i] = kHexDigits[aRandom[i] >> 4];
+        szMarker[2 * i + 1] = kHexDigits[aRandom[i] & 0x0F];
     }
-    return false;
+    szMarker[2 * kMarkerRandomBytes] = '\0';
+    strMarker = szMarker;
+    if (static_cast<std::uint32_t>(strMarker.GetLength()) == 2 * kMarkerRandomBytes)
+        return kMadeMarker;
+    strMarker.Empty();
+    return kMadeNoMemory;
 }
 
 CVeltraneString CDriveID::Scramble(CVeltraneString strText) {

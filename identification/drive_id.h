@@ -6,12 +6,17 @@
 // The ID is the digest (CMD5Checksum's variant) of a scrambled join of three texts: the root
 // directory's creation time, the volume serial number with the file-system name, and the
 // installation marker kept under HKEY_CLASSES_ROOT\lrgDocID, value Rndund. GetID writes that
-// marker once, when it is missing and the key can be opened or created with full access.
+// marker once, when it is missing and the key can be opened or created with full access: 16 bytes
+// of the system's cryptographic random source as 32 lowercase hexadecimal digits, so that clones
+// of one disk image that make their markers at the same moment still get IDs of their own. A
+// marker is written only under the marker lock (CMarkerLock), and read again under it first.
+// RenewMarker is the one operation that writes over a stored marker.
 //
 // Made on the stack for one derivation and used by one thread; nothing is cached between calls.
 // The machine facts object is borrowed: it must outlive the CDriveID.
 
 #include "identification/drive_id_report.h"
+#include "identification/marker_lock.h"
 #include "platform/machine_facts.h"
 #include "support/veltrane_string.h"
 
@@ -41,15 +46,35 @@ public:
     // The failed step is the first one that failed, in the derivation's order (Windows directory,
     // marker key and write, volume, root creation time, marker read). Its status is the one the
     // failing registry call returned, GetLastError for the file-system reads, and:
-    // - kStepMarkerValue with ERROR_FILE_NOT_FOUND when the key holds no usable marker (no value,
-    //   an empty one, another type, or one too long for the read buffer; nMarkerLength then
-    //   gives the stored value's byte length);
-    // - kStepMarkerWrite with 0 when the write was accepted but did not read back, and with
-    //   ERROR_INVALID_PARAMETER when the clock gave no time text to make a marker from;
+    // - kStepMarkerValue with ERROR_FILE_NOT_FOUND when the key holds no marker (no value, an
+    //   empty one, or another type; nMarkerLength then gives a stored value's byte length), and
+    //   with ERROR_MORE_DATA for a REG_SZ value too long for the read buffer (marker state
+    //   kMarkerUnusable, nMarkerLength its length): someone stored it, so it is neither used nor
+    //   written over;
+    // - kStepMarkerLock with the lock's status (WAIT_TIMEOUT after 10 s) when another process
+    //   held the marker lock: nothing is written;
+    // - kStepMarkerRandom with 0 when the random source failed: nothing is written;
+    // - kStepMarkerWrite with 0 when the write was accepted but did not read back;
     // - kStepRootCreation with ERROR_INVALID_PARAMETER when the creation time has no time text;
     // - kStepMemory with ERROR_NOT_ENOUGH_MEMORY when a working text could not be allocated; the
     //   ID is then empty (never a wrong one) and a stored marker is left as it was.
     CVeltraneString GetID(CDriveIDReport* pReport);
+
+    // What RenewMarker did.
+    enum ERenewal {
+        kRenewed,          // a new marker is stored and strAfter is the ID it gives
+        kRenewNotCurrent,  // this computer's ID is not the one given: nothing was changed
+        kRenewFailed,      // the report says which step failed; the marker may be new already
+    };
+    // Writes a new marker over the stored one, but only while this computer's ID is pszCurrentID
+    // (32 hexadecimal digits, either case); with a null pszCurrentID only while no usable marker
+    // is stored (none at all, or a value too long to use). The check, the write and the reading
+    // back all happen under the marker lock, so a start-up task that runs on every clone of an
+    // image with the image's ID renews each clone once and then never again. strBefore is the ID
+    // found first (empty without one), strAfter the new one; *pReport (when not null) describes
+    // the last derivation made, or the lock, write or random source that failed.
+    ERenewal RenewMarker(const char* pszCurrentID, CVeltraneString& strBefore,
+                         CVeltraneString& strAfter, CDriveIDReport* pReport);
 
 protected:
     // Takes the first byte of the Windows directory as the drive text, unchecked. False, with an
@@ -63,10 +88,11 @@ protected:
     CVeltraneString GetPathCreationText(CVeltraneString& strPath);
     // The stored marker text, or empty when the key or a usable REG_SZ value is missing.
     CVeltraneString ReadInstallMarker();
-    // Writes a new marker when the registry says that none is stored (never in read-only mode).
-    // True only when it wrote one.
+    // Writes a new marker when the registry says that none is stored (never in read-only mode),
+    // under the marker lock. True only when it wrote one.
     bool EnsureInstallMarker();
-    // A fresh marker: the digest text of the current time's time text.
+    // A fresh marker: 16 random bytes as 32 lowercase hexadecimal digits; empty when the random
+    // source fails.
     CVeltraneString MakeInstallMarker();
     // Inserts 7 x length after the character at length / 3, which thereby occurs twice:
     // "abc" becomes "ab21bc".
@@ -80,6 +106,7 @@ private:
         kReadUsable,    // a usable marker, now in the caller's text
         kReadNoKey,     // the key could not be opened
         kReadNoValue,   // the registry holds no usable value
+        kReadTooLong,   // a REG_SZ value longer than the read buffer: present, but unusable
         kReadNoMemory,  // the value is there, but our copy of it could not be made
     };
     struct SMarkerRead {
@@ -88,10 +115,27 @@ private:
         std::uint32_t nLength;  // the stored value's byte length, when the query found one
     };
 
+    // What making a new marker gave.
+    enum EMarkerMade {
+        kMadeMarker,
+        kMadeNoRandom,  // the random source failed
+        kMadeNoMemory,
+    };
+
+    // The derivation itself, with the lock that any write of a missing marker takes.
+    CVeltraneString Derive(CDriveIDReport* pReport, CMarkerLock& lock);
+    // Starts a derivation's bookkeeping; the marker written so far in this call is kept.
+    void BeginDerivation(CDriveIDReport* pReport);
+    // Fills in *pReport and keeps a failure only where there is no ID.
+    void EndDerivation(CVeltraneString& strID, const CVeltraneString& strVolume,
+                       const CVeltraneString& strRootCreation, EMarkerState eMarker);
+    bool EnsureMarker(CMarkerLock& lock);
+    // Opens or creates the key and stores a new marker in it, whatever it holds. True when the
+    // registry accepted the write.
+    bool WriteNewMarker();
     SMarkerRead ReadMarker(CVeltraneString& strMarker);
     static bool SaysNoMarkerStored(const SMarkerRead& read);
-    // False when the marker could not be made whole: nothing may then be stored.
-    bool MakeMarker(CVeltraneString& strMarker);
+    EMarkerMade MakeMarker(CVeltraneString& strMarker);
     // The fact texts into strText; false, with the failure kept, when a fact is missing.
     bool ReadVolumeText(CVeltraneString& strText);
     bool ReadRootCreationText(CVeltraneString& strText);
@@ -112,4 +156,9 @@ private:
     long m_nFailedStatus;
     std::uint32_t m_nMarkerLength;
     bool m_bMarkerWritten;  // the registry accepted a new marker in this derivation
+    // RenewMarker's derivations write nothing of their own; the one read of the marker they make
+    // is kept for RenewMarker to judge.
+    bool m_bRenewing;
+    EMarkerRead m_eLastRead;
+    long m_nLastReadStatus;
 };

@@ -18,6 +18,10 @@ const char* GetDriveIDStepName(EDriveIDStep eStep) {
             return "marker_write";
         case kStepMemory:
             return "memory";
+        case kStepMarkerLock:
+            return "marker_lock";
+        case kStepMarkerRandom:
+            return "marker_random";
     }
     return nullptr;
 }
@@ -28,6 +32,8 @@ const char* GetMarkerStateName(EMarkerState eState) {
             return "present";
         case kMarkerCreated:
             return "created";
+        case kMarkerUnusable:
+            return "unusable";
         case kMarkerMissing:
             break;
     }

@@ -17,6 +17,8 @@ enum EMarkerState {
     kMarkerMissing,  // no usable marker could be read (absent, unreachable, or not written)
     kMarkerPresent,  // a marker was stored before this derivation and was used
     kMarkerCreated,  // this derivation wrote a new marker and read it back
+    // A REG_SZ value is stored but too long to read: kept as it is, and no ID is derived from it.
+    kMarkerUnusable,
 };
 
 // The step that stopped the derivation.
@@ -29,6 +31,8 @@ enum EDriveIDStep {
     kStepMarkerValue,       // the key is there but holds no usable marker
     kStepMarkerWrite,       // a new marker was made but could not be stored
     kStepMemory,            // a working text could not be allocated
+    kStepMarkerLock,        // the lock that lets one process at a time write was not had
+    kStepMarkerRandom,      // the system's random source gave no bytes for a new marker
 };
 
 struct CDriveIDReport {
@@ -46,8 +50,9 @@ struct CDriveIDReport {
 };
 
 // Stable lower-case names for scripts: "windows_directory", "volume", "root_created",
-// "marker_key", "marker_value", "marker_write", "memory"; null for kStepNone.
+// "marker_key", "marker_value", "marker_write", "memory", "marker_lock", "marker_random"; null for
+// kStepNone.
 const char* GetDriveIDStepName(EDriveIDStep eStep);
 
-// "present", "created" or "missing".
+// "present", "created", "unusable" or "missing".
 const char* GetMarkerStateName(EMarkerState eState);

@@ -2,16 +2,18 @@
 
 // CMachineFacts: the operating-system services the computer ID is derived from: the Windows
 // directory, the system volume, the root directory's creation time, the marker key under
-// HKEY_CLASSES_ROOT and the system clock.
+// HKEY_CLASSES_ROOT and the system clock; and the two that making a marker needs: the system's
+// cryptographic random source and the lock that lets one process at a time write the marker.
 //
 // Each operation mirrors one Win32 call (or a fixed pair of them) with the same inputs and
 // results, so that the derivation above it reads exactly as it would against the Windows API.
 // The real implementation is GetDefaultMachineFacts(); tests derive a scripted double that can
 // return any value or fail any call.
 //
-// Threading and ownership: implementations keep no state of their own, so one object may be used
-// from any thread. Registry keys are owned by the caller that opened or created them and must be
-// given back to CloseKey exactly once.
+// Threading and ownership: implementations keep no state of their own beyond the lock, so one
+// object may be used from any thread. Registry keys are owned by the caller that opened or
+// created them and must be given back to CloseKey exactly once; a held lock likewise belongs to
+// its taker until ReleaseMarkerLock.
 
 #include <cstdint>
 
@@ -20,6 +22,9 @@ typedef std::uint64_t VFILETIME;
 
 // An open registry key; null when no key is open.
 typedef void* VHKEY;
+
+// A held marker lock; null when none is held.
+typedef void* VHLOCK;
 
 // Calendar fields of a UTC time, laid out and valued as Win32's SYSTEMTIME.
 struct VSYSTEMTIME {
@@ -47,6 +52,11 @@ const long VERROR_ACCESS_DENIED = 5;
 const long VERROR_NOT_ENOUGH_MEMORY = 8;
 const long VERROR_INVALID_PARAMETER = 87;
 const long VERROR_MORE_DATA = 234;
+// WAIT_TIMEOUT, which FormatMessage also knows as a status: the wait operation timed out.
+const long VERROR_WAIT_TIMEOUT = 258;
+
+// The marker lock's name: one named mutex in the global namespace, shared by every session.
+const char kMarkerLockName[] = "Global\\Veltrane.Idrovan.InstallationMarker";
 
 class CMachineFacts {
 public:
@@ -93,13 +103,28 @@ public:
     // FileTimeToSystemTime: false when the value has no calendar form (it lies at or above 2^63).
     virtual bool ConvertFileTime(VFILETIME nTime, VSYSTEMTIME* pCalendar) = 0;
 
+    // Fills nSize bytes from the system's cryptographic random source (RtlGenRandom on Windows,
+    // getrandom natively). False when the source fails; the buffer is then undefined.
+    virtual bool ReadRandomBytes(unsigned char* pBuffer, std::uint32_t nSize) = 0;
+
+    // Takes the marker lock (kMarkerLockName), waiting at most nTimeoutMs. VERROR_SUCCESS with
+    // *phLock set when taken, also when its last holder ended without releasing it (then
+    // *pbAbandoned is true: what that holder wrote must be read again); VERROR_WAIT_TIMEOUT when
+    // another holder kept it for the whole wait; otherwise the Win32 status of the failure. On
+    // any failure *phLock is null. Every account that may write the marker can take the lock.
+    virtual long AcquireMarkerLock(std::uint32_t nTimeoutMs, VHLOCK* phLock, bool* pbAbandoned) = 0;
+
+    // Releases a lock that AcquireMarkerLock gave, on the thread that took it, exactly once.
+    virtual void ReleaseMarkerLock(VHLOCK hLock) = 0;
+
     // GetLastError: the status of the calling thread's last failed call. Only meaningful right
     // after ReadWindowsDirectory, ReadVolumeInformation or ReadCreationTime reported a failure.
     virtual long ReadLastError() = 0;
 };
 
 // The real services of the platform the program was built for. On Windows these are the Win32
-// calls named above; the native build has the clock and the calendar conversion, and reports
+// calls named above; the native build has the clock, the calendar conversion, the random source
+// and a lock within the process (it has no registry for another process to write), and reports
 // every machine fact and registry call as failed (its ReadLastError is always
 // ERROR_NOT_SUPPORTED, 50). The object lives for the whole program.
 CMachineFacts& GetDefaultMachineFacts();

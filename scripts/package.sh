@@ -229,11 +229,20 @@ for arch in "${archs[@]}"; do
   rm -f "$dist/$msi"
   wixl -a "$arch" "${wxs_defines[@]}" -D "ProductCode=$product_code" -o "$dist/$msi" packaging/idrovan.wxs ||
     fail "wixl could not build $msi"
-  # Two things wixl 0.101 cannot say in its source. The Start-menu shortcut points at the
+  # Three things wixl 0.101 cannot say in its source. The Start-menu shortcut points at the
   # program itself (wixl makes every shortcut advertised, which would tie its start to the
-  # installer's feature check); and the installation folder is appended to the machine's PATH
-  # and taken out again on uninstall, with Windows Installer's own Environment table.
+  # installer's feature check); the installation folder is appended to the machine's PATH
+  # and taken out again on uninstall, with Windows Installer's own Environment table; and
+  # NOMARKER joins the secure public properties (wixl ignores Property/@Secure).
+  secure=$(msiinfo export "$dist/$msi" Property | tr -d '\r' |
+           awk -F'\t' '$1 == "SecureCustomProperties" {print $2}')
+  if [[ -n $secure ]]; then
+    secure_query="UPDATE \`Property\` SET \`Value\` = '$secure;NOMARKER' WHERE \`Property\` = 'SecureCustomProperties'"
+  else
+    secure_query="INSERT INTO \`Property\` (\`Property\`, \`Value\`) VALUES ('SecureCustomProperties', 'NOMARKER')"
+  fi
   msibuild "$dist/$msi" \
+    -q "$secure_query" \
     -q "UPDATE \`Shortcut\` SET \`Target\` = '[#idrovan.exe]' WHERE \`Shortcut\` = 'StartMenuIdrovan'" \
     -q "CREATE TABLE \`Environment\` (\`Environment\` CHAR(72) NOT NULL, \`Name\` CHAR(255) NOT NULL LOCALIZABLE, \`Value\` CHAR(255) LOCALIZABLE, \`Component_\` CHAR(72) NOT NULL PRIMARY KEY \`Environment\`)" \
     -q "INSERT INTO \`Environment\` (\`Environment\`, \`Name\`, \`Value\`, \`Component_\`) VALUES ('SystemPath', '=-*PATH', '[~];[INSTALLDIR]', 'Console')" \

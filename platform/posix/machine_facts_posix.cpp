@@ -1,6 +1,11 @@
 #include "platform/machine_facts.h"
 
+#include <errno.h>
+#include <sys/random.h>
 #include <time.h>
+
+#include <chrono>
+#include <mutex>
 
 namespace {
 
@@ -35,7 +40,8 @@ void DaysToDate(std::int64_t nDays, VSYSTEMTIME* pCalendar) {
 }
 
 // No Windows directory, volume or registry here: every machine fact reads as unavailable, the
-// way a Windows call that fails reports it, so the derivation yields no ID.
+// way a Windows call that fails reports it, so the derivation yields no ID. The lock is the one
+// state it keeps; it is safe on any thread.
 class CPosixMachineFacts : public CMachineFacts {
 public:
     unsigned ReadWindowsDirectory(char*, unsigned) override { return 0; }
@@ -91,7 +97,38 @@ public:
         return true;
     }
 
+    bool ReadRandomBytes(unsigned char* pBuffer, std::uint32_t nSize) override {
+        std::uint32_t nDone = 0;
+        while (nDone < nSize) {
+            const ssize_t nRead = getrandom(pBuffer + nDone, nSize - nDone, 0);
+            if (nRead < 0 && errno == EINTR)
+                continue;
+            if (nRead <= 0)
+                return false;
+            nDone += static_cast<std::uint32_t>(nRead);
+        }
+        return true;
+    }
+
+    // No other process can write this build's (absent) registry: a lock within the process is
+    // all there is to take.
+    long AcquireMarkerLock(std::uint32_t nTimeoutMs, VHLOCK* phLock, bool* pbAbandoned) override {
+        *pbAbandoned = false;
+        *phLock = nullptr;
+        if (!m_lock.try_lock_for(std::chrono::milliseconds(nTimeoutMs)))
+            return VERROR_WAIT_TIMEOUT;
+        *phLock = &m_lock;
+        return VERROR_SUCCESS;
+    }
+
+    void ReleaseMarkerLock(VHLOCK hLock) override {
+        static_cast<std::timed_mutex*>(hLock)->unlock();
+    }
+
     long ReadLastError() override { return kNotSupported; }
+
+private:
+    std::timed_mutex m_lock;
 };
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "platform/machine_facts.h"
 
 #include <windows.h>
+// windows.h first: both rely on its types.
+#include <ntsecapi.h>
+#include <sddl.h>
 
 static_assert(VREG_SZ == REG_SZ && VREG_BINARY == REG_BINARY && VREG_DWORD == REG_DWORD,
               "registry value types");
@@ -9,11 +12,42 @@ static_assert(VERROR_SUCCESS == ERROR_SUCCESS && VERROR_FILE_NOT_FOUND == ERROR_
                   VERROR_ACCESS_DENIED == ERROR_ACCESS_DENIED &&
                   VERROR_NOT_ENOUGH_MEMORY == ERROR_NOT_ENOUGH_MEMORY &&
                   VERROR_INVALID_PARAMETER == ERROR_INVALID_PARAMETER &&
-                  VERROR_MORE_DATA == ERROR_MORE_DATA,
+                  VERROR_MORE_DATA == ERROR_MORE_DATA && VERROR_WAIT_TIMEOUT == WAIT_TIMEOUT,
               "Win32 status codes");
 static_assert(sizeof(VHKEY) == sizeof(HKEY), "key handles");
+static_assert(sizeof(VHLOCK) == sizeof(HANDLE), "lock handles");
 
 namespace {
+
+// Whoever may write the marker (LocalSystem, an administrator, or a user to whom the key's own
+// descriptor grants writing) must be able to wait for the lock and release it; only LocalSystem
+// and administrators may do more. The descriptor is given explicitly: the creator's default one
+// would shut out every other account, so that the first process to create the lock decided who
+// may write the marker after it.
+const char kMarkerLockDescriptor[] = "D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100001;;;WD)";
+const DWORD kMarkerLockAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+
+// A security descriptor made from SDDL, freed by its owner.
+class CSecurityDescriptor {
+public:
+    explicit CSecurityDescriptor(const char* pszSddl) {
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(pszSddl, SDDL_REVISION_1,
+                                                                    &m_pDescriptor, nullptr))
+            m_pDescriptor = nullptr;
+    }
+    ~CSecurityDescriptor() {
+        if (m_pDescriptor != nullptr)
+            ::LocalFree(m_pDescriptor);
+        m_pDescriptor = nullptr;
+    }
+    CSecurityDescriptor(const CSecurityDescriptor&) = delete;
+    CSecurityDescriptor& operator=(const CSecurityDescriptor&) = delete;
+
+    PSECURITY_DESCRIPTOR Get() const { return m_pDescriptor; }
+
+private:
+    PSECURITY_DESCRIPTOR m_pDescriptor = nullptr;
+};
 
 VFILETIME FromFileTime(const FILETIME& ft) {
     return (static_cast<VFILETIME>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
@@ -110,6 +144,40 @@ public:
         pCalendar->wSecond = st.wSecond;
         pCalendar->wMilliseconds = st.wMilliseconds;
         return true;
+    }
+
+    // RtlGenRandom (advapi32, which the program imports anyway) rather than BCryptGenRandom: the
+    // same system generator, without loading bcrypt.dll into the dialog at start-up.
+    bool ReadRandomBytes(unsigned char* pBuffer, std::uint32_t nSize) override {
+        return ::RtlGenRandom(pBuffer, nSize) != FALSE;
+    }
+
+    long AcquireMarkerLock(std::uint32_t nTimeoutMs, VHLOCK* phLock, bool* pbAbandoned) override {
+        *phLock = nullptr;
+        *pbAbandoned = false;
+        CSecurityDescriptor descriptor(kMarkerLockDescriptor);
+        if (descriptor.Get() == nullptr)
+            return static_cast<long>(::GetLastError());
+        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.Get(), FALSE};
+        // Only the rights the descriptor grants everyone: an existing lock opens for any account.
+        HANDLE hMutex = ::CreateMutexExA(&attributes, kMarkerLockName, 0, kMarkerLockAccess);
+        if (hMutex == nullptr)
+            return static_cast<long>(::GetLastError());
+        const DWORD nWait = ::WaitForSingleObject(hMutex, nTimeoutMs);
+        if (nWait == WAIT_OBJECT_0 || nWait == WAIT_ABANDONED) {
+            *pbAbandoned = nWait == WAIT_ABANDONED;
+            *phLock = hMutex;
+            return VERROR_SUCCESS;
+        }
+        const long nStatus =
+            nWait == WAIT_TIMEOUT ? VERROR_WAIT_TIMEOUT : static_cast<long>(::GetLastError());
+        ::CloseHandle(hMutex);
+        return nStatus;
+    }
+
+    void ReleaseMarkerLock(VHLOCK hLock) override {
+        ::ReleaseMutex(static_cast<HANDLE>(hLock));
+        ::CloseHandle(static_cast<HANDLE>(hLock));
     }
 
     long ReadLastError() override { return static_cast<long>(::GetLastError()); }

@@ -5,12 +5,18 @@
 // Suites, each run by the script in the prefix it needs:
 //   CliNoMarker     a fresh prefix: read-only modes exit 4, hostile command lines exit 2, and
 //                   neither creates the marker key.
+//   CliLockHeld     the same prefix: while this driver holds the marker lock, a first run waits
+//                   for it, gives up after 10 s with exit 6, and writes nothing.
 //   CliFirstRun     the same prefix: the plain run writes the marker and prints an ID; marker
 //                   and ID are recorded for the script, which derives the expected ID on its own.
 //   CliWithId       afterwards, with IDROVAN_EXPECTED_ID: every mode agrees with it.
 //   CliNoRights     then: the key grants reading only (the marker stays): the plain run exits 3,
 //                   the read-only modes still give the ID.
 //   CliAfterDialog  a prefix where the dialog ran first (its record): the console agrees.
+//   CliNewMarker    then: --new-marker changes nothing for a wrong ID or none, renews for the
+//                   right one; a stored value of 261 bytes gives no ID in any mode until
+//                   --new-marker none replaces it; a read-only key changes nothing. The record
+//                   then holds the last new marker and ID, for the script to derive again.
 //   CliInstalled    a prefix where the MSI was installed (tests/package, with IDROVAN_CLI_EXE the
 //                   installed program and IDROVAN_EXPECTED_ID the ID the installed dialog showed):
 //                   the package made the marker; with the key read-only, --no-write gives the ID.
@@ -34,6 +40,11 @@ const DWORD kPatienceMs = 60000;
 const char kNoMarkerLine[] =
     "idrovan-cli: there is no installation marker yet, and a read-only run does not write one; "
     "run idrovan-cli once without --no-write\r\n";
+const char kVerifyNoMarkerLine[] =
+    "idrovan-cli: there is no installation marker yet, and comparing does not write one; run "
+    "idrovan-cli once to write it\r\n";
+// The name every writer of the marker waits for.
+const char kMarkerLockName[] = "Global\\Veltrane.Idrovan.InstallationMarker";
 
 std::string Env(const char* pName) {
     char value[4096] = {0};
@@ -203,13 +214,20 @@ void ExpectUsageError(const ConsoleRun& run, const std::string& message) {
 TEST(CliNoMarker, ReadOnlyModesExit4AndWriteNothing) {
     ASSERT_EQ(ReadMarker().nOpenStatus, ERROR_FILE_NOT_FOUND) << "the prefix is not fresh";
 
-    for (const wchar_t* pArguments :
-         {L"--no-write", L"--verify 0123456789abcdef0123456789ABCDEF", L"--NO-WRITE"}) {
-        SCOPED_TRACE(std::string(pArguments, pArguments + wcslen(pArguments)));
-        const ConsoleRun run = RunConsole(pArguments);
+    const struct {
+        const wchar_t* pArguments;
+        const char* line;
+    } readOnly[] = {
+        {L"--no-write", kNoMarkerLine},
+        {L"--verify 0123456789abcdef0123456789ABCDEF", kVerifyNoMarkerLine},
+        {L"--NO-WRITE", kNoMarkerLine},
+    };
+    for (const auto& c : readOnly) {
+        SCOPED_TRACE(std::string(c.pArguments, c.pArguments + wcslen(c.pArguments)));
+        const ConsoleRun run = RunConsole(c.pArguments);
         EXPECT_EQ(run.nExitCode, 4u);
         EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err, kNoMarkerLine);
+        EXPECT_EQ(run.err, c.line);
     }
     const ConsoleRun explain = RunConsole(L"--explain --no-write");
     EXPECT_EQ(explain.nExitCode, 4u);
@@ -250,6 +268,27 @@ TEST(CliNoMarker, HostileCommandLinesExit2AndWriteNothing) {
         ExpectUsageError(RunConsole(c.arguments), c.message);
     }
     EXPECT_EQ(ReadMarker().nOpenStatus, ERROR_FILE_NOT_FOUND) << "a refused command line wrote";
+}
+
+// Another first run holds the lock (this driver, a process of its own): the console's first run
+// waits for it, gives up after 10 s and writes nothing.
+TEST(CliLockHeld, FirstRunWaitsForTheLockThenWritesNothing) {
+    ASSERT_EQ(ReadMarker().nOpenStatus, ERROR_FILE_NOT_FOUND) << "the prefix is not fresh";
+    HANDLE hLock = CreateMutexA(nullptr, TRUE, kMarkerLockName);
+    ASSERT_NE(hLock, nullptr) << GetLastError();
+    ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << "someone holds the lock";
+
+    const DWORD nStart = GetTickCount();
+    const ConsoleRun run = RunConsole(L"--json");
+    const DWORD nWaited = GetTickCount() - nStart;
+    ReleaseMutex(hLock);
+    CloseHandle(hLock);
+
+    EXPECT_EQ(run.nExitCode, 6u);
+    EXPECT_NE(run.out.find("\"error\":{\"step\":\"marker_lock\",\"code\":258,"), std::string::npos)
+        << run.out;
+    EXPECT_GE(nWaited, 9000u) << "it did not wait for the lock";
+    EXPECT_EQ(ReadMarker().nOpenStatus, ERROR_FILE_NOT_FOUND) << "a marker was written";
 }
 
 TEST(CliFirstRun, WritesTheMarkerOnceAndPrintsAnId) {
@@ -408,4 +447,109 @@ TEST(CliInstalled, ReadOnlyKeyNoWriteGivesTheDialogsId) {
     EXPECT_EQ(run.out, expected + "\r\n");
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(ReadMarker().data, before) << "the marker changed";
+}
+
+namespace {
+
+void WriteMarkerValue(const std::string& value) {
+    HKEY hKey = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "lrgDocID", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &hKey, nullptr),
+              ERROR_SUCCESS);
+    const LONG nStatus =
+        RegSetValueExA(hKey, "Rndund", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.data()),
+                       static_cast<DWORD>(value.size()));
+    RegCloseKey(hKey);
+    ASSERT_EQ(nStatus, ERROR_SUCCESS);
+}
+
+// The value of "name":"..." in a JSON line; empty when absent or null.
+std::string JsonText(const std::string& json, const std::string& name) {
+    const std::string key = "\"" + name + "\":\"";
+    const std::size_t nStart = json.find(key);
+    if (nStart == std::string::npos)
+        return std::string();
+    const std::size_t nEnd = json.find('"', nStart + key.size());
+    return json.substr(nStart + key.size(), nEnd - nStart - key.size());
+}
+
+}  // namespace
+
+TEST(CliNewMarker, RenewsOnlyTheGivenIdAndReplacesAValueTooLongToUse) {
+    const Record record = ReadRecord();
+    ASSERT_TRUE(IsLowerHexId(record.id));
+    ASSERT_EQ(ReadMarker().data, record.marker);
+    const std::string otherId = record.id.substr(0, 31) + (record.id[31] == '0' ? "1" : "0");
+
+    // A wrong ID, and none while a marker is stored: nothing changes.
+    const ConsoleRun wrong = RunConsole(L"--new-marker " + Widen(otherId));
+    EXPECT_EQ(wrong.nExitCode, 1u);
+    EXPECT_EQ(wrong.out, "This computer's ID is " + record.id +
+                             ", not the one given; the marker was not changed.\r\n");
+    EXPECT_EQ(RunConsole(L"--NEW-MARKER none").nExitCode, 1u);
+    EXPECT_EQ(ReadMarker().data, record.marker) << "a refused renewal changed the marker";
+
+    // The right ID, in either case: a new 32-digit marker and a new ID, printed before and after.
+    const ConsoleRun renew = RunConsole(L"--new-marker " + Widen(Upper(record.id)));
+    EXPECT_EQ(renew.nExitCode, 0u);
+    EXPECT_EQ(renew.err, "");
+    ASSERT_EQ(renew.out.rfind("Old ID: " + record.id + "\r\nNew ID: ", 0), 0u) << renew.out;
+    const std::string renewedId = renew.out.substr(renew.out.size() - 34, 32);
+    EXPECT_TRUE(IsLowerHexId(renewedId)) << renew.out;
+    EXPECT_NE(renewedId, record.id);
+    const std::string renewedMarker = ReadMarker().data;
+    EXPECT_TRUE(IsLowerHexId(renewedMarker)) << renewedMarker;
+    EXPECT_NE(renewedMarker, record.marker);
+    EXPECT_EQ(renew.out.find(renewedMarker), std::string::npos) << "the marker was printed";
+    EXPECT_EQ(RunConsole(L"").out, renewedId + "\r\n");
+    // A start-up task that runs again with the old ID changes nothing.
+    EXPECT_EQ(RunConsole(L"--new-marker " + Widen(record.id)).nExitCode, 1u);
+    EXPECT_EQ(ReadMarker().data, renewedMarker);
+
+    // 260 characters and their terminator, as reg add stores them: no ID in any mode, and the
+    // value stays, until --new-marker none replaces it.
+    const std::string tooLong = std::string(260, 'k') + '\0';
+    WriteMarkerValue(tooLong);
+    for (const wchar_t* pArguments :
+         {L"", L"--no-write", L"--verify 0123456789abcdef0123456789abcdef"}) {
+        SCOPED_TRACE(std::string(pArguments, pArguments + wcslen(pArguments)));
+        const ConsoleRun run = RunConsole(pArguments);
+        EXPECT_EQ(run.nExitCode, 6u);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.rfind("idrovan-cli: no ID: the marker key holds a stored value of ", 0),
+                  0u)
+            << run.err;
+        EXPECT_NE(run.err.find(" bytes that cannot be used; idrovan-cli --new-marker none "
+                               "replaces it, which gives a new ID\r\n"),
+                  std::string::npos)
+            << run.err;
+    }
+    const ConsoleRun json = RunConsole(L"--json --no-write");
+    EXPECT_EQ(json.nExitCode, 6u);
+    EXPECT_NE(json.out.find("\"marker\":\"unusable\""), std::string::npos) << json.out;
+    EXPECT_EQ(ReadMarker().data.substr(0, 260), std::string(260, 'k')) << "the value was replaced";
+
+    const ConsoleRun replace = RunConsole(L"--new-marker none --json");
+    EXPECT_EQ(replace.nExitCode, 0u);
+    EXPECT_NE(replace.out.find("\"previous_id\":null,\"renewed\":true,\"marker\":\"created\""),
+              std::string::npos)
+        << replace.out;
+    const Marker replaced = ReadMarker();
+    EXPECT_TRUE(IsLowerHexId(replaced.data)) << replaced.data;
+    const std::string replacedId = JsonText(replace.out, "id");
+    EXPECT_TRUE(IsLowerHexId(replacedId)) << replace.out;
+    EXPECT_EQ(RunConsole(L"--no-write").out, replacedId + "\r\n");
+
+    // Without the rights to write, nothing changes.
+    ASSERT_TRUE(MakeMarkerKeyReadOnly());
+    const ConsoleRun refused = RunConsole(L"--new-marker " + Widen(replacedId));
+    EXPECT_EQ(refused.nExitCode, 3u);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find("a new marker needs an administrator"), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(ReadMarker().data, replaced.data) << "the marker changed without write rights";
+
+    // For the script, which derives the ID from this marker on its own.
+    std::ofstream out(Env("IDROVAN_E2E_RECORD"), std::ios::binary);
+    out << replaced.data << "\n" << replacedId << "\n";
 }

@@ -159,7 +159,7 @@ check_compare() {
   wine "$cli" </dev/null >/dev/null
   wine "$cli" --json </dev/null >"$report"
   keep_json "$report"
-  marker=$(wine reg query 'HKCR\lrgDocID' /v Rndund /reg:64 </dev/null | tr -d '\r' |
+  marker=$(wine64 reg query 'HKCR\lrgDocID' /v Rndund /reg:64 </dev/null | tr -d '\r' |
            awk '$1 == "Rndund" {print $3}')
   id=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["id"])' "$report")
   [[ ${#marker} == 32 && ${#id} == 32 ]] || { echo "no marker or ID to compare with"; return 1; }
@@ -190,17 +190,17 @@ PY
   expect_compare "an application's report" 2 || return 1
   [[ $cli_err == *"(--app-specific), which cannot be compared"* ]] || { echo "$cli_err"; return 1; }
 
-  wine reg add 'HKCR\lrgDocID' /v Rndund /t REG_SZ /d 00112233445566778899aabbccddeeff /f /reg:64 \
+  wine64 reg add 'HKCR\lrgDocID' /v Rndund /t REG_SZ /d 00112233445566778899aabbccddeeff /f /reg:64 \
     </dev/null >/dev/null
   run_cli --compare "$report"
   expect_compare "another marker" 1 "Volume:       same" "Root created: same" \
     "Marker:       changed: the marker was deleted, renewed or the registry restored" || return 1
-  wine reg delete 'HKCR\lrgDocID' /v Rndund /f /reg:64 </dev/null >/dev/null
+  wine64 reg delete 'HKCR\lrgDocID' /v Rndund /f /reg:64 </dev/null >/dev/null
   run_cli --compare "$report" --json
   expect_compare "no marker" 4 || return 1
   printf '%s\n' "$cli_out" >>"$json_kept"
   python3 -c 'import json, sys; o = json.loads(sys.argv[1]); assert o["marker"] == "changed" and o["same_id"] is None and o["error"]["step"] == "marker_key", o' "$cli_out"
-  wine reg add 'HKCR\lrgDocID' /v Rndund /t REG_SZ /d "$marker" /f /reg:64 </dev/null >/dev/null
+  wine64 reg add 'HKCR\lrgDocID' /v Rndund /t REG_SZ /d "$marker" /f /reg:64 </dev/null >/dev/null
 
   touch -d "2020-01-02 03:04:05.678 UTC" "$prefix/drive_c"
   run_cli --compare "$report"
@@ -213,7 +213,7 @@ PY
   wineserver -k
   printf '0badcafe\n' >"$prefix/drive_c/.windows-serial"
   wineserver -p
-  wine wineboot </dev/null >/dev/null 2>&1
+  wine64 wineboot </dev/null >/dev/null 2>&1
   touch -d "${root_time/T/ } UTC" "$prefix/drive_c"
   run_cli --compare "$report" --json
   expect_compare "another volume serial" 1 || return 1
@@ -246,6 +246,9 @@ check_json 4 "o['id'] is None and o['marker'] == 'missing' and o['error']['step'
   and o['volume_fingerprint'] == '$volume_fp'" \
   --no-write || status=1
 expect_no_key "after the read-only runs" || status=1
+# A first run while another holds the marker lock waits 10 s and writes nothing; the first run
+# after it was released writes the one marker that every later run reads.
+wine "$cli_driver" --gtest_filter='CliLockHeld.*' || status=1
 wine "$cli_driver" --gtest_filter='CliFirstRun.*' || status=1
 if [[ -s $record ]]; then
   IDROVAN_EXPECTED_ID=$(expected_from "$record")
@@ -277,6 +280,16 @@ if [[ -s $record ]]; then
   IDROVAN_EXPECTED_ID=$(expected_from "$record")
   echo "expected ID $IDROVAN_EXPECTED_ID"
   wine "$cli_driver" --gtest_filter='CliAfterDialog.*' || status=1
+  # --new-marker: the record then holds the new marker and the ID printed for it.
+  wine "$cli_driver" --gtest_filter='CliNewMarker.*' || status=1
+  { read -r marker; read -r renewed_id; } <"$record"
+  derived=$(expected_from "$record")
+  if [[ $renewed_id == "$derived" ]]; then
+    echo "--new-marker: the new ID $renewed_id is the one derived from the new marker"
+  else
+    echo "--new-marker printed $renewed_id; the new marker gives $derived"
+    status=1
+  fi
 else
   echo "the dialog's first run recorded no marker"
   status=1

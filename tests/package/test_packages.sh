@@ -48,6 +48,7 @@
 #   - under Wine where 32-bit programs run (SKIPPED elsewhere): the x86 MSI, then the x64 one
 #     over it, leaves one product, one shortcut (to the x64 dialog), one PATH entry and the
 #     same ID; the x86 MSI is then refused (1603) and the x64 product stays.
+#   - NOMARKER=1 installs without making the marker, and a repair without it makes one.
 #
 #   test_packages.sh <work dir> <idrovan_probe.exe> <idrovan_cli_e2e_test.exe> [--no-build]
 #
@@ -223,9 +224,12 @@ for arch in x64 x86; do
     fail "$arch MSI: no custom action MakeMarker running idrovan-cli.exe: $(msiinfo export "$msi" CustomAction | tail -n +4)"
   msiinfo export "$msi" InstallExecuteSequence | tr -d '\r' | awk -F'\t' '
     {at[$1] = $3; condition[$1] = $2}
-    END {exit !(condition["MakeMarker"] == "NOT REMOVE~=\"ALL\"" &&
+    END {exit !(condition["MakeMarker"] == "NOT REMOVE~=\"ALL\" AND NOMARKER<>\"1\"" &&
                 at["InstallFiles"] < at["MakeMarker"] && at["MakeMarker"] < at["InstallFinalize"])}' ||
-    fail "$arch MSI: MakeMarker is not between InstallFiles and InstallFinalize, for install only"
+    fail "$arch MSI: MakeMarker is not between InstallFiles and InstallFinalize, for install only, unless NOMARKER=1"
+  # NOMARKER=1 must reach the server side of a managed installation.
+  tr ';' '\n' <<<"$(property "$msi" SecureCustomProperties)" | grep -qxF NOMARKER ||
+    fail "$arch MSI: NOMARKER is not in SecureCustomProperties: $(property "$msi" SecureCustomProperties)"
 done
 ok "MSI tables checked"
 
@@ -443,7 +447,12 @@ uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 # Windows' own msiexec is 64-bit and installs both architectures' packages; so is the one here.
 # run_msiexec <option> <package>: its status is the low byte of msiexec's exit code (Wine hands
 # Unix no more), so 1603 arrives as 67.
-run_msiexec() { wine64 msiexec "$1" "$(wine64 winepath -w "$2")" /qn </dev/null >/dev/null 2>&1; }
+# run_msiexec <option> <package> [PROPERTY=value...]
+run_msiexec() {
+  local option=$1 package=$2
+  shift 2
+  wine64 msiexec "$option" "$(wine64 winepath -w "$package")" "$@" /qn </dev/null >/dev/null 2>&1
+}
 refused_status=$((1603 & 255))
 # Under Wine the root folder's creation time is drive_c's modification time, which installing
 # may move; the test keeps the fact it chose.
@@ -661,6 +670,25 @@ else
     fail "the refused x86 install changed what is installed"
   run_msiexec /x "$msi" || fail "uninstalling x64 exited with $?"
 fi
+
+# For a disk image: NOMARKER=1 installs without making the marker, and is not remembered: a
+# repair makes it. A new wineserver forgets the read-only descriptor; the marker goes first.
+wineserver -k
+wineserver -p
+wine64 wineboot </dev/null >/dev/null 2>&1
+wine64 reg delete 'HKCR\lrgDocID' /f /reg:64 </dev/null >/dev/null 2>&1 || true
+[[ -z $(marker) ]] || fail "the marker could not be deleted for the NOMARKER check"
+run_msiexec /i "$msi" NOMARKER=1 ||
+  fail "msiexec /i NOMARKER=1 exited with $?"
+[[ -e $installed/idrovan-cli.exe && -z $(marker) ]] && ok "NOMARKER=1 installed without a marker" ||
+  fail "NOMARKER=1: installed '$(ls "$installed" 2>/dev/null | tr '\n' ' ')', marker '$(marker)'"
+# The repair that msiexec /fa asks for, in the form that Wine's msiexec carries out (its /f
+# exits with 1605 or 1 here without repairing anything).
+run_msiexec /i "$msi" REINSTALL=ALL REINSTALLMODE=omus ||
+  fail "the repair (REINSTALL=ALL) exited with $?"
+[[ $(marker) =~ ^[0-9a-f]{32}$ ]] && ok "a repair without NOMARKER made the marker: $(marker)" ||
+  fail "a repair without NOMARKER made no 32-digit marker: '$(marker)'"
+run_msiexec /x "$msi" || fail "uninstalling after the NOMARKER check exited with $?"
 
 echo
 if ((failures)); then

@@ -39,6 +39,9 @@ public:
     VFILETIME ReadSystemTime() override { return Touched(VFILETIME(0)); }
     bool ConvertFileTime(VFILETIME, VSYSTEMTIME*) override { return Touched(false); }
     long ReadLastError() override { return Touched(5L); }
+    bool ReadRandomBytes(unsigned char*, std::uint32_t) override { return Touched(false); }
+    long AcquireMarkerLock(std::uint32_t, VHLOCK*, bool*) override { return Touched(5L); }
+    void ReleaseMarkerLock(VHLOCK) override { Touched(0); }
 
     int m_nCalls = 0;
 
@@ -348,6 +351,61 @@ TEST(CliCommandLine, HelpAndVersion) {
     EXPECT_STREQ(IDROVAN_VERSION_TEXT "\n", output.out.GetText());
     EXPECT_STREQ("", output.err.GetText());
     EXPECT_EQ(0, machine.m_nCalls);
+}
+
+// --new-marker takes this computer's current ID or none (either case), goes with --json alone,
+// has no short form, and is named in the help; every other use is refused before anything runs.
+TEST(CliCommandLine, NewMarkerTakesAnIDOrNoneAndGoesWithJsonAlone) {
+    const struct {
+        std::vector<std::string> arguments;
+        const char* pszCurrentID;
+        bool bJson;
+    } valid[] = {
+        {{"--new-marker", kUpperID}, kUpperID, false},
+        {{"--NEW-MARKER", "none"}, "", false},
+        {{"--new-marker", "NONE", "--json"}, "", true},
+        {{"--Json", "--new-marker", kLowerID}, kLowerID, true},
+    };
+    for (const auto& c : valid) {
+        SCOPED_TRACE(c.arguments[0] + " " + c.arguments[1]);
+        CCommandLine line;
+        std::string strError;
+        ASSERT_TRUE(Parse(c.arguments, &line, &strError)) << strError;
+        EXPECT_EQ(kCommandNewMarker, line.eCommand);
+        EXPECT_STREQ(c.pszCurrentID, line.szCurrentID);
+        EXPECT_EQ(c.bJson, line.bJson);
+        EXPECT_FALSE(line.bReadOnly);
+    }
+
+    const SMalformedCase malformed[] = {
+        {{"--new-marker"}, "--new-marker needs this computer's current ID, or none"},
+        {{"--new-marker", "0123"}, "32 hexadecimal digits or none, not '0123'"},
+        {{"--new-marker", "nothing"}, "32 hexadecimal digits or none, not 'nothing'"},
+        {{"--new-marker", "--json"}, "32 hexadecimal digits or none, not '--json'"},
+        {{"--new-marker", "none", "--new-marker", "none"}, "--new-marker is given twice"},
+        {{"--new-marker", "none", "--no-write"}, "--new-marker goes with no other option but"},
+        {{"--explain", "--new-marker", "none"}, "--new-marker goes with no other option but"},
+        {{"--new-marker", kLowerID, "--verify", kLowerID}, "--new-marker goes with no other"},
+        {{"--new-marker", "none", "--app-specific", "a"}, "--new-marker goes with no other"},
+        {{"--new-marker", "none", "--help"}, "--help goes with no other argument"},
+        {{"-n", "none"}, "unknown argument '-n'"},
+        {{"--new-marker=none"}, "unknown argument"},
+    };
+    for (const SMalformedCase& c : malformed) {
+        SCOPED_TRACE(c.arguments[0] + " " + (c.arguments.size() > 1 ? c.arguments[1] : ""));
+        CUntouchableMachine machine;
+        CConsoleOutput output;
+        EXPECT_EQ(kExitUsage, RunProgram(c.arguments, machine, &output));
+        EXPECT_EQ(0, machine.m_nCalls);
+        EXPECT_STREQ("", output.out.GetText());
+        EXPECT_NE(std::string::npos, std::string(output.err.GetText()).find(c.pszMessage))
+            << output.err.GetText();
+    }
+
+    const std::string strHelp = GetHelpText();
+    for (const char* pszText : {"--new-marker CURRENT-ID", "--new-marker none"})
+        EXPECT_NE(std::string::npos, strHelp.find(pszText)) << pszText;
+    EXPECT_NE(std::string::npos, std::string(GetUsageText()).find("--new-marker"));
 }
 
 }  // namespace

@@ -258,7 +258,7 @@ TEST_F(CliCompareTest, NamesTheFactThatChangedAndItsUsualCause) {
          "\"marker\":\"same\",\"other_machine\":false,\"report_format\":2,\"format\":1,"
          "\"version\":\"2.1.31.0\",\"error\":null}\n"},
         {"marker",
-         [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kMarkerMadeNow); },
+         [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kNewMarker); },
          1,
          {"Volume:       same", "Root created: same",
           "Marker:       changed: the marker was deleted, renewed or the registry restored",
@@ -329,7 +329,7 @@ TEST_F(CliCompareTest, NamesTheFactThatChangedAndItsUsualCause) {
         EXPECT_EQ(bAnswer, plain.strErr.empty()) << plain.strErr;
         EXPECT_EQ(bAnswer, json.strErr.empty()) << json.strErr;
         for (const std::string& strText : {plain.strOut, plain.strErr, json.strOut, json.strErr}) {
-            for (const char* pszHidden : {kHandMarker, kMarkerMadeNow, "5A3C00F", "2019"})
+            for (const char* pszHidden : {kHandMarker, kNewMarker, "5A3C00F", "2019"})
                 EXPECT_EQ(std::string::npos, strText.find(pszHidden)) << strText;
         }
         EXPECT_TRUE(m_machine.m_writes.empty());

@@ -205,7 +205,8 @@ TEST_F(CliConsoleProgramTest, ApplicationWithoutAMarkerReportsTheDerivationsFail
     EXPECT_EQ(4, run.nExitCode);
     EXPECT_EQ(
         "{\"id\":null,\"app\":\"Vendor A\",\"marker\":\"missing\",\"format\":2,\"version\":"
-        "\"" IDROVAN_VERSION_TEXT "\",\"error\":{\"step\":\"marker_key\",\"code\":2,\"message\":null}}\n",
+        "\"" IDROVAN_VERSION_TEXT
+        "\",\"error\":{\"step\":\"marker_key\",\"code\":2,\"message\":null}}\n",
         run.strOut);
     EXPECT_TRUE(m_machine.m_writes.empty());
 }
@@ -216,11 +217,11 @@ TEST_F(CliConsoleProgramTest, FreshMachineWritingModesCreateTheMarkerReadOnlyOne
     const std::string strNoMarkerError = "{\"step\":\"marker_key\",\"code\":2,\"message\":null}";
     const char* pszNoMarkerLine = "there is no installation marker yet";
     const SCase cases[] = {
-        {{}, 0, std::string(kIDWithMarkerMadeNow) + "\n", false, nullptr},
-        {{"--json"}, 0, JsonWith(kIDWithMarkerMadeNow, "created", "null"), false, nullptr},
+        {{}, 0, std::string(kIDWithNewMarker) + "\n", false, nullptr},
+        {{"--json"}, 0, JsonWith(kIDWithNewMarker, "created", "null"), false, nullptr},
         {{"--explain"}, 0, "Marker:       created\n", true, nullptr},
         {{"--no-write"}, 4, "", false, pszNoMarkerLine},
-        {{"--verify", kIDWithMarkerMadeNow}, 4, "", false, pszNoMarkerLine},
+        {{"--verify", kIDWithNewMarker}, 4, "", false, pszNoMarkerLine},
         {{"--json", "--no-write"},
          4,
          JsonWith(nullptr, "missing", strNoMarkerError),
@@ -237,7 +238,7 @@ TEST_F(CliConsoleProgramTest, FreshMachineWritingModesCreateTheMarkerReadOnlyOne
 
         const SRun run = Run(c.arguments);
         ExpectOutput(c, run);
-        EXPECT_EQ(std::string::npos, (run.strOut + run.strErr).find(kMarkerMadeNow));
+        EXPECT_EQ(std::string::npos, (run.strOut + run.strErr).find(kNewMarker));
         EXPECT_EQ(bWrites ? 1u : 0u, m_machine.m_writes.size());
         EXPECT_EQ(bWrites, m_machine.m_bKeyExists);
         if (!bWrites) {
@@ -402,10 +403,13 @@ TEST_F(CliConsoleProgramTest, NoModeInAnyStatePrintsAFactTextOrTheMarker) {
         {"--compare", kSavedFile},
         {"--compare", kSavedFile, "--json"},
         {"--json", "--app-specific", "Vendor A"},
+        {"--new-marker", "none"},
+        {"--new-marker", "none", "--json"},
+        {"--new-marker", kIDWithHandMarker, "--json"},
     };
-    const std::vector<std::string> hidden = {kRootCreatedText, "09:05:07",    "03_04_2019",
-                                             "5A3C00F1",       "5a3c00f1",    "NTFS",
-                                             kHandMarker,      kMarkerMadeNow};
+    const std::vector<std::string> hidden = {kRootCreatedText, "09:05:07", "03_04_2019",
+                                             "5A3C00F1",       "5a3c00f1", "NTFS",
+                                             kHandMarker,      kNewMarker};
     for (const auto& state : states) {
         for (const std::vector<std::string>& arguments : modes) {
             SCOPED_TRACE(std::string(state.pszName) + ": " + Join(arguments));
@@ -421,6 +425,171 @@ TEST_F(CliConsoleProgramTest, NoModeInAnyStatePrintsAFactTextOrTheMarker) {
                     << run.strOut << run.strErr;
         }
     }
+}
+
+// --new-marker: renews only while the ID is the one given (or, given none, where no usable marker
+// is stored), prints the ID before and after, and exits 0, 1, 3 or 6; nothing is written
+// otherwise, and no output holds a marker.
+TEST_F(CliConsoleProgramTest, NewMarkerRenewsOnlyTheGivenIDAndSaysWhatItDid) {
+    const std::string strRenewed =
+        std::string("Old ID: ") + kIDWithHandMarker + "\nNew ID: " + kIDWithNewMarker + "\n";
+    const std::string strJsonRenewed = std::string("{\"id\":\"") + kIDWithNewMarker +
+                                       "\",\"previous_id\":\"" + kIDWithHandMarker +
+                                       "\",\"renewed\":true,\"marker\":\"created\",\"format\":1,"
+                                       "\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":null}\n";
+    const struct {
+        const char* pszWhat;
+        void (*pfnSetUp)(CScriptedMachineFacts&);
+        SCase c;
+        bool bWrites;
+    } cases[] = {
+        {"the ID given",
+         [](CScriptedMachineFacts&) {},
+         {{"--new-marker", kIDWithHandMarkerUpper}, 0, strRenewed, false, nullptr},
+         true},
+        {"the ID given, JSON",
+         [](CScriptedMachineFacts&) {},
+         {{"--new-marker", kIDWithHandMarker, "--json"}, 0, strJsonRenewed, false, nullptr},
+         true},
+        {"another ID",
+         [](CScriptedMachineFacts&) {},
+         {{"--new-marker", kOtherID},
+          1,
+          std::string("This computer's ID is ") + kIDWithHandMarker +
+              ", not the one given; the marker was not changed.\n",
+          false,
+          nullptr},
+         false},
+        {"none, with a marker",
+         [](CScriptedMachineFacts&) {},
+         {{"--new-marker", "none", "--json"},
+          1,
+          "\"previous_id\":\"" + std::string(kIDWithHandMarker) +
+              "\",\"renewed\":false,\"marker\":\"present\"",
+          true,
+          nullptr},
+         false},
+        {"none, on a fresh machine",
+         [](CScriptedMachineFacts& m) { m = CScriptedMachineFacts(); },
+         {{"--new-marker", "none"},
+          0,
+          std::string("Old ID: none\nNew ID: ") + kIDWithNewMarker + "\n",
+          false,
+          nullptr},
+         true},
+        {"an ID, on a fresh machine",
+         [](CScriptedMachineFacts& m) { m = CScriptedMachineFacts(); },
+         {{"--new-marker", kIDWithHandMarker},
+          1,
+          "there is no installation marker yet; idrovan-cli --new-marker none makes one",
+          true,
+          nullptr},
+         false},
+        {"key grants reading only",
+         [](CScriptedMachineFacts& m) { m.m_bKeyReadOnly = true; },
+         {{"--new-marker", kIDWithHandMarker},
+          3,
+          "",
+          false,
+          "(status 5: Access is denied); a new marker needs an administrator\n"},
+         false},
+        {"lock held elsewhere",
+         [](CScriptedMachineFacts& m) { m.m_nLockStatus = 258; },
+         {{"--new-marker", kIDWithHandMarker},
+          6,
+          "",
+          false,
+          "another run held the marker lock for 10 seconds, so no marker was written"},
+         false},
+        {"random source fails",
+         [](CScriptedMachineFacts& m) { m.m_bRandomFails = true; },
+         {{"--new-marker", kIDWithHandMarker, "--json"},
+          6,
+          "\"error\":{\"step\":\"marker_random\",\"code\":0,\"message\":null}}\n",
+          true,
+          nullptr},
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        m_machine = CScriptedMachineFacts();
+        m_machine.SetMarker(VREG_SZ, kHandMarker);
+        c.pfnSetUp(m_machine);
+        m_machine.m_nCreationTime = kRootCreated;
+        const std::string strStored = m_machine.m_strValueData;
+
+        const SRun run = Run(c.c.arguments);
+        ExpectOutput(c.c, run);
+        EXPECT_EQ(c.bWrites ? 1u : 0u, m_machine.m_writes.size());
+        if (!c.bWrites) {
+            EXPECT_EQ(strStored, m_machine.m_strValueData);
+        }
+        for (const char* pszMarker : {kHandMarker, kNewMarker})
+            EXPECT_EQ(std::string::npos, (run.strOut + run.strErr).find(pszMarker));
+        EXPECT_FALSE(m_machine.IsLockHeld());
+    }
+}
+
+// A REG_SZ value too long to read: every mode says what is stored (its length, never its bytes)
+// and what replaces it, exits 6 without writing, and none calls it a missing marker or names an
+// option that was not given. --new-marker none then replaces it.
+TEST_F(CliConsoleProgramTest, MarkerTooLongToUseIsNamedInEveryModeAndReplacedOnlyOnRequest) {
+    const std::string strStored(261, 'k');
+    const char kLine[] =
+        "idrovan-cli: no ID: the marker key holds a stored value of 261 bytes that cannot be used; "
+        "idrovan-cli --new-marker none replaces it, which gives a new ID\n";
+    const SCase cases[] = {
+        {{}, 6, "", false, kLine},
+        {{"--no-write"}, 6, "", false, kLine},
+        {{"--verify", kIDWithHandMarker}, 6, "", false, kLine},
+        {{"--explain"},
+         6,
+         "Marker:       unusable (a stored value of 261 bytes that cannot be used; idrovan-cli "
+         "--new-marker none replaces it, which gives a new ID)\n",
+         true,
+         nullptr},
+        {{"--json", "--no-write"},
+         6,
+         "\"marker\":\"unusable\",\"root_created_fingerprint\":\"" + std::string(kRootFingerprint) +
+             "\",\"volume_fingerprint\":\"" + kVolumeFingerprint +
+             "\",\"format\":2,\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":{\"step\":"
+             "\"marker_value\",\"code\":234,\"message\":\"a stored value of 261 bytes that "
+             "cannot be used; idrovan-cli --new-marker none replaces it, which gives a new "
+             "ID\"}}\n",
+         true,
+         nullptr},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(Join(c.arguments));
+        m_machine.SetMarker(VREG_SZ, strStored);
+        const SRun run = Run(c.arguments);
+        ExpectOutput(c, run);
+        const std::string strAll = run.strOut + run.strErr;
+        EXPECT_EQ(std::string::npos, strAll.find("no installation marker yet")) << strAll;
+        EXPECT_EQ(std::string::npos, strAll.find("kkkk")) << strAll;
+        if (c.arguments.empty() || c.arguments[0] != "--no-write") {
+            EXPECT_EQ(std::string::npos, strAll.find("--no-write")) << strAll;
+        }
+        EXPECT_TRUE(m_machine.m_writes.empty());
+        EXPECT_EQ(strStored, m_machine.m_strValueData);
+    }
+
+    const SRun renew = Run({"--new-marker", "none"});
+    EXPECT_EQ(0, renew.nExitCode);
+    EXPECT_EQ(std::string("Old ID: none\nNew ID: ") + kIDWithNewMarker + "\n", renew.strOut);
+    EXPECT_EQ(kIDWithNewMarker + std::string("\n"), Run({}).strOut);
+}
+
+// Comparing never writes, and its message names no option the user did not give.
+TEST_F(CliConsoleProgramTest, VerifyOnAFreshMachineNamesNoOptionThatWasNotGiven) {
+    const SRun run = Run({"--verify", kIDWithHandMarker});
+    EXPECT_EQ(4, run.nExitCode);
+    EXPECT_EQ("", run.strOut);
+    EXPECT_EQ(
+        "idrovan-cli: there is no installation marker yet, and comparing does not write one; run "
+        "idrovan-cli once to write it\n",
+        run.strErr);
+    EXPECT_TRUE(m_machine.m_writes.empty());
 }
 
 }  // namespace

@@ -168,7 +168,8 @@ TEST(CliOutput, JsonOfAnIDAndOfAFailure) {
     messages.m_texts[1005] = "The volume does not contain a recognized file system";
     EXPECT_EQ(std::string("{\"id\":null,\"marker\":\"present\",\"root_created_fingerprint\":\"") +
                   kRootFingerprint +
-                  "\",\"volume_fingerprint\":null,\"format\":2,\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":"
+                  "\",\"volume_fingerprint\":null,\"format\":2,\"version\":\"" IDROVAN_VERSION_TEXT
+                  "\",\"error\":"
                   "{\"step\":\"volume\",\"code\":1005,\"message\":\"The volume does not contain a "
                   "recognized file system\"}}\n",
               Json(failure, messages));

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/unit/scripted_machine_facts.h"
@@ -23,6 +24,7 @@ public:
     using CDriveID::GetRootCreationText;
     using CDriveID::GetSystemDrive;
     using CDriveID::GetVolumeText;
+    using CDriveID::MakeInstallMarker;
     using CDriveID::ReadInstallMarker;
     using CDriveID::ReadSystemDrive;
     using CDriveID::Scramble;
@@ -39,6 +41,8 @@ protected:
     void TearDown() override {
         EXPECT_TRUE(m_machine.m_openKeys.empty());
         EXPECT_EQ(0, m_machine.m_nBadCloses);
+        EXPECT_FALSE(m_machine.IsLockHeld());
+        EXPECT_EQ(0, m_machine.m_nBadLockCalls);
     }
 
     std::string GetID() {
@@ -87,14 +91,14 @@ TEST_F(DriveIDTest, AbsentMarkerIsWrittenOnceAndUsedFromTheFirstCall) {
     m_machine.m_nNow = kNow + 10000000;  // a later run must not make a new marker
     const std::string strSecond = GetID();
 
-    EXPECT_EQ(kIDWithMarkerMadeNow, strFirst);
+    EXPECT_EQ(kIDWithNewMarker, strFirst);
     EXPECT_EQ(strFirst, strSecond);
     EXPECT_EQ(1, m_machine.m_nCreateCalls);
     ASSERT_EQ(1u, m_machine.m_writes.size());
     EXPECT_EQ("Rndund", m_machine.m_writes[0].strName);
     EXPECT_EQ(VREG_SZ, m_machine.m_writes[0].nType);
     // 32 bytes, no terminator.
-    EXPECT_EQ(kMarkerMadeNow, m_machine.m_writes[0].strData);
+    EXPECT_EQ(kNewMarker, m_machine.m_writes[0].strData);
 }
 
 TEST_F(DriveIDTest, MarkerIsWrittenIntoAnExistingKeyWithoutCreatingIt) {
@@ -105,31 +109,38 @@ TEST_F(DriveIDTest, MarkerIsWrittenIntoAnExistingKeyWithoutCreatingIt) {
     EXPECT_FALSE(probe.EnsureInstallMarker());
     EXPECT_EQ(0, m_machine.m_nCreateCalls);
     ASSERT_EQ(1u, m_machine.m_writes.size());
-    EXPECT_EQ(kMarkerMadeNow, Text(probe.ReadInstallMarker()));
+    EXPECT_EQ(kNewMarker, Text(probe.ReadInstallMarker()));
 }
 
 // A usable marker is any REG_SZ value that starts with a non-NUL byte; it is read up to its first
-// NUL and never replaced. Anything else counts as no marker and is replaced by a fresh one.
+// NUL and never replaced. A REG_SZ value too long for the read buffer is kept too, but gives no
+// ID. Anything else counts as no marker and is replaced by a fresh one.
 TEST_F(DriveIDTest, StoredValuesAreKeptOrReplaced) {
     const std::string strFull(260, 'k');
+    enum EFate { kUsed, kKeptUnusable, kReplaced };
     const struct {
         const char* pszWhat;
         std::uint32_t nType;
         std::string strData;
-        std::string strKept;  // empty: replaced
+        EFate eFate;
+        std::string strUsed;
     } cases[] = {
-        {"program's marker", VREG_SZ, kHandMarker, kHandMarker},
-        {"odd length", VREG_SZ, "abcde", "abcde"},
-        {"one byte", VREG_SZ, "x", "x"},
-        {"bytes above 127", VREG_SZ, "\xe9t\xe9\xff", "\xe9t\xe9\xff"},
-        {"with terminator", VREG_SZ, std::string("abc\0", 4), "abc"},
-        {"NUL inside", VREG_SZ, std::string("abc\0def", 7), "abc"},
-        {"fills the buffer", VREG_SZ, strFull, strFull},
-        {"longer than the buffer", VREG_SZ, std::string(261, 'k'), ""},
-        {"empty", VREG_SZ, "", ""},
-        {"starts with NUL", VREG_SZ, std::string("\0abc", 4), ""},
-        {"REG_DWORD", VREG_DWORD, std::string("\x01\x02\x03\x04", 4), ""},
-        {"REG_BINARY", VREG_BINARY, kHandMarker, ""},
+        {"program's marker", VREG_SZ, kHandMarker, kUsed, kHandMarker},
+        {"odd length", VREG_SZ, "abcde", kUsed, "abcde"},
+        {"one byte", VREG_SZ, "x", kUsed, "x"},
+        {"bytes above 127", VREG_SZ, "\xe9t\xe9\xff", kUsed, "\xe9t\xe9\xff"},
+        {"with terminator", VREG_SZ, std::string("abc\0", 4), kUsed, "abc"},
+        {"NUL inside", VREG_SZ, std::string("abc\0def", 7), kUsed, "abc"},
+        {"fills the buffer", VREG_SZ, strFull, kUsed, strFull},
+        // 260 characters and their terminator, as reg add stores them.
+        {"one byte longer than the buffer", VREG_SZ, strFull + std::string(1, '\0'), kKeptUnusable,
+         ""},
+        {"much longer than the buffer", VREG_SZ, std::string(4000, 'k'), kKeptUnusable, ""},
+        {"empty", VREG_SZ, "", kReplaced, ""},
+        {"starts with NUL", VREG_SZ, std::string("\0abc", 4), kReplaced, ""},
+        {"REG_DWORD", VREG_DWORD, std::string("\x01\x02\x03\x04", 4), kReplaced, ""},
+        {"REG_BINARY", VREG_BINARY, kHandMarker, kReplaced, ""},
+        {"REG_BINARY longer than the buffer", VREG_BINARY, std::string(300, 'k'), kReplaced, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszWhat);
@@ -139,19 +150,28 @@ TEST_F(DriveIDTest, StoredValuesAreKeptOrReplaced) {
         machine.SetMarker(c.nType, c.strData);
         CDriveIDProbe probe(machine);
 
-        EXPECT_EQ(c.strKept, Text(probe.ReadInstallMarker()));
+        EXPECT_EQ(c.strUsed, Text(probe.ReadInstallMarker()));
         const std::string strID = Text(probe.GetID());
-        if (c.strKept.empty()) {
-            ASSERT_EQ(1u, machine.m_writes.size());
-            EXPECT_EQ(VREG_SZ, machine.m_nValueType);
-            EXPECT_EQ(kMarkerMadeNow, machine.m_strValueData);
-            EXPECT_EQ(kIDWithMarkerMadeNow, strID);
-        } else {
-            EXPECT_TRUE(machine.m_writes.empty());
-            EXPECT_EQ(32u, strID.size());
+        switch (c.eFate) {
+            case kReplaced:
+                ASSERT_EQ(1u, machine.m_writes.size());
+                EXPECT_EQ(VREG_SZ, machine.m_nValueType);
+                EXPECT_EQ(kNewMarker, machine.m_strValueData);
+                EXPECT_EQ(kIDWithNewMarker, strID);
+                break;
+            case kUsed:
+                EXPECT_TRUE(machine.m_writes.empty());
+                EXPECT_EQ(32u, strID.size());
+                break;
+            case kKeptUnusable:
+                EXPECT_TRUE(machine.m_writes.empty());
+                EXPECT_EQ(c.strData, machine.m_strValueData);
+                EXPECT_EQ("", strID);
+                break;
         }
         EXPECT_EQ(0, machine.m_nCreateCalls);
         EXPECT_TRUE(machine.m_openKeys.empty());
+        EXPECT_FALSE(machine.IsLockHeld());
     }
 }
 
@@ -224,15 +244,45 @@ TEST_F(DriveIDTest, EachMissingFactGivesAnEmptyID) {
     }
 }
 
-TEST_F(DriveIDTest, MarkerTimeWithoutCalendarFormWritesAnEmptyValue) {
+// A new marker is the random source's 16 bytes as lowercase hexadecimal digits, high digit
+// first, leading zeros kept; the clock plays no part in it.
+TEST_F(DriveIDTest, NewMarkerIsTheRandomBytesInLowercaseHex) {
+    const unsigned char aBytes[16] = {0x00, 0x0f, 0xf0, 0xff, 0x01, 0x10, 0xa5, 0x5a,
+                                      0x9b, 0xc3, 0xd7, 0xe2, 0x46, 0x64, 0x80, 0x08};
+    m_machine.m_strRandom.assign(reinterpret_cast<const char*>(aBytes), sizeof(aBytes));
     m_machine.m_unconvertibleTimes.insert(kNow);
-    EXPECT_EQ("", GetID());
-    ASSERT_EQ(1u, m_machine.m_writes.size());
-    EXPECT_EQ("", m_machine.m_writes[0].strData);
+    CDriveIDProbe probe(m_machine);
+    EXPECT_EQ("000ff0ff0110a55a9bc3d7e246648008", Text(probe.MakeInstallMarker()));
+    for (const std::string& strCall : m_machine.m_calls)
+        EXPECT_EQ(std::string::npos, strCall.find("Time")) << strCall;
+}
 
-    // The empty value counts as no marker: the next run with a usable clock replaces it.
-    m_machine.m_unconvertibleTimes.clear();
-    EXPECT_EQ(kIDWithMarkerMadeNow, GetID());
+// A random source that fails writes nothing, not even the key; the next run with a working
+// source writes the marker.
+TEST_F(DriveIDTest, FailingRandomSourceWritesNothing) {
+    m_machine.m_bRandomFails = true;
+    CDriveIDReport report;
+    CDriveID driveID(m_machine);
+    EXPECT_EQ("", Text(driveID.GetID(&report)));
+    EXPECT_STREQ("marker_random", GetDriveIDStepName(report.eFailedStep));
+    EXPECT_TRUE(m_machine.m_writes.empty());
+    EXPECT_EQ(0, m_machine.m_nCreateCalls);
+    EXPECT_FALSE(m_machine.m_bKeyExists);
+
+    m_machine.m_bRandomFails = false;
+    EXPECT_EQ(kIDWithNewMarker, GetID());
+}
+
+// Clones of one image share the root directory's time and the volume: their markers, made from
+// the random source, still differ, and so do their IDs, even when made at the same moment.
+TEST_F(DriveIDTest, ClonesStartingTogetherGetIDsOfTheirOwn) {
+    CScriptedMachineFacts clone = m_machine;
+    clone.m_strRandom[0] = static_cast<char>(clone.m_strRandom[0] ^ 0x01);
+    CDriveID cloneID(clone);
+    const std::string strClone = Text(cloneID.GetID());
+    EXPECT_EQ(32u, strClone.size());
+    EXPECT_NE(GetID(), strClone);
+    EXPECT_EQ(m_machine.m_nNow, clone.m_nNow);
 }
 
 TEST_F(DriveIDTest, DriveLetterIsTakenAsItStands) {
@@ -317,12 +367,11 @@ const Calls kOpen = {"OpenClassesKey lrgDocID " + kAllAccess};
 const Calls kOpenForReading = {"OpenClassesKey lrgDocID " + kReadAccess};
 const Calls kCreate = {"CreateClassesKey lrgDocID " + kAllAccess};
 const Calls kQuery = {"QueryKeyValue Rndund 260", "CloseKey"};
-
-// Makes a marker from the clock and stores its nBytes characters, then closes the key.
-Calls MarkerWrite(int nBytes) {
-    return {"ReadSystemTime", "ConvertFileTime " + std::to_string(kNow),
-            "SetKeyValue Rndund 1 " + std::to_string(nBytes), "CloseKey"};
-}
+const Calls kLock = {"AcquireMarkerLock 10000"};
+const Calls kUnlock = {"ReleaseMarkerLock"};
+const Calls kRandom = {"ReadRandomBytes 16"};
+// Stores a 32-digit marker, then closes the key.
+const Calls kSet = {"SetKeyValue Rndund 1 32", "CloseKey"};
 
 Calls WithoutLastError(Calls calls) {
     calls.erase(std::remove(calls.begin(), calls.end(), kLastError), calls.end());
@@ -356,37 +405,57 @@ std::vector<SScenario> ReadWriteScenarios() {
         {"marker present", [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kHandMarker); },
          kDirectory + kMarkerRead + kFacts + kMarkerRead, kIDWithHandMarker, "present", nullptr, 0,
          true, true},
+        // The marker is read again under the lock, and the lock is held until it has been read
+        // back.
         {"no key: created and written", [](CScriptedMachineFacts&) {},
-         kDirectory + kOpen + kOpen + kCreate + MarkerWrite(32) + kFacts + kMarkerRead,
-         kIDWithMarkerMadeNow, "created", nullptr, 0, true, true},
+         kDirectory + kOpen + kLock + kOpen + kRandom + kOpen + kCreate + kSet + kFacts +
+             kMarkerRead + kUnlock,
+         kIDWithNewMarker, "created", nullptr, 0, true, true},
         {"key without the value", [](CScriptedMachineFacts& m) { m.m_bKeyExists = true; },
-         kDirectory + kMarkerRead + kOpen + MarkerWrite(32) + kFacts + kMarkerRead,
-         kIDWithMarkerMadeNow, "created", nullptr, 0, true, true},
+         kDirectory + kMarkerRead + kLock + kMarkerRead + kRandom + kOpen + kSet + kFacts +
+             kMarkerRead + kUnlock,
+         kIDWithNewMarker, "created", nullptr, 0, true, true},
         {"key grants reading only",
          [](CScriptedMachineFacts& m) {
              m.SetMarker(VREG_SZ, kHandMarker);
              m.m_bKeyReadOnly = true;
          },
-         kDirectory + kOpen + kOpen + kCreate + kFacts + kOpen, "", "missing", "marker_key",
-         VERROR_ACCESS_DENIED, true, true},
+         kDirectory + kOpen + kLock + kOpen + kRandom + kOpen + kCreate + kFacts + kOpen + kUnlock,
+         "", "missing", "marker_key", VERROR_ACCESS_DENIED, true, true},
         // The create reported success, so the key is there for the read, without a value.
         {"create yields no key", [](CScriptedMachineFacts& m) { m.m_bCreateYieldsNullKey = true; },
-         kDirectory + kOpen + kOpen + kCreate + kFacts + kMarkerRead, "", "missing", "marker_key",
-         0, true, true},
+         kDirectory + kOpen + kLock + kOpen + kRandom + kOpen + kCreate + kFacts + kMarkerRead +
+             kUnlock,
+         "", "missing", "marker_key", 0, true, true},
         {"write refused",
          [](CScriptedMachineFacts& m) {
              m.m_bKeyExists = true;
              m.m_nSetStatus = VERROR_ACCESS_DENIED;
          },
-         kDirectory + kMarkerRead + kOpen + MarkerWrite(32) + kFacts + kMarkerRead, "", "missing",
-         "marker_write", VERROR_ACCESS_DENIED, true, true},
+         kDirectory + kMarkerRead + kLock + kMarkerRead + kRandom + kOpen + kSet + kFacts +
+             kMarkerRead + kUnlock,
+         "", "missing", "marker_write", VERROR_ACCESS_DENIED, true, true},
         {"write accepted but lost", [](CScriptedMachineFacts& m) { m.m_bSetIsLost = true; },
-         kDirectory + kOpen + kOpen + kCreate + MarkerWrite(32) + kFacts + kMarkerRead, "",
-         "missing", "marker_write", 0, true, true},
-        {"clock without calendar form",
-         [](CScriptedMachineFacts& m) { m.m_unconvertibleTimes.insert(kNow); },
-         kDirectory + kOpen + kOpen + kCreate + MarkerWrite(0) + kFacts + kMarkerRead, "",
-         "missing", "marker_write", VERROR_INVALID_PARAMETER, true, true},
+         kDirectory + kOpen + kLock + kOpen + kRandom + kOpen + kCreate + kSet + kFacts +
+             kMarkerRead + kUnlock,
+         "", "missing", "marker_write", 0, true, true},
+        {"random source fails", [](CScriptedMachineFacts& m) { m.m_bRandomFails = true; },
+         kDirectory + kOpen + kLock + kOpen + kRandom + kFacts + kOpen + kUnlock, "", "missing",
+         "marker_random", 0, true, true},
+        // Another writer kept the lock for the whole wait: nothing is written, nothing released.
+        {"lock not had", [](CScriptedMachineFacts& m) { m.m_nLockStatus = VERROR_WAIT_TIMEOUT; },
+         kDirectory + kOpen + kLock + kFacts + kOpen, "", "missing", "marker_lock",
+         VERROR_WAIT_TIMEOUT, true, true},
+        // Its last holder ended while holding it: the lock is taken all the same.
+        {"lock abandoned", [](CScriptedMachineFacts& m) { m.m_bLockAbandoned = true; },
+         kDirectory + kOpen + kLock + kOpen + kRandom + kOpen + kCreate + kSet + kFacts +
+             kMarkerRead + kUnlock,
+         kIDWithNewMarker, "created", nullptr, 0, true, true},
+        // Someone stored a value too long to read: it stays, and there is no ID.
+        {"value too long for the buffer",
+         [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, std::string(261, 'k')); },
+         kDirectory + kMarkerRead + kFacts + kMarkerRead, "", "unusable", "marker_value",
+         VERROR_MORE_DATA, true, true},
         {"no Windows directory", [](CScriptedMachineFacts& m) { m.m_strWindowsDirectory = ""; },
          kDirectory + Calls{kLastError}, "", "missing", "windows_directory", 21, false, false},
         {"volume unreadable",
@@ -440,15 +509,17 @@ TEST(DriveIDReportTest, DialogAndReportMakeTheDescribedCallsAndTheReportExplains
         EXPECT_EQ(c.nStatus, report.nStatus);
         EXPECT_EQ(c.bVolumeRead ? "5A3C00F1NTFS" : "", Text(report.strVolume));
         EXPECT_EQ(c.bRootRead ? kRootCreatedText : "", Text(report.strRootCreation));
-        EXPECT_EQ(0u, report.nMarkerLength);
+        EXPECT_EQ(c.nStatus == VERROR_MORE_DATA ? 261u : 0u, report.nMarkerLength);
 
         EXPECT_TRUE(reportMachine.m_openKeys.empty());
         EXPECT_EQ(0, reportMachine.m_nBadCloses);
+        EXPECT_FALSE(reportMachine.IsLockHeld());
+        EXPECT_EQ(0, reportMachine.m_nBadLockCalls);
     }
 }
 
 // Read-only mode, whatever the machine: the key is only ever opened for reading, never created,
-// and no value is written.
+// no value is written, and no lock is taken.
 TEST(DriveIDReportTest, ReadOnlyModeNeverCreatesOrWrites) {
     for (const SScenario& c : ReadWriteScenarios()) {
         SCOPED_TRACE(c.pszWhat);
@@ -465,6 +536,7 @@ TEST(DriveIDReportTest, ReadOnlyModeNeverCreatesOrWrites) {
             for (const std::string& strCall : machine.m_calls) {
                 EXPECT_EQ(std::string::npos, strCall.find("Create")) << strCall;
                 EXPECT_EQ(std::string::npos, strCall.find("SetKeyValue")) << strCall;
+                EXPECT_EQ(std::string::npos, strCall.find("MarkerLock")) << strCall;
                 if (strCall.find("OpenClassesKey") == 0) {
                     EXPECT_EQ(kOpenForReading[0], strCall);
                 }
@@ -514,7 +586,7 @@ TEST(DriveIDReportTest, ReadOnlyModeReadsTheSameMarkerOrSaysWhyItCannot) {
          "missing", "marker_value", VERROR_FILE_NOT_FOUND, 4},
         {"value too long for the buffer",
          [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, std::string(300, 'k')); }, "",
-         "missing", "marker_value", VERROR_FILE_NOT_FOUND, 300},
+         "unusable", "marker_value", VERROR_MORE_DATA, 300},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszWhat);
@@ -539,6 +611,175 @@ TEST(DriveIDReportTest, ReadOnlyModeReadsTheSameMarkerOrSaysWhyItCannot) {
         EXPECT_EQ(Joined(kDirectory + kOpenForReading + kQuery + kVolume + kRootAttributes +
                          kRootTime + kOpenForReading + kQuery),
                   Joined(machine.m_calls));
+    }
+}
+
+// Two first runs at once, the second started before each call of the first in turn, and so at
+// the worst point too (the first has found no marker and not yet written one). The second waits
+// for the lock where the first holds it. Whatever the point, one marker is written and both runs
+// give its ID.
+TEST(DriveIDLockTest, TwoFirstRunsInterleavedAnywhereWriteOneMarkerAndGiveOneID) {
+    CScriptedMachineFacts alone;
+    alone.m_nCreationTime = kRootCreated;
+    CDriveID(alone).GetID();
+    const std::size_t nCalls = alone.m_calls.size();
+    ASSERT_GT(nCalls, 10u);
+
+    for (std::size_t nPoint = 0; nPoint < nCalls; ++nPoint) {
+        SCOPED_TRACE("second run started before call " + std::to_string(nPoint) + ": " +
+                     alone.m_calls[nPoint]);
+        CScriptedMachineFacts machine;
+        machine.m_nCreationTime = kRootCreated;
+        const std::thread::id first = std::this_thread::get_id();
+        std::size_t nFirstCalls = 0;
+        std::string strSecond;
+        bool bSecondDone = false;
+        std::thread second;
+        machine.m_beforeCall = [&](const std::string&) {
+            if (std::this_thread::get_id() != first || nFirstCalls++ != nPoint)
+                return;
+            second = std::thread([&] {
+                CDriveID driveID(machine);
+                strSecond = Text(driveID.GetID());
+                machine.SetDone(&bSecondDone);
+            });
+            // The second run goes as far as it can: to its end, or to the lock the first holds.
+            EXPECT_TRUE(machine.WaitUntilLockWaitedOrDone(&bSecondDone));
+        };
+        CDriveID driveID(machine);
+        const std::string strFirst = Text(driveID.GetID());
+        ASSERT_TRUE(second.joinable());
+        second.join();
+        machine.m_beforeCall = nullptr;
+
+        EXPECT_EQ(1u, machine.m_writes.size());
+        EXPECT_EQ(32u, strFirst.size());
+        EXPECT_EQ(strFirst, strSecond);
+        EXPECT_EQ(kIDWithNewMarker, strFirst);
+        EXPECT_FALSE(machine.IsLockHeld());
+        EXPECT_EQ(0, machine.m_nBadLockCalls);
+        EXPECT_TRUE(machine.m_openKeys.empty());
+    }
+}
+
+// --new-marker's operation: it writes over the stored marker only while the computer's ID is
+// the one given (or, given none, while no usable marker is stored), all under the lock.
+TEST(DriveIDRenewTest, RenewsOnlyTheGivenIDOrAMissingMarker) {
+    const char kHandIDUpper[] = "1D7F953DB6E0A9AB13DF78AA1DB9F3B8";
+    const char kOtherID[] = "1d7f953db6e0a9ab13df78aa1db9f3b9";
+    const std::string strLong(261, 'k');
+    const struct {
+        const char* pszWhat;
+        void (*pfnSetUp)(CScriptedMachineFacts&);
+        const char* pszCurrentID;  // null: none
+        CDriveID::ERenewal eRenewal;
+        std::string strBefore;
+        std::string strAfter;
+        const char* pszStep;  // the report's failed step, null for none
+        long nStatus;
+    } cases[] = {
+        {"the ID given, either case",
+         [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kHandMarker); }, kHandIDUpper,
+         CDriveID::kRenewed, kIDWithHandMarker, kIDWithNewMarker, nullptr, 0},
+        {"another ID", [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kHandMarker); },
+         kOtherID, CDriveID::kRenewNotCurrent, kIDWithHandMarker, "", nullptr, 0},
+        {"none, with a marker stored",
+         [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kHandMarker); }, nullptr,
+         CDriveID::kRenewNotCurrent, kIDWithHandMarker, "", nullptr, 0},
+        {"none, without a key", [](CScriptedMachineFacts&) {}, nullptr, CDriveID::kRenewed, "",
+         kIDWithNewMarker, nullptr, 0},
+        {"none, over a value too long to use",
+         [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, std::string(261, 'k')); }, nullptr,
+         CDriveID::kRenewed, "", kIDWithNewMarker, nullptr, 0},
+        {"an ID, without a marker", [](CScriptedMachineFacts&) {}, kIDWithHandMarker,
+         CDriveID::kRenewNotCurrent, "", "", "marker_key", VERROR_FILE_NOT_FOUND},
+        {"an ID, over a value too long to use",
+         [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, std::string(261, 'k')); },
+         kIDWithHandMarker, CDriveID::kRenewNotCurrent, "", "", "marker_value", VERROR_MORE_DATA},
+        {"key grants reading only",
+         [](CScriptedMachineFacts& m) {
+             m.SetMarker(VREG_SZ, kHandMarker);
+             m.m_bKeyReadOnly = true;
+         },
+         kIDWithHandMarker, CDriveID::kRenewFailed, "", "", "marker_key", VERROR_ACCESS_DENIED},
+        {"volume unreadable",
+         [](CScriptedMachineFacts& m) {
+             m.SetMarker(VREG_SZ, kHandMarker);
+             m.m_bVolumeFails = true;
+         },
+         kIDWithHandMarker, CDriveID::kRenewFailed, "", "", "volume", 21},
+        {"lock not had",
+         [](CScriptedMachineFacts& m) {
+             m.SetMarker(VREG_SZ, kHandMarker);
+             m.m_nLockStatus = VERROR_WAIT_TIMEOUT;
+         },
+         kIDWithHandMarker, CDriveID::kRenewFailed, "", "", "marker_lock", VERROR_WAIT_TIMEOUT},
+        {"random source fails",
+         [](CScriptedMachineFacts& m) {
+             m.SetMarker(VREG_SZ, kHandMarker);
+             m.m_bRandomFails = true;
+         },
+         kIDWithHandMarker, CDriveID::kRenewFailed, kIDWithHandMarker, "", "marker_random", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        CScriptedMachineFacts machine;
+        machine.m_nCreationTime = kRootCreated;
+        c.pfnSetUp(machine);
+        const std::string strStored = machine.m_strValueData;
+        CDriveID driveID(machine);
+        CVeltraneString strBefore("junk");
+        CVeltraneString strAfter("junk");
+        CDriveIDReport report;
+
+        EXPECT_EQ(c.eRenewal, driveID.RenewMarker(c.pszCurrentID, strBefore, strAfter, &report));
+        EXPECT_EQ(c.strBefore, Text(strBefore));
+        EXPECT_EQ(c.strAfter, Text(strAfter));
+        EXPECT_STREQ(c.pszStep, GetDriveIDStepName(report.eFailedStep));
+        EXPECT_EQ(c.nStatus, report.nStatus);
+        if (c.eRenewal == CDriveID::kRenewed) {
+            ASSERT_EQ(1u, machine.m_writes.size());
+            EXPECT_EQ(kNewMarker, machine.m_strValueData);
+            EXPECT_STREQ("created", GetMarkerStateName(report.eMarker));
+        } else {
+            EXPECT_TRUE(machine.m_writes.empty());
+            EXPECT_EQ(strStored, machine.m_strValueData);
+            // The report tells what is stored, untouched.
+            if (!c.strBefore.empty()) {
+                EXPECT_STREQ("present", GetMarkerStateName(report.eMarker));
+            }
+        }
+        // Everything happens under the lock, taken once; where it was not had, nothing at all.
+        ASSERT_FALSE(machine.m_calls.empty());
+        EXPECT_EQ(kLock[0], machine.m_calls.front());
+        if (c.nStatus == VERROR_WAIT_TIMEOUT) {
+            EXPECT_EQ(1u, machine.m_calls.size());
+        } else {
+            EXPECT_EQ(kUnlock[0], machine.m_calls.back());
+            EXPECT_EQ(1, machine.m_nLockTakes);
+        }
+        EXPECT_FALSE(machine.IsLockHeld());
+        EXPECT_EQ(0, machine.m_nBadLockCalls);
+        EXPECT_TRUE(machine.m_openKeys.empty());
+    }
+}
+
+// A start-up task that renews with the image's ID on every start: the first start renews, every
+// later one finds another ID and changes nothing; the computer keeps its new ID.
+TEST(DriveIDRenewTest, StartUpTaskRenewsEachCloneOnce) {
+    CScriptedMachineFacts machine;
+    machine.m_nCreationTime = kRootCreated;
+    machine.SetMarker(VREG_SZ, kHandMarker);
+    for (int nStart = 0; nStart < 3; ++nStart) {
+        SCOPED_TRACE(nStart);
+        CDriveID driveID(machine);
+        CVeltraneString strBefore;
+        CVeltraneString strAfter;
+        EXPECT_EQ(nStart == 0 ? CDriveID::kRenewed : CDriveID::kRenewNotCurrent,
+                  driveID.RenewMarker(kIDWithHandMarker, strBefore, strAfter, nullptr));
+        EXPECT_EQ(nStart == 0 ? kIDWithHandMarker : kIDWithNewMarker, Text(strBefore));
+        EXPECT_EQ(1u, machine.m_writes.size());
+        EXPECT_EQ(kIDWithNewMarker, Text(CDriveID(machine).GetID()));
     }
 }
 

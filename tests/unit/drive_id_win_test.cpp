@@ -1,15 +1,20 @@
-// The ID derivation on the platform's real services. Under Wine the tests first remove the marker
-// key, so that the run covers writing the marker as well as reading it; on Windows itself they
-// leave the machine's marker alone, since removing it would change the computer's ID. The native
-// build has no machine facts and must say so with an empty ID.
+// The ID derivation on the platform's real services: the registry, the random source and the
+// marker lock. Under Wine the tests first remove the marker key, so that the run covers writing
+// the marker as well as reading it; on Windows itself they leave the machine's marker alone,
+// since removing it would change the computer's ID. The native build has no machine facts and
+// must say so with an empty ID.
 #ifdef _WIN32
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "identification/drive_id.h"
 
@@ -135,6 +140,104 @@ TEST(DriveIDWinTest, ReadOnlyModeGivesTheSameIDOnceTheMarkerExists) {
     EXPECT_EQ(0, readOnly.nStatus);
     EXPECT_EQ(strVolume, Text(readOnly.strVolume));
     EXPECT_EQ(strRootCreation, Text(readOnly.strRootCreation));
+}
+
+// The system's random source: 16 bytes at a time, never the same twice.
+TEST(DriveIDWinTest, RandomSourceGivesBytesThatDiffer) {
+    CMachineFacts& machine = GetDefaultMachineFacts();
+    unsigned char aFirst[16] = {};
+    unsigned char aSecond[16] = {};
+    ASSERT_TRUE(machine.ReadRandomBytes(aFirst, sizeof(aFirst)));
+    ASSERT_TRUE(machine.ReadRandomBytes(aSecond, sizeof(aSecond)));
+    EXPECT_NE(0, std::memcmp(aFirst, aSecond, sizeof(aFirst)));
+    const unsigned char aZero[16] = {};
+    EXPECT_NE(0, std::memcmp(aFirst, aZero, sizeof(aFirst)));
+}
+
+// The marker lock is one named mutex in the global namespace: while one thread holds it another
+// waits and then gives up with WAIT_TIMEOUT; a holder that ends without releasing leaves it
+// abandoned, and the next taker gets it. Its descriptor lets everyone wait for and release it.
+TEST(DriveIDWinTest, MarkerLockIsOneGlobalMutexThatEveryoneMayTake) {
+    CMachineFacts& machine = GetDefaultMachineFacts();
+    VHLOCK hHeld = nullptr;
+    bool bAbandoned = true;
+    ASSERT_EQ(VERROR_SUCCESS, machine.AcquireMarkerLock(1000, &hHeld, &bAbandoned));
+    ASSERT_NE(nullptr, hHeld);
+    EXPECT_FALSE(bAbandoned);
+
+    HANDLE hByName = OpenMutexA(READ_CONTROL, FALSE, "Global\\Veltrane.Idrovan.InstallationMarker");
+    ASSERT_NE(nullptr, hByName) << GetLastError();
+    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+    PACL pDacl = nullptr;
+    char* pszSddl = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, GetSecurityInfo(hByName, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
+                                             nullptr, nullptr, &pDacl, nullptr, &pDescriptor));
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(
+        pDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &pszSddl, nullptr));
+    const std::string strSddl = pszSddl;
+    LocalFree(pszSddl);
+    LocalFree(pDescriptor);
+    CloseHandle(hByName);
+    EXPECT_NE(std::string::npos, strSddl.find("(A;;0x100001;;;WD)")) << strSddl;
+
+    // Held by this thread: another one waits out its time-out and gets nothing.
+    long nStatus = VERROR_SUCCESS;
+    VHLOCK hOther = reinterpret_cast<VHLOCK>(1);
+    std::thread([&] { nStatus = machine.AcquireMarkerLock(200, &hOther, &bAbandoned); }).join();
+    EXPECT_EQ(VERROR_WAIT_TIMEOUT, nStatus);
+    EXPECT_EQ(nullptr, hOther);
+    machine.ReleaseMarkerLock(hHeld);
+
+    // A holder that ends without releasing abandons it; the next taker has it all the same.
+    std::thread([&] {
+        VHLOCK hLost = nullptr;
+        bool bLost = false;
+        nStatus = machine.AcquireMarkerLock(1000, &hLost, &bLost);
+    }).join();
+    ASSERT_EQ(VERROR_SUCCESS, nStatus);
+    ASSERT_EQ(VERROR_SUCCESS, machine.AcquireMarkerLock(1000, &hHeld, &bAbandoned));
+    EXPECT_TRUE(bAbandoned);
+    machine.ReleaseMarkerLock(hHeld);
+    ASSERT_EQ(VERROR_SUCCESS, machine.AcquireMarkerLock(1000, &hHeld, &bAbandoned));
+    EXPECT_FALSE(bAbandoned);
+    machine.ReleaseMarkerLock(hHeld);
+}
+
+// A REG_SZ value longer than the read buffer (260 characters and their terminator, as reg add
+// stores them) gives no ID, and neither mode writes over it.
+TEST(DriveIDWinTest, ValueTooLongToReadIsKeptAndGivesNoID) {
+    if (!IsRunningUnderWine())
+        GTEST_SKIP() << "would replace this machine's marker";
+    RemoveMarkerKey();
+    HKEY hKey = NULL;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, "lrgDocID", 0, NULL, 0,
+                                             KEY_ALL_ACCESS, NULL, &hKey, NULL));
+    const std::string strStored = std::string(260, 'k') + '\0';
+    LONG nStatus =
+        RegSetValueExA(hKey, "Rndund", 0, REG_SZ, reinterpret_cast<const BYTE*>(strStored.data()),
+                       static_cast<DWORD>(strStored.size()));
+    RegCloseKey(hKey);
+    hKey = NULL;
+    ASSERT_EQ(ERROR_SUCCESS, nStatus);
+
+    for (EMarkerAccess eAccess : {kMarkerReadWrite, kMarkerReadOnly}) {
+        CDriveIDReport report;
+        EXPECT_EQ("", DeriveID(eAccess, &report));
+        EXPECT_EQ(kMarkerUnusable, report.eMarker);
+        EXPECT_STREQ("marker_value", GetDriveIDStepName(report.eFailedStep));
+        EXPECT_EQ(ERROR_MORE_DATA, report.nStatus);
+        EXPECT_GE(report.nMarkerLength, 261u);
+    }
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, "lrgDocID", 0, KEY_READ, &hKey));
+    char szValue[400] = {};
+    DWORD nSize = sizeof(szValue);
+    nStatus =
+        RegQueryValueExA(hKey, "Rndund", NULL, NULL, reinterpret_cast<BYTE*>(szValue), &nSize);
+    RegCloseKey(hKey);
+    hKey = NULL;
+    ASSERT_EQ(ERROR_SUCCESS, nStatus);
+    EXPECT_EQ(std::string(260, 'k'), std::string(szValue));
+    RemoveMarkerKey();
 }
 
 }  // namespace

@@ -4,16 +4,33 @@
 // can be given any value or made to fail; the marker key behaves like one registry key with one
 // value, following RegOpenKeyExA/RegCreateKeyExA/RegQueryValueExA/RegSetValueExA, and every write
 // and key handle is recorded. Calendar conversion is the real one unless a value is listed as
-// unconvertible. m_calls records every call in order, with the arguments that decide what it
-// does, so that tests can compare whole call sequences.
+// unconvertible. The random source gives kScriptedRandom first, then other bytes on each call.
+// m_calls records every call in order, with the arguments that decide what it does, so that tests
+// can compare whole call sequences.
+//
+// The marker lock is a real one: a derivation on a second thread that asks for it while another
+// holds it waits until it is released. m_beforeCall, when set, runs before each call is made, on
+// the caller's thread, so that a test can start a second derivation at any point of the first.
+// Apart from the lock, the machine is used by one thread at a time: a test that runs two
+// derivations hands over between them through the lock and WaitUntilLockWaitedOrDone.
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/machine_facts.h"
+
+// The random source's first 16 bytes: the marker made from them is kNewMarker.
+inline constexpr unsigned char kScriptedRandom[16] = {
+    0x70, 0x90, 0x76, 0xcb, 0x38, 0xfa, 0x1a, 0x58, 0xae, 0x51, 0x4e, 0xa1, 0x91, 0x12, 0x81, 0xee};
 
 class CScriptedMachineFacts : public CMachineFacts {
 public:
@@ -52,6 +69,16 @@ public:
     // What ReadLastError answers.
     long m_nLastError = 21;  // ERROR_NOT_READY
 
+    // The random source.
+    bool m_bRandomFails = false;
+    std::string m_strRandom{reinterpret_cast<const char*>(kScriptedRandom),
+                            sizeof(kScriptedRandom)};
+    // The marker lock: a forced result of every take, when not success; whether the next take
+    // finds it abandoned by a holder that ended.
+    long m_nLockStatus = VERROR_SUCCESS;
+    bool m_bLockAbandoned = false;
+    std::function<void(const std::string&)> m_beforeCall;
+
     // What the code under test did.
     std::vector<std::string> m_queriedPaths;
     std::vector<SWrite> m_writes;
@@ -60,6 +87,27 @@ public:
     std::set<VHKEY> m_openKeys;
     int m_nBadCloses = 0;
     std::vector<std::string> m_calls;
+    int m_nLockTakes = 0;
+    int m_nBadLockCalls = 0;  // a take by the holder itself, or a release of a lock not held
+
+    bool IsLockHeld() const {
+        std::lock_guard<std::mutex> guard(m_pLock->mutex);
+        return m_pLock->bHeld;
+    }
+
+    // Waits until a derivation waits for the held lock, or until *pbDone (set by SetDone) says
+    // the other derivation ended. False after 30 s without either.
+    bool WaitUntilLockWaitedOrDone(const bool* pbDone) {
+        std::unique_lock<std::mutex> guard(m_pLock->mutex);
+        return m_pLock->changed.wait_for(guard, std::chrono::seconds(30),
+                                         [&] { return m_pLock->nWaiting > 0 || *pbDone; });
+    }
+
+    void SetDone(bool* pbDone) {
+        std::lock_guard<std::mutex> guard(m_pLock->mutex);
+        *pbDone = true;
+        m_pLock->changed.notify_all();
+    }
 
     void SetMarker(std::uint32_t nType, const std::string& strData) {
         m_bKeyExists = true;
@@ -69,7 +117,7 @@ public:
     }
 
     unsigned ReadWindowsDirectory(char* pszBuffer, unsigned nSize) override {
-        m_calls.push_back("ReadWindowsDirectory " + std::to_string(nSize));
+        Record("ReadWindowsDirectory " + std::to_string(nSize));
         if (m_strWindowsDirectory.empty() || m_strWindowsDirectory.size() >= nSize)
             return 0;
         std::memcpy(pszBuffer, m_strWindowsDirectory.c_str(), m_strWindowsDirectory.size() + 1);
@@ -79,7 +127,7 @@ public:
     bool ReadVolumeInformation(const char* pszRoot, char*, unsigned, std::uint32_t* pSerialNumber,
                                std::uint32_t*, std::uint32_t*, char* pszFileSystemName,
                                unsigned nFileSystemNameSize) override {
-        m_calls.push_back(std::string("ReadVolumeInformation ") + pszRoot);
+        Record(std::string("ReadVolumeInformation ") + pszRoot);
         m_queriedPaths.push_back(pszRoot);
         if (m_bVolumeFails || m_strRoot != pszRoot)
             return false;
@@ -92,7 +140,7 @@ public:
     }
 
     bool ReadCreationTime(const char* pszPath, VFILETIME* pCreationTime) override {
-        m_calls.push_back(std::string("ReadCreationTime ") + pszPath);
+        Record(std::string("ReadCreationTime ") + pszPath);
         m_queriedPaths.push_back(pszPath);
         if (m_bCreationTimeFails || m_strRoot != pszPath)
             return false;
@@ -101,7 +149,7 @@ public:
     }
 
     long OpenClassesKey(const char* pszSubKey, std::uint32_t nAccess, VHKEY* pKey) override {
-        m_calls.push_back(KeyCall("OpenClassesKey", pszSubKey, nAccess));
+        Record(KeyCall("OpenClassesKey", pszSubKey, nAccess));
         ++m_nOpenCalls;
         *pKey = nullptr;
         if (m_nOpenStatus != VERROR_SUCCESS)
@@ -115,7 +163,7 @@ public:
     }
 
     long CreateClassesKey(const char* pszSubKey, std::uint32_t nAccess, VHKEY* pKey) override {
-        m_calls.push_back(KeyCall("CreateClassesKey", pszSubKey, nAccess));
+        Record(KeyCall("CreateClassesKey", pszSubKey, nAccess));
         ++m_nCreateCalls;
         *pKey = nullptr;
         if (m_nCreateStatus != VERROR_SUCCESS)
@@ -130,7 +178,7 @@ public:
 
     long QueryKeyValue(VHKEY hKey, const char* pszName, std::uint32_t* pnType, unsigned char* pData,
                        std::uint32_t* pnSize) override {
-        m_calls.push_back(std::string("QueryKeyValue ") + pszName + " " + std::to_string(*pnSize));
+        Record(std::string("QueryKeyValue ") + pszName + " " + std::to_string(*pnSize));
         if (m_openKeys.count(hKey) == 0)
             return 6;  // ERROR_INVALID_HANDLE
         if (!m_bValueExists || std::string(pszName) != "Rndund")
@@ -149,8 +197,8 @@ public:
 
     long SetKeyValue(VHKEY hKey, const char* pszName, std::uint32_t nType,
                      const unsigned char* pData, std::uint32_t nSize) override {
-        m_calls.push_back(std::string("SetKeyValue ") + pszName + " " + std::to_string(nType) +
-                          " " + std::to_string(nSize));
+        Record(std::string("SetKeyValue ") + pszName + " " + std::to_string(nType) + " " +
+               std::to_string(nSize));
         if (m_openKeys.count(hKey) == 0)
             return 6;  // ERROR_INVALID_HANDLE
         if (m_nSetStatus != VERROR_SUCCESS)
@@ -166,29 +214,99 @@ public:
     }
 
     void CloseKey(VHKEY hKey) override {
-        m_calls.push_back("CloseKey");
+        Record("CloseKey");
         if (m_openKeys.erase(hKey) == 0)
             ++m_nBadCloses;
     }
 
     VFILETIME ReadSystemTime() override {
-        m_calls.push_back("ReadSystemTime");
+        Record("ReadSystemTime");
         return m_nNow;
     }
 
     bool ConvertFileTime(VFILETIME nTime, VSYSTEMTIME* pCalendar) override {
-        m_calls.push_back("ConvertFileTime " + std::to_string(nTime));
+        Record("ConvertFileTime " + std::to_string(nTime));
         if (m_unconvertibleTimes.count(nTime) != 0)
             return false;
         return GetDefaultMachineFacts().ConvertFileTime(nTime, pCalendar);
     }
 
     long ReadLastError() override {
-        m_calls.push_back("ReadLastError");
+        Record("ReadLastError");
         return m_nLastError;
     }
 
+    bool ReadRandomBytes(unsigned char* pBuffer, std::uint32_t nSize) override {
+        Record("ReadRandomBytes " + std::to_string(nSize));
+        if (m_bRandomFails || m_strRandom.empty())
+            return false;
+        for (std::uint32_t i = 0; i < nSize; ++i)
+            pBuffer[i] = static_cast<unsigned char>(m_strRandom[i % m_strRandom.size()]);
+        // No two markers alike.
+        m_strRandom.back() = static_cast<char>(m_strRandom.back() + 1);
+        return true;
+    }
+
+    long AcquireMarkerLock(std::uint32_t nTimeoutMs, VHLOCK* phLock, bool* pbAbandoned) override {
+        Record("AcquireMarkerLock " + std::to_string(nTimeoutMs));
+        *phLock = nullptr;
+        *pbAbandoned = false;
+        if (m_nLockStatus != VERROR_SUCCESS)
+            return m_nLockStatus;
+        std::unique_lock<std::mutex> guard(m_pLock->mutex);
+        if (m_pLock->bHeld && m_pLock->holder == std::this_thread::get_id()) {
+            ++m_nBadLockCalls;
+            return 6;  // ERROR_INVALID_HANDLE: the caller would wait for itself
+        }
+        if (m_pLock->bHeld) {
+            ++m_pLock->nWaiting;
+            m_pLock->changed.notify_all();
+            // A bound of its own, so that a test with a lost release fails instead of hanging.
+            const bool bFree = m_pLock->changed.wait_for(guard, std::chrono::seconds(30),
+                                                         [&] { return !m_pLock->bHeld; });
+            --m_pLock->nWaiting;
+            if (!bFree)
+                return VERROR_WAIT_TIMEOUT;
+        }
+        m_pLock->bHeld = true;
+        m_pLock->holder = std::this_thread::get_id();
+        ++m_nLockTakes;
+        *pbAbandoned = m_bLockAbandoned;
+        m_bLockAbandoned = false;
+        *phLock = &m_pLock->bHeld;
+        return VERROR_SUCCESS;
+    }
+
+    void ReleaseMarkerLock(VHLOCK hLock) override {
+        if (m_beforeCall)
+            m_beforeCall("ReleaseMarkerLock");
+        std::lock_guard<std::mutex> guard(m_pLock->mutex);
+        // Recorded under the lock: the next holder's calls come after it.
+        m_calls.push_back("ReleaseMarkerLock");
+        if (hLock != &m_pLock->bHeld || !m_pLock->bHeld ||
+            m_pLock->holder != std::this_thread::get_id()) {
+            ++m_nBadLockCalls;
+            return;
+        }
+        m_pLock->bHeld = false;
+        m_pLock->changed.notify_all();
+    }
+
 private:
+    struct SLock {
+        mutable std::mutex mutex;
+        std::condition_variable changed;
+        bool bHeld = false;
+        std::thread::id holder;
+        int nWaiting = 0;
+    };
+
+    void Record(const std::string& strCall) {
+        if (m_beforeCall)
+            m_beforeCall(strCall);
+        m_calls.push_back(strCall);
+    }
+
     static bool IsMarkerKey(const char* pszSubKey, std::uint32_t nAccess) {
         return std::string(pszSubKey) == "lrgDocID" &&
                (nAccess == VKEY_ALL_ACCESS || nAccess == VKEY_READ);
@@ -205,4 +323,5 @@ private:
     }
 
     int m_nNextKey = 0;
+    std::shared_ptr<SLock> m_pLock = std::make_shared<SLock>();
 };
