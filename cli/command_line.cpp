@@ -281,10 +281,8 @@ const char* GetHelpText() {
            "  --compare REPORT\n"
            "                compare this computer with a report that --json saved in the\n"
            "                file REPORT (- for standard input): which facts changed, and\n"
-           "                whether the ID is the same; read only. --json: as JSON.\n" --new -
-           marker CURRENT -
-           ID\n
-           "
+           "                whether the ID is the same; read only. --json: as JSON.\n"
+           "  --new-marker CURRENT-ID\n"
            "                replace the marker with a new random one, but only while\n"
            "                this computer's ID is CURRENT-ID, and print the ID before\n"
            "                and after: gives each clone of a disk image an ID of its\n"

@@ -295,6 +295,12 @@ TEST(CliCommandLine, HelpNamesEveryOptionAndExitCode) {
         {"--explain", "each fact that goes into the ID", {"--explain"}},
         {"--json", "one JSON object", {"--json"}},
         {"--compare REPORT", "compare this computer with a report", {"--compare", "report.json"}},
+        {"--new-marker CURRENT-ID",
+         "replace the marker with a new random one",
+         {"--new-marker", kLowerID}},
+        {"--new-marker none",
+         "make a marker only where no usable one is stored",
+         {"--new-marker", "none"}},
         {"-h, --help, /?", "this text", {"--help"}},
         {"--version", "the version number", {"--version"}},
     };
@@ -304,7 +310,7 @@ TEST(CliCommandLine, HelpNamesEveryOptionAndExitCode) {
         {kExitUsage, "the command line, or the report to compare, is not valid"},
         {kExitNoRights, "no rights to the marker key"},
         {kExitNoMarker, "there is no marker yet"},
-        {kExitFailure, "a machine fact could not be read"},
+        {kExitFailure, "a machine fact could not be read, the stored marker cannot be used"},
     };
     CUntouchableMachine machine;
     CConsoleOutput output;
