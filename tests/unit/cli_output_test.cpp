@@ -121,6 +121,10 @@ TEST(CliOutput, ExitCodeAndJsonErrorOfEveryKindOfOutcome) {
         {kStepVolume, 21, kMarkerReadOnly, kExitFailure, "volume"},
         {kStepRootCreation, 2, kMarkerReadOnly, kExitFailure, "root_created"},
         {kStepMemory, 8, kMarkerReadWrite, kExitFailure, "memory"},
+        // The marker lock and the random source fail the run, whatever their status.
+        {kStepMarkerLock, 258, kMarkerReadWrite, kExitFailure, "marker_lock"},
+        {kStepMarkerLock, 5, kMarkerReadWrite, kExitFailure, "marker_lock"},
+        {kStepMarkerRandom, 0, kMarkerReadWrite, kExitFailure, "marker_random"},
         // No ID and no failed step is still no answer.
         {kStepNone, 0, kMarkerReadWrite, kExitFailure, nullptr},
     };
