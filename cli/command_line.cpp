@@ -133,6 +133,15 @@ bool IsComputerIDText(const char* pszText) {
     return nDigits == kComputerIDLength;
 }
 
+bool IsSameComputerID(const char* pszFirst, const char* pszSecond) {
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    for (; *pszFirst != '\0' && lower(*pszFirst) == lower(*pszSecond); ++pszFirst, ++pszSecond) {
+    }
+    return *pszFirst == '\0' && *pszSecond == '\0';
+}
+
 bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* pCommandLine,
                       CTextBuilder* pError) {
     // Checked before any option is looked at, so that a non-ASCII ID behind --verify is reported

@@ -58,6 +58,9 @@ bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* 
 // True for exactly 32 hexadecimal digits, either case.
 bool IsComputerIDText(const char* pszText);
 
+// True when two ID texts are the same but for the case of their letters.
+bool IsSameComputerID(const char* pszFirst, const char* pszSecond);
+
 // The text of --help: every option and exit code, each line within 80 columns.
 const char* GetHelpText();
 

@@ -11,17 +11,6 @@
 
 namespace {
 
-char ToLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool IsSameID(const char* pszFirst, const char* pszSecond) {
-    for (; *pszFirst != '\0' && ToLower(*pszFirst) == ToLower(*pszSecond);
-         ++pszFirst, ++pszSecond) {
-    }
-    return *pszFirst == '\0' && *pszSecond == '\0';
-}
-
 // Copies an ID text of 32 digits; anything else leaves szID empty.
 void CopyID(CVeltraneString& strID, char* pszID) {
     const char* pszText = strID.GetText();
@@ -81,7 +70,7 @@ int Verify(const CCommandLine& line, const CDerivation& derivation, CStatusMessa
         FormatFailure(derivation, messages, &pOutput->err);
         return eExit;
     }
-    const bool bSame = IsSameID(line.szVerifyID, derivation.szID);
+    const bool bSame = IsSameComputerID(line.szVerifyID, derivation.szID);
     pOutput->out.Append(bSame ? "The ID matches this computer's ID"
                               : "The ID differs from this computer's ID");
     pOutput->out.Append(derivation.pszApplication != nullptr ? " for the application.\n" : ".\n");

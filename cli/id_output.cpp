@@ -259,10 +259,7 @@ void FormatExplanation(const CDerivation& derivation, CStatusMessages& messages,
 void FormatJson(const CDerivation& derivation, CStatusMessages& messages, CTextBuilder* pOut) {
     const CDriveIDReport& report = derivation.report;
     pOut->Append("{\"id\":");
-    if (HasID(derivation))
-        AppendJsonString(derivation.szID, pOut);
-    else
-        pOut->Append("null");
+    AppendJsonStringOrNull(derivation.szID, pOut);
     if (derivation.pszApplication != nullptr) {
         pOut->Append(",\"app\":");
         AppendJsonString(derivation.pszApplication, pOut);
@@ -334,15 +331,9 @@ void FormatRenewalJson(const CRenewalResult& result, CStatusMessages& messages,
     const CDerivation& derivation = result.derivation;
     const CDriveIDReport& report = derivation.report;
     pOut->Append("{\"id\":");
-    if (HasID(derivation))
-        AppendJsonString(derivation.szID, pOut);
-    else
-        pOut->Append("null");
+    AppendJsonStringOrNull(derivation.szID, pOut);
     pOut->Append(",\"previous_id\":");
-    if (result.szBefore[0] != '\0')
-        AppendJsonString(result.szBefore, pOut);
-    else
-        pOut->Append("null");
+    AppendJsonStringOrNull(result.szBefore, pOut);
     pOut->Append(result.eRenewal == CDriveID::kRenewed ? ",\"renewed\":true"
                                                        : ",\"renewed\":false");
     pOut->Append(",\"marker\":");

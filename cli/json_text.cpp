@@ -53,3 +53,10 @@ void AppendPrintableText(const char* pszText, CTextBuilder* pOut) {
             pOut->AppendHexByte("\\x", uc);
     }
 }
+
+void AppendJsonStringOrNull(const char* pszText, CTextBuilder* pOut) {
+    if (pszText[0] != '\0')
+        AppendJsonString(pszText, pOut);
+    else
+        pOut->Append("null");
+}

@@ -12,6 +12,9 @@
 // \b \f \n \r \t, every other byte below 32, DEL and every byte above 127 as \u00XX.
 void AppendJsonString(const char* pszText, CTextBuilder* pOut);
 
+// The same for a text that may be empty, which stands for "none": null then.
+void AppendJsonStringOrNull(const char* pszText, CTextBuilder* pOut);
+
 // Text for a line that people read: printable ASCII as it is; every other byte, and the
 // backslash so that an escape is never ambiguous, as \xXX.
 void AppendPrintableText(const char* pszText, CTextBuilder* pOut);

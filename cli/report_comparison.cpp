@@ -10,17 +10,6 @@ namespace {
 // The layout of the --compare --json object; raised whenever its keys change.
 const char kComparisonFormat[] = "1";
 
-char ToLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool IsSameID(const char* pszFirst, const char* pszSecond) {
-    for (; *pszFirst != '\0' && ToLower(*pszFirst) == ToLower(*pszSecond);
-         ++pszFirst, ++pszSecond) {
-    }
-    return *pszFirst == '\0' && *pszSecond == '\0';
-}
-
 bool HasID(const CDerivation& derivation) {
     return derivation.szID[0] != '\0';
 }
@@ -85,7 +74,7 @@ CComparison CompareWithReport(const CSavedReport& report, const CDerivation& der
         comparison.eRootCreated == kFactChanged && comparison.eVolume == kFactChanged;
     const bool bFactsSame = comparison.eRootCreated == kFactSame && comparison.eVolume == kFactSame;
     if (HasID(derivation)) {
-        comparison.bSameID = IsSameID(report.szID, derivation.szID);
+        comparison.bSameID = IsSameComputerID(report.szID, derivation.szID);
         if (comparison.bSameID)
             comparison.eMarker = kFactSame;
         else if (bFactsSame)
@@ -145,10 +134,7 @@ void FormatComparisonJson(const CSavedReport& report, const CDerivation& derivat
     pOut->Append("{\"same_id\":");
     pOut->Append(!HasID(derivation) ? "null" : comparison.bSameID ? "true" : "false");
     pOut->Append(",\"id\":");
-    if (HasID(derivation))
-        AppendJsonString(derivation.szID, pOut);
-    else
-        pOut->Append("null");
+    AppendJsonStringOrNull(derivation.szID, pOut);
     pOut->Append(",\"report_id\":");
     AppendJsonString(report.szID, pOut);
     pOut->Append(",\"volume\":");

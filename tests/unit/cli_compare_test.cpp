@@ -9,7 +9,7 @@
 
 #include "cli/console_program.h"
 #include "cli/id_output.h"
-#include "tests/unit/json_capture.h"
+#include "tests/unit/cli_run.h"
 #include "tests/unit/scripted_machine_facts.h"
 #include "tests/unit/worked_example_facts.h"
 
@@ -183,12 +183,6 @@ public:
     void AppendStatusText(long, CTextBuilder*) override {}
 };
 
-struct SRun {
-    int nExitCode;
-    std::string strOut;
-    std::string strErr;
-};
-
 class CliCompareTest : public ::testing::Test {
 protected:
     CliCompareTest() { ResetMachine(); }
@@ -201,18 +195,8 @@ protected:
     }
 
     SRun Run(const std::vector<std::string>& arguments) {
-        std::vector<const char*> pointers;
-        for (const std::string& strArgument : arguments)
-            pointers.push_back(strArgument.c_str());
         CNoMessages messages;
-        CConsoleOutput output;
-        SRun run;
-        run.nExitCode = RunConsoleProgram(static_cast<int>(pointers.size()), pointers.data(),
-                                          m_machine, messages, &output);
-        run.strOut = output.out.GetText();
-        run.strErr = output.err.GetText();
-        CaptureJsonOutput(run.strOut);
-        return run;
+        return RunCli(arguments, m_machine, messages);
     }
 
     // A file in the working directory, natively and under Wine alike.

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cli/id_output.h"
-#include "tests/unit/json_capture.h"
+#include "tests/unit/cli_run.h"
 #include "tests/unit/scripted_machine_facts.h"
 #include "tests/unit/worked_example_facts.h"
 #include "idrovan_version.h"
@@ -30,12 +30,6 @@ public:
     }
 };
 
-struct SRun {
-    int nExitCode;
-    std::string strOut;
-    std::string strErr;
-};
-
 class CliConsoleProgramTest : public ::testing::Test {
 protected:
     CliConsoleProgramTest() {
@@ -49,18 +43,8 @@ protected:
     }
 
     SRun Run(const std::vector<std::string>& arguments) {
-        std::vector<const char*> pointers;
-        for (const std::string& strArgument : arguments)
-            pointers.push_back(strArgument.c_str());
         CNoMessages messages;
-        CConsoleOutput output;
-        SRun run;
-        run.nExitCode = RunConsoleProgram(static_cast<int>(pointers.size()), pointers.data(),
-                                          m_machine, messages, &output);
-        run.strOut = output.out.GetText();
-        run.strErr = output.err.GetText();
-        CaptureJsonOutput(run.strOut);
-        return run;
+        return RunCli(arguments, m_machine, messages);
     }
 
     CScriptedMachineFacts m_machine;
