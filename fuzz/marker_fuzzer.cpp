@@ -41,7 +41,10 @@ public:
     std::string m_strLastBuffer;
     std::uint32_t m_nLastType = 0;
     std::uint32_t m_nLastSize = 0;
+    long m_nLastStatus = 0;
     bool m_bQueried = false;
+    // The last read met a REG_SZ value too long for the buffer: kept, never used, never replaced.
+    bool m_bLastTooLong = false;
 
     long QueryKeyValue(VHKEY hKey, const char* pszName, std::uint32_t* pnType, unsigned char* pData,
                        std::uint32_t* pnSize) override {
@@ -59,6 +62,7 @@ public:
         m_strLastBuffer.assign(reinterpret_cast<const char*>(pData), kReadBufferSize);
         m_nLastType = *pnType;
         m_nLastSize = *pnSize;
+        m_nLastStatus = nStatus;
         m_bQueried = true;
         return nStatus;
     }
@@ -227,6 +231,7 @@ std::string HonestID(const CScriptedMachineFacts& facts, const std::string& strM
 // there is no NUL in them, and nothing for a value that did not fit.
 std::string CheckMarkerRead(COddRegistry& machine, EMarkerAccess eAccess) {
     machine.m_bQueried = false;
+    machine.m_bLastTooLong = false;
     const size_t nWrites = machine.m_writes.size();
     CDriveIDProbe probe(machine, eAccess);
     const std::string marker = TextOf(probe.ReadInstallMarker());
@@ -240,7 +245,11 @@ std::string CheckMarkerRead(COddRegistry& machine, EMarkerAccess eAccess) {
     const std::string text = buffer.substr(0, buffer.find('\0'));
     const bool bUsable =
         machine.m_nLastSize > 0 && machine.m_nLastType == VREG_SZ && buffer[0] != '\0';
-    if (!bUsable) {
+    machine.m_bLastTooLong =
+        machine.m_nLastType == VREG_SZ &&
+        (machine.m_nLastStatus == VERROR_MORE_DATA ||
+         (machine.m_nLastStatus == VERROR_SUCCESS && machine.m_nLastSize > kReadBufferSize));
+    if (!bUsable || machine.m_bLastTooLong) {
         EXPECT(marker.empty());
     } else if (machine.m_nLastSize <= kReadBufferSize) {
         EXPECT(marker == text);
@@ -289,7 +298,11 @@ std::string CheckDerivation(COddRegistry& machine, bool bReport) {
     if (bReport) {
         ExpectReportMatches(report, id);
     }
-    if (!marker.empty()) {
+    if (machine.m_bLastTooLong) {
+        // A value too long to use is someone's: kept, and no ID from it.
+        EXPECT(machine.m_writes.size() == nWrites);
+        EXPECT(id.empty());
+    } else if (!marker.empty()) {
         // An existing marker is used as it is and never replaced.
         EXPECT(machine.m_writes.size() == nWrites);
         EXPECT(id == HonestID(machine, marker));
