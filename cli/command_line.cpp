@@ -105,6 +105,19 @@ bool UseCompare(CCommandLine* pLine, CTextBuilder* pError) {
     return true;
 }
 
+// The value behind an option that takes one, given once. Another option where the value should
+// be means that the value was left out.
+bool TakeOptionValue(const char* pszOption, const char* pszNeeds, int nCount,
+                     const char* const* ppArguments, int* pnIndex, const char** ppszValue,
+                     CTextBuilder* pError) {
+    if (*ppszValue != nullptr)
+        return Fail(pError, pszOption, " is given twice");
+    if (*pnIndex + 1 == nCount || IsProgramOption(ppArguments[*pnIndex + 1]))
+        return Fail(pError, pszOption, pszNeeds);
+    *ppszValue = ppArguments[++*pnIndex];
+    return true;
+}
+
 // --new-marker's value: this computer's current ID, or none.
 bool ParseCurrentID(int nCount, const char* const* ppArguments, int* pnIndex, CCommandLine* pLine,
                     CTextBuilder* pError) {
@@ -169,19 +182,15 @@ bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* 
             bKnown = true;
         }
         if (IsOption(pszArgument, kApplicationOption)) {
-            if (line.pszApplication != nullptr)
-                return Fail(pError, kApplicationOption, " is given twice");
-            if (i + 1 == nCount || IsProgramOption(ppArguments[i + 1]))
-                return Fail(pError, kApplicationOption, " needs the application's name");
-            line.pszApplication = ppArguments[++i];
+            if (!TakeOptionValue(kApplicationOption, " needs the application's name", nCount,
+                                 ppArguments, &i, &line.pszApplication, pError))
+                return false;
             continue;
         }
         if (IsOption(pszArgument, kCompareOption)) {
-            if (line.pszReport != nullptr)
-                return Fail(pError, kCompareOption, " is given twice");
-            if (i + 1 == nCount || IsProgramOption(ppArguments[i + 1]))
-                return Fail(pError, kCompareOption, " needs the report's file name (or -)");
-            line.pszReport = ppArguments[++i];
+            if (!TakeOptionValue(kCompareOption, " needs the report's file name (or -)", nCount,
+                                 ppArguments, &i, &line.pszReport, pError))
+                return false;
             continue;
         }
         if (IsOption(pszArgument, kNewMarkerOption)) {

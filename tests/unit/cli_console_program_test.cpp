@@ -364,7 +364,10 @@ TEST_F(CliConsoleProgramTest, NoModeInAnyStatePrintsAFactTextOrTheMarker) {
              m.SetMarker(VREG_SZ, kHandMarker);
              m.m_bKeyReadOnly = true;
          }},
-        {"unusable marker", [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, "0123"); }},
+        {"short hand-stored marker",
+         [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, "0123"); }},
+        {"marker too long to use",
+         [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, std::string(261, 'k')); }},
         {"volume fails",
          [](CScriptedMachineFacts& m) {
              m.SetMarker(VREG_SZ, kHandMarker);
@@ -393,7 +396,7 @@ TEST_F(CliConsoleProgramTest, NoModeInAnyStatePrintsAFactTextOrTheMarker) {
     };
     const std::vector<std::string> hidden = {kRootCreatedText, "09:05:07", "03_04_2019",
                                              "5A3C00F1",       "5a3c00f1", "NTFS",
-                                             kHandMarker,      kNewMarker};
+                                             kHandMarker,      kNewMarker, "kkkk"};
     for (const auto& state : states) {
         for (const std::vector<std::string>& arguments : modes) {
             SCOPED_TRACE(std::string(state.pszName) + ": " + Join(arguments));
