@@ -29,10 +29,6 @@ bool IsOption(const char* pszArgument, const char* pszLowerOption) {
     }
 }
 
-bool IsHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 // An argument quoted for a message; only called for printable ASCII.
 void AppendEcho(const char* pszArgument, CTextBuilder* pError) {
     const std::size_t nLength = std::strlen(pszArgument);
@@ -136,24 +132,6 @@ bool ParseCurrentID(int nCount, const char* const* ppArguments, int* pnIndex, CC
 }
 
 }  // namespace
-
-bool IsComputerIDText(const char* pszText) {
-    int nDigits = 0;
-    for (; pszText[nDigits] != '\0'; ++nDigits) {
-        if (nDigits == kComputerIDLength || !IsHexDigit(pszText[nDigits]))
-            return false;
-    }
-    return nDigits == kComputerIDLength;
-}
-
-bool IsSameComputerID(const char* pszFirst, const char* pszSecond) {
-    const auto lower = [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    for (; *pszFirst != '\0' && lower(*pszFirst) == lower(*pszSecond); ++pszFirst, ++pszSecond) {
-    }
-    return *pszFirst == '\0' && *pszSecond == '\0';
-}
 
 bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* pCommandLine,
                       CTextBuilder* pError) {

@@ -14,6 +14,7 @@
 // Plain functions without state; safe on any thread.
 
 #include "cli/text_builder.h"
+#include "identification/computer_id_text.h"
 
 enum ECliCommand {
     kCommandPrint,    // the ID and a line break
@@ -27,8 +28,6 @@ enum ECliCommand {
     kCommandHelp,
     kCommandVersion,
 };
-
-const int kComputerIDLength = 32;
 
 struct CCommandLine {
     ECliCommand eCommand = kCommandPrint;
@@ -54,12 +53,6 @@ struct CCommandLine {
 // and nothing of a non-ASCII one), for a command line that must not run.
 bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* pCommandLine,
                       CTextBuilder* pError);
-
-// True for exactly 32 hexadecimal digits, either case.
-bool IsComputerIDText(const char* pszText);
-
-// True when two ID texts are the same but for the case of their letters.
-bool IsSameComputerID(const char* pszFirst, const char* pszSecond);
 
 // The text of --help: every option and exit code, each line within 80 columns.
 const char* GetHelpText();

@@ -67,10 +67,6 @@ bool IsLowerHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
 }
 
-bool IsHexDigit(char c) {
-    return IsLowerHexDigit(c) || (c >= 'A' && c <= 'F');
-}
-
 bool IsFingerprintText(const char* pText, std::size_t nLength) {
     return nLength == kFactFingerprintLength && pText[0] >= '0' && pText[0] <= '3' &&
            IsLowerHexDigit(pText[1]) && IsLowerHexDigit(pText[2]);

@@ -1,6 +1,7 @@
 #include "identification/drive_id.h"
 
 #include <cstring>
+#include "identification/computer_id_text.h"
 
 #include "identification/md5_checksum_calculator.h"
 #include "identification/time_functions.h"
@@ -154,21 +155,6 @@ void CDriveID::EndDerivation(CVeltraneString& strID, const CVeltraneString& strV
     m_pReport = nullptr;
 }
 
-namespace {
-
-char LowerHexDigit(char c) {
-    return c >= 'A' && c <= 'F' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// An ID text against an ID given in either case.
-bool IsSameID(const char* pszID, const char* pszGiven) {
-    for (; *pszID != '\0' && *pszID == LowerHexDigit(*pszGiven); ++pszID, ++pszGiven) {
-    }
-    return *pszID == '\0' && *pszGiven == '\0';
-}
-
-}  // namespace
-
 CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneString& strBefore,
                                          CVeltraneString& strAfter, CDriveIDReport* pReport) {
     strBefore.Empty();
@@ -196,7 +182,8 @@ CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneStri
         else if (bNoUsableMarker)
             eRenewal = kRenewed;
     } else if (strBefore.GetLength() > 0) {
-        eRenewal = IsSameID(strBefore.GetText(), pszCurrentID) ? kRenewed : kRenewNotCurrent;
+        eRenewal =
+            IsSameComputerID(strBefore.GetText(), pszCurrentID) ? kRenewed : kRenewNotCurrent;
     } else if (bNoUsableMarker) {
         eRenewal = kRenewNotCurrent;
     }

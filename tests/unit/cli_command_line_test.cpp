@@ -245,17 +245,6 @@ TEST(CliCommandLine, EveryMalformedOneIsRefusedBeforeAnythingRuns) {
     }
 }
 
-TEST(CliCommandLine, IDTextIsExactly32HexDigitsOfEitherCase) {
-    EXPECT_TRUE(IsComputerIDText(kLowerID));
-    EXPECT_TRUE(IsComputerIDText(kUpperID));
-    EXPECT_TRUE(IsComputerIDText("aBcDeF0123456789aBcDeF0123456789"));
-    for (const char* pszText :
-         {"", "0123456789abcdef0123456789abcde", "0123456789abcdef:123456789abcdef",
-          "0123456789abcdef@123456789abcdef", "0123456789abcdefG123456789abcdef",
-          "0123456789abcdef`123456789abcdef", "0123456789abcdef/123456789abcdef"})
-        EXPECT_FALSE(IsComputerIDText(pszText)) << pszText;
-}
-
 // The entry of the help's option or exit-code list whose row begins with strName: that row and
 // the further indented lines that go on describing it. Empty when no row begins with it.
 std::string HelpEntry(const std::string& strHelp, const std::string& strName) {
