@@ -234,7 +234,7 @@ def main():
                   f"{MANIFEST_VERSION}.schema.json\n\n")
         content["ManifestVersion"] = MANIFEST_VERSION
         write(os.path.join(out, "winget", name),
-              header + yaml.safe_dump(content, sort_keys=False, allow_unicode=True, width=100))
+              header + yaml.safe_dump(content, sort_keys=False, allow_unicode=True, width=1000))
     write(os.path.join(out, "scoop", "idrovan.json"),
           json.dumps(scoop_manifest(options.version, packages, settings), indent=4) + "\n")
     print(f"make_manifests.py: winget and Scoop manifests of {options.version} in {out}")

@@ -105,8 +105,9 @@ def check_schemas(check, loaded):
     files["idrovan.json"] = os.path.join(schemas, "scoop", "schema.json")
     missing = [path for path in files.values() if not os.path.isfile(path)]
     if missing:
-        print(f"SKIPPED: the manifests against winget's and Scoop's schemas: {', '.join(missing)} "
-              f"not found (IDROVAN_SCHEMAS_DIR names the folder; default ../shared/schemas)")
+        print(f"SKIPPED: the manifests against winget's and Scoop's schemas: {schemas} lacks "
+              f"{', '.join(os.path.relpath(path, schemas) for path in missing)} "
+              f"(IDROVAN_SCHEMAS_DIR names the folder; default ../shared/schemas beside the repository)")
         return
     import jsonschema
     for name, path in files.items():
