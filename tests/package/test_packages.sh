@@ -2,6 +2,12 @@
 # The release packages end to end. Runs scripts/package.sh (building both architectures unless
 # --no-build), then checks what a user or an administrator gets:
 #   - the zips, the MSIs, the SBOMs and SHA256SUMS exist and the sums verify;
+#   - built with IDROVAN_RELEASE_URL=https://example.invalid/idrovan/<version>/, the winget and
+#     Scoop manifests beside them pass tests/package/check_manifests.py (YAML; the published
+#     schemas, from IDROVAN_SCHEMAS_DIR or ../shared/schemas, SKIPPED where missing; hashes,
+#     product and upgrade codes, versions, both architectures, https); copies broken on purpose
+#     fail it, naming the fault; the writer refuses addresses that are not https, and package.sh
+#     without the setting writes none and says why;
 #   - each zip holds exactly both programs (of its architecture: GUI and console subsystem),
 #     README.txt, LICENSE.txt and THIRD-PARTY-NOTICES.txt with Windows line ends; a second run
 #     gives identical zips and SBOMs;
