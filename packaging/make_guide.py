@@ -48,6 +48,7 @@ GUIDE = [
     ("docs/install-and-deploy.md", "The installation marker"),
     ("docs/install-and-deploy.md", "From a zip"),
     ("docs/install-and-deploy.md", "Checksums"),
+    ("README.md", "Licence"),
 ]
 
 HEADING = re.compile(r"^(#{1,6})\s+(.*?)\s*$")
@@ -150,8 +151,8 @@ def render(lines, heading, level):
         else:
             text = " ".join(line.strip() for line in block)
             lead = LEAD_IN.match(text)
-            # A bold lead-in that only repeats the section's heading is said once.
-            if lead and inline(lead.group(1)).rstrip(".") == inline(heading):
+            # A bold sentence that only repeats the section's heading is said once.
+            if lead and lead.group(1).endswith(".") and inline(lead.group(1))[:-1] == inline(heading):
                 text = text[lead.end():]
             out += wrap(text)
         out.append("")
