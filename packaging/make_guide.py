@@ -5,8 +5,9 @@
 
 The guide has no text of its own beyond its title: it is the sections of docs/security.md,
 docs/scripting.md, docs/install-and-deploy.md and README.md's licence that a user or an
-administrator needs (GUIDE below), turned into plain text, so that the guide and the pages cannot drift apart. A section
-named in GUIDE that a page no longer has stops the build instead of leaving a gap.
+administrator needs (GUIDE below), turned into plain text, so that the guide and the pages
+cannot drift apart. A section named in GUIDE that a page no longer has stops the build instead
+of leaving a gap.
 
 The text depends only on the pages and the version (fixed wrapping, no dates), so that the
 zips stay reproducible. Line ends are LF; scripts/package.sh makes them CR LF for Windows.
@@ -95,14 +96,18 @@ def section(lines, heading):
 
 
 def blocks(lines):
-    """Runs of non-blank lines; an indented code block keeps its blank lines inside."""
+    """Runs of non-blank lines, a heading always a block of its own."""
     block = []
     for line in lines:
-        if line.strip():
+        if HEADING.match(line) or not line.strip():
+            if block:
+                yield block
+            block = [line] if line.strip() else []
+            if block:
+                yield block
+                block = []
+        else:
             block.append(line)
-        elif block:
-            yield block
-            block = []
     if block:
         yield block
 
@@ -133,7 +138,8 @@ def render(lines, heading, level):
     for block in blocks(lines):
         match = HEADING.match(block[0])
         if match:
-            out += render_heading(match, block[1:])
+            title = inline(match.group(2))
+            out += ["", title, "." * len(title), ""]
             continue
         if all(line.startswith("    ") for line in block):
             out += [line.rstrip() for line in block]
@@ -159,22 +165,14 @@ def render(lines, heading, level):
     return out
 
 
-def render_heading(match, rest):
-    title = inline(match.group(2))
-    out = ["", title, "." * len(title), ""]
-    if rest:
-        out += wrap(" ".join(line.strip() for line in rest)) + [""]
-    return out
-
-
 def make_guide(root, version):
     pages = {}
     out = []
     title = "Veltrane Idrovan %s" % version if version else "Veltrane Idrovan"
     out += [title, "=" * len(title), ""]
-    out += wrap("This guide is made from the pages " +
-                ", ".join(page for page in dict.fromkeys(p for p, _ in GUIDE)) +
-                " of Idrovan's sources.") + ["", ""]
+    sources = list(dict.fromkeys(page for page, _ in GUIDE))
+    out += wrap("This guide is made from %s and %s of Idrovan's sources." %
+                (", ".join(sources[:-1]), sources[-1])) + ["", ""]
     for page, heading in GUIDE:
         if page not in pages:
             path = os.path.join(root, page)
@@ -203,11 +201,13 @@ def main():
     parser.add_argument("-o", "--output", help="the file to write (default: standard output)")
     args = parser.parse_args()
     version = args.version
-    if version is None:
-        with open(os.path.join(args.root, "VERSION"), encoding="ascii") as source:
-            version = source.read().strip()
     try:
+        if version is None:
+            with open(os.path.join(args.root, "VERSION"), encoding="ascii") as source:
+                version = source.read().strip()
         text = make_guide(args.root, version)
+    except OSError as error:
+        sys.exit("make_guide.py: cannot read %s: %s" % (error.filename, error.strerror))
     except GuideError as error:
         sys.exit("make_guide.py: %s" % error)
     if args.output:
