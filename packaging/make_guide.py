@@ -126,8 +126,12 @@ def table(block):
             else:
                 out += wrap(value, "  " + key.ljust(label), " " * (label + 2))
         return out
-    for row in rows:
-        out += wrap(" -- ".join(row), "  ", "      ")
+    # More columns: each row's first cell, then the others under it, named by their headers.
+    header = rows[0]
+    for row in rows[1:]:
+        out += wrap(row[0], "  ", "    ")
+        for name, cell in zip(header[1:], row[1:]):
+            out += wrap("%s: %s" % (name, cell), "      ", "        ")
     return out
 
 
