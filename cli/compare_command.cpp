@@ -25,6 +25,7 @@ bool ReadAtMost(std::FILE* pFile, char* pBuffer, std::size_t nSize, std::size_t*
     return std::ferror(pFile) == 0;
 }
 
+// The same through the report file.
 bool ReadAtMost(CReportFile& file, char* pBuffer, std::size_t nSize, std::size_t* pLength) {
     std::size_t nLength = 0;
     while (nLength < nSize) {
