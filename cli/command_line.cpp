@@ -131,6 +131,15 @@ bool ParseCurrentID(int nCount, const char* const* ppArguments, int* pnIndex, CC
     return true;
 }
 
+// The usage lines, which --help shows and a usage error ends with.
+#define IDROVAN_CLI_USAGE                                             \
+    "usage: idrovan-cli [--no-write] [--app-specific APP] [--json]\n" \
+    "       idrovan-cli [--no-write] --explain\n"                     \
+    "       idrovan-cli [--app-specific APP] --verify ID\n"           \
+    "       idrovan-cli [--no-write] [--json] --compare REPORT\n"     \
+    "       idrovan-cli --new-marker CURRENT-ID|none [--json]\n"      \
+    "       idrovan-cli --help | --version\n"
+
 }  // namespace
 
 bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* pCommandLine,
@@ -140,8 +149,13 @@ bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* 
     for (int i = 0; i < nCount; ++i) {
         if (ppArguments[i][0] == '\0')
             return FailAt(pError, i, " is empty");
-        if (!IsPrintableAscii(ppArguments[i]))
-            return FailAt(pError, i, " holds a character that is not printable ASCII");
+        if (IsPrintableAscii(ppArguments[i]))
+            continue;
+        FailAt(pError, i, " holds a character that is not printable ASCII");
+        // A report's file name may well hold one; standard input takes any file.
+        if (i > 0 && IsOption(ppArguments[i - 1], kCompareOption))
+            pError->Append("; use --compare - < REPORT");
+        return false;
     }
 
     CCommandLine line;
@@ -237,23 +251,12 @@ bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* 
 }
 
 const char* GetUsageText() {
-    return "usage: idrovan-cli [--no-write] [--app-specific APP] [--json]\n"
-           "       idrovan-cli [--no-write] --explain\n"
-           "       idrovan-cli [--app-specific APP] --verify ID\n"
-           "       idrovan-cli [--json] --compare REPORT\n"
-           "       idrovan-cli --new-marker CURRENT-ID|none [--json]\n"
-           "       idrovan-cli --help | --version\n";
+    return IDROVAN_CLI_USAGE;
 }
 
 const char* GetHelpText() {
     return "Prints this computer's ID, the one that Veltrane Idrovan shows.\n"
-           "\n"
-           "usage: idrovan-cli [--no-write] [--app-specific APP] [--json]\n"
-           "       idrovan-cli [--no-write] --explain\n"
-           "       idrovan-cli [--app-specific APP] --verify ID\n"
-           "       idrovan-cli [--json] --compare REPORT\n"
-           "       idrovan-cli --new-marker CURRENT-ID|none [--json]\n"
-           "       idrovan-cli --help | --version\n"
+           "\n" IDROVAN_CLI_USAGE
            "\n"
            "Without options it prints the ID (32 hexadecimal digits) and, on the first\n"
            "run, writes the installation marker HKEY_CLASSES_ROOT\\lrgDocID\\Rndund, as\n"
@@ -296,8 +299,10 @@ const char* GetHelpText() {
            "     is not CURRENT-ID (with none: a usable marker is stored), nothing changed\n"
            "  2  the command line, or the report to compare, is not valid; nothing was\n"
            "     done\n"
-           "  3  no rights to the marker key (access denied); try --no-write\n"
-           "  4  there is no marker yet, and --no-write or --verify may not write one\n"
+           "  3  no rights to the marker key (access denied): --no-write reads a marker\n"
+           "     with read access only; --new-marker needs an administrator\n"
+           "  4  there is no marker yet, and --no-write, --verify or --compare may not\n"
+           "     write one; --new-marker CURRENT-ID: there is no marker to renew\n"
            "  6  a machine fact could not be read, the stored marker cannot be used,\n"
            "     another run held the marker lock for 10 s, the random source\n"
            "     failed, or another failure\n"

@@ -78,7 +78,7 @@ int Verify(const CCommandLine& line, const CDerivation& derivation, CStatusMessa
 }
 
 int Run(int nCount, const char* const* ppArguments, CMachineFacts& machine,
-        CStatusMessages& messages, CConsoleOutput* pOutput) {
+        CStatusMessages& messages, CReportFile& reportFile, CConsoleOutput* pOutput) {
     CCommandLine line;
     CTextBuilder error;
     if (!ParseCommandLine(nCount, ppArguments, &line, &error)) {
@@ -102,7 +102,8 @@ int Run(int nCount, const char* const* ppArguments, CMachineFacts& machine,
         return RenewMarker(line, machine, messages, pOutput);
 
     CSavedReport savedReport;
-    if (line.eCommand == kCommandCompare && !LoadSavedReport(line.pszReport, &savedReport, pOutput))
+    if (line.eCommand == kCommandCompare &&
+        !LoadSavedReport(line.pszReport, reportFile, &savedReport, pOutput))
         return kExitUsage;
 
     CDerivation derivation;
@@ -141,9 +142,15 @@ int Run(int nCount, const char* const* ppArguments, CMachineFacts& machine,
 
 int RunConsoleProgram(int nCount, const char* const* ppArguments, CMachineFacts& machine,
                       CStatusMessages& messages, CConsoleOutput* pOutput) {
+    CSystemReportFile reportFile;
+    return RunConsoleProgram(nCount, ppArguments, machine, messages, reportFile, pOutput);
+}
+
+int RunConsoleProgram(int nCount, const char* const* ppArguments, CMachineFacts& machine,
+                      CStatusMessages& messages, CReportFile& reportFile, CConsoleOutput* pOutput) {
     pOutput->out.Clear();
     pOutput->err.Clear();
-    const int nExitCode = Run(nCount, ppArguments, machine, messages, pOutput);
+    const int nExitCode = Run(nCount, ppArguments, machine, messages, reportFile, pOutput);
     if (pOutput->out.IsComplete() && pOutput->err.IsComplete())
         return nExitCode;
     // Half a JSON object or a cut ID must not reach a script as an answer.

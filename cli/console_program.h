@@ -10,6 +10,7 @@
 //
 // Runs on the calling thread; the machine and the messages are borrowed for the call.
 
+#include "cli/report_file.h"
 #include "cli/status_messages.h"
 #include "cli/text_builder.h"
 #include "platform/machine_facts.h"
@@ -23,3 +24,8 @@ struct CConsoleOutput {
 // that could not be made whole (memory) is dropped for a kExitFailure line on the error text.
 int RunConsoleProgram(int nCount, const char* const* ppArguments, CMachineFacts& machine,
                       CStatusMessages& messages, CConsoleOutput* pOutput);
+
+// The same with the file that --compare reads its report through, for tests that stand in for
+// the file system; the call above uses a CSystemReportFile.
+int RunConsoleProgram(int nCount, const char* const* ppArguments, CMachineFacts& machine,
+                      CStatusMessages& messages, CReportFile& reportFile, CConsoleOutput* pOutput);

@@ -4,17 +4,11 @@
 
 #include "cli/json_text.h"
 #include "idrovan_version.h"
+#include "platform/machine_facts.h"
 
 namespace {
 
-const long kStatusNotFound = 2;       // ERROR_FILE_NOT_FOUND
-const long kStatusAccessDenied = 5;   // ERROR_ACCESS_DENIED
-const long kStatusWaitTimeout = 258;  // WAIT_TIMEOUT
 const std::size_t kLabelWidth = 14;
-
-bool HasID(const CDerivation& derivation) {
-    return derivation.szID[0] != '\0';
-}
 
 bool IsUnusableMarker(const CDerivation& derivation) {
     return !HasID(derivation) && derivation.report.eMarker == kMarkerUnusable;
@@ -68,7 +62,7 @@ const char* DescribeStep(const CDerivation& derivation) {
         case kStepMemory:
             return "a working text could not be allocated";
         case kStepMarkerLock:
-            return derivation.report.nStatus == kStatusWaitTimeout
+            return derivation.report.nStatus == VERROR_WAIT_TIMEOUT
                        ? "another run held the marker lock for 10 seconds, so no marker was "
                          "written; run again"
                        : "the marker lock could not be taken, so no marker was written";
@@ -128,6 +122,10 @@ void AppendFactLine(const char* pszLabel, const char* pszFingerprint, CTextBuild
 
 }  // namespace
 
+bool HasID(const CDerivation& derivation) {
+    return derivation.szID[0] != '\0';
+}
+
 void AppendLineLabel(const char* pszLabel, CTextBuilder* pOut) {
     const std::size_t nStart = pOut->GetLength();
     pOut->Append(pszLabel);
@@ -177,11 +175,11 @@ ECliExitCode GetExitCode(const CDerivation& derivation) {
     if (HasID(derivation))
         return kExitSuccess;
     const CDriveIDReport& report = derivation.report;
-    if (IsMarkerStep(report.eFailedStep) && report.nStatus == kStatusAccessDenied)
+    if (IsMarkerStep(report.eFailedStep) && report.nStatus == VERROR_ACCESS_DENIED)
         return kExitNoRights;
     if (derivation.eAccess == kMarkerReadOnly &&
         (report.eFailedStep == kStepMarkerKey || report.eFailedStep == kStepMarkerValue) &&
-        report.nStatus == kStatusNotFound)
+        report.nStatus == VERROR_FILE_NOT_FOUND)
         return kExitNoMarker;
     return kExitFailure;
 }
@@ -196,7 +194,8 @@ void FormatFailure(const CDerivation& derivation, CStatusMessages& messages, CTe
     }
     switch (GetExitCode(derivation)) {
         case kExitNoMarker:
-            pOut->Append(derivation.eCommand == kCommandVerify
+            pOut->Append(derivation.eCommand == kCommandVerify ||
+                                 derivation.eCommand == kCommandCompare
                              ? "idrovan-cli: there is no installation marker yet, and comparing "
                                "does not write one; run idrovan-cli once to write it\n"
                              : "idrovan-cli: there is no installation marker yet, and a read-only "
@@ -283,6 +282,11 @@ ECliExitCode GetRenewalExitCode(const CRenewalResult& result) {
         case CDriveID::kRenewed:
             return kExitSuccess;
         case CDriveID::kRenewNotCurrent:
+            // Without an ID before, there was nothing to compare with: the derivation's own
+            // failure, as a read-only run reports it, so that a script never takes a machine
+            // without a marker for one renewed already.
+            if (!HasID(result.derivation))
+                return IsUnusableMarker(result.derivation) ? kExitFailure : kExitNoMarker;
             return kExitDifferentID;
         case CDriveID::kRenewFailed:
             break;
@@ -310,12 +314,14 @@ void FormatRenewal(const CRenewalResult& result, CStatusMessages& messages, CCon
                                                    : ", not the one given");
                 pOut->out.Append("; the marker was not changed.\n");
             } else if (IsUnusableMarker(derivation)) {
-                pOut->out.Append("This computer has no ID to renew: the marker key holds ");
-                AppendUnusableMarker(derivation, &pOut->out);
-                pOut->out.Append(". The marker was not changed.\n");
+                pOut->err.Append(
+                    "idrovan-cli: this computer has no ID to renew: the marker key "
+                    "holds ");
+                AppendUnusableMarker(derivation, &pOut->err);
+                pOut->err.Append(". The marker was not changed.\n");
             } else {
-                pOut->out.Append(
-                    "This computer has no ID to renew: there is no installation "
+                pOut->err.Append(
+                    "idrovan-cli: this computer has no ID to renew: there is no installation "
                     "marker yet; idrovan-cli --new-marker none makes one. The marker "
                     "was not changed.\n");
             }

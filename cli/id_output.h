@@ -47,6 +47,9 @@ struct CDerivation {
     bool bFingerprintFailed = false;
 };
 
+// True when the derivation gave an ID (the computer's, or the application's in its place).
+bool HasID(const CDerivation& derivation);
+
 // Fingerprints the facts that the derivation read, for the outputs that show them (--explain,
 // --json, --compare). When the system's HMAC-SHA256 fails, drops the ID and sets
 // bFingerprintFailed, so that the run ends in kExitFailure.
@@ -82,12 +85,13 @@ struct CRenewalResult {
     CDerivation derivation;
 };
 
-// kExitSuccess renewed, kExitDifferentID not this computer's ID (nothing changed), otherwise the
-// failure's code as GetExitCode gives it.
+// kExitSuccess renewed, kExitDifferentID not this computer's ID (nothing changed); with no ID to
+// compare (no marker, or one too long to use) kExitNoMarker or kExitFailure, as a read-only run
+// gives them; otherwise the failure's code as GetExitCode gives it.
 ECliExitCode GetRenewalExitCode(const CRenewalResult& result);
 
 // --new-marker without --json: "Old ID:" and "New ID:" lines on stdout, one line on stdout that
-// says why nothing changed, or the failure's line on stderr.
+// says why nothing changed (exit 1), or the failure's line on stderr (no ID to renew too).
 void FormatRenewal(const CRenewalResult& result, CStatusMessages& messages, CConsoleOutput* pOut);
 
 // --new-marker --json: id (the ID now), previous_id, renewed, marker, format, version, error.

@@ -1,5 +1,7 @@
 #include "cli/json_text.h"
 
+#include <cstring>
+
 namespace {
 
 bool IsPrintableAscii(unsigned char uc) {
@@ -45,10 +47,15 @@ void AppendJsonString(const char* pszText, CTextBuilder* pOut) {
 }
 
 void AppendPrintableText(const char* pszText, CTextBuilder* pOut) {
-    for (const char* p = pszText; p != nullptr && *p != '\0'; ++p) {
-        const unsigned char uc = static_cast<unsigned char>(*p);
-        if (IsPrintableAscii(uc) && *p != '\\')
-            pOut->Append(*p);
+    if (pszText != nullptr)
+        AppendPrintableBytes(pszText, std::strlen(pszText), pOut);
+}
+
+void AppendPrintableBytes(const char* pText, std::size_t nLength, CTextBuilder* pOut) {
+    for (std::size_t i = 0; i < nLength; ++i) {
+        const unsigned char uc = static_cast<unsigned char>(pText[i]);
+        if (IsPrintableAscii(uc) && pText[i] != '\\')
+            pOut->Append(pText[i]);
         else
             pOut->AppendHexByte("\\x", uc);
     }

@@ -6,6 +6,8 @@
 // may hold anything) and read each byte above 127 as the Latin-1 character of that value, so the
 // result is ASCII whatever the code page was. Plain functions; safe on any thread.
 
+#include <cstddef>
+
 #include "cli/text_builder.h"
 
 // A JSON string literal, quotes included: '"' and '\' escaped, the usual short escapes for
@@ -18,3 +20,6 @@ void AppendJsonStringOrNull(const char* pszText, CTextBuilder* pOut);
 // Text for a line that people read: printable ASCII as it is; every other byte, and the
 // backslash so that an escape is never ambiguous, as \xXX.
 void AppendPrintableText(const char* pszText, CTextBuilder* pOut);
+
+// The same for nLength bytes that may hold zero bytes (each one shown as \x00).
+void AppendPrintableBytes(const char* pText, std::size_t nLength, CTextBuilder* pOut);

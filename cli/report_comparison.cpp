@@ -10,10 +10,6 @@ namespace {
 // The layout of the --compare --json object; raised whenever its keys change.
 const char kComparisonFormat[] = "1";
 
-bool HasID(const CDerivation& derivation) {
-    return derivation.szID[0] != '\0';
-}
-
 EFactVerdict CompareFingerprints(const char* pszThen, const char* pszNow) {
     if (pszNow[0] == '\0')
         return kFactUnknown;
@@ -121,7 +117,9 @@ void FormatComparison(const CSavedReport& report, const CDerivation& derivation,
     }
     const bool bClaimsSame =
         comparison.eVolume == kFactSame || comparison.eRootCreated == kFactSame;
-    if (bClaimsSame && !comparison.bSameID) {
+    // The note explains a different ID beside facts that look the same; without an ID now there
+    // is none to explain.
+    if (bClaimsSame && HasID(derivation) && !comparison.bSameID) {
         pOut->Append(
             "A fact shown as the same may still have changed: its fingerprint misses a change "
             "once in 1024.\n");

@@ -278,6 +278,10 @@ public:
 
     // The checks that need the whole object; then the old layout's texts are fingerprinted.
     bool Finish(CSavedReport* pReport) {
+        if (m_bOtherFormat)
+            return Fail(
+                "the report's format is not 2: it comes from another version of this "
+                "program");
         // A report with any key of the current layout is taken for one, so that a lost
         // "format" is reported as just that.
         unsigned nCurrentKeys = 0;
@@ -337,9 +341,9 @@ private:
             return m_nErrorKey == kErrorCode || WrongType();
         if (m_nKey != kKeyFormat)
             return WrongType();
-        return bTwo || Fail(
-                           "the report's format is not 2: it comes from another version of "
-                           "this program");
+        // Judged once the whole text has parsed: "02" starts as the number 0, and is not JSON.
+        m_bOtherFormat = !bTwo;
+        return true;
     }
 
     int FindKey(const SKeyRule* pRules, int nCount, const char* pText,
@@ -352,9 +356,9 @@ private:
                 return n;
         }
         Fail(pRules == kErrorKeyRules ? "unknown key in 'error': '" : "unknown key '");
-        CTextBuilder key;
-        key.Append(pText, nLength < kMaxEchoedKeyLength ? nLength : kMaxEchoedKeyLength);
-        AppendPrintableText(key.GetText(), m_pError);
+        // By its length: a key may hold U+0000, which must not make "id\u0000" look like "id".
+        AppendPrintableBytes(pText, nLength < kMaxEchoedKeyLength ? nLength : kMaxEchoedKeyLength,
+                             m_pError);
         m_pError->Append(nLength > kMaxEchoedKeyLength ? "...'" : "'");
         return -1;
     }
@@ -373,6 +377,7 @@ private:
     int m_nErrorKey = -1;
     unsigned m_nSeen = 0;
     unsigned m_nErrorSeen = 0;
+    bool m_bOtherFormat = false;
     CSavedReport m_report;
     CTextBuilder m_rootText;
     CTextBuilder m_volumeText;

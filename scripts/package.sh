@@ -216,7 +216,7 @@ for arch in "${archs[@]}"; do
     if $signing; then sign "$stage/$program"; fi
   done
   # Plain text for Windows: CRLF line ends, so that every Notepad shows the lines.
-  sed 's/\r*$/\r/' packaging/README.txt >"$stage/README.txt"
+  python3 packaging/make_guide.py --version "$version" | sed 's/\r*$/\r/' >"$stage/README.txt"
   sed 's/\r*$/\r/' LICENSE >"$stage/LICENSE.txt"
   describe_third_party "$arch" "$stage"
   packages+=("idrovan-$version-$arch.cdx.json")

@@ -3,8 +3,8 @@
 // UTF-16 command line of its own making, and reads its exit code, stdout and stderr.
 //
 // Suites, each run by the script in the prefix it needs:
-//   CliNoMarker     a fresh prefix: read-only modes exit 4, hostile command lines exit 2, and
-//                   neither creates the marker key.
+//   CliNoMarker     a fresh prefix: read-only modes and a renewal of an ID exit 4, hostile
+//                   command lines exit 2, and none creates the marker key.
 //   CliLockHeld     the same prefix: while this driver holds the marker lock, a first run waits
 //                   for it, gives up after 10 s with exit 6, and writes nothing.
 //   CliFirstRun     the same prefix: the plain run writes the marker and prints an ID; marker
@@ -14,9 +14,10 @@
 //                   the read-only modes still give the ID.
 //   CliAfterDialog  a prefix where the dialog ran first (its record): the console agrees.
 //   CliNewMarker    then: --new-marker changes nothing for a wrong ID or none, renews for the
-//                   right one; a stored value of 261 bytes gives no ID in any mode until
-//                   --new-marker none replaces it; a read-only key changes nothing. The record
-//                   then holds the last new marker and ID, for the script to derive again.
+//                   right one; a stored value of 261 bytes gives no ID in any mode (a renewal
+//                   of an ID exits 6) until --new-marker none replaces it; a read-only key changes
+//                   nothing. The record then holds the last new marker and ID, for the script to
+//                   derive again.
 //   CliInstalled    a prefix where the MSI was installed (tests/package, with IDROVAN_CLI_EXE the
 //                   installed program and IDROVAN_EXPECTED_ID the ID the installed dialog showed):
 //                   the package made the marker; with the key read-only, --no-write gives the ID.
@@ -240,6 +241,25 @@ TEST(CliNoMarker, ReadOnlyModesExit4AndWriteNothing) {
     EXPECT_EQ(ReadMarker().nOpenStatus, ERROR_FILE_NOT_FOUND) << "a read-only run made the key";
 }
 
+// A renewal for an ID finds none to compare with: the derivation's own exit 4, never the 1 of "not
+// the current ID" that a start-up script reads as renewed already; nothing is written.
+TEST(CliNoMarker, RenewalOfAnIdExits4AndWritesNothing) {
+    const ConsoleRun plain = RunConsole(L"--new-marker 0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(plain.nExitCode, 4u);
+    EXPECT_EQ(plain.out, "");
+    EXPECT_EQ(plain.err,
+              "idrovan-cli: this computer has no ID to renew: there is no installation marker "
+              "yet; idrovan-cli --new-marker none makes one. The marker was not changed.\r\n");
+    const ConsoleRun json = RunConsole(L"--new-marker 0123456789abcdef0123456789abcdef --json");
+    EXPECT_EQ(json.nExitCode, 4u);
+    EXPECT_EQ(json.err, "");
+    EXPECT_NE(json.out.find("\"renewed\":false,\"marker\":\"missing\""), std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("\"error\":{\"step\":\"marker_key\",\"code\":2,"), std::string::npos)
+        << json.out;
+    EXPECT_EQ(ReadMarker().nOpenStatus, ERROR_FILE_NOT_FOUND) << "a refused renewal made the key";
+}
+
 TEST(CliNoMarker, HostileCommandLinesExit2AndWriteNothing) {
     // An ID whose seventh digit is a full-width one: through the ANSI code page it would arrive
     // as a plain '6' (best fit) and pass; it must be refused.
@@ -262,6 +282,9 @@ TEST(CliNoMarker, HostileCommandLinesExit2AndWriteNothing) {
         {L"--json --explain", "--json and --explain exclude each other"},
         {L"--help --no-write", "--help goes with no other argument"},
         {L"*", "unknown argument '*'"},
+        // A report's name in any other characters goes through standard input instead.
+        {L"--compare r\x00E9port.json",
+         "argument 2 holds a character that is not printable ASCII; use --compare - < REPORT"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
@@ -524,6 +547,13 @@ TEST(CliNewMarker, RenewsOnlyTheGivenIdAndReplacesAValueTooLongToUse) {
                   std::string::npos)
             << run.err;
     }
+    // No ID to renew: exit 6 as for every other mode, and the value stays.
+    const ConsoleRun renewOver = RunConsole(L"--new-marker " + Widen(renewedId));
+    EXPECT_EQ(renewOver.nExitCode, 6u);
+    EXPECT_EQ(renewOver.out, "");
+    EXPECT_NE(renewOver.err.find("has no ID to renew: the marker key holds a stored value of "),
+              std::string::npos)
+        << renewOver.err;
     const ConsoleRun json = RunConsole(L"--json --no-write");
     EXPECT_EQ(json.nExitCode, 6u);
     EXPECT_NE(json.out.find("\"marker\":\"unusable\""), std::string::npos) << json.out;

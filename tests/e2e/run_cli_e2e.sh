@@ -185,6 +185,14 @@ PY
   python3 -c 'import json, sys; o = json.loads(sys.argv[1]); assert o["report_format"] == 1 and o["same_id"], o' "$cli_out"
   run_cli --compare "$old.utf16"
   expect_compare "a 2.1.31.0 report in UTF-16" 0 "ID:           same: $id" || return 1
+  # A device or a pipe by name is refused at once, never read (a read would wait for ever).
+  local device
+  for device in COM1 NUL CON nul.json 'C:\COM2' '\\.\pipe\idrovan-e2e' '//./nul'; do
+    run_cli --compare "$device"
+    expect_compare "the device $device" 2 || return 1
+    [[ $cli_err == *"give a file's name, or - to read the report from standard input" ]] ||
+      { printf 'compare, %s: %s\n' "$device" "$cli_err"; return 1; }
+  done
   wine "$cli" --json --app-specific "Vendor A" </dev/null >"$work/app.json"
   run_cli --compare "$work/app.json"
   expect_compare "an application's report" 2 || return 1
@@ -200,6 +208,11 @@ PY
   expect_compare "no marker" 4 || return 1
   printf '%s\n' "$cli_out" >>"$json_kept"
   python3 -c 'import json, sys; o = json.loads(sys.argv[1]); assert o["marker"] == "changed" and o["same_id"] is None and o["error"]["step"] == "marker_key", o' "$cli_out"
+  [[ -z $cli_err ]] || { printf 'compare, no marker: --json wrote to stderr\n%s\n' "$cli_err"; return 1; }
+  run_cli --compare "$report"
+  expect_compare "no marker, in words" 4 "ID:           none now" || return 1
+  [[ $cli_err == *"and comparing does not write one; run idrovan-cli once to write it" ]] ||
+    { printf 'compare, no marker: %s\n' "$cli_err"; return 1; }
   wine64 reg add 'HKCR\lrgDocID' /v Rndund /t REG_SZ /d "$marker" /f /reg:64 </dev/null >/dev/null
 
   touch -d "2020-01-02 03:04:05.678 UTC" "$prefix/drive_c"

@@ -195,7 +195,7 @@ for arch in x64 x86; do
     grep -Eq "^Subsystem[[:space:]]+[0-9a-f]+[[:space:]]+\(${subsystem[$program]}\)" <<<"$headers" ||
       fail "$arch zip: $program is not a ${subsystem[$program]} program"
   done
-  check_text "$unpacked/README.txt" "$root/packaging/README.txt"
+  check_text "$unpacked/README.txt" <(python3 "$root/packaging/make_guide.py" --version "$version")
   check_text "$unpacked/LICENSE.txt" "$root/LICENSE"
   if grep -qv $'\r$' "$unpacked/THIRD-PARTY-NOTICES.txt"; then fail "$arch zip: THIRD-PARTY-NOTICES.txt has a line without CR LF"; fi
 done

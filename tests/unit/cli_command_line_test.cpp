@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -218,7 +219,10 @@ TEST(CliCommandLine, EveryMalformedOneIsRefusedBeforeAnythingRuns) {
         {{"--compare", "a", "--explain"}, "--compare and --explain exclude each other"},
         {{"--verify", kLowerID, "--compare", "a"}, "--compare and --verify exclude each other"},
         {{"--compare", "a", "--app-specific", "b"}, "--app-specific and --compare exclude each"},
-        {{"--compare", "r\xC3\xA9port.json"}, "argument 2 holds a character that is not"},
+        // A report's name may hold any character; standard input takes any file.
+        {{"--compare", "r\xC3\xA9port.json"},
+         "argument 2 holds a character that is not printable ASCII; use --compare - < REPORT"},
+        {{"--no-write", "--COMPARE", "\xEF\xBC\x90.json"}, "use --compare - < REPORT"},
         {{"--compare", "a", "--version"}, "--version goes with no other argument"},
     };
     for (const SMalformedCase& c : cases) {
@@ -233,6 +237,10 @@ TEST(CliCommandLine, EveryMalformedOneIsRefusedBeforeAnythingRuns) {
         EXPECT_NE(std::string::npos, strError.find(c.pszMessage)) << strError;
         EXPECT_TRUE(IsPrintableAsciiLine(strError)) << strError;
         EXPECT_LE(strError.size(), 100u) << strError;
+        if (std::find(c.arguments.begin(), c.arguments.end(), "--compare") == c.arguments.end() &&
+            std::find(c.arguments.begin(), c.arguments.end(), "--COMPARE") == c.arguments.end()) {
+            EXPECT_EQ(std::string::npos, strError.find("--compare -")) << strError;
+        }
 
         CUntouchableMachine machine;
         CConsoleOutput output;
@@ -298,7 +306,11 @@ TEST(CliCommandLine, HelpNamesEveryOptionAndExitCode) {
         {kExitDifferentID, "--verify or --compare: the IDs differ"},
         {kExitUsage, "the command line, or the report to compare, is not valid"},
         {kExitNoRights, "no rights to the marker key"},
+        // --new-marker refuses --no-write: the entry must not send it there.
+        {kExitNoRights, "--new-marker needs an administrator"},
         {kExitNoMarker, "there is no marker yet"},
+        {kExitNoMarker, "--no-write, --verify or --compare may not"},
+        {kExitNoMarker, "--new-marker CURRENT-ID: there is no marker to renew"},
         {kExitFailure, "a machine fact could not be read, the stored marker cannot be used"},
     };
     CUntouchableMachine machine;
@@ -318,6 +330,11 @@ TEST(CliCommandLine, HelpNamesEveryOptionAndExitCode) {
         const std::string strEntry = HelpEntry(strHelp, std::to_string(code.eCode));
         EXPECT_NE(std::string::npos, strEntry.find(code.pszMeaning)) << strHelp;
     }
+    EXPECT_EQ(std::string::npos, HelpEntry(strHelp, "3").find("try --no-write")) << strHelp;
+    // Every option that goes with --compare is in its usage line.
+    EXPECT_NE(std::string::npos, std::string(GetUsageText())
+                                     .find("\n       idrovan-cli [--no-write] "
+                                           "[--json] --compare REPORT\n"));
     // Some hosts report a crashed program with 5, so the program never returns it.
     EXPECT_NE(std::string::npos, HelpEntry(strHelp, "5").find("5 is never used"));
 }

@@ -3,15 +3,25 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "cli/console_program.h"
 #include "cli/id_output.h"
+#include "cli/report_file.h"
 #include "tests/unit/cli_run.h"
 #include "tests/unit/scripted_machine_facts.h"
 #include "tests/unit/worked_example_facts.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -114,6 +124,9 @@ TEST(CliSavedReport, ReadsBothLayoutsAndRefusesEverythingElseByName) {
         {"unknown key", Report("error", "null,\"extra\":1"), "unknown key 'extra'", 0, nullptr},
         {"unknown key, non-ASCII", Report("error", "null,\"\\u00e9\":1"),
          "unknown key '\\xc3\\xa9'", 0, nullptr},
+        // Named in full: cut at its zero byte it would look like a key that belongs.
+        {"unknown key with U+0000", Report("error", "null,\"id\\u0000\":1"),
+         "unknown key 'id\\x00'", 0, nullptr},
         {"twice", Report("error", "null,\"id\":null"), "key 'id' is given twice", 0, nullptr},
         {"missing", Report("error"), "key 'error' is missing", 0, nullptr},
         {"missing format", Report("format"), "key 'format' is missing", 0, nullptr},
@@ -136,6 +149,8 @@ TEST(CliSavedReport, ReadsBothLayoutsAndRefusesEverythingElseByName) {
         {"format a fraction", Report("format", "2.0"), "key 'format' is not the number 2", 0,
          nullptr},
         {"format newer", Report("format", "3"), "the report's format is not 2", 0, nullptr},
+        // Not a number of another layout: JSON has no leading zeros.
+        {"format with a leading zero", Report("format", "02"), "not valid JSON: ", 0, nullptr},
         {"format huge", Report("format", "18446744073709551615"), "format is not 2", 0, nullptr},
         {"version", Report("version", "null"), "key 'version' is not a string", 0, nullptr},
         {"error an array", Report("error", "[]"), "key 'error' is not null or an object", 0,
@@ -309,9 +324,16 @@ TEST_F(CliCompareTest, NamesTheFactThatChangedAndItsUsualCause) {
                 << pszLine << "\n"
                 << plain.strOut;
         EXPECT_NE(std::string::npos, json.strOut.find(change.pszJson)) << json.strOut;
+        // A failure goes to stderr in plain words; as JSON, the object alone holds it. No line
+        // names an option that was not given, and a note that explains a different ID beside
+        // facts that look the same needs an ID now.
         const bool bAnswer = change.nExitCode <= 1;
         EXPECT_EQ(bAnswer, plain.strErr.empty()) << plain.strErr;
-        EXPECT_EQ(bAnswer, json.strErr.empty()) << json.strErr;
+        EXPECT_EQ("", json.strErr);
+        EXPECT_EQ(std::string::npos, plain.strErr.find("--no-write")) << plain.strErr;
+        if (!bAnswer) {
+            EXPECT_EQ(std::string::npos, plain.strOut.find(kMaybeLine)) << plain.strOut;
+        }
         for (const std::string& strText : {plain.strOut, plain.strErr, json.strOut, json.strErr}) {
             for (const char* pszHidden : {kHandMarker, kNewMarker, "5A3C00F", "2019"})
                 EXPECT_EQ(std::string::npos, strText.find(pszHidden)) << strText;
@@ -367,5 +389,222 @@ TEST_F(CliCompareTest, AnUnusableReportStopsBeforeTheMachineIsAsked) {
         EXPECT_TRUE(m_machine.m_calls.empty());
     }
 }
+
+// Without a marker now, comparing says so in its own words: it names no option that was not
+// given, and in JSON writes nothing to stderr.
+TEST_F(CliCompareTest, NoMarkerNowIsToldInComparingsOwnWords) {
+    const SRun saved = Run({"--json"});
+    ASSERT_EQ(0, saved.nExitCode) << saved.strErr;
+    const std::string strFile = Save("cli_compare_no_marker.json", saved.strOut);
+    m_machine.m_bKeyExists = false;
+    for (const char* pszReadOnly : {"", "--no-write"}) {
+        SCOPED_TRACE(pszReadOnly);
+        std::vector<std::string> arguments = {"--compare", strFile};
+        if (pszReadOnly[0] != '\0')
+            arguments.push_back(pszReadOnly);
+        const SRun plain = Run(arguments);
+        EXPECT_EQ(4, plain.nExitCode);
+        EXPECT_EQ(
+            "idrovan-cli: there is no installation marker yet, and comparing does not write one; "
+            "run idrovan-cli once to write it\n",
+            plain.strErr);
+        arguments.push_back("--json");
+        const SRun json = Run(arguments);
+        EXPECT_EQ(4, json.nExitCode);
+        EXPECT_EQ("", json.strErr);
+        EXPECT_NE(std::string::npos,
+                  json.strOut.find("\"error\":{\"step\":\"marker_key\",\"code\":2"))
+            << json.strOut;
+    }
+    EXPECT_TRUE(m_machine.m_writes.empty());
+}
+
+TEST(CliReportFile, DeviceNamesAreToldFromFileNames) {
+    const struct {
+        const char* pszName;
+        bool bDevice;
+    } cases[] = {
+        {"COM1", true},
+        {"com9", true},
+        {"COM0", true},
+        {"LPT3", true},
+        {"NUL", true},
+        {"nul.json", true},
+        {"CON", true},
+        {"Con .txt", true},
+        {"PRN:", true},
+        {"aux", true},
+        {"CONIN$", true},
+        {"conout$", true},
+        {"C:\\reports\\COM1", true},
+        {"C:NUL", true},
+        {"reports/nul.report.json", true},
+        {"\\\\.\\pipe\\idrovan", true},
+        {"\\\\.\\PhysicalDrive0", true},
+        {"\\\\?\\C:\\report.json", true},
+        {"//./COM1", true},
+        {"\\\\?\\pipe\\x", true},
+        {"report.json", false},
+        {"COM10", false},
+        {"COM1x", false},
+        {"CONSOLE.json", false},
+        {"nulls.json", false},
+        {"C:\\COM1\\report.json", false},
+        {"\\\\server\\share\\report.json", false},
+        {"-x", false},
+        {".", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.bDevice, IsDeviceName(c.pszName)) << c.pszName;
+}
+
+// Stands in for the file system: each name opens as the kind of file the test says, and every
+// call is counted.
+class CScriptedReportFile : public CReportFile {
+public:
+    bool Open(const char* pszName, CTextBuilder* pWhy) override {
+        m_opened.push_back(pszName);
+        if (!m_bOpens)
+            pWhy->Append("scripted reason");
+        m_bOpen = m_bOpens;
+        return m_bOpens;
+    }
+    bool IsDiskFile() override { return m_bDiskFile; }
+    bool Read(char* pBuffer, std::size_t nSize, std::size_t* pnRead) override {
+        ++m_nReads;
+        EXPECT_TRUE(m_bOpen);
+        *pnRead = std::min(nSize, m_strContent.size() - m_nOffset);
+        std::memcpy(pBuffer, m_strContent.data() + m_nOffset, *pnRead);
+        m_nOffset += *pnRead;
+        return true;
+    }
+    void Close() override { m_bOpen = false; }
+
+    bool m_bOpens = true;
+    bool m_bDiskFile = true;
+    bool m_bOpen = false;
+    std::string m_strContent;
+    std::size_t m_nOffset = 0;
+    int m_nReads = 0;
+    std::vector<std::string> m_opened;
+};
+
+// A report is read by name only from a file on a disk: a device's name is refused before it is
+// opened, and anything opened that is not a disk file (a device, a pipe, a console reached by
+// another name) before it is read. Nothing of the machine is asked either way.
+TEST_F(CliCompareTest, OnlyAFileOnADiskIsReadByName) {
+    const struct {
+        const char* pszName;
+        const char* pszFile;
+        bool bOpens;
+        bool bDiskFile;
+        int nExitCode;
+        bool bOpened;
+        const char* pszErr;
+    } cases[] = {
+        {"a device's name", "COM1", true, true, 2, false,
+         "idrovan-cli: the report cannot be compared: its name is a device's, not a file's; give "
+         "a file's name, or - to read the report from standard input\n"},
+        {"a pipe's name", "\\\\.\\pipe\\report", true, true, 2, false, "its name is a device's"},
+        {"not a disk file", "\\\\server\\pipe\\report", true, false, 2, true,
+         "idrovan-cli: the report cannot be compared: it names a device, a pipe or a console, not "
+         "a file on a disk; give a file's name, or - to read the report from standard input\n"},
+        {"cannot be opened", "report.json", false, true, 2, true,
+         "idrovan-cli: the report cannot be compared: its file cannot be opened (scripted "
+         "reason)\n"},
+        {"a disk file", "report.json", true, true, 0, true, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        ResetMachine();
+        m_machine.m_calls.clear();
+        CScriptedReportFile file;
+        file.m_bOpens = c.bOpens;
+        file.m_bDiskFile = c.bDiskFile;
+        file.m_strContent = Report();
+        CNoMessages messages;
+        const SRun run = RunCli({"--compare", c.pszFile}, m_machine, messages, &file);
+        EXPECT_EQ(c.nExitCode, run.nExitCode) << run.strErr;
+        EXPECT_EQ(c.bOpened ? 1u : 0u, file.m_opened.size());
+        EXPECT_FALSE(file.m_bOpen);
+        if (c.pszErr == nullptr) {
+            EXPECT_EQ("", run.strErr);
+            EXPECT_LT(0, file.m_nReads);
+            continue;
+        }
+        EXPECT_EQ(0, file.m_nReads);
+        EXPECT_NE(std::string::npos, run.strErr.find(c.pszErr)) << run.strErr;
+        EXPECT_EQ("", run.strOut);
+        EXPECT_TRUE(m_machine.m_calls.empty());
+    }
+}
+
+// The system's own file: what each system can show here. A regular file is read; a directory is
+// not (Windows does not open one to read, POSIX opens it but it is no disk file); a device is
+// refused by its name, or by its type when opened by the class itself.
+TEST_F(CliCompareTest, TheSystemsFileReadsARegularFileAndRefusesTheRest) {
+    const std::string strFile = Save("cli_compare_system.json", Report());
+    EXPECT_EQ(0, Run({"--compare", strFile}).nExitCode);
+    const SRun directory = Run({"--compare", "."});
+    EXPECT_EQ(2, directory.nExitCode);
+    EXPECT_EQ("", directory.strOut);
+
+    CSystemReportFile file;
+    CTextBuilder why;
+    ASSERT_TRUE(file.Open(strFile.c_str(), &why)) << why.GetText();
+    EXPECT_TRUE(file.IsDiskFile());
+    file.Close();
+    // The first of each opens on any system; the console may not be there to open.
+#ifdef _WIN32
+    const char* const devices[] = {"NUL", "CON", "CONIN$"};
+#else
+    const char* const devices[] = {"/dev/null", "/dev/zero"};
+#endif
+    for (const char* pszDevice : devices) {
+        SCOPED_TRACE(pszDevice);
+        CSystemReportFile device;
+        CTextBuilder deviceWhy;
+        const bool bOpened = device.Open(pszDevice, &deviceWhy);
+        EXPECT_TRUE(bOpened || pszDevice != devices[0]) << deviceWhy.GetText();
+        if (bOpened) {
+            EXPECT_FALSE(device.IsDiskFile());
+        }
+        const SRun run = Run({"--compare", pszDevice});
+        EXPECT_EQ(2, run.nExitCode);
+        EXPECT_NE(std::string::npos, run.strErr.find("give a file's name, or -")) << run.strErr;
+    }
+}
+
+#ifdef _WIN32
+// A named pipe with a live server, which would answer a read with silence for ever: refused by
+// its name, and by its type when the class opens it.
+TEST_F(CliCompareTest, ANamedPipeIsNeverRead) {
+    const char kPipe[] = "\\\\.\\pipe\\idrovan-cli-compare-test";
+    HANDLE hPipe = CreateNamedPipeA(kPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 4, 4096,
+                                    4096, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hPipe);
+    const SRun run = Run({"--compare", kPipe});
+    EXPECT_EQ(2, run.nExitCode);
+    EXPECT_NE(std::string::npos, run.strErr.find("its name is a device's")) << run.strErr;
+    CSystemReportFile file;
+    CTextBuilder why;
+    ASSERT_TRUE(file.Open(kPipe, &why)) << why.GetText();
+    EXPECT_FALSE(file.IsDiskFile());
+    file.Close();
+    CloseHandle(hPipe);
+    hPipe = nullptr;
+}
+#else
+// A FIFO without a writer: opening it must not wait for one, and it is never read.
+TEST_F(CliCompareTest, AFifoIsNeverWaitedForOrRead) {
+    const char kFifo[] = "cli_compare_fifo";
+    unlink(kFifo);
+    ASSERT_EQ(0, mkfifo(kFifo, 0600));
+    const SRun run = Run({"--compare", kFifo});
+    EXPECT_EQ(2, run.nExitCode);
+    EXPECT_NE(std::string::npos, run.strErr.find("not a file on a disk")) << run.strErr;
+    unlink(kFifo);
+}
+#endif
 
 }  // namespace

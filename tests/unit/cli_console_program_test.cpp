@@ -394,9 +394,9 @@ TEST_F(CliConsoleProgramTest, NoModeInAnyStatePrintsAFactTextOrTheMarker) {
         {"--new-marker", "none", "--json"},
         {"--new-marker", kIDWithHandMarker, "--json"},
     };
-    const std::vector<std::string> hidden = {kRootCreatedText, "09:05:07", "03_04_2019",
-                                             "5A3C00F1",       "5a3c00f1", "NTFS",
-                                             kHandMarker,      kNewMarker, "kkkk"};
+    const std::vector<std::string> hidden = {kRootCreatedText, "09:05:07", "03_04_2019", "5A3C00F1",
+                                             "5a3c00f1",       "NTFS",     kHandMarker,  kNewMarker,
+                                             "kkkk",           "0123"};
     for (const auto& state : states) {
         for (const std::vector<std::string>& arguments : modes) {
             SCOPED_TRACE(std::string(state.pszName) + ": " + Join(arguments));
@@ -415,7 +415,7 @@ TEST_F(CliConsoleProgramTest, NoModeInAnyStatePrintsAFactTextOrTheMarker) {
 }
 
 // --new-marker: renews only while the ID is the one given (or, given none, where no usable marker
-// is stored), prints the ID before and after, and exits 0, 1, 3 or 6; nothing is written
+// is stored), prints the ID before and after, and exits 0, 1, 3, 4 or 6; nothing is written
 // otherwise, and no output holds a marker.
 TEST_F(CliConsoleProgramTest, NewMarkerRenewsOnlyTheGivenIDAndSaysWhatItDid) {
     const std::string strRenewed =
@@ -464,11 +464,41 @@ TEST_F(CliConsoleProgramTest, NewMarkerRenewsOnlyTheGivenIDAndSaysWhatItDid) {
           false,
           nullptr},
          true},
+        // No ID to compare with is not "another ID": the derivation's own exit code, 4 as a
+        // read-only run gives it without a marker, 6 for one too long to use.
         {"an ID, on a fresh machine",
          [](CScriptedMachineFacts& m) { m = CScriptedMachineFacts(); },
          {{"--new-marker", kIDWithHandMarker},
-          1,
-          "there is no installation marker yet; idrovan-cli --new-marker none makes one",
+          4,
+          "",
+          false,
+          "idrovan-cli: this computer has no ID to renew: there is no installation marker yet; "
+          "idrovan-cli --new-marker none makes one. The marker was not changed.\n"},
+         false},
+        {"an ID, on a fresh machine, JSON",
+         [](CScriptedMachineFacts& m) { m = CScriptedMachineFacts(); },
+         {{"--new-marker", kIDWithHandMarker, "--json"},
+          4,
+          "{\"id\":null,\"previous_id\":null,\"renewed\":false,\"marker\":\"missing\",\"format\":1,"
+          "\"version\":\"" IDROVAN_VERSION_TEXT
+          "\",\"error\":{\"step\":\"marker_key\",\"code\":2,\"message\":null}}\n",
+          false,
+          nullptr},
+         false},
+        {"an ID, over a marker too long to use",
+         [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, std::string(261, 'k')); },
+         {{"--new-marker", kIDWithHandMarker},
+          6,
+          "",
+          false,
+          "idrovan-cli: this computer has no ID to renew: the marker key holds a stored value of "
+          "261 bytes that cannot be used; idrovan-cli --new-marker none replaces it"},
+         false},
+        {"an ID, over a marker too long to use, JSON",
+         [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, std::string(261, 'k')); },
+         {{"--new-marker", kIDWithHandMarker, "--json"},
+          6,
+          "\"renewed\":false,\"marker\":\"unusable\"",
           true,
           nullptr},
          false},

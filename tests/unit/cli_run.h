@@ -16,15 +16,17 @@ struct SRun {
     std::string strErr;
 };
 
+// pReportFile: what --compare opens its report through; null for the system's.
 inline SRun RunCli(const std::vector<std::string>& arguments, CMachineFacts& machine,
-                   CStatusMessages& messages) {
+                   CStatusMessages& messages, CReportFile* pReportFile = nullptr) {
     std::vector<const char*> pointers;
     for (const std::string& strArgument : arguments)
         pointers.push_back(strArgument.c_str());
     CConsoleOutput output;
+    CSystemReportFile systemFile;
     SRun run;
     run.nExitCode = RunConsoleProgram(static_cast<int>(pointers.size()), pointers.data(), machine,
-                                      messages, &output);
+                                      messages, pReportFile ? *pReportFile : systemFile, &output);
     run.strOut = output.out.GetText();
     run.strErr = output.err.GetText();
     CaptureJsonOutput(run.strOut);
