@@ -8,6 +8,7 @@
 #   build/dist/idrovan-<version>-x64.cdx.json  software bill of materials (CycloneDX JSON)
 #   build/dist/idrovan-<version>-x86.cdx.json
 #   build/dist/SHA256SUMS                      over the other files (sha256sum -c SHA256SUMS)
+#   build/dist/manifests/                      winget and Scoop manifests (below)
 #
 #   scripts/package.sh [--no-build] [--out <dir>] [--arch x64|x86]
 #
@@ -37,6 +38,12 @@
 # RFC 3161 time-stamping server (or several, separated by spaces, tried in turn); a release is
 # always timestamped. Without one the signatures carry no timestamp and stop verifying when
 # the certificate expires, and the zips stay reproducible.
+#
+# Manifests: when IDROVAN_RELEASE_URL names the https address under which the release's files
+# will lie, the winget and Scoop manifests of both architectures' packages are written into
+# manifests/ beside them (packaging/make_manifests.py, which also reads IDROVAN_HOMEPAGE,
+# IDROVAN_LICENSE_URL and IDROVAN_RELEASE_NOTES_URL); an address that is not https fails the
+# run. Without the setting, or with --arch, the packages are made without manifests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -187,6 +194,7 @@ rm -rf "$stage_root"
 mkdir -p "$dist"
 # A run that fails half-way must not leave checksums that seem to vouch for what it left.
 rm -f "$dist/SHA256SUMS"
+rm -rf "$dist/manifests"
 packages=()
 for arch in "${archs[@]}"; do
   folder=$root/build/${preset[$arch]}
@@ -257,3 +265,15 @@ done
 (cd "$dist" && sha256sum "${packages[@]}" >SHA256SUMS)
 echo "== packages in $dist"
 (cd "$dist" && ls -l "${packages[@]}" SHA256SUMS)
+
+# The manifests name the download addresses, which only the release knows, and the hashes of
+# the files just made.
+if [[ -z ${IDROVAN_RELEASE_URL:-} ]]; then
+  echo "package.sh: no winget or Scoop manifests: IDROVAN_RELEASE_URL (the https address the release's files will lie under) is not set" >&2
+elif ((${#archs[@]} != 2)); then
+  echo "package.sh: no winget or Scoop manifests: they name both architectures, and this run packaged only ${archs[*]}" >&2
+else
+  python3 packaging/make_manifests.py --dist "$dist" --version "$version" --out "$dist/manifests" ||
+    fail "the manifests could not be written (see above); the packages are in $dist"
+  (cd "$dist" && find manifests -type f | sort)
+fi

@@ -13,6 +13,8 @@ packages=(
   rapidjson-dev python3-jsonschema
   # Release packages: MSIs (wixl, msibuild), Authenticode signatures, and the zips' checks.
   wixl msitools osslsigncode unzip openssl
+  # The winget manifests (YAML), written with the packages and checked against their schemas.
+  python3-yaml
   # Signing from a PKCS#11 token (OpenSSL's PKCS#11 engine), and the software token the
   # package test signs from.
   libengine-pkcs11-openssl softhsm2

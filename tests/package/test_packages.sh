@@ -2,6 +2,12 @@
 # The release packages end to end. Runs scripts/package.sh (building both architectures unless
 # --no-build), then checks what a user or an administrator gets:
 #   - the zips, the MSIs, the SBOMs and SHA256SUMS exist and the sums verify;
+#   - built with IDROVAN_RELEASE_URL=https://example.invalid/idrovan/<version>/, the winget and
+#     Scoop manifests beside them pass tests/package/check_manifests.py (YAML; the published
+#     schemas, from IDROVAN_SCHEMAS_DIR or ../shared/schemas, SKIPPED where missing; hashes,
+#     product and upgrade codes, versions, both architectures, https); copies broken on purpose
+#     fail it, naming the fault; the writer refuses addresses that are not https, and package.sh
+#     without the setting writes none and says why;
 #   - each zip holds exactly both programs (of its architecture: GUI and console subsystem),
 #     README.txt, LICENSE.txt and THIRD-PARTY-NOTICES.txt with Windows line ends; a second run
 #     gives identical zips and SBOMs;
@@ -83,7 +89,9 @@ ok() { echo "ok: $*"; }
 rm -rf "$work"
 mkdir -p "$work"
 dist=$work/dist
-"$root/scripts/package.sh" "${build_option[@]}" --out "$dist"
+# The manifests' download addresses lie under this one (a name that never resolves).
+release_url=https://example.invalid/idrovan/$version/
+IDROVAN_RELEASE_URL=$release_url "$root/scripts/package.sh" "${build_option[@]}" --out "$dist"
 
 echo "== the packages and their checksums"
 names=()
@@ -97,6 +105,74 @@ listed=$(awk '{print $2}' "$dist/SHA256SUMS" | sort | tr '\n' ' ')
 [[ $listed == "$(printf '%s\n' "${names[@]}" | sort | tr '\n' ' ')" ]] ||
   fail "SHA256SUMS lists: $listed"
 if (cd "$dist" && sha256sum --quiet -c SHA256SUMS); then ok "SHA256SUMS verifies"; else fail "SHA256SUMS does not verify"; fi
+
+echo "== the winget and Scoop manifests"
+check_manifests() {
+  python3 "$here/check_manifests.py" --dist "$dist" --version "$version" --release-url "$release_url" "$@"
+}
+if check_manifests; then ok "the manifests describe the packages"; else fail "the manifests do not describe the packages"; fi
+# broken <what> <file> <part of the fault> <python on m, the file's content>: a copy of the
+# manifests with that file changed must fail the check, for that reason. An m that is left a
+# string is written as it is.
+broken() {
+  local what=$1 file=$2 part=$3 edit=$4 copy=$work/broken-manifests said
+  rm -rf "$copy"
+  cp -r "$dist/manifests" "$copy"
+  python3 - "$copy/$file" "$edit" <<'PYTHON'
+import json, sys, yaml
+path, edit = sys.argv[1:]
+text = open(path, encoding="utf-8").read()
+is_json = path.endswith(".json")
+m = json.loads(text) if is_json else yaml.safe_load(text)
+exec(edit)
+out = m if isinstance(m, str) else json.dumps(m) if is_json else yaml.safe_dump(m, sort_keys=False)
+open(path, "w", encoding="utf-8").write(out)
+PYTHON
+  if said=$(check_manifests --manifests "$copy"); then fail "the check accepts manifests with $what"; return; fi
+  grep -qF -- "$part" <<<"$said" && ok "the check refuses $what" ||
+    fail "the check refused $what without naming '$part': $said"
+}
+installer=winget/Veltrane.Idrovan.installer.yaml
+locale=winget/Veltrane.Idrovan.locale.en-US.yaml
+scoop=scoop/idrovan.json
+broken "a wrong hash" $installer "x64 InstallerSha256" "m['Installers'][0]['InstallerSha256'] = '0' * 64"
+broken "a missing ProductCode" $installer "x86 ProductCode" "del m['Installers'][1]['ProductCode']"
+broken "the UpgradeCodes swapped" $installer "UpgradeCode" \
+  "a, b = m['Installers']; a['AppsAndFeaturesEntries'], b['AppsAndFeaturesEntries'] = b['AppsAndFeaturesEntries'], a['AppsAndFeaturesEntries']"
+broken "an http address" $installer "is not an https address" \
+  "m['Installers'][0]['InstallerUrl'] = m['Installers'][0]['InstallerUrl'].replace('https:', 'http:')"
+broken "one architecture only" $installer "installer architectures" "del m['Installers'][1]"
+broken "a silent install that may restart" $installer "/norestart" "m['InstallerSwitches']['Silent'] = '/qn'"
+broken "another version in the version file" winget/Veltrane.Idrovan.yaml "PackageVersion" "m['PackageVersion'] = '2.1.30.0'"
+broken "text that is not YAML" $locale "not readable YAML" "m = text + 'Tags: [unclosed\n'"
+broken "a wrong Scoop hash" $scoop "32bit hash" "m['architecture']['32bit']['hash'] = '0' * 64"
+broken "no 32-bit Scoop download" $scoop "architectures" "del m['architecture']['32bit']"
+broken "a Scoop autoupdate address without the version pattern" $scoop "autoupdate url" \
+  "u = m['autoupdate']['architecture']['64bit']; u['url'] = u['url'].replace('\$version', '2.1.30.0')"
+# What only the schemas require.
+if [[ -d ${IDROVAN_SCHEMAS_DIR:-$root/../shared/schemas} ]]; then
+  broken "a locale without its short description" $locale "does not match its schema" "del m['ShortDescription']"
+  broken "a Scoop manifest without a licence" $scoop "does not match its schema" "del m['license']"
+  broken "an elevation winget does not know" $installer "does not match its schema" \
+    "m['ElevationRequirement'] = 'elevated'"
+else
+  echo "SKIPPED: manifests that only the schemas refuse: no schemas in ${IDROVAN_SCHEMAS_DIR:-$root/../shared/schemas}"
+fi
+# The writer refuses an address that is not https, and writes nothing then.
+for setting in "IDROVAN_RELEASE_URL=http://example.invalid/idrovan/$version/" \
+    "IDROVAN_RELEASE_URL=ftp://example.invalid/idrovan/" "IDROVAN_RELEASE_URL=example.invalid/idrovan/" \
+    "IDROVAN_RELEASE_URL=https:///idrovan/" "IDROVAN_HOMEPAGE=http://example.invalid/idrovan"; do
+  status=0
+  said=$(env IDROVAN_RELEASE_URL="$release_url" "$setting" python3 "$root/packaging/make_manifests.py" \
+    --dist "$dist" --version "$version" --out "$work/refused-manifests" 2>&1) || status=$?
+  if ((status == 0)) || [[ -e $work/refused-manifests ]]; then
+    fail "the manifests were written with $setting"
+  elif [[ $said != *"must be an https address"* ]]; then
+    fail "$setting refused, saying: $said"
+  else
+    ok "$setting refused"
+  fi
+done
 
 # Windows text: every line ends in CR LF, and the text is the repository's.
 check_text() {
@@ -193,7 +269,12 @@ if sed 's/"SHA-256"/"SHA256"/' "$dist/idrovan-$version-x64.cdx.json" >"$work/bro
 fi
 ok "notices and SBOMs checked"
 
-"$root/scripts/package.sh" --no-build --out "$work/again" >/dev/null
+said=$(env -u IDROVAN_RELEASE_URL "$root/scripts/package.sh" --no-build --out "$work/again" 2>&1 >/dev/null) ||
+  fail "package.sh --no-build failed: $said"
+# Without the address the packages are made, without manifests, and the run says why.
+[[ ! -e $work/again/manifests && $said == *"IDROVAN_RELEASE_URL"*"is not set"* ]] &&
+  ok "without IDROVAN_RELEASE_URL: no manifests, and package.sh says why" ||
+  fail "without IDROVAN_RELEASE_URL: manifests '$(ls "$work/again/manifests" 2>&1)', package.sh said: $said"
 for arch in x64 x86; do
   for file in "idrovan-$version-$arch.zip" "idrovan-$version-$arch.cdx.json"; do
     if cmp -s "$dist/$file" "$work/again/$file"; then ok "$file is the same after a second run"; else fail "$file differs after a second run"; fi
