@@ -3,12 +3,11 @@
 #include <cstring>
 
 #include "cli/json_text.h"
+#include "identification/derivation_outcome.h"
 #include "idrovan_version.h"
 
 namespace {
 
-const long kStatusNotFound = 2;       // ERROR_FILE_NOT_FOUND
-const long kStatusAccessDenied = 5;   // ERROR_ACCESS_DENIED
 const long kStatusWaitTimeout = 258;  // WAIT_TIMEOUT
 const std::size_t kLabelWidth = 14;
 
@@ -28,10 +27,6 @@ void AppendUnusableMarker(const CDerivation& derivation, CTextBuilder* pOut) {
     pOut->Append(
         " bytes that cannot be used; idrovan-cli --new-marker none replaces it, which "
         "gives a new ID");
-}
-
-bool IsMarkerStep(EDriveIDStep eStep) {
-    return eStep == kStepMarkerKey || eStep == kStepMarkerValue || eStep == kStepMarkerWrite;
 }
 
 // Fingerprints one fact of the report; a fact that was not read keeps an empty fingerprint.
@@ -174,15 +169,16 @@ void AddFactFingerprints(CDerivation* pDerivation) {
 }
 
 ECliExitCode GetExitCode(const CDerivation& derivation) {
-    if (HasID(derivation))
-        return kExitSuccess;
-    const CDriveIDReport& report = derivation.report;
-    if (IsMarkerStep(report.eFailedStep) && report.nStatus == kStatusAccessDenied)
-        return kExitNoRights;
-    if (derivation.eAccess == kMarkerReadOnly &&
-        (report.eFailedStep == kStepMarkerKey || report.eFailedStep == kStepMarkerValue) &&
-        report.nStatus == kStatusNotFound)
-        return kExitNoMarker;
+    switch (GetDerivationOutcome(HasID(derivation), derivation.report, derivation.eAccess)) {
+        case kOutcomeID:
+            return kExitSuccess;
+        case kOutcomeNoRights:
+            return kExitNoRights;
+        case kOutcomeNoMarker:
+            return kExitNoMarker;
+        case kOutcomeFailure:
+            break;
+    }
     return kExitFailure;
 }
 
