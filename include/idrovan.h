@@ -35,19 +35,24 @@ extern "C" {
 #endif
 
 /* Result codes: the exit codes of idrovan-cli, with the same meanings. */
-#define IDROVAN_OK 0             /* an ID was given, or the ID verified is this computer's */
-#define IDROVAN_NO_MATCH 1       /* verify: the ID is not this computer's (or application's) */
-#define IDROVAN_BAD_ARGUMENT 2   /* a null pointer, an empty application name, a malformed ID,
-                                    an unknown flag, a detail of unknown size or a short buffer;
-                                    nothing was derived and nothing written to the registry */
-#define IDROVAN_NO_RIGHTS 3      /* the account may not read or write the installation marker;
-                                    IDROVAN_READ_ONLY reads an existing marker with read access */
-#define IDROVAN_NO_MARKER 4      /* read-only: there is no installation marker yet; one call
-                                    without IDROVAN_READ_ONLY (or idrovan-cli) writes it */
-#define IDROVAN_FAILURE 6        /* anything else: the detail names the step that failed */
+/* An ID was given, or the ID verified is this computer's (or the application's). */
+#define IDROVAN_OK 0
+/* Verify: the ID is not this computer's (or the application's). */
+#define IDROVAN_NO_MATCH 1
+/* A null pointer, an empty application name, a malformed ID, an unknown flag, a detail of
+   unknown size or a short buffer: nothing was derived and nothing written to the registry. */
+#define IDROVAN_BAD_ARGUMENT 2
+/* The account may not read or write the installation marker; IDROVAN_READ_ONLY reads an
+   existing marker with read access only. */
+#define IDROVAN_NO_RIGHTS 3
+/* Read-only, and there is no installation marker yet; one call without IDROVAN_READ_ONLY (or a
+   run of idrovan-cli) writes it. */
+#define IDROVAN_NO_MARKER 4
+/* Anything else: the detail names the step that failed. */
+#define IDROVAN_FAILURE 6
 
 /* Flags. 0: read-write, as idrovan.exe: a missing marker is written (under the marker lock). */
-#define IDROVAN_READ_ONLY 1u     /* as idrovan-cli --no-write: reads, never writes */
+#define IDROVAN_READ_ONLY 1u /* as idrovan-cli --no-write: reads, never writes */
 
 /* An ID's length: 32 digits; its buffer takes IDROVAN_ID_SIZE bytes with the terminator. */
 #define IDROVAN_ID_LENGTH 32
@@ -67,10 +72,10 @@ extern "C" {
 #define IDROVAN_STEP_APPLICATION_ID 10   /* (application_id) the system's HMAC-SHA256 */
 
 /* The installation marker after the call. */
-#define IDROVAN_MARKER_MISSING 0   /* none could be read */
-#define IDROVAN_MARKER_PRESENT 1   /* stored before this call, and used */
-#define IDROVAN_MARKER_CREATED 2   /* this call wrote it */
-#define IDROVAN_MARKER_UNUSABLE 3  /* a stored value too long to use; kept as it is */
+#define IDROVAN_MARKER_MISSING 0  /* none could be read */
+#define IDROVAN_MARKER_PRESENT 1  /* stored before this call, and used */
+#define IDROVAN_MARKER_CREATED 2  /* this call wrote it */
+#define IDROVAN_MARKER_UNUSABLE 3 /* a stored value too long to use; kept as it is */
 
 /* Why there is no ID. Optional: pass null, or set size to sizeof(idrovan_detail) first; a size
    the DLL does not know gets IDROVAN_BAD_ARGUMENT. Filled in by every call that derives,
@@ -92,8 +97,8 @@ int IDROVAN_CALL idrovan_get_computer_id(unsigned int flags, char* id, unsigned 
    spelling for good) on this computer: what idrovan-cli --app-specific prints, and what the
    vendor's server computes from the computer ID. Send a vendor this ID, not the computer's: it
    cannot be matched with another application's ID. Flags and results as above. */
-int IDROVAN_CALL idrovan_get_application_id(const char* application, unsigned int flags,
-                                            char* id, unsigned int id_size, unsigned int* needed,
+int IDROVAN_CALL idrovan_get_application_id(const char* application, unsigned int flags, char* id,
+                                            unsigned int id_size, unsigned int* needed,
                                             idrovan_detail* detail);
 
 /* Is id (32 hexadecimal digits, either case) this computer's ID? Read-only. IDROVAN_OK or

@@ -16,8 +16,8 @@ IDROVAN_CHECK(id_size, IDROVAN_ID_SIZE == IDROVAN_ID_LENGTH + 1);
 
 /* Each function's type as the header declares it, taken as a pointer of the caller's own. */
 int check_declarations(void) {
-    int(IDROVAN_CALL * get_id)(unsigned int, char*, unsigned int, unsigned int*,
-                               idrovan_detail*) = idrovan_get_computer_id;
+    int(IDROVAN_CALL * get_id)(unsigned int, char*, unsigned int, unsigned int*, idrovan_detail*) =
+        idrovan_get_computer_id;
     int(IDROVAN_CALL * get_application_id)(const char*, unsigned int, char*, unsigned int,
                                            unsigned int*, idrovan_detail*) =
         idrovan_get_application_id;

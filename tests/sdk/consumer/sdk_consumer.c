@@ -30,10 +30,12 @@ static int print_id(int result, const char* id, const idrovan_detail* detail) {
    given, nothing written past the buffer; then nulls, empty names, malformed IDs, unknown flags
    and details of unknown size. Run before any marker exists: none of them may make one. */
 static int bad_arguments(void) {
-    static const char* const malformed[] = {
-        "", "1d7f953db6e0a9ab13df78aa1db9f3b", "1d7f953db6e0a9ab13df78aa1db9f3b80",
-        "1d7f953db6e0a9ab13df78aa1db9f3bg", "1d7f953db6e0a9ab13df78aa1db9f3b\xe9",
-        "{1d7f953d-b6e0-a9ab-13df-78aa1db9f3b8}"};
+    static const char* const malformed[] = {"",
+                                            "1d7f953db6e0a9ab13df78aa1db9f3b",
+                                            "1d7f953db6e0a9ab13df78aa1db9f3b80",
+                                            "1d7f953db6e0a9ab13df78aa1db9f3bg",
+                                            "1d7f953db6e0a9ab13df78aa1db9f3b\xe9",
+                                            "{1d7f953d-b6e0-a9ab-13df-78aa1db9f3b8}"};
     static const unsigned int odd_sizes[] = {0, 4, sizeof(idrovan_detail) - 1,
                                              sizeof(idrovan_detail) + 4, 0xFFFFFFFFu};
     static const unsigned int bad_flags[] = {2u, 0x80000000u, 0xFFFFFFFFu};
@@ -90,9 +92,9 @@ static int bad_arguments(void) {
     for (j = 0; j < sizeof(malformed) / sizeof(malformed[0]); ++j) {
         expect(idrovan_verify_computer_id(malformed[j], NULL) == IDROVAN_BAD_ARGUMENT,
                "verify: malformed ID", j);
-        expect(idrovan_verify_application_id("Vendor A", malformed[j], NULL) ==
-                   IDROVAN_BAD_ARGUMENT,
-               "verify-app: malformed ID", j);
+        expect(
+            idrovan_verify_application_id("Vendor A", malformed[j], NULL) == IDROVAN_BAD_ARGUMENT,
+            "verify-app: malformed ID", j);
     }
     for (size = 0; size < 8; ++size) {
         memset(buffer, 'Z', sizeof(buffer));
