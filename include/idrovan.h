@@ -63,7 +63,7 @@ extern "C" {
 #define IDROVAN_STEP_WINDOWS_DIRECTORY 1 /* (windows_directory) */
 #define IDROVAN_STEP_VOLUME 2            /* (volume) the system volume's serial number */
 #define IDROVAN_STEP_ROOT_CREATED 3      /* (root_created) the system drive root's time */
-#define IDROVAN_STEP_MARKER_KEY 4        /* (marker_key) HKEY_CLASSES_ROOT\lrgDocID */
+#define IDROVAN_STEP_MARKER_KEY 4        /* (marker_key) the marker's registry key */
 #define IDROVAN_STEP_MARKER_VALUE 5      /* (marker_value) no usable marker in the key */
 #define IDROVAN_STEP_MARKER_WRITE 6      /* (marker_write) */
 #define IDROVAN_STEP_MEMORY 7            /* (memory) out of memory */
