@@ -7,11 +7,12 @@
 
 namespace {
 
-// The failure that an exception stands for: no ID, the step unknown.
+// The failure that an exception stands for. The calls below allocate without throwing; should
+// the C++ runtime still throw, it can only be std::bad_alloc: out of memory, and no ID.
 int Failed(idrovan_detail* pDetail) {
     if (pDetail != nullptr && pDetail->size == sizeof(idrovan_detail)) {
         pDetail->step = IDROVAN_STEP_MEMORY;
-        pDetail->status = 8;  // ERROR_NOT_ENOUGH_MEMORY: all that the code below may throw
+        pDetail->status = 8;  // ERROR_NOT_ENOUGH_MEMORY
         pDetail->marker = IDROVAN_MARKER_MISSING;
     }
     return IDROVAN_FAILURE;
