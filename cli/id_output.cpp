@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "cli/json_text.h"
+#include "identification/derivation_outcome.h"
 #include "idrovan_version.h"
 #include "platform/machine_facts.h"
 
@@ -22,10 +23,6 @@ void AppendUnusableMarker(const CDerivation& derivation, CTextBuilder* pOut) {
     pOut->Append(
         " bytes that cannot be used; idrovan-cli --new-marker none replaces it, which "
         "gives a new ID");
-}
-
-bool IsMarkerStep(EDriveIDStep eStep) {
-    return eStep == kStepMarkerKey || eStep == kStepMarkerValue || eStep == kStepMarkerWrite;
 }
 
 // Fingerprints one fact of the report; a fact that was not read keeps an empty fingerprint.
@@ -172,15 +169,16 @@ void AddFactFingerprints(CDerivation* pDerivation) {
 }
 
 ECliExitCode GetExitCode(const CDerivation& derivation) {
-    if (HasID(derivation))
-        return kExitSuccess;
-    const CDriveIDReport& report = derivation.report;
-    if (IsMarkerStep(report.eFailedStep) && report.nStatus == VERROR_ACCESS_DENIED)
-        return kExitNoRights;
-    if (derivation.eAccess == kMarkerReadOnly &&
-        (report.eFailedStep == kStepMarkerKey || report.eFailedStep == kStepMarkerValue) &&
-        report.nStatus == VERROR_FILE_NOT_FOUND)
-        return kExitNoMarker;
+    switch (GetDerivationOutcome(HasID(derivation), derivation.report, derivation.eAccess)) {
+        case kOutcomeID:
+            return kExitSuccess;
+        case kOutcomeNoRights:
+            return kExitNoRights;
+        case kOutcomeNoMarker:
+            return kExitNoMarker;
+        case kOutcomeFailure:
+            break;
+    }
     return kExitFailure;
 }
 

@@ -290,18 +290,21 @@ def main():
         if not entry["version"]:
             fail("cannot read the version of the Debian package %s" % entry["package"])
 
-    write_notices(args, components)
+    write_notices(args, programs, components)
     write_sbom(args, programs, components)
 
 
-def write_notices(args, components):
+def write_notices(args, programs, components):
     runtime = [c for c in ("mingw-w64-crt", "winpthreads") if c in components]
     gcc = [c for c in ("libgcc", "libstdc++") if c in components]
     out = []
     say = out.append
     say("Third-party notices: %s %s (%s)" % (PRODUCT, args.version, args.arch))
     say("")
-    say("idrovan.exe and idrovan-cli.exe are linked statically: they contain parts of these")
+    names = [name for name, _, _ in programs]
+    say("%s %s linked statically: %s contain parts of these" % (
+        ", ".join(names[:-1]) + " and " + names[-1] if len(names) > 1 else names[0],
+        "are" if len(names) > 1 else "is", "they" if len(names) > 1 else "it"))
     say("libraries, as Debian builds them (Debian package and its version in brackets):")
     say("")
     for c in sorted(components, key=list(COMPONENTS).index):

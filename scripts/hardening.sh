@@ -26,9 +26,10 @@ valgrind_dir=build/hard-valgrind
 tsan_dir=build/hard-tsan
 
 # Longest input each fuzzer is given: the digest reaches past 8192 bytes, where the bit count's
-# second byte changes; a saved report past its 64 KiB limit; the others need only room for long
-# operation sequences.
-declare -A max_len=([string]=4096 [list]=4096 [md5]=9000 [marker]=2048 [saved_report]=66000)
+# second byte changes; a saved report past its 64 KiB limit; the C API's application names and
+# IDs reach past any length it treats apart; the others need only room for long operation
+# sequences.
+declare -A max_len=([string]=4096 [list]=4096 [md5]=9000 [marker]=2048 [saved_report]=66000 [api]=1024)
 
 note() { printf '\n-- %s\n' "$*"; }
 
@@ -53,7 +54,7 @@ fuzz() {
   note "fuzzers, ${FUZZ_SECONDS} s each"
   cmake --preset fuzz -B "$fuzz_dir" >/dev/null
   cmake --build "$fuzz_dir" -j "$jobs"
-  local names=(string list md5 marker saved_report) failed=0 pids=() name
+  local names=(string list md5 marker saved_report api) failed=0 pids=() name
   for name in "${names[@]}"; do
     run_fuzzer "$name" &
     pids+=($!)

@@ -5,6 +5,8 @@
 #   build/dist/idrovan-<version>-x86.zip       THIRD-PARTY-NOTICES.txt
 #   build/dist/idrovan-<version>-x64.msi       per-machine install into Program Files\Idrovan
 #   build/dist/idrovan-<version>-x86.msi
+#   build/dist/idrovan-sdk-<version>-x64.zip   idrovan.dll with its header, import libraries,
+#   build/dist/idrovan-sdk-<version>-x86.zip   CMake package and pkg-config file (packaging/sdk.sh)
 #   build/dist/idrovan-<version>-x64.cdx.json  software bill of materials (CycloneDX JSON)
 #   build/dist/idrovan-<version>-x86.cdx.json
 #   build/dist/SHA256SUMS                      over the other files (sha256sum -c SHA256SUMS)
@@ -68,6 +70,7 @@ fail() {
   echo "package.sh: $*" >&2
   exit 1
 }
+source packaging/sdk.sh
 
 # Architecture -> configure/build preset, its build folder, and what objdump -f calls it.
 declare -A preset=([x64]=windows [x86]=windows-x86)
@@ -150,6 +153,7 @@ describe_third_party() {
     [[ -f $map ]] || fail "$map is missing: build the $arch programs again (the link writes it)"
     pairs+=("$stage/$program=$map")
   done
+  pairs+=("$stage_root/sdk-$arch/idrovan.dll=$root/build/${preset[$arch]}/api/idrovan.dll.map")
   python3 packaging/third_party.py --arch "$arch" --version "$version" --stamp "$stamp" \
     --notices "$stage_root/notices-$arch.txt" --sbom "$dist/idrovan-$version-$arch.cdx.json" "${pairs[@]}" ||
     fail "could not describe what the $arch programs contain"
@@ -181,6 +185,7 @@ if $build; then
     cmake --preset "${preset[$arch]}" >/dev/null
     targets=()
     for program in "${programs[@]}"; do targets+=("${program_target[$program]}"); done
+    targets+=($(sdk_build_targets))
     cmake --build --preset "${preset[$arch]}" -j "$(nproc)" --target "${targets[@]}" ||
       fail "building ${targets[*]} with preset ${preset[$arch]} failed"
   done
@@ -215,6 +220,7 @@ for arch in "${archs[@]}"; do
     cp "$built" "$stage/$program"
     if $signing; then sign "$stage/$program"; fi
   done
+  sdk_stage_dll "$arch" "$folder" "$stage_root/sdk-$arch"
   # Plain text for Windows: CRLF line ends, so that every Notepad shows the lines.
   python3 packaging/make_guide.py --version "$version" | sed 's/\r*$/\r/' >"$stage/README.txt"
   sed 's/\r*$/\r/' LICENSE >"$stage/LICENSE.txt"
@@ -224,6 +230,8 @@ for arch in "${archs[@]}"; do
   zip=idrovan-$version-$arch.zip
   python3 packaging/make_zip.py "$dist/$zip" "$stamp" "$stage"/*
   packages+=("$zip")
+  sdk_make "$arch" "$folder" "$stage_root/sdk-$arch" "$stage_root/notices-$arch.txt"
+  packages+=("idrovan-sdk-$version-$arch.zip")
 
   msi=idrovan-$version-$arch.msi
   wxs_defines=(-D "Arch=$arch" -D "Version=$version" -D "Stage=$stage_relative" -D IconFile=app/idrovan.ico)

@@ -18,6 +18,9 @@ packages=(
   # Signing from a PKCS#11 token (OpenSSL's PKCS#11 engine), and the software token the
   # package test signs from.
   libengine-pkcs11-openssl softhsm2
+  # The SDK's MSVC-style import library (llvm-dlltool), and its MSVC-ABI consumer test (clang,
+  # lld-link).
+  llvm lld
 )
 
 sudo_cmd=()

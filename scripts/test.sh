@@ -47,9 +47,11 @@ for program in "${programs[@]}"; do
   echo "checking $exe ($subsystem, x86)"
   tests/e2e/check_executable.sh i686-w64-mingw32-objdump "$exe" "$subsystem" x86
 done
+echo "checking idrovan.dll (x86): its exports against the committed list, its imports"
+bash tests/abi/check_dll.sh i686-w64-mingw32-objdump "$x86/api/idrovan.dll" tests/abi/idrovan-x86.exports x86 "$root"
 echo "checking that a second build gives the same 32-bit programs"
 rebuilt=("$x86/app/idrovan.exe" "$x86/rebuild-check")
-[[ -f cli/CMakeLists.txt ]] && rebuilt+=("$x86/cli/idrovan-cli.exe")
+[[ -f cli/CMakeLists.txt ]] && rebuilt+=("$x86/cli/idrovan-cli.exe" "$x86/api/idrovan.dll")
 IDROVAN_TOOLCHAIN_FILE=$root/cmake/mingw-w64-i686.cmake tests/e2e/check_reproducible.sh "$root" "${rebuilt[@]}"
 if [[ $wine32 == yes ]]; then
   ctest --test-dir "$x86" --output-on-failure -L 'unit|e2e' \

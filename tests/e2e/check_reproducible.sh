@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Two builds of the same source must give the same idrovan.exe (and idrovan-cli.exe, when
-# given) byte for byte. Builds the programs again in a second, differently named tree and
-# compares.
-#   check_reproducible.sh <source dir> <idrovan.exe> <scratch build dir> [<idrovan-cli.exe>]
+# Two builds of the same source must give the same idrovan.exe (and idrovan-cli.exe and
+# idrovan.dll with its import library, when given) byte for byte. Builds the programs again in a
+# second, differently named tree and compares.
+#   check_reproducible.sh <source dir> <idrovan.exe> <scratch build dir> [<idrovan-cli.exe>
+#                         [<idrovan.dll>]]
 set -euo pipefail
-source_dir=$1 exe=$2 rebuild=$3 cli=${4:-}
+source_dir=$1 exe=$2 rebuild=$3 cli=${4:-} dll=${5:-}
 
 rm -rf "$rebuild"
 cmake -S "$source_dir" -B "$rebuild" \
@@ -12,6 +13,7 @@ cmake -S "$source_dir" -B "$rebuild" \
   -DCMAKE_BUILD_TYPE=Release -DIDROVAN_TESTS=OFF >/dev/null
 targets=(idrovan)
 [[ -z $cli ]] || targets+=(idrovan-cli)
+[[ -z $dll ]] || targets+=(idrovan_dll)
 cmake --build "$rebuild" --target "${targets[@]}" -j "$(nproc)" >/dev/null
 status=0
 compare() {
@@ -22,6 +24,10 @@ compare() {
 }
 compare "$exe" "$rebuild/app/idrovan.exe"
 [[ -z $cli ]] || compare "$cli" "$rebuild/cli/idrovan-cli.exe"
+if [[ -n $dll ]]; then
+  compare "$dll" "$rebuild/api/idrovan.dll"
+  compare "$(dirname "$dll")/libidrovan.dll.a" "$rebuild/api/libidrovan.dll.a"
+fi
 if ((status == 0)); then
   rm -rf "$rebuild"
 fi

@@ -11,6 +11,10 @@
 #   - each zip holds exactly both programs (of its architecture: GUI and console subsystem),
 #     README.txt, LICENSE.txt and THIRD-PARTY-NOTICES.txt with Windows line ends; a second run
 #     gives identical zips and SBOMs;
+#   - each SDK zip holds, under one folder, the header, idrovan.dll (of its architecture and
+#     version, signed when signing), both import libraries, the CMake package and the pkg-config
+#     file, the licence and the notices; the SBOM lists the DLL; a second run gives the same bytes
+#     (the SDK's consumers are tested under Wine by tests/sdk);
 #   - the notices name the linked libraries with the versions of the installed toolchain,
 #     carry the licence texts of winpthreads and the mingw-w64 runtime as Debian gives them,
 #     and nothing of the parts the programs do not contain; each SBOM is valid CycloneDX
@@ -96,7 +100,8 @@ IDROVAN_RELEASE_URL=$release_url "$root/scripts/package.sh" "${build_option[@]}"
 echo "== the packages and their checksums"
 names=()
 for arch in x64 x86; do
-  names+=("idrovan-$version-$arch.zip" "idrovan-$version-$arch.msi" "idrovan-$version-$arch.cdx.json")
+  names+=("idrovan-$version-$arch.zip" "idrovan-$version-$arch.msi" "idrovan-$version-$arch.cdx.json"
+          "idrovan-sdk-$version-$arch.zip")
 done
 for name in "${names[@]}" SHA256SUMS; do
   [[ -s $dist/$name ]] || fail "$name is missing or empty"
@@ -201,6 +206,33 @@ for arch in x64 x86; do
 done
 ok "zip contents checked"
 
+echo "== the SDKs"
+failures_before=$failures
+for arch in x64 x86; do
+  sdk=$dist/idrovan-sdk-$version-$arch.zip
+  top=idrovan-sdk-$version-$arch
+  entries=$(unzip -Z1 "$sdk" | tr '\n' ' ')
+  want="$top/LICENSE.txt $top/THIRD-PARTY-NOTICES.txt $top/bin/idrovan.dll $top/include/idrovan.h $top/lib/cmake/Idrovan/IdrovanConfig.cmake $top/lib/cmake/Idrovan/IdrovanConfigVersion.cmake $top/lib/idrovan.lib $top/lib/libidrovan.dll.a $top/lib/pkgconfig/idrovan.pc "
+  [[ $entries == "$want" ]] || fail "$arch SDK holds: $entries"
+  unzip -q "$sdk" -d "$work/sdk-$arch"
+  grep -q "file format ${pe_format[$arch]}\$" <<<"$(objdump -f "$work/sdk-$arch/$top/bin/idrovan.dll")" ||
+    fail "$arch SDK: idrovan.dll is not ${pe_format[$arch]}"
+  [[ $(python3 "$root/packaging/file_version.py" "$work/sdk-$arch/$top/bin/idrovan.dll") == "$version" ]] ||
+    fail "$arch SDK: idrovan.dll is not version $version"
+  cmp -s "$work/sdk-$arch/$top/include/idrovan.h" "$root/include/idrovan.h" || fail "$arch SDK: another idrovan.h"
+  check_text "$work/sdk-$arch/$top/LICENSE.txt" "$root/LICENSE"
+  # The architecture's SBOM lists the DLL as shipped.
+  python3 - "$dist/idrovan-$version-$arch.cdx.json" "$work/sdk-$arch/$top/bin/idrovan.dll" "$version" <<'PYTHON' ||
+import hashlib, json, sys
+bom, dll, version = sys.argv[1:]
+c = {c["name"]: c for c in json.load(open(bom))["components"]}.get("idrovan.dll", {})
+digest = hashlib.sha256(open(dll, "rb").read()).hexdigest()
+sys.exit(0 if c.get("version") == version and {"alg": "SHA-256", "content": digest} in c.get("hashes", []) else 1)
+PYTHON
+    fail "$arch SBOM does not list the SDK's idrovan.dll with its SHA-256"
+done
+((failures > failures_before)) || ok "SDK contents checked"
+
 echo "== third-party notices and bills of materials"
 # The toolchain's packages and their versions, as dpkg has them; the upstream version is the
 # Debian one without its revision.
@@ -276,7 +308,7 @@ said=$(env -u IDROVAN_RELEASE_URL "$root/scripts/package.sh" --no-build --out "$
   ok "without IDROVAN_RELEASE_URL: no manifests, and package.sh says why" ||
   fail "without IDROVAN_RELEASE_URL: manifests '$(ls "$work/again/manifests" 2>&1)', package.sh said: $said"
 for arch in x64 x86; do
-  for file in "idrovan-$version-$arch.zip" "idrovan-$version-$arch.cdx.json"; do
+  for file in "idrovan-$version-$arch.zip" "idrovan-sdk-$version-$arch.zip" "idrovan-$version-$arch.cdx.json"; do
     if cmp -s "$dist/$file" "$work/again/$file"; then ok "$file is the same after a second run"; else fail "$file differs after a second run"; fi
   done
 done
@@ -428,7 +460,9 @@ rm -f "$signing/key.pem"
 verify() { osslsigncode verify -CAfile "$signing/cert.pem" -in "$1" 2>&1 | grep -q '^Signature verification: ok'; }
 for arch in x64 x86; do
   unzip -q "$signing/dist/idrovan-$version-$arch.zip" -d "$signing/zip-$arch"
+  unzip -q "$signing/dist/idrovan-sdk-$version-$arch.zip" -d "$signing/sdk-$arch"
   for file in "$signing/zip-$arch/idrovan.exe" "$signing/zip-$arch/idrovan-cli.exe" \
+      "$signing/sdk-$arch/idrovan-sdk-$version-$arch/bin/idrovan.dll" \
       "$signing/dist/idrovan-$version-$arch.msi"; do
     verify "$file" || fail "no valid signature on the signed ${file#"$signing"/}"
   done

@@ -1,0 +1,28 @@
+#pragma once
+
+// What each function of idrovan.dll does (include/idrovan.h states the contract), over any
+// machine facts: the DLL passes the real ones, the tests a scripted machine. Checks every
+// argument before anything is derived, so that a bad call neither reads nor writes the registry;
+// derives through CDriveID, exactly as the programs do, and maps the outcome to the result codes
+// as the console maps it to its exit codes.
+//
+// Threading: each call makes its own CDriveID on the stack and keeps nothing; the machine facts
+// object must be one that several threads may use at once (GetDefaultMachineFacts() is). No C++
+// exception is thrown here; the exported functions still catch any at the boundary.
+
+#include "include/idrovan.h"
+#include "platform/machine_facts.h"
+
+int GetComputerIDOn(CMachineFacts& machine, unsigned int nFlags, char* pszID, unsigned int nSize,
+                    unsigned int* pnNeeded, idrovan_detail* pDetail);
+
+int GetApplicationIDOn(CMachineFacts& machine, const char* pszApplication, unsigned int nFlags,
+                       char* pszID, unsigned int nSize, unsigned int* pnNeeded,
+                       idrovan_detail* pDetail);
+
+int VerifyComputerIDOn(CMachineFacts& machine, const char* pszID, idrovan_detail* pDetail);
+
+int VerifyApplicationIDOn(CMachineFacts& machine, const char* pszApplication, const char* pszID,
+                          idrovan_detail* pDetail);
+
+int GetLibraryVersion(char* pszVersion, unsigned int nSize, unsigned int* pnNeeded);

@@ -1,0 +1,24 @@
+#include "identification/derivation_outcome.h"
+
+#include "platform/machine_facts.h"
+
+namespace {
+
+bool IsMarkerStep(EDriveIDStep eStep) {
+    return eStep == kStepMarkerKey || eStep == kStepMarkerValue || eStep == kStepMarkerWrite;
+}
+
+}  // namespace
+
+EDerivationOutcome GetDerivationOutcome(bool bHasID, const CDriveIDReport& report,
+                                        EMarkerAccess eAccess) {
+    if (bHasID)
+        return kOutcomeID;
+    if (IsMarkerStep(report.eFailedStep) && report.nStatus == VERROR_ACCESS_DENIED)
+        return kOutcomeNoRights;
+    if (eAccess == kMarkerReadOnly &&
+        (report.eFailedStep == kStepMarkerKey || report.eFailedStep == kStepMarkerValue) &&
+        report.nStatus == VERROR_FILE_NOT_FOUND)
+        return kOutcomeNoMarker;
+    return kOutcomeFailure;
+}

@@ -1,0 +1,121 @@
+/* idrovan.h: the C API of idrovan.dll, the computer ID inside a program of one's own.
+
+   The DLL derives the same ID as idrovan.exe and idrovan-cli.exe, through the same code: 32
+   lowercase hexadecimal digits that stay the same for as long as the system drive and the
+   installation marker do, and an application's own ID for this computer (idrovan-cli
+   --app-specific). Ship idrovan.dll beside your own executable; never put it into a system folder.
+
+   Calling convention: every function is __cdecl (IDROVAN_CALL), on x64 and x86 alike, and is
+   exported under its plain name, without decoration: GetProcAddress(module, "idrovan_verify_id"),
+   C#'s DllImport with CallingConvention.Cdecl and Python's ctypes.CDLL find it as written here.
+
+   Threads: every function may be called from any thread at any time, also at once; nothing is
+   kept between calls and nothing runs when the DLL is loaded. Two callers that write a missing
+   marker at the same moment, in one process or in two, end up with one marker and one ID.
+
+   Buffers: every text goes into a buffer that the caller passes with its size in bytes. A buffer
+   too small for the text and its terminator gets IDROVAN_BAD_ARGUMENT, *needed (when needed is
+   not null) set to the size it takes, and nothing written past its size. Whenever a call gives
+   no text, a buffer of at least one byte holds an empty text.
+
+   Compatibility: within a major version no function is removed, no result code or flag changes
+   its meaning, and idrovan_detail grows only at its end, behind its size field. Plain C89 and
+   C++; nothing here needs more than the C compiler's own headers. */
+#ifndef IDROVAN_H
+#define IDROVAN_H
+
+#if defined(_WIN32)
+#define IDROVAN_CALL __cdecl
+#else
+#define IDROVAN_CALL
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Result codes: the exit codes of idrovan-cli, with the same meanings. */
+/* An ID was given, or the ID verified is this computer's (or the application's). */
+#define IDROVAN_OK 0
+/* Verify: the ID is not this computer's (or the application's). */
+#define IDROVAN_NO_MATCH 1
+/* A null pointer, an empty application name, a malformed ID, an unknown flag, a detail of
+   unknown size or a short buffer: nothing was derived and nothing written to the registry. */
+#define IDROVAN_BAD_ARGUMENT 2
+/* The account may not read or write the installation marker; IDROVAN_READ_ONLY reads an
+   existing marker with read access only. */
+#define IDROVAN_NO_RIGHTS 3
+/* Read-only, and there is no installation marker yet; one call without IDROVAN_READ_ONLY (or a
+   run of idrovan-cli) writes it. */
+#define IDROVAN_NO_MARKER 4
+/* Anything else: the detail names the step that failed. */
+#define IDROVAN_FAILURE 6
+
+/* Flags. 0: read-write, as idrovan.exe: a missing marker is written (under the marker lock). */
+#define IDROVAN_READ_ONLY 1u /* as idrovan-cli --no-write: reads, never writes */
+
+/* An ID's length: 32 digits; its buffer takes IDROVAN_ID_SIZE bytes with the terminator. */
+#define IDROVAN_ID_LENGTH 32
+#define IDROVAN_ID_SIZE 33
+
+/* The step that stopped a derivation (idrovan-cli --json's error.step in brackets). */
+#define IDROVAN_STEP_NONE 0              /* nothing failed */
+#define IDROVAN_STEP_WINDOWS_DIRECTORY 1 /* (windows_directory) */
+#define IDROVAN_STEP_VOLUME 2            /* (volume) the system volume's serial number */
+#define IDROVAN_STEP_ROOT_CREATED 3      /* (root_created) the system drive root's time */
+#define IDROVAN_STEP_MARKER_KEY 4        /* (marker_key) the marker's registry key */
+#define IDROVAN_STEP_MARKER_VALUE 5      /* (marker_value) no usable marker in the key */
+#define IDROVAN_STEP_MARKER_WRITE 6      /* (marker_write) */
+#define IDROVAN_STEP_MEMORY 7            /* (memory) out of memory */
+#define IDROVAN_STEP_MARKER_LOCK 8       /* (marker_lock) another writer held the lock */
+#define IDROVAN_STEP_MARKER_RANDOM 9     /* (marker_random) the system's random source */
+#define IDROVAN_STEP_APPLICATION_ID 10   /* (application_id) the system's HMAC-SHA256 */
+
+/* The installation marker after the call. */
+#define IDROVAN_MARKER_MISSING 0  /* none could be read */
+#define IDROVAN_MARKER_PRESENT 1  /* stored before this call, and used */
+#define IDROVAN_MARKER_CREATED 2  /* this call wrote it */
+#define IDROVAN_MARKER_UNUSABLE 3 /* a stored value too long to use; kept as it is */
+
+/* Why there is no ID. Optional: pass null, or set size to sizeof(idrovan_detail) first; a size
+   the DLL does not know gets IDROVAN_BAD_ARGUMENT. Filled in by every call that derives,
+   whatever its result; never holds the marker or the facts the ID is made of. */
+typedef struct idrovan_detail {
+    unsigned int size; /* set by the caller: sizeof(idrovan_detail) */
+    int step;          /* IDROVAN_STEP_*; IDROVAN_STEP_NONE with an ID */
+    long status;       /* the failed step's Windows status (5: access denied), or 0 */
+    int marker;        /* IDROVAN_MARKER_* */
+} idrovan_detail;
+
+/* This computer's ID into id (id_size bytes, IDROVAN_ID_SIZE needed). flags: 0 or
+   IDROVAN_READ_ONLY. IDROVAN_OK, or IDROVAN_NO_RIGHTS, IDROVAN_NO_MARKER (read-only),
+   IDROVAN_FAILURE, IDROVAN_BAD_ARGUMENT. */
+int IDROVAN_CALL idrovan_get_computer_id(unsigned int flags, char* id, unsigned int id_size,
+                                         unsigned int* needed, idrovan_detail* detail);
+
+/* The ID of the application named application (any non-empty text; its bytes count, so use one
+   spelling for good) on this computer: what idrovan-cli --app-specific prints, and what the
+   vendor's server computes from the computer ID. Send a vendor this ID, not the computer's: it
+   cannot be matched with another application's ID. Flags and results as above. */
+int IDROVAN_CALL idrovan_get_application_id(const char* application, unsigned int flags, char* id,
+                                            unsigned int id_size, unsigned int* needed,
+                                            idrovan_detail* detail);
+
+/* Is id (32 hexadecimal digits, either case) this computer's ID? Read-only. IDROVAN_OK or
+   IDROVAN_NO_MATCH, or why there is no answer. */
+int IDROVAN_CALL idrovan_verify_computer_id(const char* id, idrovan_detail* detail);
+
+/* Is id this computer's ID for the application? Read-only, as above. */
+int IDROVAN_CALL idrovan_verify_application_id(const char* application, const char* id,
+                                               idrovan_detail* detail);
+
+/* The DLL's version, "a.b.c.d" (at most 24 bytes with the terminator), into version.
+   IDROVAN_OK or IDROVAN_BAD_ARGUMENT. */
+int IDROVAN_CALL idrovan_get_version(char* version, unsigned int version_size,
+                                     unsigned int* needed);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* IDROVAN_H */

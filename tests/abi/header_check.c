@@ -1,0 +1,30 @@
+/* include/idrovan.h as a strict C89 and as a C++ compiler sees it (check_header.sh). On Windows
+   the detail struct's layout is part of the ABI: the same on x64 and x86, 16 bytes. */
+#include "include/idrovan.h"
+
+#define IDROVAN_CHECK(name, condition) typedef char name[(condition) ? 1 : -1]
+
+#if defined(_WIN32)
+#include <stddef.h>
+IDROVAN_CHECK(detail_size, sizeof(idrovan_detail) == 16);
+IDROVAN_CHECK(detail_size_at_0, offsetof(idrovan_detail, size) == 0);
+IDROVAN_CHECK(detail_step_at_4, offsetof(idrovan_detail, step) == 4);
+IDROVAN_CHECK(detail_status_at_8, offsetof(idrovan_detail, status) == 8);
+IDROVAN_CHECK(detail_marker_at_12, offsetof(idrovan_detail, marker) == 12);
+#endif
+IDROVAN_CHECK(id_size, IDROVAN_ID_SIZE == IDROVAN_ID_LENGTH + 1);
+
+/* Each function's type as the header declares it, taken as a pointer of the caller's own. */
+int check_declarations(void) {
+    int(IDROVAN_CALL * get_id)(unsigned int, char*, unsigned int, unsigned int*, idrovan_detail*) =
+        idrovan_get_computer_id;
+    int(IDROVAN_CALL * get_application_id)(const char*, unsigned int, char*, unsigned int,
+                                           unsigned int*, idrovan_detail*) =
+        idrovan_get_application_id;
+    int(IDROVAN_CALL * verify)(const char*, idrovan_detail*) = idrovan_verify_computer_id;
+    int(IDROVAN_CALL * verify_application)(const char*, const char*, idrovan_detail*) =
+        idrovan_verify_application_id;
+    int(IDROVAN_CALL * get_version)(char*, unsigned int, unsigned int*) = idrovan_get_version;
+    return get_id != 0 && get_application_id != 0 && verify != 0 && verify_application != 0 &&
+           get_version != 0;
+}

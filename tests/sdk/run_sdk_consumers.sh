@@ -1,0 +1,158 @@
+#!/usr/bin/env bash
+# idrovan.dll's SDK as a vendor uses it, under Wine. Makes the SDK zip the way the packaging does
+# (packaging/make_sdk.py) from this build's DLL, unzips it, and from the unzipped folder only:
+#   - builds tests/sdk/consumer with CMake's find_package(Idrovan) and the MinGW toolchain: a
+#     program linked against the import library, a many-threads program, and one that loads the
+#     DLL by name (LoadLibrary, GetProcAddress);
+#   - builds msvc_consumer.c with clang for the MSVC ABI and links it with lld-link against the
+#     SDK's idrovan.lib and a kernel32 import library, with its own entry point and no C runtime;
+# then, in a fresh prefix with no marker: the bad-argument table (which must not make a marker),
+# the read-only answers before any marker, many threads in two processes asking for the
+# read-write ID at once (one marker written, by one call, and one ID everywhere, the one
+# tests/e2e/expected_id.py derives from the marker), and every consumer's answers against what
+# idrovan-cli prints in the same prefix: the ID, application IDs and verify's answers.
+#   run_sdk_consumers.sh <x64|x86> <idrovan.dll> <libidrovan.dll.a> <idrovan-cli.exe>
+#                        <toolchain file> <work dir>
+set -euo pipefail
+arch=$1 dll=$(realpath "$2") implib=$(realpath "$3") cli=$(realpath "$4") toolchain=$5 work=$6
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/../.." && pwd)
+version=$(tr -d ' \t\r\n' <"$root/VERSION")
+declare -A msvc_triple=([x64]=x86_64-pc-windows-msvc [x86]=i686-pc-windows-msvc)
+declare -A machine=([x64]=i386:x86-64 [x86]=i386)
+declare -A lld_machine=([x64]=x64 [x86]=x86)
+
+serial=00c0ffee
+root_time=2019-03-04T09:05:07.042
+source "$root/tests/e2e/e2e_prefix.sh"
+e2e_begin
+rm -rf "$work"
+mkdir -p "$work"
+
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+ok() { echo "ok: $*"; }
+# Output without carriage returns.
+run() { wine "$@" </dev/null | tr -d '\r'; }
+
+echo "== the SDK, made and unzipped"
+(cd "$root" && python3 packaging/third_party.py --arch "$arch" --version "$version" --stamp 0 \
+  --notices "$work/notices.txt" --sbom "$work/sbom.json" "$dll=$dll.map" >/dev/null)
+python3 "$root/packaging/make_sdk.py" --arch "$arch" --version "$version" --stamp 0 \
+  --out "$work/idrovan-sdk.zip" --dll "$dll" --implib "$implib" --def "$root/api/idrovan.def" \
+  --header "$root/include/idrovan.h" --license "$root/LICENSE" --notices "$work/notices.txt"
+unzip -q "$work/idrovan-sdk.zip" -d "$work/unzipped"
+sdk=$work/unzipped/idrovan-sdk-$version-$arch
+
+echo "== consumers built against the unzipped SDK"
+consumer=$work/consumer
+cmake -S "$here/consumer" -B "$consumer" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$sdk" >"$work/consumer-configure.log"
+cmake --build "$consumer" -j 2 >"$work/consumer-build.log"
+cp "$sdk/bin/idrovan.dll" "$consumer/"
+# The MSVC ABI: no Microsoft headers or libraries, only the SDK and kernel32.
+msvc=$work/msvc
+mkdir -p "$msvc"
+if [[ $arch == x86 ]]; then
+  printf 'LIBRARY kernel32.dll\nEXPORTS\n  ExitProcess@4\n  GetStdHandle@4\n  WriteFile@20\n' >"$msvc/kernel32.def"
+  kill_at=(-k)
+else
+  printf 'LIBRARY kernel32.dll\nEXPORTS\n  ExitProcess\n  GetStdHandle\n  WriteFile\n' >"$msvc/kernel32.def"
+  kill_at=()
+fi
+llvm-dlltool -m "${machine[$arch]}" "${kill_at[@]}" -d "$msvc/kernel32.def" -l "$msvc/kernel32.lib"
+clang --target="${msvc_triple[$arch]}" -c -O2 -ffreestanding -fno-builtin -Wall -Werror \
+  -I "$sdk/include" "$here/msvc_consumer.c" -o "$msvc/msvc_consumer.obj"
+lld-link /nologo /entry:msvc_consumer_entry /subsystem:console /nodefaultlib \
+  /machine:"${lld_machine[$arch]}" /out:"$msvc/msvc_consumer.exe" "$msvc/msvc_consumer.obj" \
+  "$msvc/kernel32.lib" "$sdk/lib/idrovan.lib"
+cp "$sdk/bin/idrovan.dll" "$msvc/"
+imports=$(objdump -p "$msvc/msvc_consumer.exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort -f | tr '\n' ' ')
+[[ ${imports,,} == "idrovan.dll kernel32.dll " ]] || fail "the MSVC-ABI consumer imports: $imports"
+ok "built: sdk_consumer, sdk_race, sdk_loader (MinGW, find_package), msvc_consumer (clang, lld-link)"
+
+e2e_fresh_prefix "$work/prefix"
+no_key() { ! wine64 reg query 'HKCR\lrgDocID' </dev/null >/dev/null 2>&1; }
+no_key || fail "the fresh prefix has a marker key already"
+
+echo "== bad arguments, before any marker"
+said=$(run "$consumer/sdk_consumer.exe" bad-arguments) || true
+[[ $said == ok ]] && ok "every bad argument refused, no byte written past a short buffer" ||
+  fail "bad arguments: $said"
+no_key && ok "the refused calls made no marker" || fail "a refused call made the marker key"
+
+echo "== read-only, before any marker"
+code=0; run "$cli" --no-write >/dev/null 2>&1 || code=$?
+[[ $code == 4 ]] || fail "idrovan-cli --no-write exits $code without a marker, not 4"
+said=$(run "$consumer/sdk_consumer.exe" id ro) || true
+[[ $said == "4 - step=4 status=2 marker=0" ]] && ok "read-only without a marker: $said" ||
+  fail "read-only without a marker: $said"
+said=$(run "$consumer/sdk_loader.exe" "$version") || true
+[[ $said == "4 -" ]] || fail "the loader, read-only without a marker: $said"
+said=$(run "$msvc/msvc_consumer.exe") || true
+[[ $said == "-" ]] || fail "the MSVC-ABI consumer, read-only without a marker: $said"
+no_key || fail "a read-only call made the marker key"
+
+echo "== many threads in two processes ask for the read-write ID at once"
+threads=16
+wine "$consumer/sdk_race.exe" $threads 2 </dev/null >"$work/race-1.txt" &
+first=$!
+wine "$consumer/sdk_race.exe" $threads 2 </dev/null >"$work/race-2.txt" &
+second=$!
+wait $first || fail "the first racing process failed"
+wait $second || fail "the second racing process failed"
+answers=$(cat "$work/race-1.txt" "$work/race-2.txt" | tr -d '\r')
+marker=$(wine64 reg query 'HKCR\lrgDocID' /v Rndund /reg:64 </dev/null | tr -d '\r' |
+         awk '$1 == "Rndund" {print $3}')
+expected=$(python3 "$root/tests/e2e/expected_id.py" --serial "$serial" --root-time "$root_time" \
+           --marker "$marker")
+python3 - "$answers" "$expected" $((2 * threads)) <<'PY' || fail "the race: $(sort "$work"/race-*.txt | uniq -c)"
+import sys
+lines, expected, count = sys.argv[1].splitlines(), sys.argv[2], int(sys.argv[3])
+assert len(lines) == count, lines
+results = {tuple(line.split()[:2]) for line in lines}
+assert results == {("0", expected)}, results
+created = [line for line in lines if line.endswith("marker=2")]
+assert len(created) == 1, created
+print("ok: %d calls in two processes, one marker written by one of them, one ID %s" % (count, expected))
+PY
+id=$(run "$cli")
+[[ $id == "$expected" ]] && ok "idrovan-cli prints the same ID" || fail "idrovan-cli prints $id, the race gave $expected"
+
+echo "== every consumer against idrovan-cli"
+check() {
+  local what=$1 want=$2 got=$3
+  [[ $got == "$want" ]] && ok "$what: $got" || fail "$what: '$got', expected '$want'"
+}
+first_two() { awk '{print $1, $2}'; }
+check "linked, read-write" "0 $id" "$(run "$consumer/sdk_consumer.exe" id | first_two)"
+check "linked, read-only" "0 $id" "$(run "$consumer/sdk_consumer.exe" id ro | first_two)"
+check "loaded by name" "0 $id" "$(run "$consumer/sdk_loader.exe" "$version" || true)"
+check "MSVC ABI (clang, lld-link)" "$id" "$(run "$msvc/msvc_consumer.exe" || true)"
+check "version" "0 $version" "$(run "$consumer/sdk_consumer.exe" version)"
+for app in "Vendor A" 'Vendor "B" {6F9619FF-8B86-D011-B42D-00C04FC964FF}'; do
+  app_id=$(run "$cli" --app-specific "$app")
+  [[ ${#app_id} == 32 && $app_id != "$id" ]] || fail "idrovan-cli --app-specific '$app' printed $app_id"
+  check "application '$app'" "0 $app_id" "$(run "$consumer/sdk_consumer.exe" app "$app" | first_two)"
+  check "application '$app', read-only" "0 $app_id" \
+    "$(run "$consumer/sdk_consumer.exe" app "$app" ro | first_two)"
+  check "verify the application's ID" 0 "$(run "$consumer/sdk_consumer.exe" verify-app "$app" "${app_id^^}" || true)"
+  check "verify the computer's ID as the application's" 1 \
+    "$(run "$consumer/sdk_consumer.exe" verify-app "$app" "$id" || true)"
+done
+check "verify this computer's ID" 0 "$(run "$consumer/sdk_consumer.exe" verify "$id" || true)"
+check "verify it in upper case" 0 "$(run "$consumer/sdk_consumer.exe" verify "${id^^}" || true)"
+other=00112233445566778899aabbccddeeff
+check "verify another ID" 1 "$(run "$consumer/sdk_consumer.exe" verify "$other" || true)"
+code=0; run "$cli" --verify "$other" >/dev/null || code=$?
+[[ $code == 1 ]] || fail "idrovan-cli --verify another ID exits $code"
+wineserver -k
+
+if ((failures)); then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "all SDK consumer checks passed"
