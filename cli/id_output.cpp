@@ -30,8 +30,11 @@ void AppendUnusableMarker(const CDerivation& derivation, CTextBuilder* pOut) {
         "gives a new ID");
 }
 
+// The steps whose refusal means that this account may not write the marker; the lock refuses
+// every account without administrator rights.
 bool IsMarkerStep(EDriveIDStep eStep) {
-    return eStep == kStepMarkerKey || eStep == kStepMarkerValue || eStep == kStepMarkerWrite;
+    return eStep == kStepMarkerKey || eStep == kStepMarkerValue || eStep == kStepMarkerWrite ||
+           eStep == kStepMarkerLock;
 }
 
 // Fingerprints one fact of the report; a fact that was not read keeps an empty fingerprint.
@@ -240,6 +243,10 @@ void FormatExplanation(const CDerivation& derivation, CStatusMessages& messages,
         pOut->Append(" bytes is not usable)");
     }
     pOut->Append('\n');
+    if (report.bUserKeyIgnored) {
+        AppendLineLabel("Per-user key:", pOut);
+        pOut->Append("HKEY_CURRENT_USER\\Software\\Classes\\lrgDocID exists and is ignored\n");
+    }
     AppendLineLabel("ID:", pOut);
     pOut->Append(HasID(derivation) ? derivation.szID : "none");
     pOut->Append('\n');
@@ -285,6 +292,7 @@ ECliExitCode GetRenewalExitCode(const CRenewalResult& result) {
         case CDriveID::kRenewNotCurrent:
             return kExitDifferentID;
         case CDriveID::kRenewFailed:
+        case CDriveID::kRenewedUnread:
             break;
     }
     const ECliExitCode eExit = GetExitCode(result.derivation);
@@ -320,6 +328,18 @@ void FormatRenewal(const CRenewalResult& result, CStatusMessages& messages, CCon
                     "was not changed.\n");
             }
             return;
+        case CDriveID::kRenewedUnread:
+            pOut->out.Append("Old ID: ");
+            pOut->out.Append(result.szBefore[0] != '\0' ? result.szBefore : "none");
+            pOut->out.Append("\nNew ID: not read\n");
+            pOut->err.Append(
+                "idrovan-cli: a new marker was written, so the old ID is gone, but the ID it gives "
+                "could not be read: ");
+            pOut->err.Append(DescribeStep(derivation));
+            pOut->err.Append(" (");
+            AppendStatus(derivation.report.nStatus, messages, &pOut->err);
+            pOut->err.Append("); idrovan-cli --no-write reads it again\n");
+            return;
         case CDriveID::kRenewFailed:
             break;
     }
@@ -334,8 +354,10 @@ void FormatRenewalJson(const CRenewalResult& result, CStatusMessages& messages,
     AppendJsonStringOrNull(derivation.szID, pOut);
     pOut->Append(",\"previous_id\":");
     AppendJsonStringOrNull(result.szBefore, pOut);
-    pOut->Append(result.eRenewal == CDriveID::kRenewed ? ",\"renewed\":true"
-                                                       : ",\"renewed\":false");
+    // Written but not read back is a renewal all the same: the old ID is gone, and "id" is null.
+    const bool bRenewed =
+        result.eRenewal == CDriveID::kRenewed || result.eRenewal == CDriveID::kRenewedUnread;
+    pOut->Append(bRenewed ? ",\"renewed\":true" : ",\"renewed\":false");
     pOut->Append(",\"marker\":");
     AppendJsonString(GetMarkerStateName(report.eMarker), pOut);
     pOut->Append(",\"format\":" IDROVAN_RENEWAL_FORMAT_TEXT ",\"version\":\"" IDROVAN_VERSION_TEXT
