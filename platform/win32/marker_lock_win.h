@@ -5,9 +5,12 @@
 // open it, hold it or put another object in its place. The namespace and the mutex carry a DACL
 // of LocalSystem and Administrators only.
 //
-// Private namespaces are looked up by their name and boundary for the whole system, not per
-// session, so one lock serves every session as the Global\ name of earlier versions did. Wine
-// (8.0) exports none of the namespace calls but CreateBoundaryDescriptorW; a program that
+// A private namespace is found by its name and its boundary, for the whole system: a boundary
+// that is to keep it within one session must name that session, and ours names none. So one
+// lock serves every session (the MSI's LocalSystem run in session 0, an administrator's dialog
+// in another), as the Global\ name of earlier versions did.
+//
+// Wine (8.0) exports none of the namespace calls but CreateBoundaryDescriptorW; a program that
 // imported them would not even load there, so they are looked up at run time, and where they are
 // missing the lock falls back to the Global\ mutex kMarkerLockName with the same DACL.
 //
