@@ -332,9 +332,10 @@ void FormatRenewal(const CRenewalResult& result, CStatusMessages& messages, CCon
             pOut->out.Append("Old ID: ");
             pOut->out.Append(result.szBefore[0] != '\0' ? result.szBefore : "none");
             pOut->out.Append("\nNew ID: not read\n");
-            pOut->err.Append(
-                "idrovan-cli: a new marker was written, so the old ID is gone, but the ID it gives "
-                "could not be read: ");
+            pOut->err.Append("idrovan-cli: a new marker was written");
+            if (result.szBefore[0] != '\0')
+                pOut->err.Append(", so the old ID is gone");
+            pOut->err.Append(", but the ID it gives could not be read: ");
             pOut->err.Append(DescribeStep(derivation));
             pOut->err.Append(" (");
             AppendStatus(derivation.report.nStatus, messages, &pOut->err);

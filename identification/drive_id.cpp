@@ -193,8 +193,11 @@ CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneStri
         m_nFailedStatus = VERROR_SUCCESS;
         if (WriteNewMarker()) {
             strAfter = Derive(pReport, lock);
+            // No value, or the unusable one from before, read back: the write did not take.
             if (strAfter.GetLength() == 0)
-                eRenewal = kRenewedUnread;
+                eRenewal = m_eLastRead == kReadNoValue || m_eLastRead == kReadTooLong
+                               ? kRenewFailed
+                               : kRenewedUnread;
             else if (strBefore.GetLength() > 0 &&
                      IsSameComputerID(strBefore.GetText(), strAfter.GetText()))
                 eRenewal = KeepLostWrite(strAfter, pReport);

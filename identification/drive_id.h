@@ -72,7 +72,7 @@ public:
         kRenewed,          // a new marker is stored and strAfter is the ID it gives
         kRenewNotCurrent,  // this computer's ID is not the one given: nothing was changed
         // The report says which step failed; the stored marker is as it was (nothing was
-        // written, or the registry accepted the write but the marker before read back).
+        // written, or the registry accepted the write but what reads back is what was there).
         kRenewFailed,
         // The registry accepted the new marker, so the ID before is gone, but no ID could be
         // derived from it: strAfter is empty and the report says which step failed.

@@ -787,6 +787,15 @@ TEST(DriveIDRenewTest, RenewsOnlyTheGivenIDOrAMissingMarker) {
          },
          kIDWithHandMarker, CDriveID::kRenewedUnread, kIDWithHandMarker, "", "marker_key", 1450,
          false},
+        {"none, write accepted but nothing reads back",
+         [](CScriptedMachineFacts& m) { m.m_bSetIsLost = true; }, nullptr, CDriveID::kRenewFailed,
+         "", "", "marker_write", 0, true},
+        {"none, write accepted but the value too long to use reads back",
+         [](CScriptedMachineFacts& m) {
+             m.SetMarker(VREG_SZ, std::string(261, 'k'));
+             m.m_bSetIsLost = true;
+         },
+         nullptr, CDriveID::kRenewFailed, "", "", "marker_value", VERROR_MORE_DATA, true},
         {"write accepted but the old marker reads back",
          [](CScriptedMachineFacts& m) {
              m.SetMarker(VREG_SZ, kHandMarker);
