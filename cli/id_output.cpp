@@ -237,6 +237,10 @@ void FormatExplanation(const CDerivation& derivation, CStatusMessages& messages,
         pOut->Append(" bytes is not usable)");
     }
     pOut->Append('\n');
+    if (report.bUserKeyIgnored) {
+        AppendLineLabel("Per-user key:", pOut);
+        pOut->Append("HKEY_CURRENT_USER\\Software\\Classes\\lrgDocID exists and is ignored\n");
+    }
     AppendLineLabel("ID:", pOut);
     pOut->Append(HasID(derivation) ? derivation.szID : "none");
     pOut->Append('\n');
@@ -287,6 +291,7 @@ ECliExitCode GetRenewalExitCode(const CRenewalResult& result) {
                 return IsUnusableMarker(result.derivation) ? kExitFailure : kExitNoMarker;
             return kExitDifferentID;
         case CDriveID::kRenewFailed:
+        case CDriveID::kRenewedUnread:
             break;
     }
     const ECliExitCode eExit = GetExitCode(result.derivation);
@@ -324,6 +329,19 @@ void FormatRenewal(const CRenewalResult& result, CStatusMessages& messages, CCon
                     "was not changed.\n");
             }
             return;
+        case CDriveID::kRenewedUnread:
+            pOut->out.Append("Old ID: ");
+            pOut->out.Append(result.szBefore[0] != '\0' ? result.szBefore : "none");
+            pOut->out.Append("\nNew ID: not read\n");
+            pOut->err.Append("idrovan-cli: a new marker was written");
+            if (result.szBefore[0] != '\0')
+                pOut->err.Append(", so the old ID is gone");
+            pOut->err.Append(", but the ID it gives could not be read: ");
+            pOut->err.Append(DescribeStep(derivation));
+            pOut->err.Append(" (");
+            AppendStatus(derivation.report.nStatus, messages, &pOut->err);
+            pOut->err.Append("); idrovan-cli --no-write reads it again\n");
+            return;
         case CDriveID::kRenewFailed:
             break;
     }
@@ -338,8 +356,10 @@ void FormatRenewalJson(const CRenewalResult& result, CStatusMessages& messages,
     AppendJsonStringOrNull(derivation.szID, pOut);
     pOut->Append(",\"previous_id\":");
     AppendJsonStringOrNull(result.szBefore, pOut);
-    pOut->Append(result.eRenewal == CDriveID::kRenewed ? ",\"renewed\":true"
-                                                       : ",\"renewed\":false");
+    // Written but not read back is a renewal all the same: the old ID is gone, and "id" is null.
+    const bool bRenewed =
+        result.eRenewal == CDriveID::kRenewed || result.eRenewal == CDriveID::kRenewedUnread;
+    pOut->Append(bRenewed ? ",\"renewed\":true" : ",\"renewed\":false");
     pOut->Append(",\"marker\":");
     AppendJsonString(GetMarkerStateName(report.eMarker), pOut);
     pOut->Append(",\"format\":" IDROVAN_RENEWAL_FORMAT_TEXT ",\"version\":\"" IDROVAN_VERSION_TEXT

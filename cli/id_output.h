@@ -69,8 +69,9 @@ ECliExitCode GetExitCode(const CDerivation& derivation);
 // One line for stderr saying why there is no ID, starting "idrovan-cli: ".
 void FormatFailure(const CDerivation& derivation, CStatusMessages& messages, CTextBuilder* pOut);
 
-// --explain: the fingerprints of the root creation time and of the volume, the marker state and
-// the ID, one per line, then the failed step and its status when there is no ID.
+// --explain: the fingerprints of the root creation time and of the volume, the marker state, a
+// line saying that a per-user key exists and is ignored (only then), and the ID, one per line,
+// then the failed step and its status when there is no ID.
 void FormatExplanation(const CDerivation& derivation, CStatusMessages& messages,
                        CTextBuilder* pOut);
 
@@ -87,14 +88,18 @@ struct CRenewalResult {
 
 // kExitSuccess renewed, kExitDifferentID not this computer's ID (nothing changed); with no ID to
 // compare (no marker, or one too long to use) kExitNoMarker or kExitFailure, as a read-only run
-// gives them; otherwise the failure's code as GetExitCode gives it.
+// gives them; otherwise the failure's code as GetExitCode gives it, also for a new marker written
+// but not read back.
 ECliExitCode GetRenewalExitCode(const CRenewalResult& result);
 
 // --new-marker without --json: "Old ID:" and "New ID:" lines on stdout, one line on stdout that
-// says why nothing changed (exit 1), or the failure's line on stderr (no ID to renew too).
+// says why nothing changed (exit 1), or the failure's line on stderr (no ID to renew too). A new
+// marker written but not read back gives both: "New ID: not read" on stdout, and on stderr that
+// the old ID is gone and why the new one could not be read.
 void FormatRenewal(const CRenewalResult& result, CStatusMessages& messages, CConsoleOutput* pOut);
 
 // --new-marker --json: id (the ID now), previous_id, renewed, marker, format, version, error.
+// "renewed" is true with "id" null and an error when the new marker was written but not read.
 // Not a report: no fingerprints of the facts (--json gives those).
 void FormatRenewalJson(const CRenewalResult& result, CStatusMessages& messages, CTextBuilder* pOut);
 

@@ -4,8 +4,11 @@
 
 namespace {
 
+// The steps whose refusal means that this account may not write the marker; the lock refuses
+// every account without administrator rights.
 bool IsMarkerStep(EDriveIDStep eStep) {
-    return eStep == kStepMarkerKey || eStep == kStepMarkerValue || eStep == kStepMarkerWrite;
+    return eStep == kStepMarkerKey || eStep == kStepMarkerValue || eStep == kStepMarkerWrite ||
+           eStep == kStepMarkerLock;
 }
 
 }  // namespace

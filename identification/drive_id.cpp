@@ -151,6 +151,7 @@ void CDriveID::EndDerivation(CVeltraneString& strID, const CVeltraneString& strV
         pReport->eFailedStep = m_eFailedStep;
         pReport->nStatus = m_nFailedStatus;
         pReport->nMarkerLength = m_nMarkerLength;
+        pReport->bUserKeyIgnored = m_pMachine->HasUserClassesKey(kMarkerKey);
     }
     m_pReport = nullptr;
 }
@@ -192,8 +193,14 @@ CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneStri
         m_nFailedStatus = VERROR_SUCCESS;
         if (WriteNewMarker()) {
             strAfter = Derive(pReport, lock);
+            // No value, or the unusable one from before, read back: the write did not take.
             if (strAfter.GetLength() == 0)
-                eRenewal = kRenewFailed;
+                eRenewal = m_eLastRead == kReadNoValue || m_eLastRead == kReadTooLong
+                               ? kRenewFailed
+                               : kRenewedUnread;
+            else if (strBefore.GetLength() > 0 &&
+                     IsSameComputerID(strBefore.GetText(), strAfter.GetText()))
+                eRenewal = KeepLostWrite(strAfter, pReport);
         } else {
             // The report keeps what the first derivation found, the stored marker untouched.
             eRenewal = kRenewFailed;
@@ -206,6 +213,19 @@ CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneStri
     }
     m_bRenewing = false;
     return eRenewal;
+}
+
+// A new marker is random: the ID before read back after the write means that the registry
+// accepted the write but kept the marker it had, which is no renewal.
+CDriveID::ERenewal CDriveID::KeepLostWrite(CVeltraneString& strAfter, CDriveIDReport* pReport) {
+    strAfter.Empty();
+    if (pReport != nullptr) {
+        pReport->eMarker = kMarkerPresent;
+        pReport->eFailedStep = kStepMarkerWrite;
+        pReport->nStatus = VERROR_SUCCESS;
+        pReport->nMarkerLength = 0;
+    }
+    return kRenewFailed;
 }
 
 void CDriveID::Fail(EDriveIDStep eStep, long nStatus) {
@@ -398,12 +418,12 @@ void CDriveID::ReportMarkerRead(const SMarkerRead& read) {
 }
 
 // The registry said that no marker is stored: no key, no value, or one that cannot serve. A key
-// refused to us is passed on as well, since creating it meets the same refusal. Any other failure
-// (a registry short of memory, say) may hide a stored marker that a write would destroy for good.
+// that is there but refuses us full access is not among them: this account could not write a
+// marker into it anyway, so the refusal is the answer, given at once and without the lock. Any
+// other failure (a registry short of memory, say) may hide a stored marker that a write would
+// destroy for good.
 bool CDriveID::SaysNoMarkerStored(const SMarkerRead& read) {
-    if (read.nStatus == VERROR_FILE_NOT_FOUND)
-        return true;
-    return read.eResult == kReadNoKey && read.nStatus == VERROR_ACCESS_DENIED;
+    return read.nStatus == VERROR_FILE_NOT_FOUND;
 }
 
 bool CDriveID::EnsureInstallMarker() {

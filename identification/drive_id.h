@@ -5,11 +5,14 @@
 //
 // The ID is the digest (CMD5Checksum's variant) of a scrambled join of three texts: the root
 // directory's creation time, the volume serial number with the file-system name, and the
-// installation marker kept under HKEY_CLASSES_ROOT\lrgDocID, value Rndund. GetID writes that
-// marker once, when it is missing and the key can be opened or created with full access: 16 bytes
-// of the system's cryptographic random source as 32 lowercase hexadecimal digits, so that clones
-// of one disk image that make their markers at the same moment still get IDs of their own. A
-// marker is written only under the marker lock (CMarkerLock), and read again under it first.
+// installation marker kept under HKEY_LOCAL_MACHINE\Software\Classes\lrgDocID, value Rndund: the
+// key that HKEY_CLASSES_ROOT\lrgDocID shows every account without a key of its own of that name
+// under HKEY_CURRENT_USER\Software\Classes, which is ignored (any account could create one and
+// have an ID of its own). GetID writes that marker once, when it is missing and the key can be
+// opened or created with full access: 16 bytes of the system's cryptographic random source as 32
+// lowercase hexadecimal digits, so that clones of one disk image that make their markers at the
+// same moment still get IDs of their own. A marker is written only under the marker lock
+// (CMarkerLock), and read again under it first.
 // RenewMarker is the one operation that writes over a stored marker.
 //
 // Made on the stack for one derivation and used by one thread; nothing is cached between calls.
@@ -41,7 +44,8 @@ public:
     virtual CVeltraneString GetID();
     // The same derivation, also filling in *pReport (when not null) with what each step found.
     // It makes the same machine calls as GetID(), in the same order, and only adds
-    // ReadLastError right after a failed Windows directory, volume or attribute read.
+    // ReadLastError right after a failed Windows directory, volume or attribute read, and at its
+    // end HasUserClassesKey, for bUserKeyIgnored.
     //
     // The failed step is the first one that failed, in the derivation's order (Windows directory,
     // marker key and write, volume, root creation time, marker read). Its status is the one the
@@ -51,8 +55,11 @@ public:
     //   with ERROR_MORE_DATA for a REG_SZ value too long for the read buffer (marker state
     //   kMarkerUnusable, nMarkerLength its length): someone stored it, so it is neither used nor
     //   written over;
+    // - kStepMarkerKey with ERROR_ACCESS_DENIED, at once and without the lock, when the key is
+    //   there but does not open with full access: this account could write no marker;
     // - kStepMarkerLock with the lock's status (WAIT_TIMEOUT after 10 s) when another process
-    //   held the marker lock: nothing is written;
+    //   held the marker lock, ERROR_ACCESS_DENIED for an account without administrator rights
+    //   that found no marker: nothing is written;
     // - kStepMarkerRandom with 0 when the random source failed: nothing is written;
     // - kStepMarkerWrite with 0 when the write was accepted but did not read back;
     // - kStepRootCreation with ERROR_INVALID_PARAMETER when the creation time has no time text;
@@ -64,7 +71,12 @@ public:
     enum ERenewal {
         kRenewed,          // a new marker is stored and strAfter is the ID it gives
         kRenewNotCurrent,  // this computer's ID is not the one given: nothing was changed
-        kRenewFailed,      // the report says which step failed; the marker may be new already
+        // The report says which step failed; the stored marker is as it was (nothing was
+        // written, or the registry accepted the write but what reads back is what was there).
+        kRenewFailed,
+        // The registry accepted the new marker, so the ID before is gone, but no ID could be
+        // derived from it: strAfter is empty and the report says which step failed.
+        kRenewedUnread,
     };
     // Writes a new marker over the stored one, but only while this computer's ID is pszCurrentID
     // (32 hexadecimal digits, either case); with a null pszCurrentID only while no usable marker
@@ -141,6 +153,8 @@ private:
     bool ReadRootCreationText(CVeltraneString& strText);
     bool ReadPathCreationText(CVeltraneString& strPath, CVeltraneString& strText);
     void ReportMarkerRead(const SMarkerRead& read);
+    // A renewal whose write did not take: no ID after, and a report that says so.
+    ERenewal KeepLostWrite(CVeltraneString& strAfter, CDriveIDReport* pReport);
     // Keeps the first failure of a derivation.
     void Fail(EDriveIDStep eStep, long nStatus);
     // The status of a failed file-system read; asked for only when a report wants it.

@@ -47,6 +47,10 @@ struct CDriveIDReport {
     long nStatus = 0;
     // The length in bytes of a stored marker that could not be used, where that explains why.
     std::uint32_t nMarkerLength = 0;
+    // A key of the user's own, HKEY_CURRENT_USER\Software\Classes\lrgDocID, exists. It is never
+    // read: the marker is the machine's (HKEY_LOCAL_MACHINE\Software\Classes\lrgDocID), which
+    // HKEY_CLASSES_ROOT shows to every account without such a key.
+    bool bUserKeyIgnored = false;
 };
 
 // Stable lower-case names for scripts: "windows_directory", "volume", "root_created",

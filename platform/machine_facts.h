@@ -1,9 +1,10 @@
 #pragma once
 
 // CMachineFacts: the operating-system services the computer ID is derived from: the Windows
-// directory, the system volume, the root directory's creation time, the marker key under
-// HKEY_CLASSES_ROOT and the system clock; and the two that making a marker needs: the system's
-// cryptographic random source and the lock that lets one process at a time write the marker.
+// directory, the system volume, the root directory's creation time, the machine's marker key
+// under HKEY_LOCAL_MACHINE\Software\Classes and the system clock; and the two that making a
+// marker needs: the system's cryptographic random source and the lock that lets one process at a
+// time write the marker.
 //
 // Each operation mirrors one Win32 call (or a fixed pair of them) with the same inputs and
 // results, so that the derivation above it reads exactly as it would against the Windows API.
@@ -55,7 +56,8 @@ const long VERROR_MORE_DATA = 234;
 // WAIT_TIMEOUT, which FormatMessage also knows as a status: the wait operation timed out.
 const long VERROR_WAIT_TIMEOUT = 258;
 
-// The marker lock's name: one named mutex in the global namespace, shared by every session.
+// The marker lock's name where the system has no private namespaces (Wine): a named mutex in the
+// global namespace, shared by every session; versions before 2.2 took it everywhere.
 const char kMarkerLockName[] = "Global\\Veltrane.Idrovan.InstallationMarker";
 
 class CMachineFacts {
@@ -78,12 +80,24 @@ public:
     // of the returned attribute record.
     virtual bool ReadCreationTime(const char* pszPath, VFILETIME* pCreationTime) = 0;
 
-    // RegOpenKeyExA(HKEY_CLASSES_ROOT, pszSubKey, 0, nAccess, pKey). Returns the Win32 status.
+    // RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Classes\\" pszSubKey, 0, nAccess, pKey) in the
+    // registry view that both builds share. The machine's own key, never HKEY_CLASSES_ROOT's
+    // merged view, in which a key of the user's own under HKEY_CURRENT_USER\Software\Classes
+    // would take its place. Returns the Win32 status.
     virtual long OpenClassesKey(const char* pszSubKey, std::uint32_t nAccess, VHKEY* pKey) = 0;
 
-    // RegCreateKeyExA(HKEY_CLASSES_ROOT, pszSubKey, 0, "", non-volatile, nAccess, default
-    // security, pKey, disposition). Returns the Win32 status.
+    // RegCreateKeyExA of the same key: parent HKEY_LOCAL_MACHINE, "" as class, non-volatile,
+    // nAccess, default security, pKey, disposition. Returns the Win32 status.
     virtual long CreateClassesKey(const char* pszSubKey, std::uint32_t nAccess, VHKEY* pKey) = 0;
+
+    // Whether HKEY_CURRENT_USER\Software\Classes\pszSubKey exists (it opens for reading, or its
+    // opening is refused): a key that HKEY_CLASSES_ROOT would show the user in place of the
+    // machine's. Only ever asked, never read. The default answers false, for a machine without
+    // per-user classes.
+    virtual bool HasUserClassesKey(const char* pszSubKey) {
+        static_cast<void>(pszSubKey);
+        return false;
+    }
 
     // RegQueryValueExA: *pnSize holds the buffer size on entry and the value's size on return
     // (also when the value does not fit, in which case the buffer contents are undefined).
@@ -107,11 +121,12 @@ public:
     // getrandom natively). False when the source fails; the buffer is then undefined.
     virtual bool ReadRandomBytes(unsigned char* pBuffer, std::uint32_t nSize) = 0;
 
-    // Takes the marker lock (kMarkerLockName), waiting at most nTimeoutMs. VERROR_SUCCESS with
-    // *phLock set when taken, also when its last holder ended without releasing it (then
-    // *pbAbandoned is true: what that holder wrote must be read again); VERROR_WAIT_TIMEOUT when
-    // another holder kept it for the whole wait; otherwise the Win32 status of the failure. On
-    // any failure *phLock is null. Every account that may write the marker can take the lock.
+    // Takes the marker lock, waiting at most nTimeoutMs. VERROR_SUCCESS with *phLock set when
+    // taken, also when its last holder ended without releasing it (then *pbAbandoned is true:
+    // what that holder wrote must be read again); VERROR_WAIT_TIMEOUT when another holder kept it
+    // for the whole wait; otherwise the Win32 status of the failure. On any failure *phLock is
+    // null. Only LocalSystem and administrators (the accounts that may write the machine's
+    // marker) can take, hold or make the lock; any other account gets VERROR_ACCESS_DENIED.
     virtual long AcquireMarkerLock(std::uint32_t nTimeoutMs, VHLOCK* phLock, bool* pbAbandoned) = 0;
 
     // Releases a lock that AcquireMarkerLock gave, on the thread that took it, exactly once.

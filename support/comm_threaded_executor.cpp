@@ -84,18 +84,18 @@ bool CCommThreadedExecutor::Launch() {
 }
 
 bool CCommThreadedExecutor::Stop() {
-    // Whether the thread is alive is only known once it has begun.
-    WaitForStart();
-    const bool bWasAlive = m_bThreadAlive;
     m_bKeepRunning = false;
     if (m_hWakeOnStop != nullptr) {
         VSetEvent(m_hWakeOnStop);
     }
-    const bool bResult = bWasAlive ? WaitForFinish() : false;
+    bool bResult = false;
     if (m_hThread != nullptr) {
-        // The finished event comes just before the routine returns; waiting for the thread
-        // itself makes sure it has left our code before the object can go away.
+        // The thread's own end, not the finished event: a thread killed on the way (as every
+        // other thread is when the process exits, before the destructors of a DLL's objects
+        // run) never signals it, and a wait for the event alone would never return.
         VJoinThread(m_hThread);
+        // Begun and not yet waited for by WaitForFinish, and its body done.
+        bResult = m_bThreadAlive && WaitForSignal(m_hFinishedEvent, 0);
         VCloseThread(m_hThread);
         m_hThread = nullptr;
     }
@@ -115,7 +115,9 @@ bool CCommThreadedExecutor::WaitForFinish() {
     if (m_hThread == nullptr) {
         return false;
     }
-    const bool bSignalled = WaitForSignal(m_hFinishedEvent, VINFINITE);
+    // As in Stop: the thread's end comes also to a thread that was killed.
+    VJoinThread(m_hThread);
+    const bool bSignalled = WaitForSignal(m_hFinishedEvent, 0);
     m_bKeepRunning = false;
     m_bThreadAlive = false;
     return bSignalled;

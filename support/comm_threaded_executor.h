@@ -39,16 +39,18 @@ public:
     // Ends a thread still held, then starts a new one. True once the new thread has begun;
     // false, with no thread left behind, when the thread or its events could not be made.
     virtual bool Start();
-    // Asks the body to end and waits without limit for the thread. True only when a thread
-    // was alive and its finish had not been waited for yet; afterwards the executor is idle.
+    // Asks the body to end and waits without limit for the thread to end, whether it returned
+    // or was killed. True only when a thread had begun, its finish had not been waited for yet,
+    // and it finished its body; afterwards the executor is idle.
     virtual bool Stop();
     // The body, run on the worker thread. Its value becomes the run result and exit code.
     virtual bool Run();
     // Called on the worker thread after Run has returned; the value is ignored.
     virtual bool OnRunFinished();
     // Owner thread only, like the two waits below. Waits without limit until the thread held
-    // has finished its body, then marks it as no longer alive; true at once when it has
-    // already finished, however often asked. False without waiting when no thread is held.
+    // has ended, then marks it as no longer alive; true when it finished its body (at once when
+    // it has already ended, however often asked), false for a thread that was killed first.
+    // False without waiting when no thread is held.
     virtual bool WaitForFinish();
     // Waits without limit until the thread held has begun; true at once once it has, however
     // often asked. False without waiting when no thread is held. The owner may call it at any

@@ -3,7 +3,8 @@
 #include <windows.h>
 // windows.h first: both rely on its types.
 #include <ntsecapi.h>
-#include <sddl.h>
+
+#include "platform/win32/marker_lock_win.h"
 
 static_assert(VREG_SZ == REG_SZ && VREG_BINARY == REG_BINARY && VREG_DWORD == REG_DWORD,
               "registry value types");
@@ -15,39 +16,33 @@ static_assert(VERROR_SUCCESS == ERROR_SUCCESS && VERROR_FILE_NOT_FOUND == ERROR_
                   VERROR_MORE_DATA == ERROR_MORE_DATA && VERROR_WAIT_TIMEOUT == WAIT_TIMEOUT,
               "Win32 status codes");
 static_assert(sizeof(VHKEY) == sizeof(HKEY), "key handles");
-static_assert(sizeof(VHLOCK) == sizeof(HANDLE), "lock handles");
 
 namespace {
 
-// Whoever may write the marker (LocalSystem, an administrator, or a user to whom the key's own
-// descriptor grants writing) must be able to wait for the lock and release it; only LocalSystem
-// and administrators may do more. The descriptor is given explicitly: the creator's default one
-// would shut out every other account, so that the first process to create the lock decided who
-// may write the marker after it.
-const char kMarkerLockDescriptor[] = "D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100001;;;WD)";
-const DWORD kMarkerLockAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+// The machine's classes: HKEY_CLASSES_ROOT shows an account the keys of
+// HKEY_LOCAL_MACHINE\Software\Classes unless the account has one of its own of the same name
+// under HKEY_CURRENT_USER\Software\Classes, which any account may create. The marker is read
+// and written here so that such a key can give no account an ID of its own.
+const char kClassesPath[] = "Software\\Classes\\";
 
-// A security descriptor made from SDDL, freed by its owner.
-class CSecurityDescriptor {
-public:
-    explicit CSecurityDescriptor(const char* pszSddl) {
-        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(pszSddl, SDDL_REVISION_1,
-                                                                    &m_pDescriptor, nullptr))
-            m_pDescriptor = nullptr;
-    }
-    ~CSecurityDescriptor() {
-        if (m_pDescriptor != nullptr)
-            ::LocalFree(m_pDescriptor);
-        m_pDescriptor = nullptr;
-    }
-    CSecurityDescriptor(const CSecurityDescriptor&) = delete;
-    CSecurityDescriptor& operator=(const CSecurityDescriptor&) = delete;
+// Which registry view: on 64-bit Windows (7 and later) HKLM\Software\Classes is one key for both
+// views but for a listed set of subkeys (CLSID, Interface, DirectShow, Media Type,
+// MediaFoundation and the like) that are redirected to Wow6432Node. lrgDocID is none of them, so
+// the x86 and the x64 builds have always met one and the same key through HKEY_CLASSES_ROOT.
+// KEY_WOW64_64KEY names that key explicitly, the one the x64 build sees, so that the two builds
+// keep meeting it whatever a system redirects; 32-bit Windows ignores the flag.
+const REGSAM kClassesView = KEY_WOW64_64KEY;
 
-    PSECURITY_DESCRIPTOR Get() const { return m_pDescriptor; }
-
-private:
-    PSECURITY_DESCRIPTOR m_pDescriptor = nullptr;
-};
+// "Software\Classes\" followed by the subkey; false when it does not fit.
+bool MakeClassesPath(const char* pszSubKey, char (&szPath)[MAX_PATH]) {
+    const size_t nPrefix = sizeof(kClassesPath) - 1;
+    const size_t nSubKey = ::lstrlenA(pszSubKey);
+    if (nPrefix + nSubKey >= MAX_PATH)
+        return false;
+    ::CopyMemory(szPath, kClassesPath, nPrefix);
+    ::CopyMemory(szPath + nPrefix, pszSubKey, nSubKey + 1);
+    return true;
+}
 
 VFILETIME FromFileTime(const FILETIME& ft) {
     return (static_cast<VFILETIME>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
@@ -85,21 +80,43 @@ public:
     }
 
     long OpenClassesKey(const char* pszSubKey, std::uint32_t nAccess, VHKEY* pKey) override {
+        *pKey = nullptr;
+        char szPath[MAX_PATH];
+        if (!MakeClassesPath(pszSubKey, szPath))
+            return ERROR_INVALID_PARAMETER;
         HKEY hKey = NULL;
-        LONG nStatus = ::RegOpenKeyExA(HKEY_CLASSES_ROOT, pszSubKey, 0, nAccess, &hKey);
+        LONG nStatus =
+            ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, szPath, 0, nAccess | kClassesView, &hKey);
         *pKey = hKey;
         return nStatus;
     }
 
     long CreateClassesKey(const char* pszSubKey, std::uint32_t nAccess, VHKEY* pKey) override {
+        *pKey = nullptr;
+        char szPath[MAX_PATH];
+        if (!MakeClassesPath(pszSubKey, szPath))
+            return ERROR_INVALID_PARAMETER;
         char szClass[] = "";
         HKEY hKey = NULL;
         DWORD nDisposition = 0;
         LONG nStatus =
-            ::RegCreateKeyExA(HKEY_CLASSES_ROOT, pszSubKey, 0, szClass, REG_OPTION_NON_VOLATILE,
-                              nAccess, NULL, &hKey, &nDisposition);
+            ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, szPath, 0, szClass, REG_OPTION_NON_VOLATILE,
+                              nAccess | kClassesView, NULL, &hKey, &nDisposition);
         *pKey = hKey;
         return nStatus;
+    }
+
+    bool HasUserClassesKey(const char* pszSubKey) override {
+        char szPath[MAX_PATH];
+        if (!MakeClassesPath(pszSubKey, szPath))
+            return false;
+        HKEY hKey = NULL;
+        const LONG nStatus =
+            ::RegOpenKeyExA(HKEY_CURRENT_USER, szPath, 0, KEY_READ | kClassesView, &hKey);
+        if (nStatus == ERROR_SUCCESS)
+            ::RegCloseKey(hKey);
+        hKey = NULL;
+        return nStatus == ERROR_SUCCESS || nStatus == ERROR_ACCESS_DENIED;
     }
 
     long QueryKeyValue(VHKEY hKey, const char* pszName, std::uint32_t* pnType, unsigned char* pData,
@@ -153,31 +170,11 @@ public:
     }
 
     long AcquireMarkerLock(std::uint32_t nTimeoutMs, VHLOCK* phLock, bool* pbAbandoned) override {
-        *phLock = nullptr;
-        *pbAbandoned = false;
-        CSecurityDescriptor descriptor(kMarkerLockDescriptor);
-        if (descriptor.Get() == nullptr)
-            return static_cast<long>(::GetLastError());
-        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.Get(), FALSE};
-        // Only the rights the descriptor grants everyone: an existing lock opens for any account.
-        HANDLE hMutex = ::CreateMutexExA(&attributes, kMarkerLockName, 0, kMarkerLockAccess);
-        if (hMutex == nullptr)
-            return static_cast<long>(::GetLastError());
-        const DWORD nWait = ::WaitForSingleObject(hMutex, nTimeoutMs);
-        if (nWait == WAIT_OBJECT_0 || nWait == WAIT_ABANDONED) {
-            *pbAbandoned = nWait == WAIT_ABANDONED;
-            *phLock = hMutex;
-            return VERROR_SUCCESS;
-        }
-        const long nStatus =
-            nWait == WAIT_TIMEOUT ? VERROR_WAIT_TIMEOUT : static_cast<long>(::GetLastError());
-        ::CloseHandle(hMutex);
-        return nStatus;
+        return AcquireMarkerLockWith(GetSystemMarkerLockCalls(), nTimeoutMs, phLock, pbAbandoned);
     }
 
     void ReleaseMarkerLock(VHLOCK hLock) override {
-        ::ReleaseMutex(static_cast<HANDLE>(hLock));
-        ::CloseHandle(static_cast<HANDLE>(hLock));
+        ReleaseMarkerLockWith(GetSystemMarkerLockCalls(), hLock);
     }
 
     long ReadLastError() override { return static_cast<long>(::GetLastError()); }

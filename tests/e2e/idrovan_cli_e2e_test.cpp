@@ -10,8 +10,11 @@
 //   CliFirstRun     the same prefix: the plain run writes the marker and prints an ID; marker
 //                   and ID are recorded for the script, which derives the expected ID on its own.
 //   CliWithId       afterwards, with IDROVAN_EXPECTED_ID: every mode agrees with it.
+//   CliPerUserKey   then: a key of the user's own under HKCU\Software\Classes changes no ID
+//                   and --explain names it as ignored.
 //   CliNoRights     then: the key grants reading only (the marker stays): the plain run exits 3,
-//                   the read-only modes still give the ID.
+//                   at once also while the lock is held or squatted; the read-only modes still
+//                   give the ID.
 //   CliAfterDialog  a prefix where the dialog ran first (its record): the console agrees.
 //   CliNewMarker    then: --new-marker changes nothing for a wrong ID or none, renews for the
 //                   right one; a stored value of 261 bytes gives no ID in any mode (a renewal
@@ -409,6 +412,26 @@ TEST(CliNoRights, PlainRunExits3AndReadOnlyModesGiveTheId) {
 
     ASSERT_TRUE(MakeMarkerKeyReadOnly());
 
+    // A run without the rights to write never waits for the lock: neither one held by another
+    // run all along nor a squatter of another kind under its name keeps it from exit 3 at once.
+    {
+        HANDLE hHeld = CreateMutexA(nullptr, TRUE, kMarkerLockName);
+        ASSERT_NE(hHeld, nullptr) << GetLastError();
+        const ConsoleRun held = RunConsole(L"--json");
+        ReleaseMutex(hHeld);
+        CloseHandle(hHeld);
+        HANDLE hSquatter = CreateEventA(nullptr, TRUE, FALSE, kMarkerLockName);
+        ASSERT_NE(hSquatter, nullptr) << GetLastError();
+        const ConsoleRun squatted = RunConsole(L"--json");
+        CloseHandle(hSquatter);
+        for (const ConsoleRun* pRun : {&held, &squatted}) {
+            EXPECT_EQ(pRun->nExitCode, 3u);
+            EXPECT_NE(pRun->out.find("\"error\":{\"step\":\"marker_key\",\"code\":5,"),
+                      std::string::npos)
+                << pRun->out;
+        }
+    }
+
     const ConsoleRun plain = RunConsole(L"");
     EXPECT_EQ(plain.nExitCode, 3u);
     EXPECT_EQ(plain.out, "");
@@ -434,6 +457,50 @@ TEST(CliNoRights, PlainRunExits3AndReadOnlyModesGiveTheId) {
     EXPECT_EQ(verify.out, "The ID matches this computer's ID.\r\n");
 
     EXPECT_EQ(ReadMarker().data, record.marker) << "the marker changed";
+}
+
+// A key of the user's own, HKEY_CURRENT_USER\Software\Classes\lrgDocID, which Windows' merged
+// HKEY_CLASSES_ROOT would show in place of the machine's (Wine does not merge them): it gives no
+// ID of its own, is never written, and --explain says that it is there and ignored.
+TEST(CliPerUserKey, IsIgnoredAndNamedByExplain) {
+    const std::string expected = ExpectedId();
+    const Record record = ReadRecord();
+    const char kUserKey[] = "Software\\Classes\\lrgDocID";
+    const std::string userMarker = "00112233445566778899aabbccddeeff";
+    HKEY hKey = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kUserKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &hKey, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegSetValueExA(hKey, "Rndund", 0, REG_SZ, reinterpret_cast<const BYTE*>(userMarker.data()),
+                       static_cast<DWORD>(userMarker.size())),
+        ERROR_SUCCESS);
+    RegCloseKey(hKey);
+    hKey = nullptr;
+
+    for (const wchar_t* pArguments : {L"", L"--no-write"}) {
+        const ConsoleRun run = RunConsole(pArguments);
+        EXPECT_EQ(run.nExitCode, 0u);
+        EXPECT_EQ(run.out, expected + "\r\n");
+    }
+    const ConsoleRun explain = RunConsole(L"--explain");
+    EXPECT_EQ(explain.nExitCode, 0u);
+    EXPECT_NE(explain.out.find("Marker:       present\r\nPer-user key: "
+                               "HKEY_CURRENT_USER\\Software\\Classes\\lrgDocID exists and is "
+                               "ignored\r\nID:           " +
+                               expected + "\r\n"),
+              std::string::npos)
+        << explain.out;
+    EXPECT_EQ(explain.out.find(userMarker), std::string::npos) << explain.out;
+
+    char value[64] = {0};
+    DWORD nSize = sizeof(value);
+    EXPECT_EQ(
+        RegGetValueA(HKEY_CURRENT_USER, kUserKey, "Rndund", RRF_RT_REG_SZ, nullptr, value, &nSize),
+        ERROR_SUCCESS);
+    EXPECT_EQ(std::string(value), userMarker) << "the per-user key was written";
+    EXPECT_EQ(ReadMarker().data, record.marker) << "the machine's marker changed";
+    EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, kUserKey), ERROR_SUCCESS);
 }
 
 TEST(CliAfterDialog, PrintsTheIdTheDialogShowed) {

@@ -271,6 +271,7 @@ if [[ -s $record ]]; then
     and o['root_created_fingerprint'] == '$root_fp' and o['volume_fingerprint'] == '$volume_fp'" ||
     status=1
   check_app_ids || status=1
+  wine "$cli_driver" --gtest_filter='CliPerUserKey.*' || status=1
   # The dialog, started after the console, shows the same ID (the record holds the console's).
   wine "$driver" --gtest_filter='WithId.ShowsTheIdDerivedFromTheMachineFacts' || status=1
   wine "$cli_driver" --gtest_filter='CliNoRights.*' || status=1

@@ -258,14 +258,57 @@ TEST_F(CliConsoleProgramTest, KeyGrantingOnlyReadExits3ButReadOnlyModesGiveTheID
         SCOPED_TRACE(Join(c.arguments));
         m_machine.SetMarker(VREG_SZ, kHandMarker);
         m_machine.m_bKeyReadOnly = true;
+        // Another run holds the lock all along: a run without rights must not wait for it.
+        m_machine.m_nLockStatus = VERROR_WAIT_TIMEOUT;
         const SRun run = Run(c.arguments);
         ExpectOutput(c, run);
         EXPECT_TRUE(m_machine.m_writes.empty());
+        for (const std::string& strCall : m_machine.m_calls)
+            EXPECT_EQ(std::string::npos, strCall.find("MarkerLock")) << strCall;
     }
     EXPECT_EQ(
         "idrovan-cli: no rights to the marker key HKEY_CLASSES_ROOT\\lrgDocID (status 5: Access "
         "is denied); --no-write reads an existing marker with read access only\n",
         Run({}).strErr);
+}
+
+// No marker at all, and an account without administrator rights: the lock refuses it, which is
+// "no rights" (exit 3) as for the key, at once and with nothing written.
+TEST_F(CliConsoleProgramTest, LockRefusedToAStandardUserExits3) {
+    const SCase cases[] = {
+        {{}, 3, "", false, "no rights to the marker key"},
+        {{"--json"},
+         3,
+         "\"error\":{\"step\":\"marker_lock\",\"code\":5,\"message\":\"Access is denied\"}}\n",
+         true,
+         nullptr},
+        {{"--new-marker", "none"}, 3, "", false, "a new marker needs an administrator"},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(Join(c.arguments));
+        m_machine.m_nLockStatus = VERROR_ACCESS_DENIED;
+        const SRun run = Run(c.arguments);
+        ExpectOutput(c, run);
+        EXPECT_TRUE(m_machine.m_writes.empty());
+        EXPECT_EQ(0, m_machine.m_nCreateCalls);
+    }
+}
+
+// A key of the account's own under HKEY_CURRENT_USER\Software\Classes changes no ID; --explain
+// says that it is there and ignored.
+TEST_F(CliConsoleProgramTest, ExplainSaysThatAPerUserKeyIsIgnored) {
+    m_machine.SetMarker(VREG_SZ, kHandMarker);
+    m_machine.m_bUserKeyExists = true;
+    const SRun run = Run({"--explain"});
+    EXPECT_EQ(0, run.nExitCode);
+    EXPECT_EQ(std::string("Root created: fingerprint ") + kRootFingerprint +
+                  "\nVolume:       fingerprint " + kVolumeFingerprint +
+                  "\nMarker:       present\nPer-user key: "
+                  "HKEY_CURRENT_USER\\Software\\Classes\\lrgDocID exists and is ignored\n"
+                  "ID:           " +
+                  kIDWithHandMarker + "\n",
+              run.strOut);
+    EXPECT_EQ(std::string(kIDWithHandMarker) + "\n", Run({}).strOut);
 }
 
 // Each machine fact that fails names its step and status in the JSON and exits 6; the plain run
@@ -526,6 +569,38 @@ TEST_F(CliConsoleProgramTest, NewMarkerRenewsOnlyTheGivenIDAndSaysWhatItDid) {
           true,
           nullptr},
          false},
+        // The registry took the new marker, then it could not be read back: the old ID is gone,
+        // and the output says so instead of "not renewed".
+        {"written, not read back",
+         [](CScriptedMachineFacts& m) {
+             m.m_beforeCall = [&m](const std::string& strCall) {
+                 if (strCall.rfind("SetKeyValue", 0) == 0)
+                     m.m_nOpenStatus = 1450;
+             };
+         },
+         {{"--new-marker", kIDWithHandMarker},
+          6,
+          std::string("Old ID: ") + kIDWithHandMarker + "\nNew ID: not read\n",
+          false,
+          "idrovan-cli: a new marker was written, so the old ID is gone, but the ID it gives could "
+          "not be read: "},
+         true},
+        {"written, not read back, JSON",
+         [](CScriptedMachineFacts& m) {
+             m.m_beforeCall = [&m](const std::string& strCall) {
+                 if (strCall.rfind("SetKeyValue", 0) == 0)
+                     m.m_nOpenStatus = 1450;
+             };
+         },
+         {{"--new-marker", kIDWithHandMarker, "--json"},
+          6,
+          std::string("{\"id\":null,\"previous_id\":\"") + kIDWithHandMarker +
+              "\",\"renewed\":true,\"marker\":\"missing\",\"format\":1,\"version\":"
+              "\"" IDROVAN_VERSION_TEXT
+              "\",\"error\":{\"step\":\"marker_key\",\"code\":1450,\"message\":null}}\n",
+          false,
+          nullptr},
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszWhat);

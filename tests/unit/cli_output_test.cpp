@@ -107,6 +107,8 @@ TEST(CliOutput, ExitCodeAndJsonErrorOfEveryKindOfOutcome) {
         {kStepMarkerKey, 5, kMarkerReadOnly, kExitNoRights, "marker_key"},
         {kStepMarkerValue, 5, kMarkerReadOnly, kExitNoRights, "marker_value"},
         {kStepMarkerWrite, 5, kMarkerReadWrite, kExitNoRights, "marker_write"},
+        // The lock refuses every account without administrator rights.
+        {kStepMarkerLock, 5, kMarkerReadWrite, kExitNoRights, "marker_lock"},
         // No marker where the mode may not write one.
         {kStepMarkerKey, 2, kMarkerReadOnly, kExitNoMarker, "marker_key"},
         {kStepMarkerValue, 2, kMarkerReadOnly, kExitNoMarker, "marker_value"},
@@ -121,9 +123,8 @@ TEST(CliOutput, ExitCodeAndJsonErrorOfEveryKindOfOutcome) {
         {kStepVolume, 21, kMarkerReadOnly, kExitFailure, "volume"},
         {kStepRootCreation, 2, kMarkerReadOnly, kExitFailure, "root_created"},
         {kStepMemory, 8, kMarkerReadWrite, kExitFailure, "memory"},
-        // The marker lock and the random source fail the run, whatever their status.
+        // Otherwise the marker lock and the random source fail the run.
         {kStepMarkerLock, 258, kMarkerReadWrite, kExitFailure, "marker_lock"},
-        {kStepMarkerLock, 5, kMarkerReadWrite, kExitFailure, "marker_lock"},
         {kStepMarkerRandom, 0, kMarkerReadWrite, kExitFailure, "marker_random"},
         // No ID and no failed step is still no answer.
         {kStepNone, 0, kMarkerReadWrite, kExitFailure, nullptr},

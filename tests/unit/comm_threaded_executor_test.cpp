@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -309,6 +313,65 @@ TEST(CommThreadedExecutorTest, StartFailsWithoutLeavingAThreadBehind) {
         EXPECT_EQ(log.nEntered, 0);
     }
 }
+
+#ifdef _WIN32
+// A body that waits in the kernel until its thread is killed.
+class CBlockedExecutor : public CCommThreadedExecutor {
+public:
+    explicit CBlockedExecutor(CTestSignal* pEntered) : m_pEntered(pEntered) {
+        m_hNever = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    }
+    ~CBlockedExecutor() override {
+        Stop();
+        CloseHandle(m_hNever);
+        m_hNever = nullptr;
+    }
+
+    bool Run() override {
+        m_pEntered->Set();
+        WaitForSingleObject(m_hNever, INFINITE);
+        return true;
+    }
+
+private:
+    CTestSignal* m_pEntered;
+    HANDLE m_hNever = nullptr;
+};
+
+struct KilledRun {
+    CTestSignal entered;
+    std::unique_ptr<CBlockedExecutor> pExecutor;
+    std::vector<bool> results;
+};
+
+// A worker killed on the way, as every other thread is when the process exits before the objects
+// of a DLL are destroyed, never signals its finish: WaitForFinish, Stop and the destructor end
+// with the thread all the same, and say that its body did not finish.
+TEST(CommThreadedExecutorTest, StopEndsWithAWorkerThatWasKilled) {
+    for (bool bWaitForFinishFirst : {false, true}) {
+        SCOPED_TRACE(bWaitForFinishFirst ? "WaitForFinish, then Stop" : "Stop");
+        auto pRun = std::make_shared<KilledRun>();
+        pRun->pExecutor.reset(new CBlockedExecutor(&pRun->entered));
+        ASSERT_TRUE(pRun->pExecutor->Start());
+        ASSERT_TRUE(pRun->entered.Wait());
+        HANDLE hThread =
+            OpenThread(THREAD_TERMINATE | SYNCHRONIZE, FALSE, pRun->pExecutor->GetThreadId());
+        ASSERT_NE(hThread, nullptr) << GetLastError();
+        ASSERT_TRUE(TerminateThread(hThread, 7));
+        ASSERT_EQ(WaitForSingleObject(hThread, INFINITE), WAIT_OBJECT_0);
+        CloseHandle(hThread);
+
+        const bool bReturned = ReturnsWithin(kSequenceBound, [pRun, bWaitForFinishFirst] {
+            if (bWaitForFinishFirst)
+                pRun->results.push_back(pRun->pExecutor->WaitForFinish());
+            pRun->results.push_back(pRun->pExecutor->Stop());
+            pRun->pExecutor.reset();
+        });
+        ASSERT_TRUE(bReturned) << "a wait for the killed worker never ended";
+        EXPECT_EQ(pRun->results, std::vector<bool>(bWaitForFinishFirst ? 2 : 1, false));
+    }
+}
+#endif
 
 TEST(CommThreadedExecutorTest, WaitForSignalNeedsASignal) {
     EXPECT_FALSE(WaitForSignal(nullptr, VINFINITE));

@@ -186,8 +186,8 @@ TEST_F(DriveIDTest, KeyThatCannotBeOpenedOrCreatedGivesNoIDAndNoWrite) {
     EXPECT_TRUE(m_machine.m_writes.empty());
 }
 
-// A key that fails to open for another reason than being absent or refused may hold a stored
-// marker: nothing is created or written over it, even when a create would go through.
+// A key that fails to open for another reason than being absent may hold a stored marker:
+// nothing is created or written over it, even when a create would go through.
 TEST_F(DriveIDTest, KeyThatFailsToOpenForAnotherReasonIsNeverWrittenOver) {
     const long kOutOfMemory = 14;  // ERROR_OUTOFMEMORY
     m_machine.SetMarker(VREG_SZ, kHandMarker);
@@ -354,8 +354,10 @@ Calls operator+(Calls a, const Calls& b) {
     return a;
 }
 
-// Only a report asks for the last error; the dialog's derivation never does.
+// Only a report asks for the last error, and at its end whether the account has a key of its
+// own; the dialog's derivation does neither.
 const char kLastError[] = "ReadLastError";
+const char kUserKey[] = "HasUserClassesKey lrgDocID";
 const std::string kAllAccess = std::to_string(VKEY_ALL_ACCESS);
 const std::string kReadAccess = std::to_string(VKEY_READ);
 
@@ -375,6 +377,17 @@ const Calls kSet = {"SetKeyValue Rndund 1 32", "CloseKey"};
 
 Calls WithoutLastError(Calls calls) {
     calls.erase(std::remove(calls.begin(), calls.end(), kLastError), calls.end());
+    calls.erase(std::remove(calls.begin(), calls.end(), kUserKey), calls.end());
+    return calls;
+}
+
+// A report's calls: the question about the account's own key comes last, before the lock a
+// write took is released.
+Calls WithUserKey(Calls calls) {
+    auto itEnd = calls.end();
+    if (!calls.empty() && calls.back() == kUnlock[0])
+        --itEnd;
+    calls.insert(itEnd, kUserKey);
     return calls;
 }
 
@@ -415,13 +428,27 @@ std::vector<SScenario> ReadWriteScenarios() {
          kDirectory + kMarkerRead + kLock + kMarkerRead + kRandom + kOpen + kSet + kFacts +
              kMarkerRead + kUnlock,
          kIDWithNewMarker, "created", nullptr, 0, true, true},
+        // A key there but refused to this account: "no rights" at once, without the lock, which
+        // another writer may hold for 10 s, and without a write that would be refused as well.
         {"key grants reading only",
          [](CScriptedMachineFacts& m) {
              m.SetMarker(VREG_SZ, kHandMarker);
              m.m_bKeyReadOnly = true;
          },
-         kDirectory + kOpen + kLock + kOpen + kRandom + kOpen + kCreate + kFacts + kOpen + kUnlock,
-         "", "missing", "marker_key", VERROR_ACCESS_DENIED, true, true},
+         kDirectory + kOpen + kFacts + kOpen, "", "missing", "marker_key", VERROR_ACCESS_DENIED,
+         true, true},
+        {"key without the value, refused",
+         [](CScriptedMachineFacts& m) {
+             m.m_bKeyExists = true;
+             m.m_bKeyReadOnly = true;
+         },
+         kDirectory + kOpen + kFacts + kOpen, "", "missing", "marker_key", VERROR_ACCESS_DENIED,
+         true, true},
+        // No marker, and an account without administrator rights: the lock itself refuses it,
+        // and nothing is written.
+        {"lock refused", [](CScriptedMachineFacts& m) { m.m_nLockStatus = VERROR_ACCESS_DENIED; },
+         kDirectory + kOpen + kLock + kFacts + kOpen, "", "missing", "marker_lock",
+         VERROR_ACCESS_DENIED, true, true},
         // The create reported success, so the key is there for the read, without a value.
         {"create yields no key", [](CScriptedMachineFacts& m) { m.m_bCreateYieldsNullKey = true; },
          kDirectory + kOpen + kLock + kOpen + kRandom + kOpen + kCreate + kFacts + kMarkerRead +
@@ -503,7 +530,8 @@ TEST(DriveIDReportTest, DialogAndReportMakeTheDescribedCallsAndTheReportExplains
         CDriveID reporting(reportMachine);
         CDriveIDReport report;
         EXPECT_EQ(c.strID, Text(reporting.GetID(&report)));
-        EXPECT_EQ(Joined(c.calls), Joined(reportMachine.m_calls));
+        EXPECT_EQ(Joined(WithUserKey(c.calls)), Joined(reportMachine.m_calls));
+        EXPECT_FALSE(report.bUserKeyIgnored);
         EXPECT_STREQ(c.pszMarker, GetMarkerStateName(report.eMarker));
         EXPECT_STREQ(c.pszStep, GetDriveIDStepName(report.eFailedStep));
         EXPECT_EQ(c.nStatus, report.nStatus);
@@ -515,6 +543,28 @@ TEST(DriveIDReportTest, DialogAndReportMakeTheDescribedCallsAndTheReportExplains
         EXPECT_EQ(0, reportMachine.m_nBadCloses);
         EXPECT_FALSE(reportMachine.IsLockHeld());
         EXPECT_EQ(0, reportMachine.m_nBadLockCalls);
+    }
+}
+
+// A key of the account's own (HKEY_CURRENT_USER\Software\Classes\lrgDocID, which
+// HKEY_CLASSES_ROOT would show in place of the machine's) changes nothing: the marker and the ID
+// are the machine's in either mode, and a report says the key is there. The dialog does not ask.
+TEST(DriveIDReportTest, KeyOfTheAccountsOwnIsIgnoredAndReported) {
+    for (EMarkerAccess eAccess : {kMarkerReadWrite, kMarkerReadOnly}) {
+        CScriptedMachineFacts machine;
+        machine.m_nCreationTime = kRootCreated;
+        machine.SetMarker(VREG_SZ, kHandMarker);
+        machine.m_bUserKeyExists = true;
+        CDriveIDReport report;
+        EXPECT_EQ(kIDWithHandMarker, Text(CDriveID(machine, eAccess).GetID(&report)));
+        EXPECT_TRUE(report.bUserKeyIgnored);
+        EXPECT_EQ(kUserKey, machine.m_calls.back());
+
+        machine.m_calls.clear();
+        EXPECT_EQ(kIDWithHandMarker, Text(CDriveID(machine, eAccess).GetID()));
+        EXPECT_EQ(machine.m_calls.end(),
+                  std::find(machine.m_calls.begin(), machine.m_calls.end(), kUserKey));
+        EXPECT_TRUE(machine.m_writes.empty());
     }
 }
 
@@ -609,7 +659,7 @@ TEST(DriveIDReportTest, ReadOnlyModeReadsTheSameMarkerOrSaysWhyItCannot) {
             continue;
         // A present marker is read exactly as the dialog reads it (before and after its check).
         EXPECT_EQ(Joined(kDirectory + kOpenForReading + kQuery + kVolume + kRootAttributes +
-                         kRootTime + kOpenForReading + kQuery),
+                         kRootTime + kOpenForReading + kQuery + Calls{kUserKey}),
                   Joined(machine.m_calls));
     }
 }
@@ -677,49 +727,81 @@ TEST(DriveIDRenewTest, RenewsOnlyTheGivenIDOrAMissingMarker) {
         std::string strAfter;
         const char* pszStep;  // the report's failed step, null for none
         long nStatus;
+        bool bLostWrite;  // the registry accepted a write but kept the marker it had
     } cases[] = {
         {"the ID given, either case",
          [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kHandMarker); }, kHandIDUpper,
-         CDriveID::kRenewed, kIDWithHandMarker, kIDWithNewMarker, nullptr, 0},
+         CDriveID::kRenewed, kIDWithHandMarker, kIDWithNewMarker, nullptr, 0, false},
         {"another ID", [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kHandMarker); },
-         kOtherID, CDriveID::kRenewNotCurrent, kIDWithHandMarker, "", nullptr, 0},
+         kOtherID, CDriveID::kRenewNotCurrent, kIDWithHandMarker, "", nullptr, 0, false},
         {"none, with a marker stored",
          [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kHandMarker); }, nullptr,
-         CDriveID::kRenewNotCurrent, kIDWithHandMarker, "", nullptr, 0},
+         CDriveID::kRenewNotCurrent, kIDWithHandMarker, "", nullptr, 0, false},
         {"none, without a key", [](CScriptedMachineFacts&) {}, nullptr, CDriveID::kRenewed, "",
-         kIDWithNewMarker, nullptr, 0},
+         kIDWithNewMarker, nullptr, 0, false},
         {"none, over a value too long to use",
          [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, std::string(261, 'k')); }, nullptr,
-         CDriveID::kRenewed, "", kIDWithNewMarker, nullptr, 0},
+         CDriveID::kRenewed, "", kIDWithNewMarker, nullptr, 0, false},
         {"an ID, without a marker", [](CScriptedMachineFacts&) {}, kIDWithHandMarker,
-         CDriveID::kRenewNotCurrent, "", "", "marker_key", VERROR_FILE_NOT_FOUND},
+         CDriveID::kRenewNotCurrent, "", "", "marker_key", VERROR_FILE_NOT_FOUND, false},
         {"an ID, over a value too long to use",
          [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, std::string(261, 'k')); },
-         kIDWithHandMarker, CDriveID::kRenewNotCurrent, "", "", "marker_value", VERROR_MORE_DATA},
+         kIDWithHandMarker, CDriveID::kRenewNotCurrent, "", "", "marker_value", VERROR_MORE_DATA,
+         false},
         {"key grants reading only",
          [](CScriptedMachineFacts& m) {
              m.SetMarker(VREG_SZ, kHandMarker);
              m.m_bKeyReadOnly = true;
          },
-         kIDWithHandMarker, CDriveID::kRenewFailed, "", "", "marker_key", VERROR_ACCESS_DENIED},
+         kIDWithHandMarker, CDriveID::kRenewFailed, "", "", "marker_key", VERROR_ACCESS_DENIED,
+         false},
         {"volume unreadable",
          [](CScriptedMachineFacts& m) {
              m.SetMarker(VREG_SZ, kHandMarker);
              m.m_bVolumeFails = true;
          },
-         kIDWithHandMarker, CDriveID::kRenewFailed, "", "", "volume", 21},
+         kIDWithHandMarker, CDriveID::kRenewFailed, "", "", "volume", 21, false},
         {"lock not had",
          [](CScriptedMachineFacts& m) {
              m.SetMarker(VREG_SZ, kHandMarker);
              m.m_nLockStatus = VERROR_WAIT_TIMEOUT;
          },
-         kIDWithHandMarker, CDriveID::kRenewFailed, "", "", "marker_lock", VERROR_WAIT_TIMEOUT},
+         kIDWithHandMarker, CDriveID::kRenewFailed, "", "", "marker_lock", VERROR_WAIT_TIMEOUT,
+         false},
         {"random source fails",
          [](CScriptedMachineFacts& m) {
              m.SetMarker(VREG_SZ, kHandMarker);
              m.m_bRandomFails = true;
          },
-         kIDWithHandMarker, CDriveID::kRenewFailed, kIDWithHandMarker, "", "marker_random", 0},
+         kIDWithHandMarker, CDriveID::kRenewFailed, kIDWithHandMarker, "", "marker_random", 0,
+         false},
+        // The old marker is gone once the registry took the new one: that is no failure to
+        // renew, though the ID it gives is not known.
+        {"written, then the key cannot be read back",
+         [](CScriptedMachineFacts& m) {
+             m.SetMarker(VREG_SZ, kHandMarker);
+             m.m_beforeCall = [&m](const std::string& strCall) {
+                 if (strCall.rfind("SetKeyValue", 0) == 0)
+                     m.m_nOpenStatus = 1450;  // ERROR_NO_SYSTEM_RESOURCES
+             };
+         },
+         kIDWithHandMarker, CDriveID::kRenewedUnread, kIDWithHandMarker, "", "marker_key", 1450,
+         false},
+        {"none, write accepted but nothing reads back",
+         [](CScriptedMachineFacts& m) { m.m_bSetIsLost = true; }, nullptr, CDriveID::kRenewFailed,
+         "", "", "marker_write", 0, true},
+        {"none, write accepted but the value too long to use reads back",
+         [](CScriptedMachineFacts& m) {
+             m.SetMarker(VREG_SZ, std::string(261, 'k'));
+             m.m_bSetIsLost = true;
+         },
+         nullptr, CDriveID::kRenewFailed, "", "", "marker_value", VERROR_MORE_DATA, true},
+        {"write accepted but the old marker reads back",
+         [](CScriptedMachineFacts& m) {
+             m.SetMarker(VREG_SZ, kHandMarker);
+             m.m_bSetIsLost = true;
+         },
+         kIDWithHandMarker, CDriveID::kRenewFailed, kIDWithHandMarker, "", "marker_write", 0, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszWhat);
@@ -737,23 +819,25 @@ TEST(DriveIDRenewTest, RenewsOnlyTheGivenIDOrAMissingMarker) {
         EXPECT_EQ(c.strAfter, Text(strAfter));
         EXPECT_STREQ(c.pszStep, GetDriveIDStepName(report.eFailedStep));
         EXPECT_EQ(c.nStatus, report.nStatus);
-        if (c.eRenewal == CDriveID::kRenewed) {
+        if (c.eRenewal == CDriveID::kRenewed || c.eRenewal == CDriveID::kRenewedUnread) {
             ASSERT_EQ(1u, machine.m_writes.size());
             EXPECT_EQ(kNewMarker, machine.m_strValueData);
-            EXPECT_STREQ("created", GetMarkerStateName(report.eMarker));
+            EXPECT_STREQ(c.eRenewal == CDriveID::kRenewed ? "created" : "missing",
+                         GetMarkerStateName(report.eMarker));
         } else {
-            EXPECT_TRUE(machine.m_writes.empty());
+            EXPECT_EQ(c.bLostWrite ? 1u : 0u, machine.m_writes.size());
             EXPECT_EQ(strStored, machine.m_strValueData);
             // The report tells what is stored, untouched.
             if (!c.strBefore.empty()) {
                 EXPECT_STREQ("present", GetMarkerStateName(report.eMarker));
             }
         }
-        // Everything happens under the lock, taken once; where it was not had, nothing at all.
+        // Everything happens under the lock, taken once; where it was not had, nothing but the
+        // report's question about the account's own key.
         ASSERT_FALSE(machine.m_calls.empty());
         EXPECT_EQ(kLock[0], machine.m_calls.front());
         if (c.nStatus == VERROR_WAIT_TIMEOUT) {
-            EXPECT_EQ(1u, machine.m_calls.size());
+            EXPECT_EQ(Joined(kLock + Calls{kUserKey}), Joined(machine.m_calls));
         } else {
             EXPECT_EQ(kUnlock[0], machine.m_calls.back());
             EXPECT_EQ(1, machine.m_nLockTakes);

@@ -12,13 +12,38 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "identification/drive_id.h"
+#include "platform/win32/marker_lock_win.h"
 
 namespace {
+
+// Opened once by one thread, waited for by another (at most 30 s, so that a fault fails the
+// test instead of hanging it).
+class CTestGate {
+public:
+    void Open() {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_bOpen = true;
+        m_changed.notify_all();
+    }
+    bool Wait() {
+        std::unique_lock<std::mutex> guard(m_mutex);
+        return m_changed.wait_for(guard, std::chrono::seconds(30), [this] { return m_bOpen; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_bOpen = false;
+};
 
 bool IsRunningUnderWine() {
     HMODULE hNtdll = GetModuleHandleA("ntdll.dll");
@@ -154,10 +179,11 @@ TEST(DriveIDWinTest, RandomSourceGivesBytesThatDiffer) {
     EXPECT_NE(0, std::memcmp(aFirst, aZero, sizeof(aFirst)));
 }
 
-// The marker lock is one named mutex in the global namespace: while one thread holds it another
-// waits and then gives up with WAIT_TIMEOUT; a holder that ends without releasing leaves it
-// abandoned, and the next taker gets it. Its descriptor lets everyone wait for and release it.
-TEST(DriveIDWinTest, MarkerLockIsOneGlobalMutexThatEveryoneMayTake) {
+// The marker lock: while one thread holds it another waits and then gives up with WAIT_TIMEOUT;
+// a holder that ends without releasing leaves it abandoned, and the next taker gets it. Where the
+// system has private namespaces the old Global\ name is not it; where it has none (Wine) that
+// name is, with a DACL of SYSTEM and Administrators only, never Everyone's.
+TEST(DriveIDWinTest, MarkerLockIsOneMutexThatOnlyAdministratorsMayHold) {
     CMachineFacts& machine = GetDefaultMachineFacts();
     VHLOCK hHeld = nullptr;
     bool bAbandoned = true;
@@ -166,19 +192,28 @@ TEST(DriveIDWinTest, MarkerLockIsOneGlobalMutexThatEveryoneMayTake) {
     EXPECT_FALSE(bAbandoned);
 
     HANDLE hByName = OpenMutexA(READ_CONTROL, FALSE, "Global\\Veltrane.Idrovan.InstallationMarker");
-    ASSERT_NE(nullptr, hByName) << GetLastError();
-    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
-    PACL pDacl = nullptr;
-    char* pszSddl = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, GetSecurityInfo(hByName, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
-                                             nullptr, nullptr, &pDacl, nullptr, &pDescriptor));
-    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(
-        pDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &pszSddl, nullptr));
-    const std::string strSddl = pszSddl;
-    LocalFree(pszSddl);
-    LocalFree(pDescriptor);
-    CloseHandle(hByName);
-    EXPECT_NE(std::string::npos, strSddl.find("(A;;0x100001;;;WD)")) << strSddl;
+    if (GetSystemMarkerLockCalls().HasPrivateNamespaces()) {
+        EXPECT_EQ(nullptr, hByName) << "the lock is still the Global\\ mutex";
+        if (hByName != nullptr)
+            CloseHandle(hByName);
+    } else {
+        ASSERT_NE(nullptr, hByName) << GetLastError();
+        PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+        PACL pDacl = nullptr;
+        char* pszSddl = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  GetSecurityInfo(hByName, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, &pDacl, nullptr, &pDescriptor));
+        ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(
+            pDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &pszSddl, nullptr));
+        const std::string strSddl = pszSddl;
+        LocalFree(pszSddl);
+        LocalFree(pDescriptor);
+        CloseHandle(hByName);
+        EXPECT_EQ(std::string::npos, strSddl.find(";WD)")) << strSddl;
+        EXPECT_NE(std::string::npos, strSddl.find(";SY)")) << strSddl;
+        EXPECT_NE(std::string::npos, strSddl.find(";BA)")) << strSddl;
+    }
 
     // Held by this thread: another one waits out its time-out and gets nothing.
     long nStatus = VERROR_SUCCESS;
@@ -201,6 +236,190 @@ TEST(DriveIDWinTest, MarkerLockIsOneGlobalMutexThatEveryoneMayTake) {
     ASSERT_EQ(VERROR_SUCCESS, machine.AcquireMarkerLock(1000, &hHeld, &bAbandoned));
     EXPECT_FALSE(bAbandoned);
     machine.ReleaseMarkerLock(hHeld);
+}
+
+// A system with private namespaces, which Wine is not, played by a table of calls: what each
+// account meets when it takes the lock.
+struct SFakeNamespaces {
+    std::vector<DWORD> createErrors;  // one per CreatePrivateNamespaceW, 0 for success
+    std::vector<DWORD> openErrors;    // one per OpenPrivateNamespaceW
+    std::vector<std::string> calls;
+    int nBoundaries = 0;  // made and not deleted
+    int nNamespaces = 0;  // open
+    bool bAdministratorsOnly = true;
+    std::wstring strMutexName;
+};
+SFakeNamespaces* g_pFake = nullptr;
+// The real mutex that stands for the one in the namespace.
+const wchar_t kStandInMutex[] = L"Local\\Idrovan.Test.MarkerLockStandIn";
+
+// True when the descriptor grants exactly SYSTEM and Administrators.
+bool IsAdministratorsOnly(LPSECURITY_ATTRIBUTES pAttributes) {
+    char* pszSddl = nullptr;
+    if (pAttributes == nullptr || !ConvertSecurityDescriptorToStringSecurityDescriptorA(
+                                      pAttributes->lpSecurityDescriptor, SDDL_REVISION_1,
+                                      DACL_SECURITY_INFORMATION, &pszSddl, nullptr))
+        return false;
+    const std::string strSddl = pszSddl;
+    LocalFree(pszSddl);
+    return strSddl == "D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+}
+
+HANDLE WINAPI FakeCreateBoundary(LPCWSTR, ULONG) {
+    g_pFake->calls.push_back("CreateBoundaryDescriptor");
+    ++g_pFake->nBoundaries;
+    return reinterpret_cast<HANDLE>(0x100);
+}
+BOOL WINAPI FakeAddSid(HANDLE*, PSID pSid) {
+    g_pFake->calls.push_back(IsWellKnownSid(pSid, WinBuiltinAdministratorsSid)
+                                 ? "AddSIDToBoundaryDescriptor Administrators"
+                                 : "AddSIDToBoundaryDescriptor other");
+    return TRUE;
+}
+VOID WINAPI FakeDeleteBoundary(HANDLE) {
+    g_pFake->calls.push_back("DeleteBoundaryDescriptor");
+    --g_pFake->nBoundaries;
+}
+HANDLE NextNamespace(std::vector<DWORD>& errors, const char* pszCall) {
+    g_pFake->calls.push_back(pszCall);
+    const DWORD nError = errors.empty() ? ERROR_INVALID_FUNCTION : errors.front();
+    if (!errors.empty())
+        errors.erase(errors.begin());
+    if (nError != 0) {
+        SetLastError(nError);
+        return nullptr;
+    }
+    ++g_pFake->nNamespaces;
+    return reinterpret_cast<HANDLE>(0x200);
+}
+HANDLE WINAPI FakeCreateNamespace(LPSECURITY_ATTRIBUTES pAttributes, LPVOID, LPCWSTR pszAlias) {
+    g_pFake->bAdministratorsOnly &=
+        IsAdministratorsOnly(pAttributes) && std::wstring(pszAlias) == L"Veltrane.Idrovan";
+    return NextNamespace(g_pFake->createErrors, "CreatePrivateNamespace");
+}
+HANDLE WINAPI FakeOpenNamespace(LPVOID, LPCWSTR) {
+    return NextNamespace(g_pFake->openErrors, "OpenPrivateNamespace");
+}
+BOOLEAN WINAPI FakeCloseNamespace(HANDLE, ULONG nFlags) {
+    g_pFake->calls.push_back(nFlags == 0 ? "ClosePrivateNamespace" : "ClosePrivateNamespace !");
+    --g_pFake->nNamespaces;
+    return TRUE;
+}
+HANDLE WINAPI FakeCreateMutex(LPSECURITY_ATTRIBUTES pAttributes, LPCWSTR pszName, DWORD nFlags,
+                              DWORD nAccess) {
+    g_pFake->calls.push_back("CreateMutex");
+    g_pFake->strMutexName = pszName;
+    g_pFake->bAdministratorsOnly &= IsAdministratorsOnly(pAttributes);
+    return CreateMutexExW(nullptr, kStandInMutex, nFlags, nAccess);
+}
+
+const SMarkerLockCalls kFakeCalls = {&FakeCreateBoundary,  &FakeAddSid,        &FakeDeleteBoundary,
+                                     &FakeCreateNamespace, &FakeOpenNamespace, &FakeCloseNamespace,
+                                     &FakeCreateMutex};
+
+TEST(DriveIDWinTest, MarkerLockInAPrivateNamespaceOnlyAdministratorsReach) {
+    const std::vector<std::string> kMade = {"CreateBoundaryDescriptor",
+                                            "AddSIDToBoundaryDescriptor Administrators",
+                                            "CreatePrivateNamespace"};
+    const std::vector<std::string> kHeld = {"CreateMutex", "DeleteBoundaryDescriptor"};
+    const struct {
+        const char* pszWhat;
+        std::vector<DWORD> createErrors;
+        std::vector<DWORD> openErrors;
+        bool bHeldElsewhere;
+        long nStatus;
+        std::vector<std::string> calls;  // after kMade, up to the release
+    } cases[] = {
+        {"made here", {0}, {}, false, VERROR_SUCCESS, kHeld},
+        {"made by another process",
+         {ERROR_ALREADY_EXISTS},
+         {0},
+         false,
+         VERROR_SUCCESS,
+         std::vector<std::string>{"OpenPrivateNamespace", "CreateMutex",
+                                  "DeleteBoundaryDescriptor"}},
+        {"gone between the create and the open: made anew",
+         {ERROR_ALREADY_EXISTS, 0},
+         {ERROR_PATH_NOT_FOUND},
+         false,
+         VERROR_SUCCESS,
+         {"OpenPrivateNamespace", "CreatePrivateNamespace", "CreateMutex",
+          "DeleteBoundaryDescriptor"}},
+        // Outside the boundary no namespace can be made, and the namespace's DACL keeps one that
+        // exists from opening: no lock, nothing held, "access denied".
+        {"a standard user, no namespace yet",
+         {ERROR_ACCESS_DENIED},
+         {ERROR_PATH_NOT_FOUND},
+         false,
+         VERROR_ACCESS_DENIED,
+         {"OpenPrivateNamespace", "DeleteBoundaryDescriptor"}},
+        {"a standard user, a namespace made by an administrator",
+         {ERROR_ALREADY_EXISTS},
+         {ERROR_ACCESS_DENIED},
+         false,
+         VERROR_ACCESS_DENIED,
+         {"OpenPrivateNamespace", "DeleteBoundaryDescriptor"}},
+        {"gone again and again: given up",
+         {ERROR_ALREADY_EXISTS, ERROR_ALREADY_EXISTS, ERROR_ALREADY_EXISTS},
+         {ERROR_PATH_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_PATH_NOT_FOUND},
+         false,
+         ERROR_PATH_NOT_FOUND,
+         {"OpenPrivateNamespace", "CreatePrivateNamespace", "OpenPrivateNamespace",
+          "CreatePrivateNamespace", "OpenPrivateNamespace", "DeleteBoundaryDescriptor"}},
+        // Held by another administrator's run: the wait ends, and the namespace is let go.
+        {"held elsewhere",
+         {0},
+         {},
+         true,
+         VERROR_WAIT_TIMEOUT,
+         {"CreateMutex", "DeleteBoundaryDescriptor", "ClosePrivateNamespace"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        SFakeNamespaces fake;
+        fake.createErrors = c.createErrors;
+        fake.openErrors = c.openErrors;
+        g_pFake = &fake;
+
+        HANDLE hOther = nullptr;
+        std::thread holder;
+        CTestGate taken;
+        CTestGate done;
+        if (c.bHeldElsewhere) {
+            holder = std::thread([&] {
+                hOther = CreateMutexExW(nullptr, kStandInMutex, CREATE_MUTEX_INITIAL_OWNER,
+                                        SYNCHRONIZE | MUTEX_MODIFY_STATE);
+                taken.Open();
+                done.Wait();
+                ReleaseMutex(hOther);
+                CloseHandle(hOther);
+            });
+            taken.Wait();
+        }
+        VHLOCK hLock = nullptr;
+        bool bAbandoned = true;
+        EXPECT_EQ(c.nStatus, AcquireMarkerLockWith(kFakeCalls, 200, &hLock, &bAbandoned));
+        EXPECT_EQ(c.nStatus == VERROR_SUCCESS, hLock != nullptr);
+        if (hLock != nullptr) {
+            EXPECT_FALSE(bAbandoned);
+            EXPECT_EQ(L"Veltrane.Idrovan\\InstallationMarker", fake.strMutexName);
+            EXPECT_EQ(1, fake.nNamespaces) << "the namespace is let go while the lock is held";
+            ReleaseMarkerLockWith(kFakeCalls, hLock);
+        }
+        if (c.bHeldElsewhere) {
+            done.Open();
+            holder.join();
+        }
+        std::vector<std::string> expected = kMade;
+        expected.insert(expected.end(), c.calls.begin(), c.calls.end());
+        if (hLock != nullptr)
+            expected.push_back("ClosePrivateNamespace");
+        EXPECT_EQ(expected, fake.calls);
+        EXPECT_TRUE(fake.bAdministratorsOnly);
+        EXPECT_EQ(0, fake.nBoundaries);
+        EXPECT_EQ(0, fake.nNamespaces);
+        g_pFake = nullptr;
+    }
 }
 
 // A REG_SZ value longer than the read buffer (260 characters and their terminator, as reg add

@@ -66,6 +66,8 @@ public:
     long m_nSetStatus = VERROR_SUCCESS;  // forced result of every write, when not success
     // The key grants read access only: opening it for all access and creating it are refused.
     bool m_bKeyReadOnly = false;
+    // The account has a key of its own, HKEY_CURRENT_USER\Software\Classes\lrgDocID.
+    bool m_bUserKeyExists = false;
     // What ReadLastError answers.
     long m_nLastError = 21;  // ERROR_NOT_READY
 
@@ -174,6 +176,11 @@ public:
         if (!m_bCreateYieldsNullKey)
             *pKey = NewKey();
         return VERROR_SUCCESS;
+    }
+
+    bool HasUserClassesKey(const char* pszSubKey) override {
+        Record(std::string("HasUserClassesKey ") + pszSubKey);
+        return m_bUserKeyExists && std::string(pszSubKey) == "lrgDocID";
     }
 
     long QueryKeyValue(VHKEY hKey, const char* pszName, std::uint32_t* pnType, unsigned char* pData,
