@@ -87,7 +87,7 @@ class MakeGuideTest(unittest.TestCase):
                 title = guide.inline(heading)
                 self.assertIn("\n%s\n%s\n" % (title, "-" * len(title)), text)
         # A few facts an administrator looks for, from each page.
-        for fact in ("HKEY_CLASSES_ROOT\\lrgDocID\\Rndund", "NOMARKER=1", "1603", "--no-write",
+        for fact in ("HKEY_LOCAL_MACHINE\\Software\\Classes\\lrgDocID\\Rndund", "NOMARKER=1", "1603", "--no-write",
                      "--app-specific", "fsutil fsinfo volumeinfo", "SHA256SUMS", "MIT"):
             with self.subTest(fact=fact):
                 self.assertIn(fact, text)
