@@ -7,23 +7,37 @@
 #     gives identical zips and SBOMs;
 #   - the notices name the linked libraries with the versions of the installed toolchain,
 #     carry the licence texts of winpthreads and the mingw-w64 runtime as Debian gives them,
-#     and nothing of the parts the programs do not contain; each SBOM is valid CycloneDX
-#     (npm's @cyclonedx/cyclonedx-library; a broken copy is refused) and lists both programs
-#     with their SHA-256 and the linked libraries with their versions;
+#     and nothing of the parts the programs do not contain, and the Hewlett-Packard and Silicon
+#     Graphics notices of libstdc++'s containers as the installed bits/stl_tree.h gives them;
+#     each SBOM is valid CycloneDX (npm's @cyclonedx/cyclonedx-library; a broken copy is
+#     refused), names its supplier, authors and tool, and lists both programs with their
+#     SHA-256 and the linked libraries with their versions and a purl each (winpthreads' names
+#     its archive within the runtime's Debian package);
 #   - each MSI carries the version, its architecture's fixed UpgradeCode, a per-machine install
-#     into its Program Files folder, no registry entry of any kind, and runs the installed
-#     idrovan-cli.exe once, deferred and without impersonation, ignoring its exit code;
+#     into its Program Files folder, every file as short|long name, no registry entry of any
+#     kind, and runs the installed idrovan-cli.exe once, deferred and without impersonation,
+#     ignoring its exit code;
 #   - one version everywhere: the file VERSION's is in the package names, both programs' version
 #     resources, the MSIs' ProductVersion and their File tables (whose programs have no hash
 #     rows); package.sh refuses another IDROVAN_VERSION, a fourth part that is not 0, and
 #     programs built for another version; a package built from the sources with another VERSION
-#     carries that one throughout;
-#   - one Idrovan per machine, in the tables: the x64 MSI removes any x86 Idrovan before it
-#     installs a file, the x86 MSI has a launch condition that refuses where the x64 one is; the
-#     product names say the architecture; Programs and Features gets the icon, the install
-#     location and the publisher, and no web address;
-#   - signing with a throw-away self-signed certificate gives programs and MSIs whose
-#     signatures osslsigncode verifies against that certificate;
+#     carries that one throughout (the versions the test uses are worked out from VERSION's); the
+#     guides name this version's packages and product codes, give every silent msiexec command
+#     with /norestart, and have exit-code rows for 3010, 1641, 1603 and 1605;
+#   - one Idrovan per machine, in the tables: RemoveExistingProducts is the first action after
+#     InstallInitialize (inside the transaction), the x64 MSI removes any x86 Idrovan, the x86
+#     MSI has a launch condition that refuses where the x64 one is; the product names say the
+#     architecture; Programs and Features gets the icon, the install location (a plain type-51
+#     setter) and the publisher, and no web address;
+#   - package.sh refuses, before writing anything, any IDROVAN_SIGN_ setting without both
+#     certificate and key, a setting it does not know, and signing without a timestamp unless
+#     IDROVAN_SIGN_TEST_BUILD=1;
+#   - signing a test build with a throw-away self-signed certificate and a password-protected
+#     key gives programs and MSIs whose signatures osslsigncode verifies against that
+#     certificate; the password (and below, the token's PIN) reaches osslsigncode only through
+#     -readpass, from a file of mode 600 in a folder of mode 700 that is gone afterwards, never
+#     on its command line or in its environment (an osslsigncode in front of the real one
+#     records how it is called);
 #   - signing from a software token (SoftHSM, through OpenSSL's PKCS#11 engine), timestamped by
 #     a throw-away time-stamping server on 127.0.0.1 (the first server named answers 503, the
 #     second is used): signature and timestamp verify on both programs and both MSIs, also at
@@ -42,9 +56,13 @@
 #     installed dialog shows it; with the marker key made read-only, as a standard user sees it,
 #     `idrovan-cli --no-write` still prints it; a silent uninstall removes files, shortcut and
 #     PATH entry and keeps the marker; installing again, with the key still read-only so that
-#     the package's run of idrovan-cli fails, succeeds and gives the same ID; a newer version
-#     replaces it, and the older one is then refused (1603); Programs and Features shows the
-#     product's name, publisher, version and install location;
+#     the package's run of idrovan-cli fails, succeeds and gives the same ID; an upgrade forced
+#     to fail after the files (an error action in a copy of the newer package) fails with 1603
+#     and leaves the older version installed, or, as Wine's msi does not roll back
+#     RemoveExistingProducts, leaves nothing at all (reported as a known Wine limit; anything
+#     half-installed fails); a newer version replaces it, and the older one is then refused
+#     (1603); Programs and Features shows the product's name, publisher, version and install
+#     location;
 #   - under Wine where 32-bit programs run (SKIPPED elsewhere): the x86 MSI, then the x64 one
 #     over it, leaves one product, one shortcut (to the x64 dialog), one PATH entry and the
 #     same ID; the x86 MSI is then refused (1603) and the x64 product stays.
@@ -311,6 +329,14 @@ for guide in "${guides[@]}"; do
   named=$(grep -ohE 'idrovan-[0-9]+(\.[0-9]+){3}-(x64|x86)\.(msi|zip|cdx\.json)' "$guide" |
           sed -E 's/^idrovan-//; s/-(x64|x86)\..*$//' | sort -u | tr '\n' ' ')
   [[ -z $named || $named == "$version " ]] || fail "${guide#"$root"/} names packages of version $named, not $version"
+  # Every silent command keeps Windows Installer from restarting the machine by itself.
+  restarting=$(grep -E 'msiexec /[ix] [^ ]+ .*/qn' "$guide" | grep -vF '/norestart' || true)
+  [[ -z $restarting ]] || fail "${guide#"$root"/} gives silent commands without /norestart: $restarting"
+done
+for guide in "$root/README.md" "$root/packaging/README.txt"; do
+  for code in 3010 1641 1603 1605; do
+    grep -qE "^(\| | +)$code " "$guide" || fail "${guide#"$root"/}'s exit-code table has no row for $code"
+  done
 done
 [[ $(head -1 "$root/packaging/README.txt") == "Veltrane Idrovan $version" ]] ||
   fail "packaging/README.txt's title is not 'Veltrane Idrovan $version'"
