@@ -14,8 +14,9 @@ package each came from and its version from dpkg. Two files come out of that:
     GCC's runtime libraries, whose licence exception asks for no notice, and the Hewlett-Packard
     and Silicon Graphics notices that libstdc++'s containers (bits/stl_tree.h and the other
     headers taken from their STL) carry and ask to be reproduced, read from the installed header;
-  - a CycloneDX 1.6 bill of materials (JSON): the programs with their SHA-256, and every
-    linked component with its version, Debian package, licences and the archives it came from.
+  - a CycloneDX 1.6 bill of materials (JSON): its supplier, authors and the tool that wrote
+    it, the programs with their SHA-256, and every linked component with its version, Debian
+    package (a purl each), licences and the archives it came from.
 
 Both depend only on the maps, the programs, the installed packages and the arguments, so that
 two runs give the same bytes: the BOM's time is the given stamp, and its serial number is
