@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
                                      "\",\"marker\":\"present\",\"root_created_fingerprint\":\"" +
                                      report.szRootFingerprint + "\",\"volume_fingerprint\":\"" +
                                      report.szVolumeFingerprint +
-                                     "\",\"format\":2,\"version\":\"2.1.31.0\",\"error\":null}";
+                                     "\",\"format\":2,\"version\":\"2.2.0.0\",\"error\":null}";
     CSavedReport again;
     CTextBuilder againError;
     EXPECT(ReadSavedReport(strCanonical.data(), strCanonical.size(), &again, &againError));

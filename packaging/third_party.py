@@ -10,10 +10,13 @@ program's linker map (the archive members and object files the linker took in), 
 package each came from and its version from dpkg. Two files come out of that:
 
   - the third-party notices (plain text): the copyright and licence paragraphs of Debian's
-    copyright file for the mingw-w64 package that cover the linked source files, and a word on
-    GCC's runtime libraries, whose licence exception asks for no notice;
-  - a CycloneDX 1.6 bill of materials (JSON): the programs with their SHA-256, and every
-    linked component with its version, Debian package, licences and the archives it came from.
+    copyright file for the mingw-w64 package that cover the linked source files, a word on
+    GCC's runtime libraries, whose licence exception asks for no notice, and the Hewlett-Packard
+    and Silicon Graphics notices that libstdc++'s containers (bits/stl_tree.h and the other
+    headers taken from their STL) carry and ask to be reproduced, read from the installed header;
+  - a CycloneDX 1.6 bill of materials (JSON): its supplier, authors and the tool that wrote
+    it, the programs with their SHA-256, and every linked component with its version, Debian
+    package (a purl each), licences and the archives it came from.
 
 Both depend only on the maps, the programs, the installed packages and the arguments, so that
 two runs give the same bytes: the BOM's time is the given stamp, and its serial number is
@@ -33,6 +36,7 @@ from urllib.parse import quote
 # What the programs are. The project's own licence is in LICENSE.
 PRODUCT = "Idrovan"
 SUPPLIER = "Veltrane"
+AUTHORS = "The Idrovan authors"
 PROJECT_LICENSE = "MIT"
 
 # Component -> how it is named and licensed where Debian's copyright file does not say it.
@@ -89,6 +93,12 @@ def file_covers(pattern, member):
     return base in (stem + ".c", stem + ".S")
 
 
+# The header of libstdc++ whose comment gives the notices of the STL it descends from, and the
+# companies whose notice paragraphs are taken from it.
+STL_HEADER = "/bits/stl_tree.h"
+STL_NOTICES = ("Silicon Graphics", "Hewlett-Packard")
+
+
 def fail(message):
     sys.exit("third_party.py: " + message)
 
@@ -133,7 +143,7 @@ def package_of(path, cache={}):
 
 
 def classify(path, member):
-    """(component, Debian package, archive or object name, member stem), or None for the
+    """(component, Debian package, the linked file's real path, member stem), or None for the
     project's own code. The map names the project's libraries relative to the link's folder
     and the toolchain's by absolute paths."""
     if not os.path.isabs(path):
@@ -157,7 +167,7 @@ def classify(path, member):
         fail("%s (Debian package %s) is linked, and this script does not know what it is" % (real, package))
     stem = re.sub(r"\.o(bj)?$", "", member or name)
     stem = re.sub(r"^(lib(32|64)_)?lib\w+?_(a|la)-", "", stem)
-    return component, package, name, stem
+    return component, package, real, stem
 
 
 def parse_copyright(path):
@@ -230,6 +240,40 @@ def select_notices(copyright_path, members):
     return chosen, referred
 
 
+def stl_notices(package):
+    """The copyright and permission paragraphs of the STL's authors, as the libstdc++ header
+    installed by the package gives them: [(company, [lines])]."""
+    files = (dpkg("-L", package) or "").splitlines()
+    header = next((f for f in files if f.endswith(STL_HEADER)), None)
+    if header is None:
+        fail("the Debian package %s has no %s to take the STL's notices from" % (package, STL_HEADER))
+    with open(header, encoding="utf-8") as f:
+        lines = f.read().splitlines()
+    # The comment block: " * " lines, paragraphs separated by lines of a lone "*"; each notice
+    # starts with its "Copyright (c)" line.
+    body = []
+    for line in lines:
+        match = re.match(r"^ \*( (.*)|)$", line)
+        if match is None:
+            if body:
+                break
+            continue
+        body.append((match.group(2) or "").rstrip())
+    notices = []
+    for start in (i for i, line in enumerate(body) if line.startswith("Copyright (c)")):
+        end = start
+        while end < len(body) and not (body[end] == "" and end + 1 < len(body) and body[end + 1] == ""):
+            end += 1
+        notices.append(body[start:end])
+    chosen = []
+    for company in STL_NOTICES:
+        notice = next((n for n in notices if any(company in line for line in n[:3])), None)
+        if notice is None:
+            fail("%s gives no notice of %s" % (header, company))
+        chosen.append((company, notice))
+    return header, chosen
+
+
 def upstream(version):
     """The upstream part of a Debian version: no epoch, no Debian revision."""
     return re.sub(r"^\d+:", "", version).rsplit("-", 1)[0]
@@ -265,7 +309,7 @@ def main():
     args = parser.parse_args()
 
     programs = []  # (name, path, {component: {package, archives}})
-    components = {}  # component -> {"package", "archives", "members"}
+    components = {}  # component -> {"package", "archives", "paths", "members"}
     for pair in args.programs:
         program, _, map_path = pair.partition("=")
         if not map_path:
@@ -275,11 +319,14 @@ def main():
             described = classify(path, member)
             if described is None:
                 continue
-            component, package, archive, stem = described
-            entry = components.setdefault(component, {"package": package, "archives": set(), "members": set()})
+            component, package, real, stem = described
+            archive = os.path.basename(real)
+            entry = components.setdefault(component, {"package": package, "archives": set(), "paths": set(),
+                                                      "members": set()})
             if entry["package"] != package:
                 fail("%s comes from both %s and %s" % (component, entry["package"], package))
             entry["archives"].add(archive)
+            entry["paths"].add(real)
             entry["members"].add((component, archive, stem))
             used[component] = True
         programs.append((os.path.basename(program), program, sorted(used)))
@@ -318,6 +365,21 @@ def write_notices(args, programs, components):
         say("License, version 3 or later, with the GCC Runtime Library Exception, version 3.1. The")
         say("exception allows a program compiled with GCC to be distributed under terms of its")
         say("own choice and asks for no notice; they are named here for completeness only.")
+    if "libstdc++" in components:
+        entry = components["libstdc++"]
+        header, notices = stl_notices(entry["package"])
+        say("")
+        say("=" * 78)
+        say("libstdc++'s containers")
+        say("")
+        say("libstdc++'s containers and algorithms (bits/stl_tree.h, behind std::map and std::set,")
+        say("and the other headers that descend from the STL of Hewlett-Packard and Silicon")
+        say("Graphics) carry these notices, which ask to appear in all copies. As given by")
+        say("%s" % header)
+        say("(Debian package %s %s):" % (entry["package"], entry["version"]))
+        for _, notice in notices:
+            say("")
+            out.extend("  " + line if line else "" for line in notice)
     for c in runtime:
         entry = components[c]
         copyright_path = "/usr/share/doc/%s/copyright" % entry["package"]
@@ -355,8 +417,25 @@ def licenses_of(component, entry):
     return [{"license": {"id": SPDX[n]} if n in SPDX else {"name": n}} for n in names]
 
 
+def purl_of(component, components):
+    """The component's package URL: its Debian package's. A component that shares the package
+    with one named before it (winpthreads, in mingw-w64's -dev package with the runtime) is
+    told apart by a subpath, the archive it was linked from within the package."""
+    entry = components[component]
+    purl = "pkg:deb/debian/%s@%s?arch=%s" % (quote(entry["package"], safe=""), quote(entry["version"], safe=""),
+                                             entry["architecture"])
+    if distro():
+        purl += "&distro=%s" % distro()
+    order = list(COMPONENTS)
+    if any(components[c]["package"] == entry["package"] for c in components if order.index(c) < order.index(component)):
+        if len(entry["paths"]) != 1:
+            fail("%s shares the Debian package %s with another component and was linked from %s, not from one archive"
+                 % (component, entry["package"], " ".join(sorted(entry["paths"]))))
+        purl += "#" + "/".join(quote(part, safe="") for part in next(iter(entry["paths"])).strip("/").split("/"))
+    return purl
+
+
 def write_sbom(args, programs, components):
-    qualifiers = "distro=%s" % distro() if distro() else ""
     parts = []
     for name, path, _ in programs:
         parts.append({
@@ -370,10 +449,6 @@ def write_sbom(args, programs, components):
         })
     for c in sorted(components, key=list(COMPONENTS).index):
         entry = components[c]
-        purl = "pkg:deb/debian/%s@%s?arch=%s" % (quote(entry["package"], safe=""), quote(entry["version"], safe=""),
-                                                 entry["architecture"])
-        if qualifiers:
-            purl += "&" + qualifiers
         parts.append({
             "bom-ref": c,
             "type": "library",
@@ -381,7 +456,7 @@ def write_sbom(args, programs, components):
             "version": upstream(entry["version"]),
             "description": COMPONENTS[c]["description"],
             "licenses": licenses_of(c, entry),
-            "purl": purl,
+            "purl": purl_of(c, components),
             "properties": [
                 {"name": "idrovan:debian-package", "value": "%s %s" % (entry["package"], entry["version"])},
                 {"name": "idrovan:linked-from", "value": " ".join(sorted(entry["archives"]))},
@@ -393,10 +468,22 @@ def write_sbom(args, programs, components):
         "version": 1,
         "metadata": {
             "timestamp": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(args.stamp)),
+            # Who made this document and with what: the product's supplier, its authors, and
+            # this script, which is part of the product's sources and carries its version.
+            "tools": {"components": [{
+                "type": "application",
+                "supplier": {"name": SUPPLIER},
+                "authors": [{"name": AUTHORS}],
+                "name": "idrovan packaging/third_party.py",
+                "version": args.version,
+            }]},
+            "authors": [{"name": AUTHORS}],
+            "supplier": {"name": SUPPLIER},
             "component": {
                 "bom-ref": "idrovan",
                 "type": "application",
                 "supplier": {"name": SUPPLIER},
+                "authors": [{"name": AUTHORS}],
                 "name": PRODUCT,
                 "version": args.version,
                 "properties": [{"name": "idrovan:architecture", "value": args.arch}],

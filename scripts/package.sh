@@ -22,9 +22,10 @@
 # programs are checked to carry it. IDROVAN_VERSION, when set, must name the same version: a
 # package of another version than its programs is refused, not made. A version whose fourth part
 # is not 0 is refused too (Windows Installer ignores that part: such a package would install
-# beside the one it should replace). The zips are
-# reproducible: sorted entries, fixed permissions and one timestamp for every entry, the
-# time of the last commit (or SOURCE_DATE_EPOCH when set); two runs give the same bytes.
+# beside the one it should replace). The zips and the bills of materials are reproducible:
+# sorted entries, fixed permissions and one timestamp for every entry, the time of the last
+# commit (or SOURCE_DATE_EPOCH when set); two runs give the same bytes. The MSIs are not:
+# each carries a random package code and the time it was built.
 #
 # What the programs contain of others' code (the toolchain's static runtime) is read from the
 # linker maps the build writes beside them: THIRD-PARTY-NOTICES.txt and the bill of materials
@@ -36,10 +37,14 @@
 # URI of a key on a hardware token (or any PKCS#11 token): then IDROVAN_SIGN_PKCS11_MODULE
 # names the token's PKCS#11 module, and IDROVAN_SIGN_PKCS11_ENGINE may name OpenSSL's PKCS#11
 # engine (Debian's libengine-pkcs11-openssl; osslsigncode finds it without). IDROVAN_SIGN_PASS
-# is the key file's password or the token's PIN, if needed. IDROVAN_SIGN_TIMESTAMP names an
-# RFC 3161 time-stamping server (or several, separated by spaces, tried in turn); a release is
-# always timestamped. Without one the signatures carry no timestamp and stop verifying when
-# the certificate expires, and the zips stay reproducible.
+# is the key file's password or the token's PIN, if needed; osslsigncode reads it from a file
+# that only the user running this script can read (-readpass), never from its command line.
+# IDROVAN_SIGN_TIMESTAMP names an RFC 3161 time-stamping server (or several, separated by
+# spaces, tried in turn). Signing without one is refused, because such signatures stop
+# verifying when the certificate expires, unless IDROVAN_SIGN_TEST_BUILD=1 says the build is
+# for testing; its zips stay reproducible. Any IDROVAN_SIGN_ setting without both
+# IDROVAN_SIGN_CERT and IDROVAN_SIGN_KEY, or one this script does not know, is refused as
+# well: a build meant to be signed must not come out unsigned.
 #
 # Manifests: when IDROVAN_RELEASE_URL names the https address under which the release's files
 # will lie, the winget and Scoop manifests of both architectures' packages are written into
@@ -106,19 +111,45 @@ elif ! stamp=$(git log -1 --format=%ct 2>/dev/null); then
 fi
 
 signing=false
-if [[ -n ${IDROVAN_SIGN_CERT:-} || -n ${IDROVAN_SIGN_KEY:-} ]]; then
-  [[ -f ${IDROVAN_SIGN_CERT:-} ]] || fail "IDROVAN_SIGN_CERT does not name a certificate file"
-  if [[ ${IDROVAN_SIGN_KEY:-} == pkcs11:* ]]; then
+# Every IDROVAN_SIGN_ setting that is given, checked before anything is built.
+sign_settings=(CERT KEY PASS PKCS11_MODULE PKCS11_ENGINE TIMESTAMP TEST_BUILD)
+given=()
+for name in $(compgen -v IDROVAN_SIGN_ || true); do
+  [[ -n ${!name} ]] || continue
+  [[ " ${sign_settings[*]} " == *" ${name#IDROVAN_SIGN_} "* ]] ||
+    fail "$name is not a signing setting (known: ${sign_settings[*]/#/IDROVAN_SIGN_}); nothing was built"
+  given+=("$name")
+done
+if ((${#given[@]})); then
+  [[ -n ${IDROVAN_SIGN_CERT:-} && -n ${IDROVAN_SIGN_KEY:-} ]] ||
+    fail "${given[*]} given, but signing needs both IDROVAN_SIGN_CERT (the certificate) and IDROVAN_SIGN_KEY (its key); nothing was built, signed or unsigned"
+  [[ -f $IDROVAN_SIGN_CERT ]] || fail "IDROVAN_SIGN_CERT does not name a certificate file"
+  if [[ $IDROVAN_SIGN_KEY == pkcs11:* ]]; then
     [[ -f ${IDROVAN_SIGN_PKCS11_MODULE:-} ]] ||
       fail "IDROVAN_SIGN_KEY is a pkcs11: URI: IDROVAN_SIGN_PKCS11_MODULE must name the token's PKCS#11 module"
     [[ -z ${IDROVAN_SIGN_PKCS11_ENGINE:-} || -f $IDROVAN_SIGN_PKCS11_ENGINE ]] ||
       fail "IDROVAN_SIGN_PKCS11_ENGINE does not name OpenSSL's PKCS#11 engine"
   else
-    [[ -f ${IDROVAN_SIGN_KEY:-} ]] || fail "IDROVAN_SIGN_KEY names neither a key file nor a pkcs11: URI"
+    [[ -f $IDROVAN_SIGN_KEY ]] || fail "IDROVAN_SIGN_KEY names neither a key file nor a pkcs11: URI"
   fi
-  signing=true
+  [[ -z ${IDROVAN_SIGN_TEST_BUILD:-} || $IDROVAN_SIGN_TEST_BUILD == 1 ]] ||
+    fail "IDROVAN_SIGN_TEST_BUILD is 1 for a test build, or not set: '$IDROVAN_SIGN_TEST_BUILD'"
+  [[ -n ${IDROVAN_SIGN_TIMESTAMP:-} || ${IDROVAN_SIGN_TEST_BUILD:-} == 1 ]] ||
+    fail "signing without a timestamp (IDROVAN_SIGN_TIMESTAMP names the time-stamping server): such signatures stop verifying when the certificate expires. Set IDROVAN_SIGN_TEST_BUILD=1 to sign a test build without one"
   [[ -n ${IDROVAN_SIGN_TIMESTAMP:-} ]] ||
-    echo "package.sh: signing without a timestamp (IDROVAN_SIGN_TIMESTAMP): the signatures stop verifying when the certificate expires; not for release" >&2
+    echo "package.sh: a test build, signed without a timestamp: the signatures stop verifying when the certificate expires" >&2
+  signing=true
+  # The password or PIN goes to osslsigncode in a file that only this user can read, in a
+  # folder of its own, removed at the end; no process of this script gets it in its
+  # environment or on its command line.
+  pass_file=
+  if [[ -n ${IDROVAN_SIGN_PASS:-} ]]; then
+    secrets=$(umask 077 && mktemp -d) || fail "cannot make a private folder for the signing password"
+    trap 'rm -rf "$secrets"' EXIT
+    pass_file=$secrets/pass
+    (umask 077 && printf '%s' "$IDROVAN_SIGN_PASS" >"$pass_file") || fail "cannot write $pass_file"
+  fi
+  unset IDROVAN_SIGN_PASS
 fi
 
 # sign <file>: signs in place. Without a time-stamping server the signing time is the zips'
@@ -131,7 +162,7 @@ sign() {
     options+=(-pkcs11module "$IDROVAN_SIGN_PKCS11_MODULE")
     [[ -n ${IDROVAN_SIGN_PKCS11_ENGINE:-} ]] && options+=(-pkcs11engine "$IDROVAN_SIGN_PKCS11_ENGINE")
   fi
-  [[ -n ${IDROVAN_SIGN_PASS:-} ]] && options+=(-pass "$IDROVAN_SIGN_PASS")
+  [[ -n $pass_file ]] && options+=(-readpass "$pass_file")
   if [[ -n ${IDROVAN_SIGN_TIMESTAMP:-} ]]; then
     for url in $IDROVAN_SIGN_TIMESTAMP; do options+=(-ts "$url"); done
   else
@@ -171,6 +202,42 @@ set_file_versions() {
               -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = '$key'")
   done
   msibuild "$msi" "${queries[@]}" || fail "msibuild could not set the file versions in $msi"
+}
+
+# set_short_names <msi>: every File table entry as "short|long", which wixl 0.101 cannot write
+# (it has no ShortName): Windows Installer uses the short name where a volume or the
+# SHORTFILENAMES property asks for 8.3 names. A long name that is a valid 8.3 name is its own
+# short name, in capitals; any other gets the first six characters that 8.3 allows and ~1
+# (~2, ... where two would meet; all the package's files are in one folder).
+set_short_names() {
+  local msi=$1 key name queries=()
+  while IFS=$'\t' read -r key name; do
+    queries+=(-q "UPDATE \`File\` SET \`FileName\` = '$name' WHERE \`File\` = '$key'")
+  done < <(msiinfo export "$msi" File | tr -d '\r' | tail -n +4 | cut -f1,3 | python3 -c '
+import re, sys
+taken = set()
+for line in sys.stdin:
+    key, name = line.rstrip("\n").split("\t")
+    long_name = name.split("|")[-1]
+    stem, dot, extension = long_name.rpartition(".")
+    if not dot:
+        stem, extension = long_name, ""
+    allowed = lambda text: re.sub(r"[^A-Z0-9!#$%&\x27()@^_`{}~-]", "", text.upper())
+    if re.fullmatch(r"[^.]{1,8}(\.[^.]{1,3})?", long_name) and allowed(long_name.replace(".", "")) == long_name.replace(".", "").upper():
+        short = long_name.upper()
+    else:
+        number = 1
+        while True:
+            tail = "~%d" % number
+            short = allowed(stem)[:8 - len(tail)] + tail + ("." + allowed(extension)[:3] if extension else "")
+            if short not in taken:
+                break
+            number += 1
+    taken.add(short)
+    print("%s\t%s|%s" % (key, short, long_name))
+')
+  ((${#queries[@]})) || fail "$msi has no File table to give short names"
+  msibuild "$msi" "${queries[@]}" || fail "msibuild could not set the short names in $msi"
 }
 
 if $build; then
@@ -266,6 +333,7 @@ for arch in "${archs[@]}"; do
     -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('WriteEnvironmentStrings', 5200)" ||
     fail "msibuild could not finish $msi"
   set_file_versions "$dist/$msi"
+  set_short_names "$dist/$msi"
   if $signing; then sign "$dist/$msi"; fi
   packages+=("$msi")
 done

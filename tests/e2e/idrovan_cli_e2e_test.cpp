@@ -386,10 +386,16 @@ TEST(CliWithId, VersionResourceAndConsoleSubsystem) {
     VS_FIXEDFILEINFO* pFixed = nullptr;
     UINT nLength = 0;
     ASSERT_TRUE(VerQueryValueA(&info[0], "\\", reinterpret_cast<void**>(&pFixed), &nLength));
-    EXPECT_EQ(pFixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(1, 2)));
-    EXPECT_EQ(pFixed->dwFileVersionLS, static_cast<DWORD>(MAKELONG(0, 31)));
-    EXPECT_EQ(pFixed->dwProductVersionMS, static_cast<DWORD>(MAKELONG(1, 2)));
-    EXPECT_EQ(pFixed->dwProductVersionLS, static_cast<DWORD>(MAKELONG(0, 31)));
+    // The version the build takes from the file VERSION, and LICENSE's holder and licence.
+    constexpr WORD kVersion[] = {IDROVAN_VERSION_NUMBERS};
+    EXPECT_EQ(pFixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(kVersion[1], kVersion[0])));
+    EXPECT_EQ(pFixed->dwFileVersionLS, static_cast<DWORD>(MAKELONG(kVersion[3], kVersion[2])));
+    EXPECT_EQ(pFixed->dwProductVersionMS, static_cast<DWORD>(MAKELONG(kVersion[1], kVersion[0])));
+    EXPECT_EQ(pFixed->dwProductVersionLS, static_cast<DWORD>(MAKELONG(kVersion[3], kVersion[2])));
+    char* pCopyright = nullptr;
+    ASSERT_TRUE(VerQueryValueA(&info[0], "\\StringFileInfo\\040904e4\\LegalCopyright",
+                               reinterpret_cast<void**>(&pCopyright), &nLength));
+    EXPECT_STREQ(pCopyright, "Copyright (c) 2026 The Idrovan authors. MIT License.");
 
     HMODULE hExe = LoadLibraryExA(exePath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(hExe, nullptr);

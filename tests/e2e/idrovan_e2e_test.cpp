@@ -26,6 +26,7 @@
 #include "tests/e2e/dialog_probe.h"
 #include "tests/e2e/idrovan_run.h"
 #include "tests/e2e/read_only_marker_key.h"
+#include "idrovan_version.h"
 
 using namespace idrovan_e2e;
 
@@ -37,6 +38,10 @@ constexpr const char* kErrorText =
     "computer.";
 constexpr const char* kAboutCaption = "About";
 constexpr const char* kAboutVersionText = "Quillon Idrovan Version 1.0.0.1";
+// The About box's legal line and the version resource's copyright: LICENSE's holder and licence.
+constexpr const char* kLegalCopyright = "Copyright (c) 2026 The Idrovan authors. MIT License.";
+// The version the build takes from the file VERSION.
+constexpr WORD kVersion[] = {IDROVAN_VERSION_NUMBERS};
 
 std::string Env(const char* pName) {
     char value[4096] = {0};
@@ -527,10 +532,14 @@ TEST(Resources, VersionStringsAndIcon) {
     VS_FIXEDFILEINFO* pFixed = nullptr;
     UINT nLength = 0;
     ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&pFixed), &nLength));
-    EXPECT_EQ(pFixed->dwFileVersionMS, MAKELONG(1, 2));
-    EXPECT_EQ(pFixed->dwFileVersionLS, MAKELONG(0, 31));
-    EXPECT_EQ(pFixed->dwProductVersionMS, MAKELONG(1, 2));
-    EXPECT_EQ(pFixed->dwProductVersionLS, MAKELONG(0, 31));
+    EXPECT_EQ(pFixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(kVersion[1], kVersion[0])));
+    EXPECT_EQ(pFixed->dwFileVersionLS, static_cast<DWORD>(MAKELONG(kVersion[3], kVersion[2])));
+    EXPECT_EQ(pFixed->dwProductVersionMS, static_cast<DWORD>(MAKELONG(kVersion[1], kVersion[0])));
+    EXPECT_EQ(pFixed->dwProductVersionLS, static_cast<DWORD>(MAKELONG(kVersion[3], kVersion[2])));
+    char* pCopyright = nullptr;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904e4\\LegalCopyright",
+                               reinterpret_cast<void**>(&pCopyright), &nLength));
+    EXPECT_STREQ(pCopyright, kLegalCopyright);
     WORD* pTranslation = nullptr;
     ASSERT_TRUE(VerQueryValueA(info.data(), "\\VarFileInfo\\Translation",
                                reinterpret_cast<void**>(&pTranslation), &nLength));
@@ -597,7 +606,7 @@ TEST(Resources, DialogTemplatesAreExactlyAsDesigned) {
          {{kChild | SS_ICON, 0, 11, 17, 20, 20, -1, "STATIC", "#2000"},
           {kChild | WS_GROUP | SS_LEFT | SS_NOPREFIX, 0, 40, 10, 219, 8, -1, "STATIC",
            kAboutVersionText},
-          {kChild | WS_GROUP | SS_LEFT, 0, 40, 25, 220, 8, -1, "STATIC", ""},
+          {kChild | WS_GROUP | SS_LEFT, 0, 40, 25, 220, 8, -1, "STATIC", kLegalCopyright},
           {kChild | WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 107, 53, 50, 16, IDOK, "BUTTON",
            "OK"}}},
     };
@@ -627,10 +636,7 @@ TEST(Resources, DialogTemplatesAreExactlyAsDesigned) {
             EXPECT_EQ(actual.cy, wanted.cy);
             EXPECT_EQ(actual.nId, wanted.nId);
             EXPECT_EQ(actual.className, wanted.className);
-            // The legal notice is free text; every other text is fixed.
-            if (!(expected.nId == 1000 && i == 2)) {
-                EXPECT_EQ(actual.text, wanted.text);
-            }
+            EXPECT_EQ(actual.text, wanted.text);
         }
     }
     FreeLibrary(hExe);

@@ -17,23 +17,37 @@
 #     (the SDK's consumers are tested under Wine by tests/sdk);
 #   - the notices name the linked libraries with the versions of the installed toolchain,
 #     carry the licence texts of winpthreads and the mingw-w64 runtime as Debian gives them,
-#     and nothing of the parts the programs do not contain; each SBOM is valid CycloneDX
-#     (npm's @cyclonedx/cyclonedx-library; a broken copy is refused) and lists both programs
-#     with their SHA-256 and the linked libraries with their versions;
+#     and nothing of the parts the programs do not contain, and the Hewlett-Packard and Silicon
+#     Graphics notices of libstdc++'s containers as the installed bits/stl_tree.h gives them;
+#     each SBOM is valid CycloneDX (npm's @cyclonedx/cyclonedx-library; a broken copy is
+#     refused), names its supplier, authors and tool, and lists both programs with their
+#     SHA-256 and the linked libraries with their versions and a purl each (winpthreads' names
+#     its archive within the runtime's Debian package);
 #   - each MSI carries the version, its architecture's fixed UpgradeCode, a per-machine install
-#     into its Program Files folder, no registry entry of any kind, and runs the installed
-#     idrovan-cli.exe once, deferred and without impersonation, ignoring its exit code;
+#     into its Program Files folder, every file as short|long name, no registry entry of any
+#     kind, and runs the installed idrovan-cli.exe once, deferred and without impersonation,
+#     ignoring its exit code;
 #   - one version everywhere: the file VERSION's is in the package names, both programs' version
 #     resources, the MSIs' ProductVersion and their File tables (whose programs have no hash
 #     rows); package.sh refuses another IDROVAN_VERSION, a fourth part that is not 0, and
 #     programs built for another version; a package built from the sources with another VERSION
-#     carries that one throughout;
-#   - one Idrovan per machine, in the tables: the x64 MSI removes any x86 Idrovan before it
-#     installs a file, the x86 MSI has a launch condition that refuses where the x64 one is; the
-#     product names say the architecture; Programs and Features gets the icon, the install
-#     location and the publisher, and no web address;
-#   - signing with a throw-away self-signed certificate gives programs and MSIs whose
-#     signatures osslsigncode verifies against that certificate;
+#     carries that one throughout (the versions the test uses are worked out from VERSION's); the
+#     guides name this version's packages and product codes, give every silent msiexec command
+#     with /norestart, and have exit-code rows for 3010, 1641, 1603 and 1605;
+#   - one Idrovan per machine, in the tables: RemoveExistingProducts is the first action after
+#     InstallInitialize (inside the transaction), the x64 MSI removes any x86 Idrovan, the x86
+#     MSI has a launch condition that refuses where the x64 one is; the product names say the
+#     architecture; Programs and Features gets the icon, the install location (a plain type-51
+#     setter) and the publisher, and no web address;
+#   - package.sh refuses, before writing anything, any IDROVAN_SIGN_ setting without both
+#     certificate and key, a setting it does not know, and signing without a timestamp unless
+#     IDROVAN_SIGN_TEST_BUILD=1;
+#   - signing a test build with a throw-away self-signed certificate and a password-protected
+#     key gives programs and MSIs whose signatures osslsigncode verifies against that
+#     certificate; the password (and below, the token's PIN) reaches osslsigncode only through
+#     -readpass, from a file of mode 600 in a folder of mode 700 that is gone afterwards, never
+#     on its command line or in its environment (an osslsigncode in front of the real one
+#     records how it is called);
 #   - signing from a software token (SoftHSM, through OpenSSL's PKCS#11 engine), timestamped by
 #     a throw-away time-stamping server on 127.0.0.1 (the first server named answers 503, the
 #     second is used): signature and timestamp verify on both programs and both MSIs, also at
@@ -52,9 +66,13 @@
 #     installed dialog shows it; with the marker key made read-only, as a standard user sees it,
 #     `idrovan-cli --no-write` still prints it; a silent uninstall removes files, shortcut and
 #     PATH entry and keeps the marker; installing again, with the key still read-only so that
-#     the package's run of idrovan-cli fails, succeeds and gives the same ID; a newer version
-#     replaces it, and the older one is then refused (1603); Programs and Features shows the
-#     product's name, publisher, version and install location;
+#     the package's run of idrovan-cli fails, succeeds and gives the same ID; an upgrade forced
+#     to fail after the files (an error action in a copy of the newer package) fails with 1603
+#     and leaves the older version installed, or, as Wine's msi does not roll back
+#     RemoveExistingProducts, leaves nothing at all (reported as a known Wine limit; anything
+#     half-installed fails); a newer version replaces it, and the older one is then refused
+#     (1603); Programs and Features shows the product's name, publisher, version and install
+#     location;
 #   - under Wine where 32-bit programs run (SKIPPED elsewhere): the x86 MSI, then the x64 one
 #     over it, leaves one product, one shortcut (to the x64 dialog), one PATH entry and the
 #     same ID; the x86 MSI is then refused (1603) and the x64 product stays.
@@ -75,7 +93,12 @@ build_option=()
 [[ ${4:-} == --no-build ]] && build_option=(--no-build)
 
 version=$(tr -d ' \t\r\n' <"$root/VERSION")
-newer_version=2.1.32.0
+# Versions the test builds or refuses, from VERSION's: the next build number, the one after, and
+# VERSION with a fourth part.
+IFS=. read -r major minor build _ <<<"$version"
+newer_version=$major.$minor.$((build + 1)).0
+newest_version=$major.$minor.$((build + 2)).0
+fourth_part_version=$major.$minor.$build.1
 declare -A upgrade_code=([x64]=AE1FBC0D-75FE-4AA8-B0FC-5AFDC95A3F9F [x86]=CB65BCE9-A1BC-4182-8347-F4A9A9CEE83A)
 declare -A pe_format=([x64]=pei-x86-64 [x86]=pei-i386)
 declare -A program_files=([x64]=ProgramFiles64Folder [x86]=ProgramFilesFolder)
@@ -264,15 +287,23 @@ for arch in x64 x86; do
   for licence in Cygwin GPL-3+ LGPL-2.1+; do
     ! grep -qF "License: $licence" <<<"$notices" || fail "$arch notices carry the $licence licence of parts not linked"
   done
-  # Every copyright and licence line is Debian's own.
-  foreign=$(sed -n '/^=\{20,\}$/,$p' <<<"$notices" | grep -E '^(Copyright:|License:| )' |
-             grep -vxF -f "$debian_copyright" | head -3 || true)
+  # Every copyright and licence line of the runtime's sections is Debian's own.
+  foreign=$(awk '/^====================+$/ {getline title; keep = title ~ /^(mingw-w64 runtime|winpthreads) /; next} keep' <<<"$notices" |
+             grep -E '^(Copyright:|License:| )' | grep -vxF -f "$debian_copyright" | head -3 || true)
   [[ -z $foreign ]] || fail "$arch notices have lines that are not in $debian_copyright: $foreign"
+  # libstdc++'s containers: the Hewlett-Packard and Silicon Graphics notices, every line of them
+  # as the installed bits/stl_tree.h gives it.
+  stl_tree=$(dpkg -L "$gxx" | grep '/bits/stl_tree\.h$' | head -1)
+  stl_lines=$(sed -n '/^ \* Copyright (c) 1996,1997$/,/^ \*\/$/p' "$stl_tree" | sed -n 's/^ \* \(..*\)$/\1/p')
+  [[ $(grep -c . <<<"$stl_lines") -ge 16 ]] && grep -qF 'Hewlett-Packard Company makes no' <<<"$stl_lines" &&
+    grep -qF 'Silicon Graphics makes no' <<<"$stl_lines" || fail "$stl_tree does not give the HP and SGI notices"
+  missing=$(grep -vxF -f <(sed 's/^  //' <<<"$notices") <<<"$stl_lines" | head -3 || true)
+  [[ -z $missing ]] || fail "$arch notices lack lines of the HP and SGI notices in $stl_tree: $missing"
 
   python3 - "$dist/idrovan-$version-$arch.cdx.json" "$work/zip-$arch" "$version" \
       "mingw-w64-crt=${component_version[mingw-w64-crt]}" "winpthreads=${component_version[winpthreads]}" \
       "libgcc=${component_version[libgcc]}" "libstdc++=${component_version[libstdc++]}" <<'PYTHON' ||
-import hashlib, json, sys
+import hashlib, json, re, sys
 bom_file, unpacked, version, *libraries = sys.argv[1:]
 bom = json.load(open(bom_file))
 components = {c["name"]: c for c in bom["components"]}
@@ -289,6 +320,27 @@ for program in ("idrovan.exe", "idrovan-cli.exe"):
     depends = next((d["dependsOn"] for d in bom.get("dependencies", []) if d["ref"] == program), [])
     if sorted(depends) != sorted(l.split("=")[0] for l in libraries):
         faults.append(f"{program} depends on {depends}")
+# Who made it, and with what.
+metadata = bom.get("metadata", {})
+if metadata.get("supplier", {}).get("name") != "Veltrane":
+    faults.append(f"metadata.supplier: {metadata.get('supplier')}")
+if {"name": "The Idrovan authors"} not in metadata.get("authors", []):
+    faults.append(f"metadata.authors: {metadata.get('authors')}")
+tools = metadata.get("tools", {}).get("components", [])
+if not any("third_party.py" in t.get("name", "") and t.get("version") == version for t in tools):
+    faults.append(f"metadata.tools names no third_party.py {version}: {tools}")
+# Each library its own package URL, the Debian package it came from; winpthreads, which shares
+# the runtime's, by the archive within it.
+purls = [c.get("purl") for c in bom["components"] if c["type"] == "library"]
+if len(set(purls)) != len(purls) or None in purls:
+    faults.append(f"the libraries' purls are not one each: {purls}")
+for name in ("mingw-w64-crt", "winpthreads"):
+    package = next((p["value"].split()[0] for p in components.get(name, {}).get("properties", [])
+                    if p["name"] == "idrovan:debian-package"), None)
+    if not str(components.get(name, {}).get("purl")).startswith(f"pkg:deb/debian/{package}@"):
+        faults.append(f"{name}: purl {components.get(name, {}).get('purl')} is not of the Debian package {package}")
+if not re.search(r"#usr/[^#?]*/lib(win)?pthread\.a$", str(components.get("winpthreads", {}).get("purl"))):
+    faults.append(f"winpthreads: purl {components.get('winpthreads', {}).get('purl')} does not name its archive")
 print("\n".join(faults))
 sys.exit(1 if faults else 0)
 PYTHON
@@ -315,6 +367,8 @@ done
 
 echo "== the MSIs"
 property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v p="$2" '$1 == p {print $2}'; }
+# rows <msi> <table>: the table's rows, tab-separated, without its three header lines.
+rows() { msiinfo export "$1" "$2" | tr -d '\r' | tail -n +4; }
 for arch in x64 x86; do
   msi=$dist/idrovan-$version-$arch.msi
   [[ $(property "$msi" ProductVersion) == "$version" ]] || fail "$arch MSI: ProductVersion $(property "$msi" ProductVersion)"
@@ -331,8 +385,20 @@ for arch in x64 x86; do
   # It runs the installed idrovan-cli.exe, which makes the marker: 3154 = an exe from the File
   # table (18) + exit code ignored (0x40) + deferred (0x400) + without impersonation (0x800);
   # once the files are in place, and not when uninstalling.
-  msiinfo export "$msi" File | tr -d '\r' | awk -F'\t' '$1 == "idrovan_cli.exe" {print $3}' |
+  msiinfo export "$msi" File | tr -d '\r' | awk -F'\t' '$1 == "idrovan_cli.exe" {sub(/^.*\|/, "", $3); print $3}' |
     grep -qxF idrovan-cli.exe || fail "$arch MSI: the file key idrovan_cli.exe is not idrovan-cli.exe"
+  # Every file with its 8.3 short name before its long one: capitals, digits and the
+  # punctuation 8.3 allows, one per file, and the long names exactly the zip's files.
+  msiinfo export "$msi" File | tr -d '\r' | tail -n +4 | cut -f3 | python3 -c '
+import re, sys
+names = [line.rstrip("\n") for line in sys.stdin]
+part = r"[A-Z0-9!#$%&\x27()@^_`{}~-]"
+faults = [n for n in names if not re.fullmatch(r"%s{1,8}(\.%s{1,3})?\|[^|]+" % (part, part), n)]
+shorts = [n.split("|")[0] for n in names]
+if len(set(shorts)) != len(shorts):
+    faults.append("short names repeat: %s" % shorts)
+print(" ".join(sorted(n.split("|")[-1] for n in names)) if not faults else "FAULTS " + "; ".join(faults))
+' | grep -qxF "$contents" || fail "$arch MSI: File names are not short|long for each file: $(rows "$msi" File | cut -f3 | tr '\n' ' ')"
   msiinfo export "$msi" CustomAction | tr -d '\r' | grep -qxF $'MakeMarker\t3154\tidrovan_cli.exe\t\t' ||
     fail "$arch MSI: no custom action MakeMarker running idrovan-cli.exe: $(msiinfo export "$msi" CustomAction | tail -n +4)"
   msiinfo export "$msi" InstallExecuteSequence | tr -d '\r' | awk -F'\t' '
@@ -347,8 +413,6 @@ done
 ok "MSI tables checked"
 
 echo "== one version everywhere"
-# rows <msi> <table>: the table's rows, tab-separated, without its three header lines.
-rows() { msiinfo export "$1" "$2" | tr -d '\r' | tail -n +4; }
 declare -A file_key=([idrovan.exe]=idrovan.exe [idrovan-cli.exe]=idrovan_cli.exe)
 # check_versions <label> <version> <msi> <folder with the programs>
 check_versions() {
@@ -370,6 +434,31 @@ for arch in x64 x86; do
   check_versions "$arch" "$version" "$dist/idrovan-$version-$arch.msi" "$work/zip-$arch"
 done
 ((failures > failures_before)) || ok "version $version in the names, the programs, and each MSI's properties and File table"
+# The guides name this version's packages, and README its product codes.
+failures_before=$failures
+guides=("$root/README.md" "$root/packaging/README.txt")
+for page in "$root"/docs/*.md; do [[ -f $page ]] && guides+=("$page"); done
+for guide in "${guides[@]}"; do
+  named=$(grep -ohE 'idrovan-[0-9]+(\.[0-9]+){3}-(x64|x86)\.(msi|zip|cdx\.json)' "$guide" |
+          sed -E 's/^idrovan-//; s/-(x64|x86)\..*$//' | sort -u | tr '\n' ' ')
+  [[ -z $named || $named == "$version " ]] || fail "${guide#"$root"/} names packages of version $named, not $version"
+  # Every silent command keeps Windows Installer from restarting the machine by itself.
+  restarting=$(grep -E 'msiexec /[ix] [^ ]+ .*/qn' "$guide" | grep -vF '/norestart' || true)
+  [[ -z $restarting ]] || fail "${guide#"$root"/} gives silent commands without /norestart: $restarting"
+done
+for guide in "$root/README.md" "$root/packaging/README.txt"; do
+  for code in 3010 1641 1603 1605; do
+    grep -qE "^(\| | +)$code " "$guide" || fail "${guide#"$root"/}'s exit-code table has no row for $code"
+  done
+done
+[[ $(head -1 "$root/packaging/README.txt") == "Veltrane Idrovan $version" ]] ||
+  fail "packaging/README.txt's title is not 'Veltrane Idrovan $version'"
+for arch in x64 x86; do
+  code=$(property "$dist/idrovan-$version-$arch.msi" ProductCode)
+  cat "${guides[@]}" | grep -F "$code" | grep -qF "$arch $version" ||
+    fail "the README does not give $code as the product code of $arch $version"
+done
+((failures > failures_before)) || ok "the guides name version $version's packages and product codes"
 
 echo "== one Idrovan per machine, and Programs and Features, in the tables"
 declare -A other=([x64]=x86 [x86]=x64)
@@ -391,11 +480,17 @@ for arch in x64 x86; do
   tr ';' '\n' <<<"$(property "$msi" SecureCustomProperties)" | grep -qxF "$found" ||
     fail "$arch MSI: $found is not in SecureCustomProperties"
   execute=$(sequence "$msi" InstallExecuteSequence)
+  # An older version (or the x86 Idrovan) is removed inside the transaction, so that a failed
+  # upgrade restores it: the first action after InstallInitialize, before anything of this
+  # package is removed or installed.
+  awk '{at[$1] = $2} END {
+         if (!("RemoveExistingProducts" in at) || at["RemoveExistingProducts"] <= at["InstallInitialize"]) exit 1
+         for (a in at) if (at[a] > at["InstallInitialize"] && at[a] < at["RemoveExistingProducts"]) exit 1
+       }' <<<"$execute" ||
+    fail "$arch MSI: RemoveExistingProducts is not the first action after InstallInitialize: $(grep -E '^(InstallInitialize|RemoveExistingProducts|ProcessComponents) ' <<<"$execute" | tr '\n' ' ')"
   if [[ $arch == x64 ]]; then
-    # Removes it (not only detects it), and before any file or shortcut of its own goes in.
+    # Removes it (not only detects it).
     ((!(attributes & 2))) || fail "x64 MSI: only detects the x86 Idrovan instead of removing it"
-    before "$execute" RemoveExistingProducts InstallInitialize ||
-      fail "x64 MSI: RemoveExistingProducts does not run before InstallInitialize"
   else
     ((attributes & 2)) || fail "x86 MSI: would remove the x64 Idrovan instead of refusing"
     message=$(rows "$msi" LaunchCondition | awk -F'\t' -v c="NOT $found" '$1 == c {print $2}')
@@ -411,9 +506,10 @@ for arch in x64 x86; do
   [[ -n $icon ]] && msiinfo streams "$msi" | grep -qxF "Icon.$icon" || fail "$arch MSI: ARPPRODUCTICON '$icon' names no icon"
   [[ $(property "$msi" Manufacturer) == Veltrane ]] || fail "$arch MSI: publisher '$(property "$msi" Manufacturer)'"
   ! rows "$msi" Property | cut -f1 | grep -E '^ARP(URL|HELPLINK)' || fail "$arch MSI: names a web address"
-  setter=$(rows "$msi" CustomAction | awk -F'\t' '$3 == "ARPINSTALLLOCATION" && $4 == "[INSTALLDIR]" && $2 % 64 == 51 {print $1}')
+  # A plain property setter (51): the no-impersonation bit (2048) means nothing to it.
+  setter=$(rows "$msi" CustomAction | awk -F'\t' '$3 == "ARPINSTALLLOCATION" && $4 == "[INSTALLDIR]" && $2 == 51 {print $1}')
   [[ -n $setter ]] && before "$execute" CostFinalize "$setter" && before "$execute" "$setter" RegisterProduct ||
-    fail "$arch MSI: ARPINSTALLLOCATION is not set to INSTALLDIR between CostFinalize and RegisterProduct"
+    fail "$arch MSI: ARPINSTALLLOCATION is not set to INSTALLDIR (type 51) between CostFinalize and RegisterProduct"
 done
 ((failures > failures_before)) || ok "the upgrade, launch condition and Programs and Features tables checked"
 
@@ -433,7 +529,7 @@ refused() {
 }
 refused "IDROVAN_VERSION=$newer_version with VERSION $version" "the file VERSION" \
   env IDROVAN_VERSION=$newer_version "$root/scripts/package.sh" --no-build --out "$work/refused"
-echo 2.1.31.1 >"$source_copy/VERSION"
+echo "$fourth_part_version" >"$source_copy/VERSION"
 refused "a fourth part that is not 0" "the fourth part must be 0" \
   "$source_copy/scripts/package.sh" --no-build --out "$work/refused"
 # The newer version, built from its own VERSION: the x64 package for the upgrade under Wine.
@@ -445,17 +541,87 @@ unzip -q "$work/newer/idrovan-$newer_version-x64.zip" -d "$work/zip-newer"
 failures_before=$failures
 check_versions "$newer_version x64" "$newer_version" "$newer" "$work/zip-newer"
 ((failures > failures_before)) || ok "a package built with VERSION $newer_version carries it throughout"
-echo 2.1.33.0 >"$source_copy/VERSION"
+echo "$newest_version" >"$source_copy/VERSION"
 refused "programs built for another version (--no-build)" "is version $newer_version" \
   "$source_copy/scripts/package.sh" --no-build --arch x64 --out "$work/refused"
 
-echo "== signing with a throw-away certificate"
+echo "== signing settings package.sh refuses"
 signing=$work/signing
 mkdir -p "$signing"
-openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Idrovan test signer" \
+# The throw-away key file is encrypted: its password reaches osslsigncode as a token's PIN does.
+key_pass=$(od -An -N8 -tx8 /dev/urandom | tr -d ' ')
+openssl req -x509 -newkey rsa:2048 -passout "pass:$key_pass" -days 2 -subj "/CN=Idrovan test signer" \
   -addext extendedKeyUsage=codeSigning -keyout "$signing/key.pem" -out "$signing/cert.pem" 2>/dev/null
-IDROVAN_SIGN_CERT=$signing/cert.pem IDROVAN_SIGN_KEY=$signing/key.pem \
-  "$root/scripts/package.sh" --no-build --out "$signing/dist" >/dev/null
+# unsigned_refused <what> <message part> <setting=value...>: refused before anything is
+# written, rather than a build that comes out unsigned or signed without a timestamp.
+unsigned_refused() {
+  local what=$1 part=$2
+  shift 2
+  rm -rf "$work/refused"
+  refused "$what" "$part" env "$@" "$root/scripts/package.sh" --no-build --out "$work/refused"
+  [[ -z $(ls "$work/refused" 2>/dev/null) ]] || fail "package.sh wrote packages although it refused $what"
+}
+unsigned_refused "IDROVAN_SIGN_CERT without IDROVAN_SIGN_KEY" "needs both IDROVAN_SIGN_CERT" \
+  IDROVAN_SIGN_CERT="$signing/cert.pem"
+unsigned_refused "IDROVAN_SIGN_KEY without IDROVAN_SIGN_CERT" "needs both IDROVAN_SIGN_CERT" \
+  IDROVAN_SIGN_KEY="$signing/key.pem" IDROVAN_SIGN_TIMESTAMP=http://127.0.0.1:9/
+unsigned_refused "IDROVAN_SIGN_PASS alone" "IDROVAN_SIGN_PASS given" IDROVAN_SIGN_PASS="$key_pass"
+unsigned_refused "IDROVAN_SIGN_TIMESTAMP alone" "IDROVAN_SIGN_TIMESTAMP given" IDROVAN_SIGN_TIMESTAMP=http://127.0.0.1:9/
+unsigned_refused "a signing setting it does not know" "IDROVAN_SIGN_TIMESTMAP is not a signing setting" \
+  IDROVAN_SIGN_CERT="$signing/cert.pem" IDROVAN_SIGN_KEY="$signing/key.pem" IDROVAN_SIGN_PASS="$key_pass" \
+  IDROVAN_SIGN_TIMESTMAP=http://127.0.0.1:9/
+unsigned_refused "signing without a timestamp" "Set IDROVAN_SIGN_TEST_BUILD=1" \
+  IDROVAN_SIGN_CERT="$signing/cert.pem" IDROVAN_SIGN_KEY="$signing/key.pem" IDROVAN_SIGN_PASS="$key_pass"
+unsigned_refused "IDROVAN_SIGN_TEST_BUILD other than 1" "IDROVAN_SIGN_TEST_BUILD is 1" \
+  IDROVAN_SIGN_CERT="$signing/cert.pem" IDROVAN_SIGN_KEY="$signing/key.pem" IDROVAN_SIGN_TEST_BUILD=yes
+
+# An osslsigncode in front of the real one records how package.sh calls it: the command line,
+# and the file that -readpass names (its mode, its folder's, whether it holds the secret), and
+# whether the password is in its environment.
+spy=$work/spy
+mkdir -p "$spy"
+cat >"$spy/osslsigncode" <<'SPY'
+#!/usr/bin/env bash
+{
+  printf 'ARGS %s\n' "$*"
+  previous=
+  for argument in "$@"; do
+    if [[ $previous == -readpass ]]; then
+      holds=no
+      [[ $(cat "$argument") == "$SPY_SECRET" ]] && holds=yes
+      printf 'READPASS %s %s %s %s\n' "$(stat -c %a "$argument")" "$(stat -c %a "$(dirname "$argument")")" "$holds" "$argument"
+    fi
+    previous=$argument
+  done
+  printf 'ENV %s\n' "$(env | grep -c '^IDROVAN_SIGN_PASS=')"
+} >>"$SPY_LOG"
+exec "$SPY_REAL" "$@"
+SPY
+chmod +x "$spy/osslsigncode"
+export SPY_REAL
+SPY_REAL=$(command -v osslsigncode)
+# check_secret_passing <log> <secret> <label>: every signing read the secret from a file of
+# mode 600 in a folder of mode 700, gone afterwards; never on a command line or in the environment.
+check_secret_passing() {
+  local log=$1 secret=$2 label=$3 file
+  [[ -s $log ]] || { fail "$label: osslsigncode was not called through the spy"; return; }
+  ! grep '^ARGS ' "$log" | grep -qF -- "$secret" || fail "$label: the password is on osslsigncode's command line"
+  [[ $(grep -c '^ARGS ' "$log") -eq $(grep -c '^READPASS 600 700 yes ' "$log") ]] ||
+    fail "$label: not every signing read the password from a private file: $(grep '^READPASS' "$log" | sort -u | head -3)"
+  ! grep -q '^ENV [1-9]' "$log" || fail "$label: osslsigncode got the password in its environment"
+  for file in $(awk '/^READPASS/ {print $5}' "$log" | sort -u); do
+    [[ ! -e $file && ! -e $(dirname "$file") ]] || fail "$label: $file (or its folder) is left behind"
+  done
+}
+
+echo "== signing with a throw-away certificate"
+SPY_LOG=$signing/spy.log SPY_SECRET=$key_pass PATH="$spy:$PATH" \
+  IDROVAN_SIGN_CERT=$signing/cert.pem IDROVAN_SIGN_KEY=$signing/key.pem IDROVAN_SIGN_PASS=$key_pass \
+  IDROVAN_SIGN_TEST_BUILD=1 "$root/scripts/package.sh" --no-build --out "$signing/dist" >/dev/null 2>"$signing/package.log" ||
+  fail "package.sh could not sign a test build with a password-protected key: $(tail -5 "$signing/package.log")"
+grep -qF "a test build, signed without a timestamp" "$signing/package.log" ||
+  fail "package.sh did not warn that the test build is signed without a timestamp"
+check_secret_passing "$signing/spy.log" "$key_pass" "key file"
 rm -f "$signing/key.pem"
 verify() { osslsigncode verify -CAfile "$signing/cert.pem" -in "$1" 2>&1 | grep -q '^Signature verification: ok'; }
 for arch in x64 x86; do
@@ -500,7 +666,8 @@ for _ in $(seq 100); do [[ -s $token/tsa-port ]] && break; sleep 0.1; done
 tsa=http://127.0.0.1:$(cat "$token/tsa-port" 2>/dev/null)
 softhsm=$(dpkg -L libsofthsm2 | grep '/libsofthsm2\.so$' | head -1)
 engine=$(dpkg -L libengine-pkcs11-openssl | grep '/engines-3/pkcs11\.so$' | head -1)
-IDROVAN_SIGN_CERT=$token/cert.pem IDROVAN_SIGN_KEY='pkcs11:token=idrovan-test;object=signer;type=private' \
+SPY_LOG=$token/spy.log SPY_SECRET=$pin PATH="$spy:$PATH" \
+  IDROVAN_SIGN_CERT=$token/cert.pem IDROVAN_SIGN_KEY='pkcs11:token=idrovan-test;object=signer;type=private' \
   IDROVAN_SIGN_PKCS11_MODULE=$softhsm IDROVAN_SIGN_PKCS11_ENGINE=$engine IDROVAN_SIGN_PASS=$pin \
   IDROVAN_SIGN_TIMESTAMP="$tsa/down $tsa/" \
   "$root/scripts/package.sh" --no-build --out "$token/dist" >/dev/null 2>"$token/package.log" ||
@@ -509,6 +676,7 @@ kill "$tsa_pid" 2>/dev/null || true
 wait "$tsa_pid" 2>/dev/null || true
 grep -q '"POST /down ' "$token/tsa.log" && grep -q '"POST / .* 200 ' "$token/tsa.log" ||
   fail "the time-stamping servers were not asked in turn: $(cat "$token/tsa.log")"
+check_secret_passing "$token/spy.log" "$pin" "token PIN"
 
 # After the certificate's two days a signature stands only on its timestamp.
 expired=$(($(date +%s) + 5 * 86400))
@@ -566,7 +734,7 @@ uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 run_msiexec() {
   local option=$1 package=$2
   shift 2
-  wine64 msiexec "$option" "$(wine64 winepath -w "$package")" "$@" /qn </dev/null >/dev/null 2>&1
+  wine64 msiexec "$option" "$(wine64 winepath -w "$package")" "$@" /qn /norestart </dev/null >/dev/null 2>&1
 }
 refused_status=$((1603 & 255))
 # Under Wine the root folder's creation time is drive_c's modification time, which installing
@@ -715,6 +883,40 @@ if run_msiexec /i "$msi"; then ok "installed again although the package's run of
   fail "msiexec /i after uninstall, with the key read-only, exited with $?"; fi
 again=$(cli "C:\\Program Files\\Idrovan\\idrovan-cli.exe" --no-write)
 [[ $again == "$id" ]] && ok "installed again: the same ID" || fail "installed again: ID '$again', before '$id'"
+
+# An upgrade that fails after the older version's removal and the new files: the newer package
+# with an error action (type 19) after InstallFiles and before InstallFinalize, which fails it
+# when IDROVAN_TEST_FAIL=1. Windows Installer rolls the whole transaction back, the removal of
+# this version included, so this version stays installed. Wine's msi runs RemoveExistingProducts
+# as an uninstall of its own, outside its rollback: there the old version is gone as well, and
+# the new one's files and registration must be too (nothing half-installed).
+failing=$work/failing-$newer_version-x64.msi
+cp "$newer" "$failing"
+msibuild "$failing" \
+  -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('ForcedFailure', 19, '', 'A failure forced by the package test')" \
+  -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Condition\`, \`Sequence\`) VALUES ('ForcedFailure', 'IDROVAN_TEST_FAIL=\"1\"', 6550)" ||
+  fail "msibuild could not add the forced failure to a copy of $newer"
+sequence "$failing" InstallExecuteSequence | awk '{at[$1] = $2} END {
+    exit !(at["RemoveExistingProducts"] < at["InstallFiles"] && at["InstallFiles"] < at["ForcedFailure"] &&
+           at["ForcedFailure"] < at["InstallFinalize"])}' ||
+  fail "the forced failure does not come after RemoveExistingProducts and InstallFiles"
+status=0
+run_msiexec /i "$failing" IDROVAN_TEST_FAIL=1 || status=$?
+((status == refused_status)) && ok "the upgrade with a forced failure failed (1603)" ||
+  fail "the upgrade with a forced failure: msiexec status $status, not $refused_status (1603)"
+! registered "$(product_code "$newer")" || fail "the failed upgrade left $newer_version registered"
+left_version=$(cli "C:\\Program Files\\Idrovan\\idrovan-cli.exe" --version)
+if registered "$(product_code "$msi")" && [[ $left_version == "$version" ]]; then
+  ok "the failed upgrade left $version installed, files and registration"
+elif ! registered "$(product_code "$msi")" && [[ ! -e $installed ]]; then
+  echo "known Wine limit: the failed upgrade removed $version too (Wine's msi does not roll back"
+  echo "RemoveExistingProducts); nothing of $newer_version was left. Installing $version again."
+  run_msiexec /i "$msi" || fail "installing $version again after the failed upgrade exited with $?"
+else
+  fail "the failed upgrade left a half-installed product: $version registered:" \
+    "$(registered "$(product_code "$msi")" && echo yes || echo no), idrovan-cli says '$left_version'," \
+    "files: $(ls "$installed" 2>/dev/null | tr '\n' ' ')"
+fi
 
 # A newer version replaces this one (major upgrade), and then this one is refused.
 # (The newer package was built above, from the sources with VERSION $newer_version.)

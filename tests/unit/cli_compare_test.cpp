@@ -15,6 +15,7 @@
 #include "tests/unit/cli_run.h"
 #include "tests/unit/scripted_machine_facts.h"
 #include "tests/unit/worked_example_facts.h"
+#include "idrovan_version.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -37,7 +38,7 @@ std::string Report(const std::string& strKey = "", const std::string& strValue =
         {"root_created_fingerprint", std::string("\"") + kRootFingerprint + "\""},
         {"volume_fingerprint", std::string("\"") + kVolumeFingerprint + "\""},
         {"format", "2"},
-        {"version", "\"2.1.31.0\""},
+        {"version", "\"" IDROVAN_VERSION_TEXT "\""},
         {"error", "null"},
     };
     std::string strReport = "{";
@@ -255,7 +256,7 @@ TEST_F(CliCompareTest, NamesTheFactThatChangedAndItsUsualCause) {
          "{\"same_id\":true,\"id\":\"1d7f953db6e0a9ab13df78aa1db9f3b8\",\"report_id\":"
          "\"1d7f953db6e0a9ab13df78aa1db9f3b8\",\"volume\":\"same\",\"root_created\":\"same\","
          "\"marker\":\"same\",\"other_machine\":false,\"report_format\":2,\"format\":1,"
-         "\"version\":\"2.1.31.0\",\"error\":null}\n"},
+         "\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":null}\n"},
         {"marker",
          [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kNewMarker); },
          1,
@@ -306,7 +307,8 @@ TEST_F(CliCompareTest, NamesTheFactThatChangedAndItsUsualCause) {
          6,
          {"Volume:       not read now", "Marker:       not read now", "ID:           none now"},
          "\"volume\":\"unknown\",\"root_created\":\"same\",\"marker\":\"unknown\","
-         "\"other_machine\":false,\"report_format\":2,\"format\":1,\"version\":\"2.1.31.0\","
+         "\"other_machine\":false,\"report_format\":2,\"format\":1,\"version\":"
+         "\"" IDROVAN_VERSION_TEXT "\","
          "\"error\":{\"step\":\"volume\",\"code\":21,\"message\":null}}\n"},
     };
     for (const SChange& change : changes) {
@@ -366,7 +368,8 @@ TEST_F(CliCompareTest, AnUnusableReportStopsBeforeTheMachineIsAsked) {
     const std::string strApplication =
         Save("cli_compare_app.json", std::string("{\"id\":\"") + kIDWithHandMarker +
                                          "\",\"app\":\"Vendor A\",\"marker\":\"present\","
-                                         "\"format\":2,\"version\":\"2.1.31.0\",\"error\":null}");
+                                         "\"format\":2,\"version\":\"" IDROVAN_VERSION_TEXT
+                                         "\",\"error\":null}");
     const std::string strNoID = Save("cli_compare_no_id.json", Report("id", "null"));
     const struct {
         std::vector<std::string> arguments;
