@@ -18,10 +18,10 @@ guide = None
 
 
 def load(root):
-    spec = importlib.util.spec_from_file_location("make_guide",
-                                                  os.path.join(root, "packaging", "make_guide.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    location = importlib.util.spec_from_file_location(
+        "make_guide", os.path.join(root, "packaging", "make_guide.py"))
+    module = importlib.util.module_from_spec(location)
+    location.loader.exec_module(module)
     return module
 
 
