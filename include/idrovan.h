@@ -6,8 +6,9 @@
    --app-specific). Ship idrovan.dll beside your own executable; never put it into a system folder.
 
    Calling convention: every function is __cdecl (IDROVAN_CALL), on x64 and x86 alike, and is
-   exported under its plain name, without decoration: GetProcAddress(module, "idrovan_verify_id"),
-   C#'s DllImport with CallingConvention.Cdecl and Python's ctypes.CDLL find it as written here.
+   exported under its plain name, without decoration: GetProcAddress(module,
+   "idrovan_verify_computer_id"), C#'s DllImport with CallingConvention.Cdecl and Python's
+   ctypes.CDLL find it as written here.
 
    Threads: every function may be called from any thread at any time, also at once; nothing is
    kept between calls and nothing runs when the DLL is loaded. Two callers that write a missing
@@ -67,7 +68,7 @@ extern "C" {
 #define IDROVAN_STEP_MARKER_VALUE 5      /* (marker_value) no usable marker in the key */
 #define IDROVAN_STEP_MARKER_WRITE 6      /* (marker_write) */
 #define IDROVAN_STEP_MEMORY 7            /* (memory) out of memory */
-#define IDROVAN_STEP_MARKER_LOCK 8       /* (marker_lock) another writer held the lock */
+#define IDROVAN_STEP_MARKER_LOCK 8       /* (marker_lock) held by another writer, or refused */
 #define IDROVAN_STEP_MARKER_RANDOM 9     /* (marker_random) the system's random source */
 #define IDROVAN_STEP_APPLICATION_ID 10   /* (application_id) the system's HMAC-SHA256 */
 
