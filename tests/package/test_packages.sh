@@ -434,29 +434,35 @@ for arch in x64 x86; do
   check_versions "$arch" "$version" "$dist/idrovan-$version-$arch.msi" "$work/zip-$arch"
 done
 ((failures > failures_before)) || ok "version $version in the names, the programs, and each MSI's properties and File table"
-# The guides name this version's packages, and README its product codes.
+# The pages and the packages' guide (made from them, as the zips carry it) name this version's
+# packages, and the administrator's page its product codes.
 failures_before=$failures
-guides=("$root/README.md" "$root/packaging/README.txt")
+guide=$work/guide.txt
+python3 "$root/packaging/make_guide.py" --version "$version" | tr -d '\r' >"$guide"
+deploy=$root/docs/install-and-deploy.md
+guides=("$root/README.md" "$guide")
 for page in "$root"/docs/*.md; do [[ -f $page ]] && guides+=("$page"); done
-for guide in "${guides[@]}"; do
-  named=$(grep -ohE 'idrovan-[0-9]+(\.[0-9]+){3}-(x64|x86)\.(msi|zip|cdx\.json)' "$guide" |
-          sed -E 's/^idrovan-//; s/-(x64|x86)\..*$//' | sort -u | tr '\n' ' ')
-  [[ -z $named || $named == "$version " ]] || fail "${guide#"$root"/} names packages of version $named, not $version"
+for page in "${guides[@]}"; do
+  named=$(grep -ohE 'idrovan-[0-9]+(\.[0-9]+){3}-(x64|x86)\.(msi|zip|cdx\.json)' "$page" |
+          sed -E 's/^idrovan-//; s/-(x64|x86)\..*$//' | sort -u | tr '\n' ' ' || true)
+  [[ -z $named || $named == "$version " ]] || fail "${page#"$root"/} names packages of version $named, not $version"
   # Every silent command keeps Windows Installer from restarting the machine by itself.
-  restarting=$(grep -E 'msiexec /[ix] [^ ]+ .*/qn' "$guide" | grep -vF '/norestart' || true)
-  [[ -z $restarting ]] || fail "${guide#"$root"/} gives silent commands without /norestart: $restarting"
+  restarting=$(grep -E 'msiexec /[ix] [^ ]+ .*/qn' "$page" | grep -vF '/norestart' || true)
+  [[ -z $restarting ]] || fail "${page#"$root"/} gives silent commands without /norestart: $restarting"
 done
-for guide in "$root/README.md" "$root/packaging/README.txt"; do
+for page in "$deploy" "$guide"; do
   for code in 3010 1641 1603 1605; do
-    grep -qE "^(\| | +)$code " "$guide" || fail "${guide#"$root"/}'s exit-code table has no row for $code"
+    grep -qE "^(\| | +)$code " "$page" || fail "${page#"$root"/}'s exit-code table has no row for $code"
   done
 done
-[[ $(head -1 "$root/packaging/README.txt") == "Veltrane Idrovan $version" ]] ||
-  fail "packaging/README.txt's title is not 'Veltrane Idrovan $version'"
+[[ $(head -1 "$guide") == "Veltrane Idrovan $version" ]] ||
+  fail "the packages' guide's title is not 'Veltrane Idrovan $version'"
 for arch in x64 x86; do
   code=$(property "$dist/idrovan-$version-$arch.msi" ProductCode)
-  cat "${guides[@]}" | grep -F "$code" | grep -qF "$arch $version" ||
-    fail "the README does not give $code as the product code of $arch $version"
+  for page in "$deploy" "$guide"; do
+    grep -F "$code" "$page" | grep -qF "$arch $version" ||
+      fail "${page#"$root"/} does not give $code as the product code of $arch $version"
+  done
 done
 ((failures > failures_before)) || ok "the guides name version $version's packages and product codes"
 
