@@ -5,33 +5,14 @@
 // IDROVAN_FAILURE with the memory step and an empty text, or the right ID: never a wrong one.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <new>
 
 #include "api/library_calls.h"
 #include "platform/hmac_sha256_provider.h"
+#include "tests/unit/failing_allocation.h"
 #include "tests/unit/scripted_machine_facts.h"
 #include "tests/unit/worked_example_facts.h"
-
-namespace {
-// Allocations to let through before one fails; -1: none fails.
-std::atomic<int> g_nFailIn{-1};
-}  // namespace
-
-void* operator new[](std::size_t nBytes, const std::nothrow_t&) noexcept {
-    const int nFailIn = g_nFailIn.load();
-    if (nFailIn >= 0) {
-        g_nFailIn = nFailIn - 1;
-        if (nFailIn == 0)
-            return nullptr;
-    }
-    try {
-        return ::operator new[](nBytes);
-    } catch (...) {
-        return nullptr;
-    }
-}
 
 bool ComputeHmacSha256WithProvider(const void*, std::size_t, const void*, std::size_t,
                                    unsigned char* pDigest) {

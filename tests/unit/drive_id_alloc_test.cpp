@@ -5,33 +5,14 @@
 // written on a first run must be the whole marker.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdio>
 #include <new>
 #include <string>
 
 #include "identification/drive_id.h"
+#include "tests/unit/failing_allocation.h"
 #include "tests/unit/scripted_machine_facts.h"
 #include "tests/unit/worked_example_facts.h"
-
-namespace {
-// Allocations to let through before one fails; -1: none fails. Only one fails per arming.
-std::atomic<int> g_nFailIn{-1};
-}  // namespace
-
-void* operator new[](std::size_t nBytes, const std::nothrow_t&) noexcept {
-    const int nFailIn = g_nFailIn.load();
-    if (nFailIn >= 0) {
-        g_nFailIn = nFailIn - 1;
-        if (nFailIn == 0)
-            return nullptr;
-    }
-    try {
-        return ::operator new[](nBytes);
-    } catch (...) {
-        return nullptr;
-    }
-}
 
 namespace {
 
