@@ -49,14 +49,18 @@ wine_env_template_key() {
 
 wine_env_fill_template() {
   local template=$1
-  WINEPREFIX="$template" wine64 wineboot -i </dev/null >/dev/null 2>&1
+  # Every step says what failed: under `set -e` a silent failure here would end the caller's
+  # whole test run without a word.
+  WINEPREFIX="$template" wine64 wineboot -i </dev/null >/dev/null 2>&1 ||
+    { echo "wine-env: wineboot -i failed to make the prefix template $template" >&2; return 1; }
   # Without a window manager Wine stalls whenever a captioned window hides; let
   # Wine manage and draw the frames itself.
   WINEPREFIX="$template" wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
     </dev/null >/dev/null 2>&1
   # Debian's Wine does not find the fonts of fonts-wine by itself; without Tahoma,
   # "MS Shell Dlg" falls back to another face and text measures differently.
-  cp /usr/share/wine/fonts/*.ttf "$template/drive_c/windows/Fonts/"
+  cp /usr/share/wine/fonts/*.ttf "$template/drive_c/windows/Fonts/" ||
+    { echo "wine-env: could not copy Wine's fonts into $template" >&2; return 1; }
   WINEPREFIX="$template" wineserver -w
 }
 
@@ -124,9 +128,10 @@ wine_env_start() {
     rm -rf "$WINEPREFIX"
     cp -a "$wine_env_template" "$WINEPREFIX"
   fi
-  wineserver -p
+  wineserver -p || { echo "wine-env: wineserver -p failed for $WINEPREFIX" >&2; return 1; }
   # Warm-up: Wine's service processes must not inherit the test runner's pipes.
-  wine64 wineboot </dev/null >/dev/null 2>&1
+  wine64 wineboot </dev/null >/dev/null 2>&1 ||
+    { echo "wine-env: the warm-up wineboot failed in $WINEPREFIX" >&2; return 1; }
 }
 
 # Whether Wine runs 32-bit programs in the current prefix: starts a tiny 32-bit program (built
