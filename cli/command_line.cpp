@@ -64,7 +64,7 @@ const char* const kCommandOptions[] = {"--json", "--explain", "--verify"};
 const ECliCommand kCommandOfOption[] = {kCommandJson, kCommandExplain, kCommandVerify};
 
 // The stand-alone options.
-const char* const kAloneOptions[] = {"--help", "-h", "/?", "--version"};
+const char* const kAloneOptions[] = {"--help", "-h", "/?", "--version", "--first-run"};
 
 const char* const kApplicationOption = "--app-specific";
 const char* const kCompareOption = "--compare";
@@ -134,10 +134,11 @@ bool ParseCurrentID(int nCount, const char* const* ppArguments, int* pnIndex, CC
 // The usage lines, which --help shows and a usage error ends with.
 #define IDROVAN_CLI_USAGE                                             \
     "usage: idrovan-cli [--no-write] [--app-specific APP] [--json]\n" \
-    "       idrovan-cli [--no-write] --explain\n"                     \
+    "       idrovan-cli --explain\n"                                  \
     "       idrovan-cli [--app-specific APP] --verify ID\n"           \
     "       idrovan-cli [--no-write] [--json] --compare REPORT\n"     \
     "       idrovan-cli --new-marker CURRENT-ID|none [--json]\n"      \
+    "       idrovan-cli --first-run\n"                                \
     "       idrovan-cli --help | --version\n"
 
 }  // namespace
@@ -170,7 +171,12 @@ bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* 
                 continue;
             if (nCount != 1)
                 return Fail(pError, pszOption, " goes with no other argument");
-            line.eCommand = IsOption(pszOption, "--version") ? kCommandVersion : kCommandHelp;
+            if (IsOption(pszOption, "--version"))
+                line.eCommand = kCommandVersion;
+            else if (IsOption(pszOption, "--first-run"))
+                line.eCommand = kCommandFirstRun;
+            else
+                line.eCommand = kCommandHelp;
             bKnown = true;
         }
         if (IsOption(pszArgument, kApplicationOption)) {
@@ -224,8 +230,6 @@ bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* 
                 return false;
             }
             std::memcpy(line.szVerifyID, pszID, kComputerIDLength + 1);
-            // Comparing never writes: a machine without a marker has no ID to compare.
-            line.bReadOnly = true;
         }
         if (!bKnown) {
             Fail(pError, "unknown argument ");
@@ -235,6 +239,10 @@ bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* 
     }
     if (line.pszApplication != nullptr && line.eCommand == kCommandExplain)
         return Fail(pError, kApplicationOption, " and --explain exclude each other");
+    // Comparing never writes: a machine without a marker has no ID to compare. A diagnosis never
+    // writes: on a machine whose marker was deleted it would make the new ID permanent.
+    if (line.eCommand == kCommandVerify || line.eCommand == kCommandExplain)
+        line.bReadOnly = true;
     if (line.pszReport != nullptr && !UseCompare(&line, pError))
         return false;
     if (bNewMarker) {
@@ -258,12 +266,18 @@ const char* GetHelpText() {
     return "Prints this computer's ID, the one that Veltrane Idrovan shows.\n"
            "\n" IDROVAN_CLI_USAGE
            "\n"
-           "Without options it prints the ID (32 hexadecimal digits) and, on the first\n"
-           "run, writes the installation marker HKEY_CLASSES_ROOT\\lrgDocID\\Rndund, as\n"
-           "the dialog does. Options are not case-sensitive; each may be given once.\n"
+           "Without options it prints the ID (32 hexadecimal digits), made with the\n"
+           "installation marker, the value Rndund of the machine's key\n"
+           "HKEY_LOCAL_MACHINE\\Software\\Classes\\lrgDocID. Where none is stored yet, it\n"
+           "writes one, as the dialog does; that needs an administrator. Options are\n"
+           "not case-sensitive; each may be given once.\n"
            "\n"
            "  --no-write    read only: never create or change the marker. Works for a\n"
            "                user with read access once a marker exists.\n"
+           "  --first-run   make the marker where none is stored, from any console: asks\n"
+           "                Windows to run idrovan-cli as administrator (the usual\n"
+           "                prompt) unless it runs so already, then prints the ID. Never\n"
+           "                writes over a stored marker.\n"
            "  --app-specific APP\n"
            "                the ID of this computer for the application APP instead:\n"
            "                its own 32 hexadecimal digits, which cannot be matched with\n"
@@ -272,7 +286,8 @@ const char* GetHelpText() {
            "                either case) and print whether they match; read only.\n"
            "  --explain     a fingerprint of each fact that goes into the ID (3 digits,\n"
            "                not the fact itself), the marker's state, the ID, and which\n"
-           "                step failed with the system's status.\n"
+           "                step failed with the system's status; read only, so that\n"
+           "                it never changes what it explains.\n"
            "  --json        one JSON object: id, marker, root_created_fingerprint,\n"
            "                volume_fingerprint, format, version, error (null, or step,\n"
            "                code and message). With --app-specific: id, app, marker,\n"
@@ -294,17 +309,22 @@ const char* GetHelpText() {
            "\n"
            "Exit codes:\n"
            "  0  success; with --verify or --compare: the IDs match; --new-marker:\n"
-           "     renewed\n"
+           "     renewed; --first-run: a marker is stored and the ID printed\n"
            "  1  --verify or --compare: the IDs differ; --new-marker: this computer's ID\n"
            "     is not CURRENT-ID (with none: a usable marker is stored), nothing changed\n"
            "  2  the command line, or the report to compare, is not valid; nothing was\n"
            "     done\n"
-           "  3  no rights to the marker key (access denied): --no-write reads a marker\n"
-           "     with read access only; --new-marker needs an administrator\n"
-           "  4  there is no marker yet, and --no-write, --verify or --compare may not\n"
-           "     write one; --new-marker CURRENT-ID: there is no marker to renew\n"
+           "  3  no rights (access denied) to the marker key or the marker lock: making\n"
+           "     a marker needs an administrator, once (--first-run asks for one);\n"
+           "     --new-marker needs an administrator; --first-run: the prompt was\n"
+           "     declined\n"
+           "  4  there is no marker yet, and --no-write, --explain, --verify or --compare\n"
+           "     may not write one: an administrator must run idrovan-cli once (e.g.\n"
+           "     idrovan-cli --first-run); --new-marker CURRENT-ID: there is no marker\n"
+           "     to renew\n"
            "  6  a machine fact could not be read, the stored marker cannot be used,\n"
            "     another run held the marker lock for 10 s, the random source\n"
-           "     failed, or another failure\n"
+           "     failed, --first-run could not start its run as administrator, or\n"
+           "     another failure\n"
            "  5 is never used: some hosts report a crashed program with it.\n";
 }

@@ -4,12 +4,12 @@
 // else happens, so that a command line with any fault does nothing at all.
 //
 // Rules: options are not case-sensitive; each may be given once; --json, --explain and --verify
-// exclude each other; --no-write goes with any of them (--verify reads only anyway);
+// exclude each other; --no-write goes with any of them (--verify and --explain read only anyway);
 // --app-specific goes with all but --explain, whose lines would show the computer's own ID;
 // --compare goes with --json and --no-write only (it reads only anyway); --new-marker goes with
-// --json alone; --help and --version stand alone. Every argument must be non-empty printable
-// ASCII: a script that passes an ID copied with a stray non-ASCII character gets a usage error,
-// never a best-fit look-alike.
+// --json alone; --first-run, --help and --version stand alone. Every argument must be non-empty
+// printable ASCII: a script that passes an ID copied with a stray non-ASCII character gets a usage
+// error, never a best-fit look-alike.
 //
 // Plain functions without state; safe on any thread.
 
@@ -18,13 +18,16 @@
 
 enum ECliCommand {
     kCommandPrint,    // the ID and a line break
-    kCommandExplain,  // each fact on its own line, for people
+    kCommandExplain,  // each fact on its own line, for people; reads only
     kCommandJson,     // one JSON object, for scripts
     kCommandVerify,   // whether this computer's ID is the one given
     kCommandCompare,  // an earlier report against now, fact by fact
     // A new marker in place of the stored one, while this computer's ID is the one given (or,
     // for "none", while no usable marker is stored).
     kCommandNewMarker,
+    // Makes a missing marker as an administrator: in this process when it runs elevated, else in
+    // one more run of the program that the system's consent prompt elevates.
+    kCommandFirstRun,
     kCommandHelp,
     kCommandVersion,
 };

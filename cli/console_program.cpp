@@ -49,6 +49,83 @@ int RenewMarker(const CCommandLine& line, CMachineFacts& machine, CStatusMessage
     return GetRenewalExitCode(result);
 }
 
+// Prints the ID, or why there is none, as a plain run does; returns the exit code.
+int PrintID(const CDerivation& derivation, CStatusMessages& messages, CConsoleOutput* pOutput) {
+    if (GetExitCode(derivation) != kExitSuccess) {
+        FormatFailure(derivation, messages, &pOutput->err);
+        return GetExitCode(derivation);
+    }
+    pOutput->out.Append(derivation.szID);
+    pOutput->out.Append('\n');
+    return kExitSuccess;
+}
+
+// --first-run after the elevated run could not start or ended without success: what the user
+// sees in the console that asked for it.
+int ReportElevatedRun(bool bRan, long nExitCode, long nStatus, CStatusMessages& messages,
+                      CConsoleOutput* pOutput) {
+    CTextBuilder& err = pOutput->err;
+    if (!bRan && nStatus == VERROR_CANCELLED) {
+        err.Append(
+            "idrovan-cli: the request to run as administrator was declined, so no marker was "
+            "written; making it needs an administrator's consent\n");
+        return kExitNoRights;
+    }
+    if (!bRan) {
+        err.Append("idrovan-cli: idrovan-cli could not be started as administrator (");
+        AppendStatus(nStatus, messages, &err);
+        err.Append("), so no marker was written\n");
+        return kExitFailure;
+    }
+    err.Append("idrovan-cli: the run as administrator ended with exit code ");
+    err.AppendNumber(nExitCode);
+    if (nExitCode == kExitNoRights) {
+        err.Append(": it had no rights to make the marker either (no administrator)\n");
+        return kExitNoRights;
+    }
+    err.Append("; idrovan-cli --explain, run as administrator, says which step failed\n");
+    return kExitFailure;
+}
+
+// --first-run: a stored marker is only read; a missing one is made as an administrator, never
+// written over one that another run stored meanwhile (the plain run reads again under the lock).
+int FirstRun(CMachineFacts& machine, CStatusMessages& messages, CElevation& elevation,
+             CConsoleOutput* pOutput) {
+    CDerivation derivation;
+    derivation.eCommand = kCommandFirstRun;
+    Derive(machine, kMarkerReadOnly, &derivation);
+    if (GetExitCode(derivation) == kExitSuccess) {
+        pOutput->err.Append(
+            "idrovan-cli: the installation marker is stored already; nothing was written\n");
+        return PrintID(derivation, messages, pOutput);
+    }
+    // Anything else but a missing marker (a fact, a marker too long to use) is not mended by
+    // rights.
+    if (GetExitCode(derivation) != kExitNoMarker)
+        return PrintID(derivation, messages, pOutput);
+
+    if (elevation.IsElevated()) {
+        CDerivation written;
+        written.eCommand = kCommandFirstRun;
+        Derive(machine, kMarkerReadWrite, &written);
+        if (written.report.eMarker == kMarkerCreated)
+            pOutput->err.Append("idrovan-cli: the installation marker was written\n");
+        return PrintID(written, messages, pOutput);
+    }
+    long nExitCode = 0;
+    long nStatus = 0;
+    const bool bRan = elevation.RunElevated(&nExitCode, &nStatus);
+    if (!bRan || nExitCode != kExitSuccess)
+        return ReportElevatedRun(bRan, nExitCode, nStatus, messages, pOutput);
+    CDerivation after;
+    after.eCommand = kCommandFirstRun;
+    Derive(machine, kMarkerReadOnly, &after);
+    if (GetExitCode(after) == kExitSuccess)
+        pOutput->err.Append(
+            "idrovan-cli: the run as administrator stored the installation marker\n");
+    return PrintID(after, messages, pOutput);
+}
+
 static_assert(kApplicationIDLength == kComputerIDLength, "one buffer holds either ID");
 
 // Puts the application's ID in place of the computer's, so that no output below can show the
@@ -78,7 +155,8 @@ int Verify(const CCommandLine& line, const CDerivation& derivation, CStatusMessa
 }
 
 int Run(int nCount, const char* const* ppArguments, CMachineFacts& machine,
-        CStatusMessages& messages, CReportFile& reportFile, CConsoleOutput* pOutput) {
+        CStatusMessages& messages, CReportFile& reportFile, CElevation& elevation,
+        CConsoleOutput* pOutput) {
     CCommandLine line;
     CTextBuilder error;
     if (!ParseCommandLine(nCount, ppArguments, &line, &error)) {
@@ -100,6 +178,8 @@ int Run(int nCount, const char* const* ppArguments, CMachineFacts& machine,
 
     if (line.eCommand == kCommandNewMarker)
         return RenewMarker(line, machine, messages, pOutput);
+    if (line.eCommand == kCommandFirstRun)
+        return FirstRun(machine, messages, elevation, pOutput);
 
     CSavedReport savedReport;
     if (line.eCommand == kCommandCompare &&
@@ -127,13 +207,7 @@ int Run(int nCount, const char* const* ppArguments, CMachineFacts& machine,
             FormatJson(derivation, messages, &pOutput->out);
             break;
         default:
-            if (GetExitCode(derivation) == kExitSuccess) {
-                pOutput->out.Append(derivation.szID);
-                pOutput->out.Append('\n');
-            } else {
-                FormatFailure(derivation, messages, &pOutput->err);
-            }
-            break;
+            return PrintID(derivation, messages, pOutput);
     }
     return GetExitCode(derivation);
 }
@@ -148,9 +222,17 @@ int RunConsoleProgram(int nCount, const char* const* ppArguments, CMachineFacts&
 
 int RunConsoleProgram(int nCount, const char* const* ppArguments, CMachineFacts& machine,
                       CStatusMessages& messages, CReportFile& reportFile, CConsoleOutput* pOutput) {
+    return RunConsoleProgram(nCount, ppArguments, machine, messages, reportFile,
+                             GetSystemElevation(), pOutput);
+}
+
+int RunConsoleProgram(int nCount, const char* const* ppArguments, CMachineFacts& machine,
+                      CStatusMessages& messages, CReportFile& reportFile, CElevation& elevation,
+                      CConsoleOutput* pOutput) {
     pOutput->out.Clear();
     pOutput->err.Clear();
-    const int nExitCode = Run(nCount, ppArguments, machine, messages, reportFile, pOutput);
+    const int nExitCode =
+        Run(nCount, ppArguments, machine, messages, reportFile, elevation, pOutput);
     if (pOutput->out.IsComplete() && pOutput->err.IsComplete())
         return nExitCode;
     // Half a JSON object or a cut ID must not reach a script as an answer.

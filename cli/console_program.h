@@ -10,6 +10,7 @@
 //
 // Runs on the calling thread; the machine and the messages are borrowed for the call.
 
+#include "cli/elevation.h"
 #include "cli/report_file.h"
 #include "cli/status_messages.h"
 #include "cli/text_builder.h"
@@ -26,6 +27,11 @@ int RunConsoleProgram(int nCount, const char* const* ppArguments, CMachineFacts&
                       CStatusMessages& messages, CConsoleOutput* pOutput);
 
 // The same with the file that --compare reads its report through, for tests that stand in for
-// the file system; the call above uses a CSystemReportFile.
+// the file system; the call above uses a CSystemReportFile and the system's CElevation.
 int RunConsoleProgram(int nCount, const char* const* ppArguments, CMachineFacts& machine,
                       CStatusMessages& messages, CReportFile& reportFile, CConsoleOutput* pOutput);
+
+// The same with the elevation that --first-run asks for, for tests that stand in for the system.
+int RunConsoleProgram(int nCount, const char* const* ppArguments, CMachineFacts& machine,
+                      CStatusMessages& messages, CReportFile& reportFile, CElevation& elevation,
+                      CConsoleOutput* pOutput);

@@ -11,6 +11,25 @@ namespace {
 
 const std::size_t kLabelWidth = 14;
 
+// The machine's key, which every mode reads; HKEY_CLASSES_ROOT shows it to accounts without a key
+// of their own.
+#define IDROVAN_MARKER_KEY_TEXT "HKEY_LOCAL_MACHINE\\Software\\Classes\\lrgDocID"
+
+// Where a message sends a user who has no marker and no right to make one.
+#define IDROVAN_RUN_AS_ADMINISTRATOR_TEXT \
+    "run as administrator once (idrovan-cli --first-run asks for it)"
+
+// The lock that lets one process at a time write admits administrators only: a standard user, or
+// an administrator whose token is not elevated, is refused.
+bool IsLockRefused(const CDerivation& derivation) {
+    return derivation.report.eFailedStep == kStepMarkerLock &&
+           derivation.report.nStatus == VERROR_ACCESS_DENIED;
+}
+
+#define IDROVAN_LOCK_REFUSED_TEXT \
+    "the marker lock admits administrators only, so no marker was written"
+const char kLockRefused[] = IDROVAN_LOCK_REFUSED_TEXT "; " IDROVAN_RUN_AS_ADMINISTRATOR_TEXT;
+
 bool IsUnusableMarker(const CDerivation& derivation) {
     return !HasID(derivation) && derivation.report.eMarker == kMarkerUnusable;
 }
@@ -46,10 +65,10 @@ const char* DescribeStep(const CDerivation& derivation) {
         case kStepRootCreation:
             return "the creation time of the system drive's root directory could not be read";
         case kStepMarkerKey:
-            return derivation.eAccess == kMarkerReadOnly
-                       ? "the marker key HKEY_CLASSES_ROOT\\lrgDocID could not be opened"
-                       : "the marker key HKEY_CLASSES_ROOT\\lrgDocID could be neither opened nor "
-                         "created";
+            return derivation.eAccess == kMarkerReadOnly ? "the marker key " IDROVAN_MARKER_KEY_TEXT
+                                                           " could not be opened"
+                                                         : "the marker key " IDROVAN_MARKER_KEY_TEXT
+                                                           " could be neither opened nor created";
         case kStepMarkerValue:
             return derivation.report.eMarker == kMarkerUnusable
                        ? "the marker key holds a marker too long to use"
@@ -59,6 +78,8 @@ const char* DescribeStep(const CDerivation& derivation) {
         case kStepMemory:
             return "a working text could not be allocated";
         case kStepMarkerLock:
+            if (IsLockRefused(derivation))
+                return kLockRefused;
             return derivation.report.nStatus == VERROR_WAIT_TIMEOUT
                        ? "another run held the marker lock for 10 seconds, so no marker was "
                          "written; run again"
@@ -73,22 +94,6 @@ const char* DescribeStep(const CDerivation& derivation) {
     if (derivation.bFingerprintFailed)
         return "a fact's fingerprint could not be computed: the system's HMAC-SHA256 failed";
     return "the ID could not be derived";
-}
-
-// "status 5: Access is denied", "status 1234" without a system text, "no status" for 0.
-void AppendStatus(long nStatus, CStatusMessages& messages, CTextBuilder* pOut) {
-    if (nStatus == 0) {
-        pOut->Append("no status");
-        return;
-    }
-    pOut->Append("status ");
-    pOut->AppendNumber(nStatus);
-    CTextBuilder message;
-    messages.AppendStatusText(nStatus, &message);
-    if (message.GetLength() > 0) {
-        pOut->Append(": ");
-        AppendPrintableText(message.GetText(), pOut);
-    }
 }
 
 void AppendJsonFingerprint(const char* pszFingerprint, CTextBuilder* pOut) {
@@ -119,6 +124,21 @@ void AppendFactLine(const char* pszLabel, const char* pszFingerprint, CTextBuild
 
 }  // namespace
 
+void AppendStatus(long nStatus, CStatusMessages& messages, CTextBuilder* pOut) {
+    if (nStatus == 0) {
+        pOut->Append("no status");
+        return;
+    }
+    pOut->Append("status ");
+    pOut->AppendNumber(nStatus);
+    CTextBuilder message;
+    messages.AppendStatusText(nStatus, &message);
+    if (message.GetLength() > 0) {
+        pOut->Append(": ");
+        AppendPrintableText(message.GetText(), pOut);
+    }
+}
+
 bool HasID(const CDerivation& derivation) {
     return derivation.szID[0] != '\0';
 }
@@ -146,10 +166,16 @@ void AppendJsonError(const CDerivation& derivation, CStatusMessages& messages, C
     pOut->AppendNumber(report.nStatus);
     pOut->Append(",\"message\":");
     CTextBuilder message;
-    if (IsUnusableMarker(derivation))
+    if (IsUnusableMarker(derivation)) {
         AppendUnusableMarker(derivation, &message);
-    else if (report.nStatus != 0)
+    } else if (report.nStatus != 0) {
         messages.AppendStatusText(report.nStatus, &message);
+        // "Access is denied" alone would send the reader to the key's rights.
+        if (IsLockRefused(derivation)) {
+            message.Append(message.GetLength() > 0 ? ": " : "");
+            message.Append(kLockRefused);
+        }
+    }
     if (message.GetLength() > 0)
         AppendJsonString(message.GetText(), pOut);
     else
@@ -195,20 +221,34 @@ void FormatFailure(const CDerivation& derivation, CStatusMessages& messages, CTe
             pOut->Append(derivation.eCommand == kCommandVerify ||
                                  derivation.eCommand == kCommandCompare
                              ? "idrovan-cli: there is no installation marker yet, and comparing "
-                               "does not write one; run idrovan-cli once to write it\n"
+                               "does not write one"
                              : "idrovan-cli: there is no installation marker yet, and a read-only "
-                               "run does not write one; run idrovan-cli once without --no-write\n");
+                               "run does not write one");
+            pOut->Append(
+                "; an administrator must run idrovan-cli once to make it: "
+                "idrovan-cli --first-run from any console asks for elevation\n");
             return;
-        case kExitNoRights:
-            pOut->Append("idrovan-cli: no rights to the marker key HKEY_CLASSES_ROOT\\lrgDocID (");
+        case kExitNoRights: {
+            const bool bNewMarker = derivation.eCommand == kCommandNewMarker;
+            if (IsLockRefused(derivation))
+                pOut->Append("idrovan-cli: " IDROVAN_LOCK_REFUSED_TEXT " (");
+            else
+                pOut->Append("idrovan-cli: no rights to the marker key " IDROVAN_MARKER_KEY_TEXT
+                             " (");
             AppendStatus(nStatus, messages, pOut);
             pOut->Append(")");
-            if (derivation.eCommand == kCommandNewMarker)
-                pOut->Append("; a new marker needs an administrator");
+            // --first-run makes no marker where one is stored, so it is no way to a new one.
+            if (bNewMarker)
+                pOut->Append("; a new marker needs an administrator: run it as administrator");
+            else if (derivation.eAccess == kMarkerReadWrite && IsLockRefused(derivation))
+                pOut->Append("; " IDROVAN_RUN_AS_ADMINISTRATOR_TEXT);
             else if (derivation.eAccess == kMarkerReadWrite)
-                pOut->Append("; --no-write reads an existing marker with read access only");
+                pOut->Append(
+                    "; making the installation marker needs an "
+                    "administrator: " IDROVAN_RUN_AS_ADMINISTRATOR_TEXT);
             pOut->Append('\n');
             return;
+        }
         default:
             pOut->Append("idrovan-cli: ");
             pOut->Append(DescribeStep(derivation));

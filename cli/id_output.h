@@ -113,3 +113,7 @@ void FormatJson(const CDerivation& derivation, CStatusMessages& messages, CTextB
 // of an "error" key (null with an ID; otherwise step, code and message).
 void AppendLineLabel(const char* pszLabel, CTextBuilder* pOut);
 void AppendJsonError(const CDerivation& derivation, CStatusMessages& messages, CTextBuilder* pOut);
+
+// A Win32 status for a line of text: "status 5: Access is denied", "status 1234" without a
+// system text, "no status" for 0.
+void AppendStatus(long nStatus, CStatusMessages& messages, CTextBuilder* pOut);

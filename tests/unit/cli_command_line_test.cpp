@@ -107,7 +107,8 @@ TEST(CliCommandLine, EveryValidCombination) {
         {{"--json"}, kCommandJson, false, ""},
         {{"--JSON", "--no-write"}, kCommandJson, true, ""},
         {{"--no-write", "--json"}, kCommandJson, true, ""},
-        {{"--explain"}, kCommandExplain, false, ""},
+        // A diagnosis never writes, whether or not --no-write says so.
+        {{"--explain"}, kCommandExplain, true, ""},
         {{"--explain", "--NO-WRITE"}, kCommandExplain, true, ""},
         {{"--no-write", "--Explain"}, kCommandExplain, true, ""},
         {{"--verify", kLowerID}, kCommandVerify, true, kLowerID},
@@ -121,6 +122,8 @@ TEST(CliCommandLine, EveryValidCombination) {
         {{"/?"}, kCommandHelp, false, ""},
         {{"--version"}, kCommandVersion, false, ""},
         {{"--Version"}, kCommandVersion, false, ""},
+        {{"--first-run"}, kCommandFirstRun, false, ""},
+        {{"--First-Run"}, kCommandFirstRun, false, ""},
         {{"--app-specific", "Vendor App"}, kCommandPrint, false, "", "Vendor App"},
         {{"--APP-SPECIFIC", "{6F9619FF-8B86}", "--json", "--no-write"},
          kCommandJson,
@@ -206,6 +209,9 @@ TEST(CliCommandLine, EveryMalformedOneIsRefusedBeforeAnythingRuns) {
         {{"--no-write", "/?"}, "/? goes with no other argument"},
         {{"-h", "-h"}, "-h goes with no other argument"},
         {{"--version", "--help"}, "--version goes with no other argument"},
+        {{"--first-run", "--json"}, "--first-run goes with no other argument"},
+        {{"--no-write", "--first-run"}, "--first-run goes with no other argument"},
+        {{"--app-specific", "--first-run"}, "--app-specific needs the application's name"},
         {{"--app-specific"}, "--app-specific needs the application's name"},
         {{"--app-specific", "--JSON"}, "--app-specific needs the application's name"},
         {{"--app-specific", ""}, "argument 2 is empty"},
@@ -270,6 +276,22 @@ std::string HelpEntry(const std::string& strHelp, const std::string& strName) {
     return std::string();
 }
 
+// An entry as one line: each line break and the indentation after it become one space, so that
+// a meaning is found however the entry is wrapped.
+std::string Unwrap(const std::string& strEntry) {
+    std::string strLine;
+    for (size_t i = 0; i < strEntry.size(); ++i) {
+        if (strEntry[i] != '\n') {
+            strLine += strEntry[i];
+            continue;
+        }
+        strLine += ' ';
+        while (i + 1 < strEntry.size() && strEntry[i + 1] == ' ')
+            ++i;
+    }
+    return strLine;
+}
+
 struct SHelpOption {
     const char* pszName;                 // how the help's option list names it
     const char* pszMeaning;              // a part of what the entry says it does
@@ -290,6 +312,7 @@ TEST(CliCommandLine, HelpNamesEveryOptionAndExitCode) {
         {"--app-specific APP", "for the application APP", {"--app-specific", "Vendor App"}},
         {"--verify ID", "compare this computer's ID with ID", {"--verify", kLowerID}},
         {"--explain", "each fact that goes into the ID", {"--explain"}},
+        {"--first-run", "make the marker where none is stored", {"--first-run"}},
         {"--json", "one JSON object", {"--json"}},
         {"--compare REPORT", "compare this computer with a report", {"--compare", "report.json"}},
         {"--new-marker CURRENT-ID",
@@ -305,11 +328,15 @@ TEST(CliCommandLine, HelpNamesEveryOptionAndExitCode) {
         {kExitSuccess, "success; with --verify or --compare: the IDs match"},
         {kExitDifferentID, "--verify or --compare: the IDs differ"},
         {kExitUsage, "the command line, or the report to compare, is not valid"},
-        {kExitNoRights, "no rights to the marker key"},
+        {kExitNoRights, "no rights (access denied) to the marker key or the marker lock"},
+        {kExitNoRights, "--first-run asks for one"},
+        {kExitNoRights, "--first-run: the prompt was declined"},
         // --new-marker refuses --no-write: the entry must not send it there.
         {kExitNoRights, "--new-marker needs an administrator"},
         {kExitNoMarker, "there is no marker yet"},
-        {kExitNoMarker, "--no-write, --verify or --compare may not"},
+        {kExitNoMarker, "--no-write, --explain, --verify or --compare may not"},
+        // Not "run once without --no-write": that is exit 3 for a standard user.
+        {kExitNoMarker, "an administrator must run idrovan-cli once"},
         {kExitNoMarker, "--new-marker CURRENT-ID: there is no marker to renew"},
         {kExitFailure, "a machine fact could not be read, the stored marker cannot be used"},
     };
@@ -319,7 +346,8 @@ TEST(CliCommandLine, HelpNamesEveryOptionAndExitCode) {
     const std::string strHelp = output.out.GetText();
     for (const SHelpOption& option : options) {
         SCOPED_TRACE(option.pszName);
-        EXPECT_NE(std::string::npos, HelpEntry(strHelp, option.pszName).find(option.pszMeaning))
+        EXPECT_NE(std::string::npos,
+                  Unwrap(HelpEntry(strHelp, option.pszName)).find(option.pszMeaning))
             << strHelp;
         CCommandLine line;
         std::string strError;
@@ -328,9 +356,16 @@ TEST(CliCommandLine, HelpNamesEveryOptionAndExitCode) {
     for (const SHelpExitCode& code : codes) {
         SCOPED_TRACE(code.pszMeaning);
         const std::string strEntry = HelpEntry(strHelp, std::to_string(code.eCode));
-        EXPECT_NE(std::string::npos, strEntry.find(code.pszMeaning)) << strHelp;
+        EXPECT_NE(std::string::npos, Unwrap(strEntry).find(code.pszMeaning)) << strHelp;
     }
     EXPECT_EQ(std::string::npos, HelpEntry(strHelp, "3").find("try --no-write")) << strHelp;
+    // --no-write leads nowhere without a marker: no entry sends a user there.
+    EXPECT_EQ(std::string::npos, strHelp.find("without --no-write")) << strHelp;
+    EXPECT_EQ(std::string::npos, HelpEntry(strHelp, "3").find("--no-write")) << strHelp;
+    // The key named is the one that is read, the machine's.
+    EXPECT_NE(std::string::npos, strHelp.find("HKEY_LOCAL_MACHINE\\Software\\Classes\\lrgDocID"))
+        << strHelp;
+    EXPECT_EQ(std::string::npos, strHelp.find("HKEY_CLASSES_ROOT")) << strHelp;
     // Every option that goes with --compare is in its usage line.
     EXPECT_NE(std::string::npos, std::string(GetUsageText())
                                      .find("\n       idrovan-cli [--no-write] "

@@ -409,7 +409,8 @@ TEST_F(CliCompareTest, NoMarkerNowIsToldInComparingsOwnWords) {
         EXPECT_EQ(4, plain.nExitCode);
         EXPECT_EQ(
             "idrovan-cli: there is no installation marker yet, and comparing does not write one; "
-            "run idrovan-cli once to write it\n",
+            "an administrator must run idrovan-cli once to make it: idrovan-cli --first-run from "
+            "any console asks for elevation\n",
             plain.strErr);
         arguments.push_back("--json");
         const SRun json = Run(arguments);

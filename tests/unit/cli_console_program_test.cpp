@@ -196,14 +196,15 @@ TEST_F(CliConsoleProgramTest, ApplicationWithoutAMarkerReportsTheDerivationsFail
 }
 
 // A fresh machine: the modes that may write create the marker once, as the dialog does; the
-// read-only ones touch nothing and exit 4.
+// read-only ones, --explain among them (a diagnosis must not change what it diagnoses), touch
+// nothing and exit 4.
 TEST_F(CliConsoleProgramTest, FreshMachineWritingModesCreateTheMarkerReadOnlyOnesExit4) {
     const std::string strNoMarkerError = "{\"step\":\"marker_key\",\"code\":2,\"message\":null}";
     const char* pszNoMarkerLine = "there is no installation marker yet";
     const SCase cases[] = {
         {{}, 0, std::string(kIDWithNewMarker) + "\n", false, nullptr},
         {{"--json"}, 0, JsonWith(kIDWithNewMarker, "created", "null"), false, nullptr},
-        {{"--explain"}, 0, "Marker:       created\n", true, nullptr},
+        {{"--explain"}, 4, "Failed step:  marker_key: ", true, nullptr},
         {{"--no-write"}, 4, "", false, pszNoMarkerLine},
         {{"--verify", kIDWithNewMarker}, 4, "", false, pszNoMarkerLine},
         {{"--json", "--no-write"},
@@ -232,7 +233,7 @@ TEST_F(CliConsoleProgramTest, FreshMachineWritingModesCreateTheMarkerReadOnlyOne
 }
 
 // A standard user's view of the key (read access only): the plain run exits 3 and says what to
-// do; the read-only modes still give the ID.
+// do; the read-only modes, --explain among them, still give the ID.
 TEST_F(CliConsoleProgramTest, KeyGrantingOnlyReadExits3ButReadOnlyModesGiveTheID) {
     const SCase cases[] = {
         {{}, 3, "", false, "no rights to the marker key"},
@@ -241,7 +242,7 @@ TEST_F(CliConsoleProgramTest, KeyGrantingOnlyReadExits3ButReadOnlyModesGiveTheID
          "\"error\":{\"step\":\"marker_key\",\"code\":5,\"message\":\"Access is denied\"}}\n",
          true,
          nullptr},
-        {{"--explain"}, 3, "Status:       status 5: Access is denied\n", true, nullptr},
+        {{"--explain"}, 0, "ID:           " + std::string(kIDWithHandMarker) + "\n", true, nullptr},
         {{"--no-write"}, 0, std::string(kIDWithHandMarker) + "\n", false, nullptr},
         {{"--no-write", "--json"},
          0,
@@ -267,22 +268,36 @@ TEST_F(CliConsoleProgramTest, KeyGrantingOnlyReadExits3ButReadOnlyModesGiveTheID
             EXPECT_EQ(std::string::npos, strCall.find("MarkerLock")) << strCall;
     }
     EXPECT_EQ(
-        "idrovan-cli: no rights to the marker key HKEY_CLASSES_ROOT\\lrgDocID (status 5: Access "
-        "is denied); --no-write reads an existing marker with read access only\n",
+        "idrovan-cli: no rights to the marker key HKEY_LOCAL_MACHINE\\Software\\Classes\\lrgDocID "
+        "(status 5: Access is denied); making the installation marker needs an administrator: "
+        "run as administrator once (idrovan-cli --first-run asks for it)\n",
         Run({}).strErr);
 }
 
-// No marker at all, and an account without administrator rights: the lock refuses it, which is
-// "no rights" (exit 3) as for the key, at once and with nothing written.
+// No marker at all, and an account without administrator rights (or one whose token is not
+// elevated): the lock refuses it, which is "no rights" (exit 3) as for the key, at once and with
+// nothing written; every output names the lock and elevation.
 TEST_F(CliConsoleProgramTest, LockRefusedToAStandardUserExits3) {
     const SCase cases[] = {
-        {{}, 3, "", false, "no rights to the marker key"},
+        {{},
+         3,
+         "",
+         false,
+         "the marker lock admits administrators only, so no marker was written (status 5: Access "
+         "is denied); run as administrator once (idrovan-cli --first-run asks for it)\n"},
         {{"--json"},
          3,
-         "\"error\":{\"step\":\"marker_lock\",\"code\":5,\"message\":\"Access is denied\"}}\n",
+         "\"error\":{\"step\":\"marker_lock\",\"code\":5,\"message\":\"Access is denied: the "
+         "marker lock admits administrators only, so no marker was written; run as administrator "
+         "once (idrovan-cli --first-run asks for it)\"}}\n",
          true,
          nullptr},
-        {{"--new-marker", "none"}, 3, "", false, "a new marker needs an administrator"},
+        {{"--new-marker", "none"},
+         3,
+         "",
+         false,
+         "the marker lock admits administrators only, so no marker was written (status 5: Access "
+         "is denied); a new marker needs an administrator: run it as administrator\n"},
     };
     for (const SCase& c : cases) {
         SCOPED_TRACE(Join(c.arguments));
@@ -551,7 +566,8 @@ TEST_F(CliConsoleProgramTest, NewMarkerRenewsOnlyTheGivenIDAndSaysWhatItDid) {
           3,
           "",
           false,
-          "(status 5: Access is denied); a new marker needs an administrator\n"},
+          "(status 5: Access is denied); a new marker needs an administrator: run it as "
+          "administrator\n"},
          false},
         {"lock held elsewhere",
          [](CScriptedMachineFacts& m) { m.m_nLockStatus = 258; },
@@ -678,8 +694,9 @@ TEST_F(CliConsoleProgramTest, VerifyOnAFreshMachineNamesNoOptionThatWasNotGiven)
     EXPECT_EQ(4, run.nExitCode);
     EXPECT_EQ("", run.strOut);
     EXPECT_EQ(
-        "idrovan-cli: there is no installation marker yet, and comparing does not write one; run "
-        "idrovan-cli once to write it\n",
+        "idrovan-cli: there is no installation marker yet, and comparing does not write one; an "
+        "administrator must run idrovan-cli once to make it: idrovan-cli --first-run from any "
+        "console asks for elevation\n",
         run.strErr);
     EXPECT_TRUE(m_machine.m_writes.empty());
 }

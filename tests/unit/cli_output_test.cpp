@@ -137,7 +137,13 @@ TEST(CliOutput, ExitCodeAndJsonErrorOfEveryKindOfOutcome) {
         EXPECT_EQ(c.eExit, GetExitCode(derivation));
 
         const std::string strJson = Json(derivation, messages);
-        const std::string strMessage = messages.Text(c.nStatus);
+        std::string strMessage = messages.Text(c.nStatus);
+        // The lock's refusal says what it is and what to do, not just "Access is denied".
+        if (c.eStep == kStepMarkerLock && c.nStatus == 5)
+            strMessage +=
+                ": the marker lock admits administrators only, so no marker was "
+                "written; run as administrator once (idrovan-cli --first-run asks for "
+                "it)";
         const std::string strError =
             "\"error\":{\"step\":" + (c.pszStep ? "\"" + std::string(c.pszStep) + "\"" : "null") +
             ",\"code\":" + std::to_string(c.nStatus) +
@@ -263,17 +269,27 @@ TEST(CliOutput, ExplanationOfAnIDAndOfAFailure) {
 
 TEST(CliOutput, FailureLinesSayWhatToDo) {
     CTableMessages messages;
+    // Each names the machine's key, which is the one read, and sends a user where an answer is:
+    // never to --no-write, which without a marker only exits 4.
     EXPECT_EQ(
-        "idrovan-cli: no rights to the marker key HKEY_CLASSES_ROOT\\lrgDocID (status 5: Access "
-        "is denied); --no-write reads an existing marker with read access only\n",
+        "idrovan-cli: no rights to the marker key HKEY_LOCAL_MACHINE\\Software\\Classes\\lrgDocID "
+        "(status 5: Access is denied); making the installation marker needs an administrator: "
+        "run as administrator once (idrovan-cli --first-run asks for it)\n",
         Failure(Failed(kStepMarkerKey, 5, kMarkerReadWrite), messages));
     EXPECT_EQ(
-        "idrovan-cli: no rights to the marker key HKEY_CLASSES_ROOT\\lrgDocID (status 5: Access "
-        "is denied)\n",
+        "idrovan-cli: no rights to the marker key HKEY_LOCAL_MACHINE\\Software\\Classes\\lrgDocID "
+        "(status 5: Access is denied)\n",
         Failure(Failed(kStepMarkerKey, 5, kMarkerReadOnly), messages));
+    // A standard user, or an administrator whose token is not elevated, at the lock.
+    EXPECT_EQ(
+        "idrovan-cli: the marker lock admits administrators only, so no marker was written "
+        "(status 5: Access is denied); run as administrator once (idrovan-cli --first-run asks "
+        "for it)\n",
+        Failure(Failed(kStepMarkerLock, 5, kMarkerReadWrite), messages));
     EXPECT_EQ(
         "idrovan-cli: there is no installation marker yet, and a read-only run does not write "
-        "one; run idrovan-cli once without --no-write\n",
+        "one; an administrator must run idrovan-cli once to make it: idrovan-cli --first-run "
+        "from any console asks for elevation\n",
         Failure(Failed(kStepMarkerKey, 2, kMarkerReadOnly), messages));
     EXPECT_EQ(
         "idrovan-cli: the creation time of the system drive's root directory could not be read "
