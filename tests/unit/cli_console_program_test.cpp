@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -686,6 +687,135 @@ TEST_F(CliConsoleProgramTest, MarkerTooLongToUseIsNamedInEveryModeAndReplacedOnl
     EXPECT_EQ(0, renew.nExitCode);
     EXPECT_EQ(std::string("Old ID: none\nNew ID: ") + kIDWithNewMarker + "\n", renew.strOut);
     EXPECT_EQ(kIDWithNewMarker + std::string("\n"), Run({}).strOut);
+}
+
+// The system's elevation as --first-run meets it. The elevated run, when it starts, is a plain run
+// of the program on the same machine, as the real one is: what it writes and how it ends follow
+// from the machine's state, not from the test.
+class CScriptedElevation : public CElevation {
+public:
+    explicit CScriptedElevation(CScriptedMachineFacts& machine) : m_machine(machine) {}
+
+    bool IsElevated() override { return m_bElevated; }
+
+    bool RunElevated(long* pnExitCode, long* pnStatus) override {
+        ++m_nRuns;
+        if (m_nStartStatus != 0) {
+            *pnStatus = m_nStartStatus;
+            return false;
+        }
+        if (m_beforeRun)
+            m_beforeRun(m_machine);
+        CNoMessages messages;
+        *pnExitCode = RunCli({}, m_machine, messages).nExitCode;
+        return true;
+    }
+
+    CScriptedMachineFacts& m_machine;
+    bool m_bElevated = false;
+    long m_nStartStatus = 0;  // the status of a run that never started (1223: declined)
+    std::function<void(CScriptedMachineFacts&)> m_beforeRun;  // what elevation changes
+    int m_nRuns = 0;
+};
+
+struct SFirstRunCase {
+    const char* pszName;
+    std::function<void(CScriptedMachineFacts&, CScriptedElevation&)> arrange;
+    int nExitCode;
+    const char* pszOut;  // stdout, exactly
+    const char* pszErrPart;
+    int nElevatedRuns;
+    bool bWrites;  // one new marker stored
+};
+
+// --first-run: a stored marker is read and never written over, without asking for elevation; a
+// missing one is written in this process when it runs elevated, else by the elevated plain run,
+// whose outcome (declined, not started, no rights, failed) the first console reports.
+TEST_F(CliConsoleProgramTest, FirstRunMakesOnlyAMissingMarkerAsAnAdministrator) {
+    const std::string strHandID = std::string(kIDWithHandMarker) + "\n";
+    const std::string strNewID = std::string(kIDWithNewMarker) + "\n";
+    const SFirstRunCase cases[] = {
+        {"marker stored, not elevated",
+         [](CScriptedMachineFacts& m, CScriptedElevation&) { m.SetMarker(VREG_SZ, kHandMarker); },
+         0, strHandID.c_str(), "the installation marker is stored already; nothing was written", 0,
+         false},
+        {"marker stored, elevated",
+         [](CScriptedMachineFacts& m, CScriptedElevation& e) {
+             m.SetMarker(VREG_SZ, kHandMarker);
+             e.m_bElevated = true;
+         },
+         0, strHandID.c_str(), "stored already", 0, false},
+        {"no marker, elevated: written here",
+         [](CScriptedMachineFacts&, CScriptedElevation& e) { e.m_bElevated = true; }, 0,
+         strNewID.c_str(), "idrovan-cli: the installation marker was written\n", 0, true},
+        {"no marker, not elevated: the elevated run writes it",
+         [](CScriptedMachineFacts&, CScriptedElevation&) {}, 0, strNewID.c_str(),
+         "idrovan-cli: the run as administrator stored the installation marker\n", 1, true},
+        {"prompt declined",
+         [](CScriptedMachineFacts&, CScriptedElevation& e) { e.m_nStartStatus = 1223; }, 3, "",
+         "idrovan-cli: the request to run as administrator was declined, so no marker was "
+         "written; making it needs an administrator's consent\n",
+         1, false},
+        {"elevated run not started",
+         [](CScriptedMachineFacts&, CScriptedElevation& e) { e.m_nStartStatus = 5; }, 6, "",
+         "idrovan-cli: idrovan-cli could not be started as administrator (status 5: Access is "
+         "denied), so no marker was written\n",
+         1, false},
+        // Not an administrator even so (consent given with a standard account's credentials
+        // where UAC is off): the elevated run's lock refuses it.
+        {"elevated run has no rights",
+         [](CScriptedMachineFacts&, CScriptedElevation& e) {
+             e.m_beforeRun = [](CScriptedMachineFacts& m) {
+                 m.m_nLockStatus = VERROR_ACCESS_DENIED;
+             };
+         },
+         3, "", "ended with exit code 3: it had no rights to make the marker either", 1, false},
+        {"elevated run fails",
+         [](CScriptedMachineFacts&, CScriptedElevation& e) {
+             e.m_beforeRun = [](CScriptedMachineFacts& m) {
+                 m.m_nLockStatus = VERROR_WAIT_TIMEOUT;
+             };
+         },
+         6, "", "ended with exit code 6; idrovan-cli --explain, run as administrator, says", 1,
+         false},
+        // Rights mend no marker too long to use, nor a fact that cannot be read.
+        {"marker too long to use",
+         [](CScriptedMachineFacts& m, CScriptedElevation&) {
+             m.SetMarker(VREG_SZ, std::string(261, 'k'));
+         },
+         6, "", "--new-marker none replaces it", 0, false},
+        {"volume fails",
+         [](CScriptedMachineFacts& m, CScriptedElevation&) {
+             m.SetMarker(VREG_SZ, kHandMarker);
+             m.m_bVolumeFails = true;
+         },
+         6, "", "the system volume's serial number", 0, false},
+    };
+    for (const SFirstRunCase& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        m_machine = CScriptedMachineFacts();
+        m_machine.m_nCreationTime = kRootCreated;
+        m_machine.m_nNow = kNow;
+        CScriptedElevation elevation(m_machine);
+        c.arrange(m_machine, elevation);
+        const std::string strStored = m_machine.m_strValueData;
+
+        const char* const ppArguments[] = {"--first-run"};
+        CNoMessages messages;
+        CSystemReportFile reportFile;
+        CConsoleOutput output;
+        EXPECT_EQ(c.nExitCode, RunConsoleProgram(1, ppArguments, m_machine, messages, reportFile,
+                                                 elevation, &output));
+        EXPECT_EQ(c.pszOut, std::string(output.out.GetText()));
+        EXPECT_NE(std::string::npos, std::string(output.err.GetText()).find(c.pszErrPart))
+            << output.err.GetText();
+        EXPECT_EQ(c.nElevatedRuns, elevation.m_nRuns);
+        EXPECT_EQ(c.bWrites ? 1u : 0u, m_machine.m_writes.size());
+        if (!c.bWrites) {
+            EXPECT_EQ(strStored, m_machine.m_strValueData);
+        }
+        EXPECT_FALSE(m_machine.IsLockHeld());
+    }
 }
 
 // Comparing never writes, and its message names no option the user did not give.
