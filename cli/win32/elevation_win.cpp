@@ -1,6 +1,7 @@
 #include "cli/elevation.h"
 
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <new>

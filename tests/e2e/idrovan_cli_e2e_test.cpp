@@ -15,6 +15,9 @@
 //   CliNoRights     then: the key grants reading only (the marker stays): the plain run exits 3,
 //                   at once also while the lock is held or squatted; the read-only modes still
 //                   give the ID.
+//   CliFirstRunCommand  a fresh prefix: --first-run from a console that is not elevated makes
+//                   the marker through an elevated run and prints the ID that --no-write gives;
+//                   run again, it writes nothing. The record holds marker and ID.
 //   CliAfterDialog  a prefix where the dialog ran first (its record): the console agrees.
 //   CliNewMarker    then: --new-marker changes nothing for a wrong ID or none, renews for the
 //                   right one; a stored value of 261 bytes gives no ID in any mode (a renewal
@@ -43,10 +46,12 @@ namespace {
 const DWORD kPatienceMs = 60000;
 const char kNoMarkerLine[] =
     "idrovan-cli: there is no installation marker yet, and a read-only run does not write one; "
-    "run idrovan-cli once without --no-write\r\n";
+    "an administrator must run idrovan-cli once to make it: idrovan-cli --first-run from any "
+    "console asks for elevation\r\n";
 const char kVerifyNoMarkerLine[] =
-    "idrovan-cli: there is no installation marker yet, and comparing does not write one; run "
-    "idrovan-cli once to write it\r\n";
+    "idrovan-cli: there is no installation marker yet, and comparing does not write one; an "
+    "administrator must run idrovan-cli once to make it: idrovan-cli --first-run from any "
+    "console asks for elevation\r\n";
 // The name every writer of the marker waits for.
 const char kMarkerLockName[] = "Global\\Veltrane.Idrovan.InstallationMarker";
 
@@ -115,8 +120,9 @@ private:
     std::thread m_thread;
 };
 
-// Runs idrovan-cli.exe with the arguments as written on a command line (quoted by the caller).
-ConsoleRun RunConsole(const std::wstring& arguments) {
+// Runs idrovan-cli.exe with the arguments as written on a command line (quoted by the caller);
+// with hToken, as that token's process (CreateProcessAsUserW) rather than as this one.
+ConsoleRun RunConsole(const std::wstring& arguments, HANDLE hToken = nullptr) {
     ConsoleRun run;
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE hOutRead = nullptr, hOutWrite = nullptr, hErrRead = nullptr, hErrWrite = nullptr;
@@ -137,8 +143,12 @@ ConsoleRun RunConsole(const std::wstring& arguments) {
     startup.hStdOutput = hOutWrite;
     startup.hStdError = hErrWrite;
     PROCESS_INFORMATION info{};
-    const BOOL bStarted = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
-                                         nullptr, nullptr, &startup, &info);
+    const BOOL bStarted =
+        hToken != nullptr
+            ? CreateProcessAsUserW(hToken, exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
+                                   nullptr, nullptr, &startup, &info)
+            : CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                             nullptr, &startup, &info);
     CloseHandle(hOutWrite);
     CloseHandle(hErrWrite);
     CPipeReader outReader(hOutRead);
@@ -233,13 +243,17 @@ TEST(CliNoMarker, ReadOnlyModesExit4AndWriteNothing) {
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(run.err, c.line);
     }
-    const ConsoleRun explain = RunConsole(L"--explain --no-write");
-    EXPECT_EQ(explain.nExitCode, 4u);
-    EXPECT_NE(explain.out.find("\r\nMarker:       missing\r\nID:           none\r\n"
-                               "Failed step:  marker_key: "),
-              std::string::npos)
-        << explain.out;
-    EXPECT_NE(explain.out.find("Status:       status 2: "), std::string::npos) << explain.out;
+    // A diagnosis reads only, with or without --no-write: it must not make the marker whose
+    // absence it explains.
+    for (const wchar_t* pArguments : {L"--explain --no-write", L"--explain"}) {
+        const ConsoleRun explain = RunConsole(pArguments);
+        EXPECT_EQ(explain.nExitCode, 4u);
+        EXPECT_NE(explain.out.find("\r\nMarker:       missing\r\nID:           none\r\n"
+                                   "Failed step:  marker_key: "),
+                  std::string::npos)
+            << explain.out;
+        EXPECT_NE(explain.out.find("Status:       status 2: "), std::string::npos) << explain.out;
+    }
 
     EXPECT_EQ(ReadMarker().nOpenStatus, ERROR_FILE_NOT_FOUND) << "a read-only run made the key";
 }
@@ -330,6 +344,76 @@ TEST(CliFirstRun, WritesTheMarkerOnceAndPrintsAnId) {
     const Marker marker = ReadMarker();
     EXPECT_TRUE(IsLowerHexId(marker.data)) << marker.data;
     EXPECT_EQ(run.out.find(marker.data), std::string::npos) << "the marker was printed";
+
+    std::ofstream record(Env("IDROVAN_E2E_RECORD"), std::ios::binary);
+    record << marker.data << "\n" << id << "\n";
+}
+
+// Whether a token is elevated; false also when it cannot be asked.
+bool IsElevatedToken(HANDLE hToken) {
+    TOKEN_ELEVATION elevation{};
+    DWORD nSize = 0;
+    return GetTokenInformation(hToken, TokenElevation, &elevation, sizeof(elevation), &nSize) &&
+           elevation.TokenIsElevated != 0;
+}
+
+// The filtered token that UAC pairs with this process's elevated one: the token of a console
+// that is not elevated. Null when the system has none.
+HANDLE GetNotElevatedToken() {
+    HANDLE hOwn = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hOwn))
+        return nullptr;
+    TOKEN_LINKED_TOKEN linked{};
+    DWORD nSize = 0;
+    const BOOL bLinked =
+        GetTokenInformation(hOwn, TokenLinkedToken, &linked, sizeof(linked), &nSize);
+    CloseHandle(hOwn);
+    if (!bLinked)
+        return nullptr;
+    if (IsElevatedToken(linked.LinkedToken)) {
+        CloseHandle(linked.LinkedToken);
+        return nullptr;
+    }
+    return linked.LinkedToken;
+}
+
+// --first-run from a console that is not elevated: it asks the system for an elevated run of the
+// program (ShellExecuteExW, "runas"; Wine starts it elevated without a prompt), which writes the
+// marker; the first console prints the ID that --no-write then gives too. A second --first-run
+// finds the marker and writes nothing. The record holds marker and ID for the script.
+TEST(CliFirstRunCommand, MakesTheMarkerFromAConsoleThatIsNotElevated) {
+    ASSERT_EQ(ReadMarker().nOpenStatus, ERROR_FILE_NOT_FOUND) << "the prefix is not fresh";
+    HANDLE hOwn = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hOwn));
+    const bool bDriverElevated = IsElevatedToken(hOwn);
+    CloseHandle(hOwn);
+    ASSERT_TRUE(bDriverElevated) << "the driver is expected to run elevated, as Wine starts it";
+    HANDLE hNotElevated = GetNotElevatedToken();
+    ASSERT_NE(hNotElevated, nullptr) << "no filtered token to start a console that is not elevated";
+
+    // (Wine does not refuse a filtered token the key or the lock, as Windows does: a plain run
+    // here would write the marker itself, so the elevated path is shown by what it prints.)
+    const ConsoleRun first = RunConsole(L"--first-run", hNotElevated);
+    EXPECT_EQ(first.nExitCode, 0u) << first.err;
+    EXPECT_EQ(first.err,
+              "idrovan-cli: the run as administrator stored the installation marker\r\n");
+    ASSERT_EQ(first.out.size(), 34u) << first.out;
+    const std::string id = first.out.substr(0, 32);
+    EXPECT_TRUE(IsLowerHexId(id)) << id;
+    const Marker marker = ReadMarker();
+    ASSERT_TRUE(IsLowerHexId(marker.data)) << marker.data;
+
+    const ConsoleRun readOnly = RunConsole(L"--no-write", hNotElevated);
+    EXPECT_EQ(readOnly.nExitCode, 0u) << readOnly.err;
+    EXPECT_EQ(readOnly.out, id + "\r\n");
+
+    const ConsoleRun again = RunConsole(L"--FIRST-RUN", hNotElevated);
+    EXPECT_EQ(again.nExitCode, 0u) << again.err;
+    EXPECT_EQ(again.out, id + "\r\n");
+    EXPECT_EQ(again.err,
+              "idrovan-cli: the installation marker is stored already; nothing was written\r\n");
+    EXPECT_EQ(ReadMarker().data, marker.data) << "the marker was written over";
+    CloseHandle(hNotElevated);
 
     std::ofstream record(Env("IDROVAN_E2E_RECORD"), std::ios::binary);
     record << marker.data << "\n" << id << "\n";
@@ -441,17 +525,21 @@ TEST(CliNoRights, PlainRunExits3AndReadOnlyModesGiveTheId) {
     const ConsoleRun plain = RunConsole(L"");
     EXPECT_EQ(plain.nExitCode, 3u);
     EXPECT_EQ(plain.out, "");
-    EXPECT_EQ(
-        plain.err.rfind(
-            "idrovan-cli: no rights to the marker key HKEY_CLASSES_ROOT\\lrgDocID (status 5", 0),
-        0u)
+    EXPECT_EQ(plain.err.rfind("idrovan-cli: no rights to the marker key "
+                              "HKEY_LOCAL_MACHINE\\Software\\Classes\\lrgDocID (status 5",
+                              0),
+              0u)
         << plain.err;
-    EXPECT_NE(plain.err.find("; --no-write reads an existing marker"), std::string::npos)
+    EXPECT_NE(plain.err.find("; making the installation marker needs an administrator: run as "
+                             "administrator once (idrovan-cli --first-run asks for it)"),
+              std::string::npos)
         << plain.err;
 
+    // --explain reads only, like --no-write, and so gives the ID here.
     const ConsoleRun explain = RunConsole(L"--explain");
-    EXPECT_EQ(explain.nExitCode, 3u);
-    EXPECT_NE(explain.out.find("Failed step:  marker_key: "), std::string::npos) << explain.out;
+    EXPECT_EQ(explain.nExitCode, 0u);
+    EXPECT_NE(explain.out.find("ID:           " + expected + "\r\n"), std::string::npos)
+        << explain.out;
 
     const ConsoleRun readOnly = RunConsole(L"--no-write");
     EXPECT_EQ(readOnly.nExitCode, 0u);

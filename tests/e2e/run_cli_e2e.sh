@@ -211,7 +211,7 @@ PY
   [[ -z $cli_err ]] || { printf 'compare, no marker: --json wrote to stderr\n%s\n' "$cli_err"; return 1; }
   run_cli --compare "$report"
   expect_compare "no marker, in words" 4 "ID:           none now" || return 1
-  [[ $cli_err == *"and comparing does not write one; run idrovan-cli once to write it" ]] ||
+  [[ $cli_err == *"and comparing does not write one; an administrator must run idrovan-cli once to make it: idrovan-cli --first-run from any console asks for elevation" ]] ||
     { printf 'compare, no marker: %s\n' "$cli_err"; return 1; }
   wine64 reg add 'HKCR\lrgDocID' /v Rndund /t REG_SZ /d "$marker" /f /reg:64 </dev/null >/dev/null
 
@@ -307,6 +307,46 @@ if [[ -s $record ]]; then
 else
   echo "the dialog's first run recorded no marker"
   status=1
+fi
+wineserver -k
+
+echo "== --first-run from a console that is not elevated: the elevated run makes the marker"
+fresh_prefix "$work/prefix-first-run"
+record="$work/first-run-command.txt"
+rm -f "$record"
+IDROVAN_E2E_RECORD=$(wine64 winepath -w "$record")
+wine "$cli_driver" --gtest_filter='CliFirstRunCommand.*' || status=1
+if [[ -s $record ]]; then
+  { read -r marker; read -r first_id; } <"$record"
+  derived=$(expected_from "$record")
+  if [[ $first_id == "$derived" ]]; then
+    echo "--first-run: the ID $first_id is the one derived from the marker it made"
+  else
+    echo "--first-run printed $first_id; its marker gives $derived"
+    status=1
+  fi
+else
+  echo "--first-run recorded no marker"
+  status=1
+fi
+wineserver -k
+
+# Wine starts programs elevated: --first-run then writes in its own process, like a plain run.
+echo "== --first-run in an elevated console"
+fresh_prefix "$work/prefix-first-run-elevated"
+run_cli --first-run
+first_id=$cli_out
+if [[ $cli_code != 0 || $cli_err != "idrovan-cli: the installation marker was written" ||
+      ! $first_id =~ ^[0-9a-f]{32}$ ]]; then
+  printf -- '--first-run, elevated: exit %s\n%s\n%s\n' "$cli_code" "$cli_out" "$cli_err"
+  status=1
+fi
+run_cli --no-write
+if [[ $cli_code != 0 || $cli_out != "$first_id" ]]; then
+  printf -- '--no-write after --first-run: exit %s, %s (expected %s)\n' "$cli_code" "$cli_out" "$first_id"
+  status=1
+else
+  echo "--first-run, elevated: --no-write then gives the same ID $first_id"
 fi
 wineserver -k
 
