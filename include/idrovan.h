@@ -68,7 +68,7 @@ extern "C" {
 #define IDROVAN_STEP_MARKER_VALUE 5      /* (marker_value) no usable marker in the key */
 #define IDROVAN_STEP_MARKER_WRITE 6      /* (marker_write) */
 #define IDROVAN_STEP_MEMORY 7            /* (memory) out of memory */
-#define IDROVAN_STEP_MARKER_LOCK 8       /* (marker_lock) held by another writer, or refused */
+#define IDROVAN_STEP_MARKER_LOCK 8       /* (marker_lock) busy; 5: run as administrator */
 #define IDROVAN_STEP_MARKER_RANDOM 9     /* (marker_random) the system's random source */
 #define IDROVAN_STEP_APPLICATION_ID 10   /* (application_id) the system's HMAC-SHA256 */
 
