@@ -488,8 +488,10 @@ struct SNamespaceSystem {
     }
 };
 SNamespaceSystem* g_pSystem = nullptr;
-// The namespace that this thread made last, in which its CreateMutex names the mutex.
+// The namespace that this thread made or opened last, in which its CreateMutex names the mutex,
+// and the handle of the one it made last.
 thread_local int t_nNamespace = 0;
+thread_local HANDLE t_hMade = nullptr;
 std::atomic<int> g_nNextNamespace(1);
 
 HANDLE WINAPI SystemCreateBoundary(LPCWSTR, ULONG) {
@@ -509,6 +511,7 @@ HANDLE WINAPI SystemCreateNamespace(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR) {
             g_pSystem->nLive = g_nNextNamespace++;
             t_nNamespace = g_pSystem->nLive;
             hNamespace = g_pSystem->Add(g_pSystem->nLive, true);
+            t_hMade = hNamespace;
         }
     }
     g_pSystem->changed.Notify();
@@ -554,102 +557,104 @@ TEST(MarkerLockWinTest, TwoRunsNeverHoldTheLockAtOnceHoweverLongTheNamespaceLive
         std::atomic<bool> bEndA(false);
         std::atomic<bool> bRelease(false);
 
-        // A run that takes the lock and holds it until told to release it.
         struct SRun {
             std::atomic<long> nStatus{-1};
             std::atomic<bool> bHolds{false};
+            std::atomic<bool> bEnded{false};
+            VHLOCK hLeft = nullptr;  // the lock of a run that ended without releasing it
         };
-        const auto Run = [&](SRun* pRun) {
+        // Takes the lock and holds it until told to release it; or, for A, until told to end
+        // as its process would: the system closes its namespace handle, and its mutex is
+        // abandoned with this thread.
+        const auto Run = [&](SRun* pRun, bool bEnds) {
             VHLOCK hLock = nullptr;
             bool bAbandoned = false;
             pRun->nStatus = AcquireMarkerLockWith(kSystemCalls, 20000, &hLock, &bAbandoned);
-            if (hLock == nullptr) {
-                system.changed.Notify();
-                return;
+            if (hLock != nullptr) {
+                const int nNow = ++nHolders;
+                int nMost = nMostHolders.load();
+                while (nNow > nMost && !nMostHolders.compare_exchange_weak(nMost, nNow)) {
+                }
+                pRun->bHolds = true;
             }
-            const int nNow = ++nHolders;
-            nMostHolders = std::max(nMostHolders.load(), nNow);
-            pRun->bHolds = true;
             system.changed.Notify();
-            system.changed.WaitUntil([&] { return bRelease.load(); });
+            if (hLock == nullptr)
+                return;
+            system.changed.WaitUntil([&] { return bEnds ? bEndA.load() : bRelease.load(); });
             pRun->bHolds = false;
             --nHolders;
-            ReleaseMarkerLockWith(kSystemCalls, hLock);
+            if (bEnds) {
+                system.Close(t_hMade);
+                pRun->hLeft = hLock;
+            } else {
+                ReleaseMarkerLockWith(kSystemCalls, hLock);
+            }
+            pRun->bEnded = true;
             system.changed.Notify();
+        };
+        // False when the condition does not come about, or two runs held the lock at once.
+        const auto WaitFor = [&](const std::function<bool()>& condition) {
+            return system.changed.WaitUntil([&] {
+                return nMostHolders.load() > 1 || condition();
+            }) && nMostHolders.load() <= 1;
+        };
+        const auto FailedCreates = [&] {
+            std::lock_guard<std::mutex> lock(system.guard);
+            return system.nFailedCreates;
         };
 
         SRun a, b, c;
-        VHLOCK hLockOfA = nullptr;
-        HANDLE hNamespaceOfA = nullptr;
-        std::thread runA([&] {
-            bool bAbandoned = false;
-            a.nStatus = AcquireMarkerLockWith(kSystemCalls, 1000, &hLockOfA, &bAbandoned);
-            {
-                std::lock_guard<std::mutex> lock(system.guard);
-                for (const auto& handle : system.handles)
-                    if (handle.second.bMaker)
-                        hNamespaceOfA = handle.first;
-            }
-            a.bHolds = hLockOfA != nullptr;
-            ++nHolders;
+        std::thread runA(Run, &a, true);
+        std::thread runB;
+        std::thread runC;
+        HANDLE hOlderBuild = nullptr;
+        bool bOk = WaitFor([&] { return a.bHolds.load(); });
+        if (bOk) {
+            runB = std::thread(Run, &b, false);
+            bOk = WaitFor([&] { return FailedCreates() >= 1; });
+        }
+        if (bOk) {
+            hOlderBuild = SystemOpenNamespace(nullptr, nullptr);
+            bEndA = true;
             system.changed.Notify();
-            system.changed.WaitUntil([&] { return bEndA.load(); });
-            // A's process ends: its namespace handle is closed for it, its mutex is abandoned
-            // with this thread.
-            a.bHolds = false;
-            --nHolders;
-            system.Close(hNamespaceOfA);
-        });
-        ASSERT_TRUE(system.changed.WaitUntil([&] { return a.bHolds.load(); }));
-        ASSERT_EQ(VERROR_SUCCESS, a.nStatus.load());
+            bOk = WaitFor([&] { return a.bEnded.load(); });
+        }
+        if (bOk) {
+            runC = std::thread(Run, &c, false);
+            // With the older build's handle open only a namespace that is gone with its maker
+            // can be made anew; whichever run does not make it keeps trying.
+            const int nSeen = FailedCreates();
+            bOk = WaitFor([&] {
+                return FailedCreates() >= nSeen + 4 &&
+                       (eLifetime != kGoneWithMaker || b.bHolds.load() || c.bHolds.load());
+            });
+            EXPECT_EQ(eLifetime == kGoneWithMaker ? 1 : 0, nHolders.load());
+        }
+        if (bOk) {
+            SystemCloseNamespace(hOlderBuild, 0);
+            hOlderBuild = nullptr;
+            bOk = WaitFor([&] { return b.bHolds.load() || c.bHolds.load(); });
+        }
+        if (bOk) {
+            const int nSeen = FailedCreates();
+            bOk = WaitFor([&] { return FailedCreates() >= nSeen + 4; });
+            EXPECT_NE(b.bHolds.load(), c.bHolds.load()) << "the other run waits";
+        }
+        EXPECT_TRUE(bOk);
+        EXPECT_EQ(1, nMostHolders.load()) << "two runs held the lock at once";
 
-        std::thread runB(Run, &b);
-        int nSeen = 0;
-        ASSERT_TRUE(system.changed.WaitUntil([&] {
-            std::lock_guard<std::mutex> lock(system.guard);
-            return system.nFailedCreates >= 2;
-        }));
-        const HANDLE hOlderBuild = SystemOpenNamespace(nullptr, nullptr);
-        ASSERT_NE(nullptr, hOlderBuild);
         bEndA = true;
-        system.changed.Notify();
-        runA.join();
-        std::thread runC(Run, &c);
-        {
-            std::lock_guard<std::mutex> lock(system.guard);
-            nSeen = system.nFailedCreates;
-        }
-        ASSERT_TRUE(system.changed.WaitUntil([&] {
-            std::lock_guard<std::mutex> lock(system.guard);
-            return system.nFailedCreates >= nSeen + 4;
-        }));
-        // With the older build's handle open only a namespace that is gone with its maker can
-        // be made anew.
-        if (eLifetime == kGoneWithMaker)
-            ASSERT_TRUE(system.changed.WaitUntil([&] { return b.bHolds || c.bHolds; }));
-        else
-            EXPECT_EQ(0, nHolders.load());
-        SystemCloseNamespace(hOlderBuild, 0);
-        ASSERT_TRUE(system.changed.WaitUntil([&] { return b.bHolds || c.bHolds; }));
-        {
-            std::lock_guard<std::mutex> lock(system.guard);
-            nSeen = system.nFailedCreates;
-        }
-        // The other one keeps trying while the first one holds, and does not get it.
-        ASSERT_TRUE(system.changed.WaitUntil([&] {
-            std::lock_guard<std::mutex> lock(system.guard);
-            return system.nFailedCreates >= nSeen + 4;
-        }));
-        EXPECT_EQ(1, nHolders.load());
-        EXPECT_NE(b.bHolds.load(), c.bHolds.load());
         bRelease = true;
         system.changed.Notify();
-        runB.join();
-        runC.join();
+        for (std::thread* pRun : {&runA, &runB, &runC})
+            if (pRun->joinable())
+                pRun->join();
+        if (hOlderBuild != nullptr)
+            SystemCloseNamespace(hOlderBuild, 0);
         EXPECT_EQ(VERROR_SUCCESS, b.nStatus.load());
         EXPECT_EQ(VERROR_SUCCESS, c.nStatus.load());
-        EXPECT_EQ(1, nMostHolders.load());
-        ReleaseMarkerLockWith(kSystemCalls, hLockOfA);  // its mutex was abandoned; frees the rest
+        if (a.hLeft != nullptr)
+            ReleaseMarkerLockWith(kSystemCalls, a.hLeft);  // its mutex is abandoned already
         EXPECT_TRUE(system.handles.empty());
         g_pSystem = nullptr;
     }
