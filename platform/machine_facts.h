@@ -127,6 +127,8 @@ public:
     // for the whole wait; otherwise the Win32 status of the failure. On any failure *phLock is
     // null. Only LocalSystem and administrators (the accounts that may write the machine's
     // marker) can take, hold or make the lock; any other account gets VERROR_ACCESS_DENIED.
+    // Windows also gives 127 (no private namespaces, outside Wine), 698 (the Global\ name taken
+    // by someone else's object, under Wine) and 1359 (a call failed without a status).
     virtual long AcquireMarkerLock(std::uint32_t nTimeoutMs, VHLOCK* phLock, bool* pbAbandoned) = 0;
 
     // Releases a lock that AcquireMarkerLock gave, on the thread that took it, exactly once.

@@ -34,6 +34,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
 #include <fstream>
 #include <string>
 #include <thread>
@@ -310,11 +312,17 @@ TEST(CliNoMarker, HostileCommandLinesExit2AndWriteNothing) {
     EXPECT_EQ(ReadMarker().nOpenStatus, ERROR_FILE_NOT_FOUND) << "a refused command line wrote";
 }
 
-// Another first run holds the lock (this driver, a process of its own): the console's first run
+// Another first run holds the lock (this driver, a process of its own, with the lock's own
+// administrators-only DACL; any other would be refused as a squat): the console's first run
 // waits for it, gives up after 10 s and writes nothing.
 TEST(CliLockHeld, FirstRunWaitsForTheLockThenWritesNothing) {
     ASSERT_EQ(ReadMarker().nOpenStatus, ERROR_FILE_NOT_FOUND) << "the prefix is not fresh";
-    HANDLE hLock = CreateMutexA(nullptr, TRUE, kMarkerLockName);
+    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:P(A;;GA;;;SY)(A;;GA;;;BA)", SDDL_REVISION_1, &pDescriptor, nullptr));
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), pDescriptor, FALSE};
+    HANDLE hLock = CreateMutexA(&attributes, TRUE, kMarkerLockName);
+    LocalFree(pDescriptor);
     ASSERT_NE(hLock, nullptr) << GetLastError();
     ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << "someone holds the lock";
 
