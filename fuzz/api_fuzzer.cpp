@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "api/library_calls.h"
+#include "idrovan_version.h"
 #include "identification/application_id.h"
 #include "tests/unit/scripted_machine_facts.h"
 #include "tests/unit/worked_example_facts.h"
