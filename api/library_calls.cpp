@@ -11,6 +11,8 @@
 
 static_assert(IDROVAN_ID_LENGTH == kComputerIDLength && IDROVAN_ID_LENGTH == kApplicationIDLength,
               "one buffer size for either ID");
+static_assert(IDROVAN_MAX_APPLICATION_NAME == kMaxApplicationNameBytes,
+              "the header's name limit is the one IsApplicationName applies");
 
 namespace {
 

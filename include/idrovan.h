@@ -18,6 +18,7 @@
    too small for the text and its terminator gets IDROVAN_BAD_ARGUMENT, *needed (when needed is
    not null) set to the size it takes, and nothing written past its size. Whenever a call gives
    no text, a buffer of at least one byte holds an empty text.
+
    Inputs and outputs never share memory: a call whose id, version, needed or detail overlaps
    another of its arguments (the application's name, the ID to verify, or another output) gets
    IDROVAN_BAD_ARGUMENT and writes nothing at all.
@@ -125,9 +126,10 @@ int IDROVAN_CALL idrovan_get_computer_id(unsigned int flags, char* id, unsigned 
                                          unsigned int* needed, idrovan_detail* detail);
 
 /* The ID of the application named application (UTF-8, as above; its bytes count, so use one
-   spelling for good: the same letters in another Unicode normal form are another name) on this computer: what idrovan-cli --app-specific prints, and what the
-   vendor's server computes from the computer ID. Send a vendor this ID, not the computer's: it
-   cannot be matched with another application's ID. Flags and results as above. */
+   spelling for good: the same letters in another Unicode normal form are another name) on this
+   computer: what idrovan-cli --app-specific prints, and what the vendor's server computes from
+   the computer ID. Send a vendor this ID, not the computer's: it cannot be matched with another
+   application's ID. Flags and results as above. */
 int IDROVAN_CALL idrovan_get_application_id(const char* application, unsigned int flags, char* id,
                                             unsigned int id_size, unsigned int* needed,
                                             idrovan_detail* detail);

@@ -175,9 +175,12 @@ print(hmac.new(sys.argv[1].lower().encode("ascii"), bytes.fromhex(sys.argv[2]),
   check "the DLL, $what" "$want" "$(run "$consumer/sdk_consumer.exe" app-hex "$hex" | first_two)"
   [[ $carrier == cli ]] || continue
   name=$(python3 -c 'import sys; sys.stdout.buffer.write(bytes.fromhex(sys.argv[1]))' "$hex")
-  code=0; printed=$(run "$cli" --app-specific "$name" 2>/dev/null) || code=$?
+  code=0; printed=$(run "$cli" --app-specific "$name" 2>"$work/name-error.txt") || code=$?
   [[ $accepted == y ]] && want="0 $expected" || want="2 "
   check "idrovan-cli, $what" "$want" "$code $printed"
+  # Refused for the name itself, not for an argument Wine split or changed.
+  [[ $accepted == y ]] || grep -q "argument 2 is not an application name" "$work/name-error.txt" ||
+    fail "idrovan-cli, $what: $(tr -d '\r' <"$work/name-error.txt" | head -1)"
 done <<<"$names_table"
 unset LC_ALL
 
