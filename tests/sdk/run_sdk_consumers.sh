@@ -145,7 +145,8 @@ for app in "Vendor A" 'Vendor "B" {6F9619FF-8B86-D011-B42D-00C04FC964FF}'; do
 done
 echo "== application names: idrovan-cli, the DLL and the documented formula agree"
 # Wine turns a program's Unix arguments into its UTF-16 command line by the locale's character
-# set: UTF-8 here, as a Windows user's typed name reaches the program as UTF-16.
+# set: UTF-8 here, as a Windows user's typed name reaches the program as UTF-16. (Under LC_ALL=C
+# Wine turns the bytes of "Café" into "CafC)", another name: seen with this Wine.)
 export LC_ALL=C.UTF-8
 # Each name as hex bytes, whether it is a name (y) or refused (n), and whether a command line can
 # carry it (a UTF-16 command line holds no byte that is not UTF-8, and no zero).
