@@ -1,5 +1,6 @@
 #include "api/library_calls.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "identification/application_id.h"
@@ -10,6 +11,33 @@
 
 static_assert(IDROVAN_ID_LENGTH == kComputerIDLength && IDROVAN_ID_LENGTH == kApplicationIDLength,
               "one buffer size for either ID");
+static_assert(IDROVAN_MAX_APPLICATION_NAME == kMaxApplicationNameBytes,
+              "the header's name limit is the one IsApplicationName applies");
+
+namespace {
+
+// Part nPart (0: major) of a version text "a.b.c.d", or -1 when it has no such part.
+constexpr long VersionPart(const char* pszVersion, int nPart) {
+    for (; nPart > 0 && *pszVersion != '\0'; ++pszVersion) {
+        if (*pszVersion == '.')
+            --nPart;
+    }
+    if (nPart > 0 || *pszVersion < '0' || *pszVersion > '9')
+        return -1;
+    long nValue = 0;
+    for (; *pszVersion >= '0' && *pszVersion <= '9'; ++pszVersion)
+        nValue = nValue * 10 + (*pszVersion - '0');
+    return nValue;
+}
+
+}  // namespace
+
+// The header's version macros are written by hand (a vendor's compiler sees no generated file);
+// the build stops when they no longer say what the file VERSION says.
+static_assert(VersionPart(IDROVAN_VERSION_TEXT, 0) == IDROVAN_VERSION_MAJOR &&
+                  VersionPart(IDROVAN_VERSION_TEXT, 1) == IDROVAN_VERSION_MINOR &&
+                  VersionPart(IDROVAN_VERSION_TEXT, 2) == IDROVAN_VERSION_PATCH,
+              "include/idrovan.h's IDROVAN_VERSION_* differ from the file VERSION");
 
 namespace {
 
@@ -81,8 +109,72 @@ bool IsKnownDetail(const idrovan_detail* pDetail) {
     return pDetail == nullptr || pDetail->size == sizeof(idrovan_detail);
 }
 
-bool IsApplicationName(const char* pszApplication) {
-    return pszApplication != nullptr && pszApplication[0] != '\0';
+// The bytes at one argument that a call reads or writes; empty for a null pointer.
+struct SSpan {
+    std::uintptr_t nBegin;
+    std::uintptr_t nEnd;
+};
+
+SSpan Span(const void* pBegin, std::size_t nBytes) {
+    const std::uintptr_t nBegin = reinterpret_cast<std::uintptr_t>(pBegin);
+    if (pBegin == nullptr)
+        return SSpan{0, 0};
+    const std::uintptr_t nEnd = nBegin + nBytes;
+    return SSpan{nBegin, nEnd < nBegin ? UINTPTR_MAX : nEnd};
+}
+
+// A text the call reads: its bytes and terminator, no further than nMost bytes, which is as far
+// as any check reads it.
+SSpan TextSpan(const char* pszText, std::size_t nMost) {
+    std::size_t nBytes = 0;
+    if (pszText != nullptr) {
+        while (nBytes < nMost && pszText[nBytes] != '\0')
+            ++nBytes;
+    }
+    return Span(pszText, nBytes + 1);
+}
+
+// The bytes of a text buffer that a call may write: never more than nText.
+SSpan OutputSpan(const char* pszBuffer, unsigned int nSize, std::size_t nText) {
+    return Span(pszBuffer, nSize < nText ? nSize : nText);
+}
+
+// The size field alone for a detail of unknown size, which is only read.
+SSpan DetailSpan(const idrovan_detail* pDetail) {
+    return Span(pDetail, pDetail != nullptr && IsKnownDetail(pDetail) ? pDetail->size
+                                                                      : sizeof(pDetail->size));
+}
+
+bool Overlap(const SSpan& first, const SSpan& second) {
+    return first.nBegin < first.nEnd && second.nBegin < second.nEnd && first.nBegin < second.nEnd &&
+           second.nBegin < first.nEnd;
+}
+
+// True when a buffer the call writes shares a byte with any other argument: writing it would
+// change an input, or one answer would overwrite another. Such a call writes nothing.
+bool OutputsOverlap(const SSpan* pOutputs, std::size_t nOutputs, const SSpan* pInputs,
+                    std::size_t nInputs) {
+    for (std::size_t i = 0; i < nOutputs; ++i) {
+        for (std::size_t j = i + 1; j < nOutputs; ++j) {
+            if (Overlap(pOutputs[i], pOutputs[j]))
+                return true;
+        }
+        for (std::size_t j = 0; j < nInputs; ++j) {
+            if (Overlap(pOutputs[i], pInputs[j]))
+                return true;
+        }
+    }
+    return false;
+}
+
+// The name as far as IsApplicationName reads it.
+SSpan ApplicationSpan(const char* pszApplication) {
+    return TextSpan(pszApplication, kMaxApplicationNameBytes + 1);
+}
+
+// An ID to verify as far as IsComputerIDText reads it.
+SSpan IDTextSpan(const char* pszID) {
+    return TextSpan(pszID, IDROVAN_ID_SIZE);
 }
 
 // Reports the size a text needs; true when the buffer takes it.
@@ -140,6 +232,16 @@ int RefuseArguments(idrovan_detail* pDetail) {
 
 int GetID(CMachineFacts& machine, const char* pszApplication, unsigned int nFlags, char* pszID,
           unsigned int nSize, unsigned int* pnNeeded, idrovan_detail* pDetail) {
+    const SSpan outputs[] = {OutputSpan(pszID, nSize, IDROVAN_ID_SIZE),
+                             Span(pnNeeded, sizeof(*pnNeeded)), DetailSpan(pDetail)};
+    const SSpan input = ApplicationSpan(pszApplication);
+    if (OutputsOverlap(outputs, 3, &input, 1))
+        return IDROVAN_BAD_ARGUMENT;
+    if (pszApplication != nullptr && !IsApplicationName(pszApplication)) {
+        HasRoom(pszID, nSize, IDROVAN_ID_SIZE, pnNeeded);
+        ClearText(pszID, nSize);
+        return RefuseArguments(pDetail);
+    }
     const bool bRoom = HasRoom(pszID, nSize, IDROVAN_ID_SIZE, pnNeeded);
     ClearText(pszID, nSize);
     if (!bRoom || (nFlags & ~kKnownFlags) != 0 || !IsKnownDetail(pDetail))
@@ -155,6 +257,12 @@ int GetID(CMachineFacts& machine, const char* pszApplication, unsigned int nFlag
 
 int Verify(CMachineFacts& machine, const char* pszApplication, const char* pszID,
            idrovan_detail* pDetail) {
+    const SSpan output = DetailSpan(pDetail);
+    const SSpan inputs[] = {ApplicationSpan(pszApplication), IDTextSpan(pszID)};
+    if (OutputsOverlap(&output, 1, inputs, 2))
+        return IDROVAN_BAD_ARGUMENT;
+    if (pszApplication != nullptr && !IsApplicationName(pszApplication))
+        return RefuseArguments(pDetail);
     if (!IsComputerIDText(pszID) || !IsKnownDetail(pDetail))
         return RefuseArguments(pDetail);
     const SOutcome outcome = Derive(machine, kMarkerReadOnly, pszApplication);
@@ -174,12 +282,10 @@ int GetComputerIDOn(CMachineFacts& machine, unsigned int nFlags, char* pszID, un
 int GetApplicationIDOn(CMachineFacts& machine, const char* pszApplication, unsigned int nFlags,
                        char* pszID, unsigned int nSize, unsigned int* pnNeeded,
                        idrovan_detail* pDetail) {
-    if (!IsApplicationName(pszApplication)) {
-        HasRoom(pszID, nSize, IDROVAN_ID_SIZE, pnNeeded);
-        ClearText(pszID, nSize);
-        return RefuseArguments(pDetail);
-    }
-    return GetID(machine, pszApplication, nFlags, pszID, nSize, pnNeeded, pDetail);
+    // A null name is refused as any other that is not a name; GetID takes null for none.
+    static const char kNoName[] = "";
+    return GetID(machine, pszApplication != nullptr ? pszApplication : kNoName, nFlags, pszID,
+                 nSize, pnNeeded, pDetail);
 }
 
 int VerifyComputerIDOn(CMachineFacts& machine, const char* pszID, idrovan_detail* pDetail) {
@@ -188,13 +294,16 @@ int VerifyComputerIDOn(CMachineFacts& machine, const char* pszID, idrovan_detail
 
 int VerifyApplicationIDOn(CMachineFacts& machine, const char* pszApplication, const char* pszID,
                           idrovan_detail* pDetail) {
-    if (!IsApplicationName(pszApplication))
-        return RefuseArguments(pDetail);
-    return Verify(machine, pszApplication, pszID, pDetail);
+    static const char kNoName[] = "";
+    return Verify(machine, pszApplication != nullptr ? pszApplication : kNoName, pszID, pDetail);
 }
 
 int GetLibraryVersion(char* pszVersion, unsigned int nSize, unsigned int* pnNeeded) {
     static const char kVersion[] = IDROVAN_VERSION_TEXT;
+    const SSpan outputs[] = {OutputSpan(pszVersion, nSize, sizeof(kVersion)),
+                             Span(pnNeeded, sizeof(*pnNeeded))};
+    if (OutputsOverlap(outputs, 2, nullptr, 0))
+        return IDROVAN_BAD_ARGUMENT;
     const bool bRoom =
         HasRoom(pszVersion, nSize, static_cast<unsigned int>(sizeof(kVersion)), pnNeeded);
     ClearText(pszVersion, nSize);
@@ -202,4 +311,23 @@ int GetLibraryVersion(char* pszVersion, unsigned int nSize, unsigned int* pnNeed
         return IDROVAN_BAD_ARGUMENT;
     std::memcpy(pszVersion, kVersion, sizeof(kVersion));
     return IDROVAN_OK;
+}
+
+const char* GetResultText(int nResult) {
+    switch (nResult) {
+        case IDROVAN_OK:
+            return "success";
+        case IDROVAN_NO_MATCH:
+            return "the ID is not this computer's";
+        case IDROVAN_BAD_ARGUMENT:
+            return "bad argument: nothing was derived or written";
+        case IDROVAN_NO_RIGHTS:
+            return "no rights to the installation marker";
+        case IDROVAN_NO_MARKER:
+            return "there is no installation marker yet";
+        case IDROVAN_FAILURE:
+            return "the ID could not be derived";
+        default:
+            return "unknown result";
+    }
 }

@@ -26,3 +26,6 @@ int VerifyApplicationIDOn(CMachineFacts& machine, const char* pszApplication, co
                           idrovan_detail* pDetail);
 
 int GetLibraryVersion(char* pszVersion, unsigned int nSize, unsigned int* pnNeeded);
+
+// idrovan_result_text: a static English text for any result code, never null.
+const char* GetResultText(int nResult);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "identification/application_id.h"
+
 namespace {
 
 // Long enough to recognise a mistyped option, short enough for one line of a terminal.
@@ -150,6 +152,16 @@ bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* 
     for (int i = 0; i < nCount; ++i) {
         if (ppArguments[i][0] == '\0')
             return FailAt(pError, i, " is empty");
+        // The application's name is UTF-8, checked as the DLL checks it, and never echoed.
+        if (i > 0 && IsOption(ppArguments[i - 1], kApplicationOption) &&
+            !IsProgramOption(ppArguments[i])) {
+            if (IsApplicationName(ppArguments[i]))
+                continue;
+            FailAt(pError, i,
+                   " is not an application name: UTF-8 without control characters, at most ");
+            pError->AppendNumber(static_cast<long>(kMaxApplicationNameBytes));
+            return Fail(pError, " bytes");
+        }
         if (IsPrintableAscii(ppArguments[i]))
             continue;
         FailAt(pError, i, " holds a character that is not printable ASCII");
@@ -256,6 +268,44 @@ bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* 
     }
     *pCommandLine = line;
     return true;
+}
+
+std::size_t ArgumentToUtf8(const wchar_t* pszArgument, char* pszOut) {
+    std::size_t nBytes = 0;
+    auto put = [&](unsigned long nByte) {
+        if (pszOut != nullptr)
+            pszOut[nBytes] = static_cast<char>(nByte);
+        ++nBytes;
+    };
+    for (const wchar_t* p = pszArgument; *p != L'\0'; ++p) {
+        unsigned long nCode = static_cast<unsigned long>(*p);
+        const bool bHigh = nCode >= 0xD800 && nCode <= 0xDBFF;
+        const unsigned long nNext = bHigh ? static_cast<unsigned long>(p[1]) : 0;
+        if (bHigh && nNext >= 0xDC00 && nNext <= 0xDFFF) {
+            nCode = 0x10000 + ((nCode - 0xD800) << 10) + (nNext - 0xDC00);
+            ++p;
+        } else if ((nCode >= 0xD800 && nCode <= 0xDFFF) || nCode > 0x10FFFF) {
+            put(0xFF);
+            continue;
+        }
+        if (nCode < 0x80) {
+            put(nCode);
+        } else if (nCode < 0x800) {
+            put(0xC0 | (nCode >> 6));
+            put(0x80 | (nCode & 0x3F));
+        } else if (nCode < 0x10000) {
+            put(0xE0 | (nCode >> 12));
+            put(0x80 | ((nCode >> 6) & 0x3F));
+            put(0x80 | (nCode & 0x3F));
+        } else {
+            put(0xF0 | (nCode >> 18));
+            put(0x80 | ((nCode >> 12) & 0x3F));
+            put(0x80 | ((nCode >> 6) & 0x3F));
+            put(0x80 | (nCode & 0x3F));
+        }
+    }
+    put(0);
+    return nBytes;
 }
 
 const char* GetUsageText() {

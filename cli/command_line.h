@@ -7,11 +7,15 @@
 // exclude each other; --no-write goes with any of them (--verify and --explain read only anyway);
 // --app-specific goes with all but --explain, whose lines would show the computer's own ID;
 // --compare goes with --json and --no-write only (it reads only anyway); --new-marker goes with
-// --json alone; --first-run, --help and --version stand alone. Every argument must be non-empty
-// printable ASCII: a script that passes an ID copied with a stray non-ASCII character gets a usage
-// error, never a best-fit look-alike.
+// --json alone; --first-run, --help and --version stand alone. Every argument but the
+// application's name must be non-empty printable ASCII: a script that passes an ID copied with a
+// stray non-ASCII character gets a usage error, never a best-fit look-alike. The application's
+// name is UTF-8 (the program turns its UTF-16 command line into UTF-8, ArgumentToUtf8) and must be
+// one that IsApplicationName accepts, as the DLL requires.
 //
 // Plain functions without state; safe on any thread.
+
+#include <cstddef>
 
 #include "cli/text_builder.h"
 #include "identification/computer_id_text.h"
@@ -56,6 +60,12 @@ struct CCommandLine {
 // and nothing of a non-ASCII one), for a command line that must not run.
 bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* pCommandLine,
                       CTextBuilder* pError);
+
+// Writes the UTF-8 form of one UTF-16 command-line argument and its terminator to pszOut, when
+// not null, and gives the number of bytes that takes, terminator included. An unpaired surrogate
+// becomes the byte 0xFF, which is never part of UTF-8, so that the argument is refused rather
+// than read as another name. Each wchar_t is taken as one UTF-16 unit.
+std::size_t ArgumentToUtf8(const wchar_t* pszArgument, char* pszOut);
 
 // The text of --help: every option and exit code, each line within 80 columns.
 const char* GetHelpText();

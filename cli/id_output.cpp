@@ -303,7 +303,7 @@ void FormatJson(const CDerivation& derivation, CStatusMessages& messages, CTextB
     AppendJsonStringOrNull(derivation.szID, pOut);
     if (derivation.pszApplication != nullptr) {
         pOut->Append(",\"app\":");
-        AppendJsonString(derivation.pszApplication, pOut);
+        AppendJsonUtf8String(derivation.pszApplication, pOut);
     }
     pOut->Append(",\"marker\":");
     AppendJsonString(GetMarkerStateName(report.eMarker), pOut);

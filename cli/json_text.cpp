@@ -30,7 +30,62 @@ const char* ShortEscape(char c) {
     }
 }
 
+// The code point of the well-formed UTF-8 sequence at p and its length, or 0 for none. Only
+// what IsApplicationName accepts reaches here; anything else is escaped byte by byte.
+std::size_t DecodeUtf8(const unsigned char* p, unsigned long* pnCode) {
+    const unsigned char uc = p[0];
+    const std::size_t nLength = uc >= 0xF0 && uc <= 0xF4   ? 4
+                                : uc >= 0xE0 && uc <= 0xEF ? 3
+                                : uc >= 0xC2 && uc <= 0xDF ? 2
+                                                           : 0;
+    if (nLength == 0)
+        return 0;
+    unsigned long nCode = uc & (0x7Fu >> nLength);
+    for (std::size_t i = 1; i < nLength; ++i) {
+        if ((p[i] & 0xC0u) != 0x80)
+            return 0;
+        nCode = (nCode << 6) | (p[i] & 0x3Fu);
+    }
+    const unsigned long nLeast = nLength == 2 ? 0x80 : nLength == 3 ? 0x800 : 0x10000;
+    if (nCode < nLeast || nCode > 0x10FFFF || (nCode >= 0xD800 && nCode <= 0xDFFF))
+        return 0;
+    *pnCode = nCode;
+    return nLength;
+}
+
+void AppendUnicodeEscape(unsigned long nUnit, CTextBuilder* pOut) {
+    pOut->AppendHexByte("\\u", static_cast<unsigned char>(nUnit >> 8));
+    pOut->AppendHexByte("", static_cast<unsigned char>(nUnit & 0xFF));
+}
+
 }  // namespace
+
+void AppendJsonUtf8String(const char* pszText, CTextBuilder* pOut) {
+    pOut->Append('"');
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(pszText);
+    while (p != nullptr && *p != '\0') {
+        unsigned long nCode = 0;
+        const std::size_t nLength = *p >= 0x80 ? DecodeUtf8(p, &nCode) : 0;
+        if (nLength == 0) {
+            const char c = static_cast<char>(*p++);
+            if (const char* pszEscape = ShortEscape(c))
+                pOut->Append(pszEscape);
+            else if (IsPrintableAscii(static_cast<unsigned char>(c)))
+                pOut->Append(c);
+            else
+                pOut->AppendHexByte("\\u00", static_cast<unsigned char>(c));
+            continue;
+        }
+        p += nLength;
+        if (nCode >= 0x10000) {
+            AppendUnicodeEscape(0xD800 + ((nCode - 0x10000) >> 10), pOut);
+            AppendUnicodeEscape(0xDC00 + ((nCode - 0x10000) & 0x3FF), pOut);
+        } else {
+            AppendUnicodeEscape(nCode, pOut);
+        }
+    }
+    pOut->Append('"');
+}
 
 void AppendJsonString(const char* pszText, CTextBuilder* pOut) {
     pOut->Append('"');

@@ -14,6 +14,11 @@
 // \b \f \n \r \t, every other byte below 32, DEL and every byte above 127 as \u00XX.
 void AppendJsonString(const char* pszText, CTextBuilder* pOut);
 
+// The same for text known to be UTF-8 (an application name, IsApplicationName): each character
+// above U+007F as its \uXXXX escape (a surrogate pair above U+FFFF), so that a JSON reader gets
+// the name back as it was given; a byte that starts no well-formed sequence as \u00XX, as above.
+void AppendJsonUtf8String(const char* pszText, CTextBuilder* pOut);
+
 // The same for a text that may be empty, which stands for "none": null then.
 void AppendJsonStringOrNull(const char* pszText, CTextBuilder* pOut);
 

@@ -1,19 +1,26 @@
-// The C API's string and size arguments (api/library_calls.h) on a scripted machine with a stored
-// marker: any application name, any text to verify, any buffer size and any flags. Every buffer
-// is a heap block of exactly the size passed, so that ASan sees a byte written past it. Each
-// answer must be the one the arguments call for: the application's ID computed on its own for a
-// name, a match exactly for the ID's digits in either case, IDROVAN_BAD_ARGUMENT for everything
-// else; and nothing is ever written to the registry.
+// The C API (api/library_calls.h) on any call a program could make: any function, flags, buffer
+// sizes, a null pointer for any argument, a detail of any size, application names up to 64 KiB
+// and any text to verify, on a scripted machine with a marker, without one, with an unusable one,
+// or with a key the account may only read; and with buffers carved from one block at any
+// offsets, so that they may overlap each other or the name.
+//
+// Every answer is checked against one worked out here without the code under test's checks: an
+// independent UTF-8 rule for names, the ID of the same machine asked with clean arguments
+// (a reference call on a fresh copy) for everything else. After each call: no byte written past
+// any buffer (guard bytes behind each), nothing written at all by a refused call beyond what the
+// header allows (the size needed, an empty text, a cleared detail), nothing when buffers overlap,
+// nothing to the registry by a read-only call, and the machine not asked at all for bad arguments.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
+#include <vector>
 
 #include "api/library_calls.h"
+#include "idrovan_version.h"
 #include "identification/application_id.h"
 #include "tests/unit/scripted_machine_facts.h"
 #include "tests/unit/worked_example_facts.h"
@@ -28,76 +35,320 @@ namespace {
         }                                                                                   \
     } while (0)
 
-bool IsHex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+const unsigned char kGuard = 0xA7;
+const std::size_t kGuardBytes = 16;
+const std::size_t kMaxName = 1024;  // the header's IDROVAN_MAX_APPLICATION_NAME
+
+enum EMachine { kWithMarker, kNoMarker, kUnusableMarker, kReadOnlyKey, kReadOnlyKeyNoMarker };
+enum ECall { kGetComputer, kGetApplication, kVerifyComputer, kVerifyApplication, kVersion };
+
+void SetUp(EMachine eMachine, CScriptedMachineFacts* pMachine) {
+    pMachine->m_nCreationTime = kRootCreated;
+    pMachine->m_nNow = kNow;
+    switch (eMachine) {
+        case kWithMarker:
+            pMachine->SetMarker(VREG_SZ, kHandMarker);
+            break;
+        case kNoMarker:
+            break;
+        case kUnusableMarker:
+            pMachine->SetMarker(VREG_SZ, std::string(300, '7'));
+            break;
+        case kReadOnlyKey:
+            pMachine->SetMarker(VREG_SZ, kHandMarker);
+            pMachine->m_bKeyReadOnly = true;
+            break;
+        case kReadOnlyKeyNoMarker:
+            pMachine->m_bKeyExists = true;
+            pMachine->m_bKeyReadOnly = true;
+            break;
+    }
 }
 
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+// Well-formed UTF-8 as the Unicode standard's table of byte sequences lists it, with the C0,
+// DEL and C1 controls left out and at most kMaxName bytes.
+bool IsWellFormedName(const std::string& strName) {
+    const std::size_t n = std::strlen(strName.c_str());  // up to the first zero byte
+    if (n == 0 || n > kMaxName)
+        return false;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(strName.data());
+    auto in = [](unsigned char b, unsigned lo, unsigned hi) { return b >= lo && b <= hi; };
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char b0 = p[i];
+        const unsigned char b1 = i + 1 < n ? p[i + 1] : 0;
+        const unsigned char b2 = i + 2 < n ? p[i + 2] : 0;
+        const unsigned char b3 = i + 3 < n ? p[i + 3] : 0;
+        if (in(b0, 0x20, 0x7E)) {
+            i += 1;
+        } else if (b0 == 0xC2 && in(b1, 0xA0, 0xBF)) {  // U+00A0 on: no C1 control
+            i += 2;
+        } else if (in(b0, 0xC3, 0xDF) && in(b1, 0x80, 0xBF)) {
+            i += 2;
+        } else if (b0 == 0xE0 && in(b1, 0xA0, 0xBF) && in(b2, 0x80, 0xBF)) {
+            i += 3;
+        } else if ((in(b0, 0xE1, 0xEC) || in(b0, 0xEE, 0xEF)) && in(b1, 0x80, 0xBF) &&
+                   in(b2, 0x80, 0xBF)) {
+            i += 3;
+        } else if (b0 == 0xED && in(b1, 0x80, 0x9F) && in(b2, 0x80, 0xBF)) {
+            i += 3;
+        } else if (b0 == 0xF0 && in(b1, 0x90, 0xBF) && in(b2, 0x80, 0xBF) && in(b3, 0x80, 0xBF)) {
+            i += 4;
+        } else if (in(b0, 0xF1, 0xF3) && in(b1, 0x80, 0xBF) && in(b2, 0x80, 0xBF) &&
+                   in(b3, 0x80, 0xBF)) {
+            i += 4;
+        } else if (b0 == 0xF4 && in(b1, 0x80, 0x8F) && in(b2, 0x80, 0xBF) && in(b3, 0x80, 0xBF)) {
+            i += 4;
+        } else {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Verify's answer worked out from the text alone: -1 for a malformed ID, else match or not.
 int ExpectedMatch(const char* pszText, const char* pszID) {
-    const std::size_t nLength = std::strlen(pszText);
-    if (nLength != IDROVAN_ID_LENGTH)
+    if (std::strlen(pszText) != IDROVAN_ID_LENGTH)
         return -1;
     bool bSame = true;
-    for (std::size_t i = 0; i < nLength; ++i) {
-        if (!IsHex(pszText[i]))
+    for (std::size_t i = 0; i < IDROVAN_ID_LENGTH; ++i) {
+        char c = pszText[i];
+        const bool bHex =
+            (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (!bHex)
             return -1;
-        bSame = bSame && Lower(pszText[i]) == pszID[i];
+        if (c >= 'A' && c <= 'F')
+            c = static_cast<char>(c - 'A' + 'a');
+        bSame = bSame && c == pszID[i];
     }
     return bSame ? 1 : 0;
+}
+
+// One block that every buffer of a call is carved from, with guard bytes behind the last byte
+// any argument may take; what the call wrote is compared byte by byte with a copy.
+struct SBlock {
+    std::vector<unsigned char> bytes;
+    std::vector<unsigned char> before;
+
+    void Snapshot() { before = bytes; }
+    std::size_t ChangedBytes() const {
+        std::size_t n = 0;
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            n += bytes[i] != before[i];
+        return n;
+    }
+    bool Changed(std::size_t nOffset) const { return bytes[nOffset] != before[nOffset]; }
+};
+
+struct SSpan {
+    std::size_t nBegin = 0;
+    std::size_t nEnd = 0;  // nBegin == nEnd: none
+};
+
+bool Overlap(const SSpan& a, const SSpan& b) {
+    return a.nBegin < a.nEnd && b.nBegin < b.nEnd && a.nBegin < b.nEnd && b.nBegin < a.nEnd;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize) {
     FuzzedDataProvider input(pData, nSize);
+    const ECall eCall = static_cast<ECall>(input.ConsumeIntegralInRange(0, 4));
+    const EMachine eMachine = static_cast<EMachine>(input.ConsumeIntegralInRange(0, 4));
     const unsigned int nFlags = input.ConsumeBool() ? input.ConsumeIntegral<unsigned int>()
                                                     : input.ConsumeIntegralInRange(0u, 1u);
-    const unsigned int nBufferSize = input.ConsumeIntegralInRange(0u, 48u);
-    const std::string strApplication = input.ConsumeRandomLengthString(512);
-    const std::string strID = input.ConsumeRemainingBytesAsString();
-    const char* pszApplication = strApplication.c_str();
-    const char* pszID = strID.c_str();
+    const unsigned int nBufferSize = input.ConsumeBool() ? input.ConsumeIntegralInRange(0u, 48u)
+                                                         : input.ConsumeIntegral<unsigned int>();
+    // Which pointers are null: bit 0 the buffer, 1 needed, 2 the detail, 3 the name, 4 the ID.
+    const unsigned int nNulls = input.ConsumeBool() ? input.ConsumeIntegralInRange(0u, 31u) : 0u;
+    const unsigned int nDetailSize = input.ConsumeBool()
+                                         ? input.ConsumeIntegral<unsigned int>()
+                                         : static_cast<unsigned int>(sizeof(idrovan_detail));
+    // Carved apart (no overlap) or at offsets of the input's choice within a small window.
+    const bool bCarved = input.ConsumeBool();
+    const std::size_t nIDOffset = input.ConsumeIntegralInRange<std::size_t>(0, 63);
+    const std::size_t nNeededOffset = input.ConsumeIntegralInRange<std::size_t>(0, 15) * 4;
+    const std::size_t nDetailOffset =
+        input.ConsumeIntegralInRange<std::size_t>(0, 7) * alignof(idrovan_detail);
+    const std::size_t nNameOffset = input.ConsumeIntegralInRange<std::size_t>(0, 63);
+    const std::string strName = input.ConsumeRandomLengthString(65536);
+    const std::string strIDText = input.ConsumeRemainingBytesAsString();
+
+    // The buffer may claim more room than it has: only what the call may write is carved.
+    const std::size_t nTextBytes = eCall == kVersion ? sizeof(IDROVAN_VERSION_TEXT)
+                                                     : static_cast<std::size_t>(IDROVAN_ID_SIZE);
+    const std::size_t nIDBytes = nBufferSize < nTextBytes ? nBufferSize : nTextBytes;
+    const std::size_t nNameBytes = std::strlen(strName.c_str()) + 1;
+    const bool bApplication = eCall == kGetApplication || eCall == kVerifyApplication;
+    const bool bHasID = eCall != kVerifyComputer && eCall != kVerifyApplication;
+    const bool bHasDetail = eCall != kVersion;
+
+    // Offsets into the block: far apart unless carved into the window.
+    SSpan id, needed, detail, name;
+    std::size_t nNext = 0;
+    auto place = [&](SSpan* pSpan, std::size_t nWindowOffset, std::size_t nBytes,
+                     std::size_t nAlign) {
+        std::size_t nBegin = bCarved ? nWindowOffset : nNext;
+        nBegin = (nBegin + nAlign - 1) / nAlign * nAlign;
+        pSpan->nBegin = nBegin;
+        pSpan->nEnd = nBegin + nBytes;
+        if (!bCarved || nBegin + nBytes + kGuardBytes > nNext)
+            nNext = (nBegin + nBytes + kGuardBytes + 15) / 16 * 16 + 64;
+    };
+    place(&id, nIDOffset, nIDBytes, 1);
+    place(&needed, nNeededOffset, sizeof(unsigned int), alignof(unsigned int));
+    place(&detail, nDetailOffset, sizeof(idrovan_detail), alignof(idrovan_detail));
+    place(&name, nNameOffset, nNameBytes, 1);
+    SBlock block;
+    block.bytes.assign(nNext + kGuardBytes, kGuard);
+
+    unsigned char* const pBase = block.bytes.data();
+    char* pszID = (nNulls & 1) || !bHasID ? nullptr : reinterpret_cast<char*>(pBase + id.nBegin);
+    unsigned int* pnNeeded =
+        (nNulls & 2) || !bHasID ? nullptr : reinterpret_cast<unsigned int*>(pBase + needed.nBegin);
+    idrovan_detail* pDetail = (nNulls & 4) || !bHasDetail
+                                  ? nullptr
+                                  : reinterpret_cast<idrovan_detail*>(pBase + detail.nBegin);
+    if (pDetail != nullptr) {
+        std::memset(pDetail, 0x6D, sizeof(idrovan_detail));
+        pDetail->size = nDetailSize;
+    }
+    // The name last: where it overlaps the others it is what the call finds there.
+    char* pszName =
+        (nNulls & 8) || !bApplication ? nullptr : reinterpret_cast<char*>(pBase + name.nBegin);
+    if (pszName != nullptr)
+        std::memcpy(pszName, strName.c_str(), nNameBytes);
+    const char* pszIDText = (nNulls & 16) ? nullptr : strIDText.c_str();
+    // Only the spans of arguments that are passed.
+    if (pszID == nullptr)
+        id = SSpan();
+    if (pnNeeded == nullptr)
+        needed = SSpan();
+    const bool bKnownDetail = pDetail == nullptr || pDetail->size == sizeof(idrovan_detail);
+    if (pDetail == nullptr)
+        detail = SSpan();
+    else if (!bKnownDetail)
+        detail.nEnd = detail.nBegin + sizeof(pDetail->size);
+    if (pszName == nullptr)
+        name = SSpan();
+    // The name as the call sees it, when it was written over by none of the others.
+    const std::string strSeenName = pszName != nullptr ? std::string(pszName) : std::string();
+    const bool bOverlap = Overlap(id, needed) || Overlap(id, detail) || Overlap(needed, detail) ||
+                          Overlap(id, name) || Overlap(needed, name) || Overlap(detail, name);
+    block.Snapshot();
 
     CScriptedMachineFacts machine;
-    machine.m_nCreationTime = kRootCreated;
-    machine.SetMarker(VREG_SZ, kHandMarker);
+    SetUp(eMachine, &machine);
+    const bool bReadOnly = eCall == kVerifyComputer || eCall == kVerifyApplication ||
+                           eCall == kVersion || (nFlags & IDROVAN_READ_ONLY) != 0;
 
-    char szWanted[kApplicationIDLength + 1] = {};
-    const bool bNamed = pszApplication[0] != '\0';
-    EXPECT(DeriveApplicationID(kIDWithHandMarker, pszApplication, szWanted) == bNamed);
+    // The reference: the same machine, fresh, asked with clean arguments in the same mode.
+    CScriptedMachineFacts reference;
+    SetUp(eMachine, &reference);
+    char szReference[IDROVAN_ID_SIZE] = {};
+    const int nReference = GetComputerIDOn(reference, bReadOnly ? IDROVAN_READ_ONLY : 0u,
+                                           szReference, sizeof(szReference), nullptr, nullptr);
+    EXPECT(nReference != IDROVAN_BAD_ARGUMENT);
+    EXPECT(nReference != IDROVAN_OK || eMachine == kNoMarker ||
+           std::strcmp(szReference, kIDWithHandMarker) == 0);
 
-    // A block of exactly nBufferSize bytes (one byte for none, never passed).
-    std::unique_ptr<char[]> pBuffer(new char[nBufferSize == 0 ? 1 : nBufferSize]);
-    unsigned int nNeeded = 0;
-    idrovan_detail detail;
-    detail.size = sizeof(detail);
-    const int nResult = GetApplicationIDOn(machine, pszApplication, nFlags, pBuffer.get(),
-                                           nBufferSize, &nNeeded, &detail);
-    EXPECT(nNeeded == IDROVAN_ID_SIZE);
-    if (bNamed && nBufferSize >= IDROVAN_ID_SIZE && (nFlags & ~IDROVAN_READ_ONLY) == 0) {
-        EXPECT(nResult == IDROVAN_OK);
-        EXPECT(std::strcmp(pBuffer.get(), szWanted) == 0);
-    } else {
-        EXPECT(nResult == IDROVAN_BAD_ARGUMENT);
-        EXPECT(nBufferSize == 0 || pBuffer[0] == '\0');
+    const bool bGoodName = !bApplication || (pszName != nullptr && IsWellFormedName(strSeenName));
+    int nResult = 0;
+    switch (eCall) {
+        case kGetComputer:
+        case kGetApplication: {
+            nResult = eCall == kGetComputer
+                          ? GetComputerIDOn(machine, nFlags, pszID, nBufferSize, pnNeeded, pDetail)
+                          : GetApplicationIDOn(machine, pszName, nFlags, pszID, nBufferSize,
+                                               pnNeeded, pDetail);
+            const bool bBad = pszID == nullptr || nBufferSize < IDROVAN_ID_SIZE ||
+                              (nFlags & ~IDROVAN_READ_ONLY) != 0 || !bKnownDetail || !bGoodName;
+            if (bOverlap) {
+                EXPECT(nResult == IDROVAN_BAD_ARGUMENT);
+                EXPECT(block.ChangedBytes() == 0);
+                break;
+            }
+            if (bBad) {
+                EXPECT(nResult == IDROVAN_BAD_ARGUMENT);
+                EXPECT(pnNeeded == nullptr || *pnNeeded == IDROVAN_ID_SIZE);
+                EXPECT(pszID == nullptr || nBufferSize == 0 || pszID[0] == '\0');
+                break;
+            }
+            EXPECT(nResult == nReference);
+            EXPECT(pnNeeded == nullptr || *pnNeeded == IDROVAN_ID_SIZE);
+            if (nResult != IDROVAN_OK) {
+                EXPECT(pszID[0] == '\0');
+                break;
+            }
+            if (eCall == kGetComputer) {
+                EXPECT(std::strcmp(pszID, szReference) == 0);
+            } else {
+                char szWanted[kApplicationIDLength + 1] = {};
+                EXPECT(DeriveApplicationID(szReference, strSeenName.c_str(), szWanted));
+                EXPECT(std::strcmp(pszID, szWanted) == 0);
+            }
+            break;
+        }
+        case kVerifyComputer:
+        case kVerifyApplication: {
+            nResult = eCall == kVerifyComputer
+                          ? VerifyComputerIDOn(machine, pszIDText, pDetail)
+                          : VerifyApplicationIDOn(machine, pszName, pszIDText, pDetail);
+            if (bOverlap) {
+                EXPECT(nResult == IDROVAN_BAD_ARGUMENT);
+                EXPECT(block.ChangedBytes() == 0);
+                break;
+            }
+            const int nMatchShape =
+                pszIDText != nullptr ? ExpectedMatch(pszIDText, kIDWithHandMarker) : -1;
+            if (nMatchShape < 0 || !bKnownDetail || !bGoodName) {
+                EXPECT(nResult == IDROVAN_BAD_ARGUMENT);
+                break;
+            }
+            if (nReference != IDROVAN_OK) {
+                EXPECT(nResult == nReference);
+                break;
+            }
+            char szWanted[kApplicationIDLength + 1] = {};
+            if (eCall == kVerifyComputer)
+                std::memcpy(szWanted, szReference, sizeof(szWanted));
+            else
+                EXPECT(DeriveApplicationID(szReference, strSeenName.c_str(), szWanted));
+            EXPECT(nResult ==
+                   (ExpectedMatch(pszIDText, szWanted) > 0 ? IDROVAN_OK : IDROVAN_NO_MATCH));
+            break;
+        }
+        case kVersion: {
+            nResult = GetLibraryVersion(pszID, nBufferSize, pnNeeded);
+            if (bOverlap) {
+                EXPECT(nResult == IDROVAN_BAD_ARGUMENT);
+                EXPECT(block.ChangedBytes() == 0);
+                break;
+            }
+            const bool bRoom = pszID != nullptr && nBufferSize >= sizeof(IDROVAN_VERSION_TEXT);
+            EXPECT(nResult == (bRoom ? IDROVAN_OK : IDROVAN_BAD_ARGUMENT));
+            EXPECT(pnNeeded == nullptr || *pnNeeded == sizeof(IDROVAN_VERSION_TEXT));
+            EXPECT(!bRoom || std::strcmp(pszID, IDROVAN_VERSION_TEXT) == 0);
+            break;
+        }
     }
+    EXPECT(GetResultText(nResult) != nullptr && GetResultText(nResult)[0] != '\0');
 
-    const int nComputerMatch = ExpectedMatch(pszID, kIDWithHandMarker);
-    const int nVerified = VerifyComputerIDOn(machine, pszID, &detail);
-    EXPECT(nVerified == (nComputerMatch < 0   ? IDROVAN_BAD_ARGUMENT
-                         : nComputerMatch > 0 ? IDROVAN_OK
-                                              : IDROVAN_NO_MATCH));
-    const int nApplicationMatch = bNamed ? ExpectedMatch(pszID, szWanted) : -1;
-    const int nVerifiedApplication = VerifyApplicationIDOn(machine, pszApplication, pszID, nullptr);
-    EXPECT(nVerifiedApplication == (nApplicationMatch < 0   ? IDROVAN_BAD_ARGUMENT
-                                    : nApplicationMatch > 0 ? IDROVAN_OK
-                                                            : IDROVAN_NO_MATCH));
-    EXPECT(machine.m_writes.empty());
-    EXPECT(machine.m_nCreateCalls == 0);
+    // Only the bytes of the buffers passed may change: the guards behind them, the gaps between
+    // them and a detail of unknown size beyond its size field keep what they held.
+    for (std::size_t i = 0; i < block.bytes.size(); ++i) {
+        const bool bOutput = (i >= id.nBegin && i < id.nEnd) ||
+                             (i >= needed.nBegin && i < needed.nEnd) ||
+                             (bKnownDetail && i >= detail.nBegin && i < detail.nEnd);
+        EXPECT(bOutput || !block.Changed(i));
+    }
+    // Bad arguments: the machine was not asked at all.
+    if (nResult == IDROVAN_BAD_ARGUMENT)
+        EXPECT(machine.m_calls.empty());
+    if (bReadOnly) {
+        EXPECT(machine.m_writes.empty());
+        EXPECT(machine.m_nCreateCalls == 0);
+    }
     EXPECT(machine.m_openKeys.empty());
+    EXPECT(!machine.IsLockHeld());
     return 0;
 }

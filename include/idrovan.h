@@ -19,9 +19,30 @@
    not null) set to the size it takes, and nothing written past its size. Whenever a call gives
    no text, a buffer of at least one byte holds an empty text.
 
+   Inputs and outputs never share memory: a call whose id, version, needed or detail overlaps
+   another of its arguments (the application's name, the ID to verify, or another output) gets
+   IDROVAN_BAD_ARGUMENT and writes nothing at all.
+
+   Application names are UTF-8: 1 to IDROVAN_MAX_APPLICATION_NAME bytes of valid UTF-8 without a
+   control character (U+0000-U+001F, U+007F-U+009F); anything else gets IDROVAN_BAD_ARGUMENT.
+   idrovan-cli --app-specific hashes the UTF-8 of its argument, so a name gives one ID in both.
+
+   Waiting: a read-write call (flags 0) that must write a missing marker may wait up to 10 s for
+   the marker lock, which another program deriving at the same moment holds; read-only calls
+   (IDROVAN_READ_ONLY, both verify functions) never wait. Never call a function of this DLL from
+   a DllMain or anything else that runs under the loader lock.
+
+   When the ID changes: it stays the same until the system drive is formatted or replaced (a new
+   volume), Windows is reinstalled, or the installation marker is deleted or renewed
+   (idrovan-cli --new-marker) and a new one written. A program that binds a licence to the ID
+   should then ask for re-activation rather than refuse to run, and may keep the ID it last got
+   (for instance to work offline) but should compare it with a fresh call on each start.
+
    Compatibility: within a major version no function is removed, no result code or flag changes
-   its meaning, and idrovan_detail grows only at its end, behind its size field. Plain C89 and
-   C++; nothing here needs more than the C compiler's own headers. */
+   its meaning, and idrovan_detail grows only at its end, behind its size field. Later 2.x
+   versions may add result codes, steps and marker states: treat an unknown one as a failure
+   (idrovan_result_text gives a text for it). Plain C89 and C++; nothing here needs more than
+   the C compiler's own headers. */
 #ifndef IDROVAN_H
 #define IDROVAN_H
 
@@ -35,13 +56,20 @@
 extern "C" {
 #endif
 
+/* The version of this header, the DLL's first three numbers (idrovan_get_version gives all four
+   of the DLL actually loaded). */
+#define IDROVAN_VERSION_MAJOR 2
+#define IDROVAN_VERSION_MINOR 2
+#define IDROVAN_VERSION_PATCH 0
+
 /* Result codes: the exit codes of idrovan-cli, with the same meanings. */
 /* An ID was given, or the ID verified is this computer's (or the application's). */
 #define IDROVAN_OK 0
 /* Verify: the ID is not this computer's (or the application's). */
 #define IDROVAN_NO_MATCH 1
-/* A null pointer, an empty application name, a malformed ID, an unknown flag, a detail of
-   unknown size or a short buffer: nothing was derived and nothing written to the registry. */
+/* A null pointer, an application name that is not one (empty, not UTF-8, a control character,
+   too long), a malformed ID, an unknown flag, a detail of unknown size, a short buffer or
+   buffers that overlap: nothing was derived and nothing written to the registry. */
 #define IDROVAN_BAD_ARGUMENT 2
 /* The account may not read or write the installation marker; IDROVAN_READ_ONLY reads an
    existing marker with read access only. */
@@ -58,6 +86,9 @@ extern "C" {
 /* An ID's length: 32 digits; its buffer takes IDROVAN_ID_SIZE bytes with the terminator. */
 #define IDROVAN_ID_LENGTH 32
 #define IDROVAN_ID_SIZE 33
+
+/* The longest application name, in bytes of UTF-8 without the terminator. */
+#define IDROVAN_MAX_APPLICATION_NAME 1024
 
 /* The step that stopped a derivation (idrovan-cli --json's error.step in brackets). */
 #define IDROVAN_STEP_NONE 0              /* nothing failed */
@@ -94,10 +125,11 @@ typedef struct idrovan_detail {
 int IDROVAN_CALL idrovan_get_computer_id(unsigned int flags, char* id, unsigned int id_size,
                                          unsigned int* needed, idrovan_detail* detail);
 
-/* The ID of the application named application (any non-empty text; its bytes count, so use one
-   spelling for good) on this computer: what idrovan-cli --app-specific prints, and what the
-   vendor's server computes from the computer ID. Send a vendor this ID, not the computer's: it
-   cannot be matched with another application's ID. Flags and results as above. */
+/* The ID of the application named application (UTF-8, as above; its bytes count, so use one
+   spelling for good: the same letters in another Unicode normal form are another name) on this
+   computer: what idrovan-cli --app-specific prints, and what the vendor's server computes from
+   the computer ID. Send a vendor this ID, not the computer's: it cannot be matched with another
+   application's ID. Flags and results as above. */
 int IDROVAN_CALL idrovan_get_application_id(const char* application, unsigned int flags, char* id,
                                             unsigned int id_size, unsigned int* needed,
                                             idrovan_detail* detail);
@@ -114,6 +146,10 @@ int IDROVAN_CALL idrovan_verify_application_id(const char* application, const ch
    IDROVAN_OK or IDROVAN_BAD_ARGUMENT. */
 int IDROVAN_CALL idrovan_get_version(char* version, unsigned int version_size,
                                      unsigned int* needed);
+
+/* A short English text for a result code, such as "no rights to the installation marker", for a
+   log; a text for codes this version does not know too. Static: never null, never to be freed. */
+const char* IDROVAN_CALL idrovan_result_text(int result);
 
 #ifdef __cplusplus
 }

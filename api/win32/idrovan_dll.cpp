@@ -64,4 +64,8 @@ int IDROVAN_CALL idrovan_get_version(char* version, unsigned int version_size,
     return GetLibraryVersion(version, version_size, needed);
 }
 
+const char* IDROVAN_CALL idrovan_result_text(int result) {
+    return GetResultText(result);
+}
+
 }  // extern "C"

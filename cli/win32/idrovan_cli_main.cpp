@@ -6,31 +6,30 @@
 #include <io.h>
 
 #include <cstdio>
-#include <cwchar>
 #include <new>
 
+#include "cli/command_line.h"
 #include "cli/console_program.h"
 #include "cli/id_output.h"
 
 namespace {
 
 // The command line is taken in UTF-16 (wmain) rather than through the ANSI code page, whose
-// best-fit mapping would turn a full-width digit into an ASCII one. Every unit above 127 becomes
-// the byte 0xFF, which the parser refuses as not ASCII; nothing of such an argument is printed.
-// The arguments live in one block owned by the caller.
+// best-fit mapping would turn a full-width digit into an ASCII one, and each argument is turned
+// into UTF-8: the parser refuses anything but printable ASCII, except in the application's name,
+// whose UTF-8 bytes are hashed as the DLL hashes them. The arguments live in one block owned by
+// the caller.
 char* NarrowArguments(int nCount, wchar_t** ppArguments, const char** ppNarrow) {
     std::size_t nBytes = 0;
     for (int i = 0; i < nCount; ++i)
-        nBytes += std::wcslen(ppArguments[i]) + 1;
+        nBytes += ArgumentToUtf8(ppArguments[i], nullptr);
     char* pBlock = new (std::nothrow) char[nBytes + 1];
     if (pBlock == nullptr)
         return nullptr;
     char* p = pBlock;
     for (int i = 0; i < nCount; ++i) {
         ppNarrow[i] = p;
-        for (const wchar_t* pw = ppArguments[i]; *pw != L'\0'; ++pw)
-            *p++ = *pw < 128 ? static_cast<char>(*pw) : '\xFF';
-        *p++ = '\0';
+        p += ArgumentToUtf8(ppArguments[i], p);
     }
     return pBlock;
 }

@@ -13,6 +13,10 @@ IDROVAN_CHECK(detail_status_at_8, offsetof(idrovan_detail, status) == 8);
 IDROVAN_CHECK(detail_marker_at_12, offsetof(idrovan_detail, marker) == 12);
 #endif
 IDROVAN_CHECK(id_size, IDROVAN_ID_SIZE == IDROVAN_ID_LENGTH + 1);
+/* The version macros are numbers the preprocessor can compare. */
+#if IDROVAN_VERSION_MAJOR < 2 || IDROVAN_VERSION_MINOR < 0 || IDROVAN_VERSION_PATCH < 0
+#error "the version macros are not numbers"
+#endif
 
 /* Each function's type as the header declares it, taken as a pointer of the caller's own. */
 int check_declarations(void) {
@@ -25,6 +29,7 @@ int check_declarations(void) {
     int(IDROVAN_CALL * verify_application)(const char*, const char*, idrovan_detail*) =
         idrovan_verify_application_id;
     int(IDROVAN_CALL * get_version)(char*, unsigned int, unsigned int*) = idrovan_get_version;
+    const char*(IDROVAN_CALL * result_text)(int) = idrovan_result_text;
     return get_id != 0 && get_application_id != 0 && verify != 0 && verify_application != 0 &&
-           get_version != 0;
+           get_version != 0 && result_text != 0;
 }

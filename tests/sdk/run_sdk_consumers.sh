@@ -143,6 +143,48 @@ for app in "Vendor A" 'Vendor "B" {6F9619FF-8B86-D011-B42D-00C04FC964FF}'; do
   check "verify the computer's ID as the application's" 1 \
     "$(run "$consumer/sdk_consumer.exe" verify-app "$app" "$id" || true)"
 done
+echo "== application names: idrovan-cli, the DLL and the documented formula agree"
+# Wine turns a program's Unix arguments into its UTF-16 command line by the locale's character
+# set: UTF-8 here, as a Windows user's typed name reaches the program as UTF-16. (Under LC_ALL=C
+# Wine turns the bytes of "Café" into "CafC)", another name: seen with this Wine.)
+export LC_ALL=C.UTF-8
+# Each name as hex bytes, whether it is a name (y) or refused (n), and whether a command line can
+# carry it (a UTF-16 command line holds no byte that is not UTF-8, and no zero).
+long_ok=$(printf '%.0sc3a9' {1..512})       # 512 x "é": 1024 bytes, the longest
+long_bad=${long_ok}61                         # one byte more
+names_table="56656e646f722041 y cli ASCII
+436166c3a9 y cli Latin
+e695b0e68daee4b8ade5bf83 y cli CJK
+f09f949120204b6579 y cli emoji
+$long_ok y cli longest
+$long_bad n cli too-long
+56656e646f720941 n cli tab
+c285 n cli C1-control
+7f41 n cli DEL
+43616613 n cli C0-control
+436166e9 n dll Latin-1
+c0af n dll overlong
+eda080 n dll surrogate
+f4908080 n dll above-U+10FFFF
+436166c3 n dll cut-short"
+while read -r hex accepted carrier what; do
+  expected=$(python3 -c '
+import hashlib, hmac, sys
+print(hmac.new(sys.argv[1].lower().encode("ascii"), bytes.fromhex(sys.argv[2]),
+               hashlib.sha256).hexdigest()[:32])' "$id" "$hex")
+  [[ $accepted == y ]] && want="0 $expected" || want="2 -"
+  check "the DLL, $what" "$want" "$(run "$consumer/sdk_consumer.exe" app-hex "$hex" | first_two)"
+  [[ $carrier == cli ]] || continue
+  name=$(python3 -c 'import sys; sys.stdout.buffer.write(bytes.fromhex(sys.argv[1]))' "$hex")
+  code=0; printed=$(run "$cli" --app-specific "$name" 2>"$work/name-error.txt") || code=$?
+  [[ $accepted == y ]] && want="0 $expected" || want="2 "
+  check "idrovan-cli, $what" "$want" "$code $printed"
+  # Refused for the name itself, not for an argument Wine split or changed.
+  [[ $accepted == y ]] || grep -q "argument 2 is not an application name" "$work/name-error.txt" ||
+    fail "idrovan-cli, $what: $(tr -d '\r' <"$work/name-error.txt" | head -1)"
+done <<<"$names_table"
+unset LC_ALL
+
 check "verify this computer's ID" 0 "$(run "$consumer/sdk_consumer.exe" verify "$id" || true)"
 check "verify it in upper case" 0 "$(run "$consumer/sdk_consumer.exe" verify "${id^^}" || true)"
 other=00112233445566778899aabbccddeeff

@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "identification/application_id.h"
 #include "tests/unit/scripted_machine_facts.h"
 #include "tests/unit/worked_example_facts.h"
 #include "idrovan_version.h"
@@ -244,6 +247,184 @@ TEST_F(ApiTest, BadArgumentsAreRefusedBeforeAnythingIsDerived) {
                       VerifyComputerIDOn(m_machine, strID.c_str(), &oddDetail));
         expectRefused("detail of unknown size",
                       VerifyApplicationIDOn(m_machine, "Vendor A", strID.c_str(), &oddDetail));
+    }
+}
+
+// The same names as the console's --app-specific takes (IsApplicationName): UTF-8 ones get the
+// formula's ID, in either mode, and so verify; the rest are refused before anything is derived.
+TEST_F(ApiTest, ApplicationNamesAreUtf8WithoutControls) {
+    m_machine.SetMarker(VREG_SZ, kHandMarker);
+    const std::string strTooLong(kMaxApplicationNameBytes + 1, 'a');
+    struct SName {
+        std::string strName;
+        const char* pszID;  // null: refused
+    };
+    const SName names[] = {
+        {"Caf\xc3\xa9", "9e0bd5a77bd9b3e35e5bfca3cc99e672"},
+        {"\xe6\x95\xb0\xe6\x8d\xae", "4f441b5d46f124f53c4e31890feafb14"},
+        {"\xf0\x9f\x94\x91 Key", "96b7bb9ccfd55af265813010fc31be7a"},
+        {"Caf\xe9", nullptr},
+        {"\xc0\xaf", nullptr},
+        {"\xed\xa0\x80", nullptr},
+        {"Caf\xc3", nullptr},
+        {"Vendor\tA", nullptr},
+        {"\xc2\x85", nullptr},
+        {strTooLong, nullptr},
+    };
+    for (const SName& name : names) {
+        SCOPED_TRACE(name.strName.substr(0, 16));
+        const char* pszName = name.strName.c_str();
+        for (unsigned int nFlags : {0u, static_cast<unsigned int>(IDROVAN_READ_ONLY)}) {
+            m_machine.m_calls.clear();
+            const int nResult = GetID(nFlags, pszName);
+            if (name.pszID != nullptr) {
+                EXPECT_EQ(IDROVAN_OK, nResult);
+                EXPECT_STREQ(name.pszID, m_szID);
+                continue;
+            }
+            EXPECT_EQ(IDROVAN_BAD_ARGUMENT, nResult);
+            EXPECT_STREQ("", m_szID);
+            EXPECT_EQ(static_cast<unsigned int>(IDROVAN_ID_SIZE), m_nNeeded);
+            EXPECT_EQ(IDROVAN_STEP_NONE, m_detail.step);
+            EXPECT_TRUE(m_machine.m_calls.empty());
+        }
+        m_machine.m_calls.clear();
+        const int nVerified = VerifyApplicationIDOn(
+            m_machine, pszName, name.pszID != nullptr ? name.pszID : kVendorAWithHandMarker,
+            nullptr);
+        EXPECT_EQ(name.pszID != nullptr ? IDROVAN_OK : IDROVAN_BAD_ARGUMENT, nVerified);
+        EXPECT_EQ(name.pszID == nullptr, m_machine.m_calls.empty());
+    }
+    EXPECT_TRUE(m_machine.m_writes.empty());
+}
+
+// Buffers that share bytes with another argument: refused, the machine not asked, and not one
+// byte of any argument written. Buffers side by side are no overlap.
+TEST_F(ApiTest, OverlappingArgumentsAreRefusedAndNothingIsWritten) {
+    m_machine.SetMarker(VREG_SZ, kHandMarker);
+    // One block that every argument is carved from, at the offsets each case gives.
+    alignas(idrovan_detail) unsigned char block[128];
+    const unsigned char kFill = 0xA5;
+    const char kName[] = "Vendor A";
+    auto at = [&](std::size_t nOffset) { return block + nOffset; };
+    auto detailAt = [&](std::size_t nOffset) {
+        idrovan_detail detail = NewDetail();
+        std::memcpy(at(nOffset), &detail, sizeof(detail));
+        return reinterpret_cast<idrovan_detail*>(at(nOffset));
+    };
+    auto fill = [&] {
+        std::memset(block, kFill, sizeof(block));
+        std::memcpy(at(96), kName, sizeof(kName));  // the name, when a case uses block's copy
+    };
+    auto expectUntouched = [&](const unsigned char* pBefore) {
+        EXPECT_EQ(0, std::memcmp(pBefore, block, sizeof(block)));
+        EXPECT_TRUE(m_machine.m_calls.empty());
+        m_machine.m_calls.clear();
+    };
+    unsigned char before[sizeof(block)];
+    auto snapshot = [&] { std::memcpy(before, block, sizeof(block)); };
+    char* const pszName = reinterpret_cast<char*>(at(96));
+    const unsigned int kSize = IDROVAN_ID_SIZE;
+
+    struct SCase {
+        const char* pszWhat;
+        std::size_t nID;      // offset of the ID buffer
+        std::size_t nNeeded;  // offset of needed, or SIZE_MAX for null
+        std::size_t nDetail;  // offset of the detail, or SIZE_MAX for null
+        bool bBlockName;      // the name is block's copy at 96
+    };
+    const std::size_t kNull = SIZE_MAX;
+    const SCase cases[] = {
+        {"needed inside the ID buffer", 0, 8, kNull, false},
+        {"needed on the ID buffer's last byte", 0, 32, kNull, false},
+        {"the detail inside the ID buffer", 0, kNull, 16, false},
+        {"needed inside the detail", 0, 52, 48, false},
+        {"the ID buffer over the name", 90, kNull, kNull, true},
+        {"the ID buffer ending on the name", 64, kNull, kNull, true},
+        {"the detail over the name", 0, kNull, 88, true},
+        {"needed over the name's terminator", 0, 104, kNull, true},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        fill();
+        unsigned int* pnNeeded =
+            c.nNeeded == kNull ? nullptr : reinterpret_cast<unsigned int*>(at(c.nNeeded));
+        idrovan_detail* pDetail = c.nDetail == kNull ? nullptr : detailAt(c.nDetail);
+        if (c.bBlockName)
+            std::memcpy(at(96), kName, sizeof(kName));  // a detail copied over it goes first
+        const char* pszApplication = c.bBlockName ? pszName : kName;
+        char* pszID = reinterpret_cast<char*>(at(c.nID));
+        snapshot();
+        EXPECT_EQ(IDROVAN_BAD_ARGUMENT, GetApplicationIDOn(m_machine, pszApplication, 0, pszID,
+                                                           kSize, pnNeeded, pDetail));
+        expectUntouched(before);
+        if (c.bBlockName)
+            continue;
+        EXPECT_EQ(IDROVAN_BAD_ARGUMENT,
+                  GetComputerIDOn(m_machine, 0, pszID, kSize, pnNeeded, pDetail));
+        expectUntouched(before);
+    }
+
+    // Verify writes only the detail: over the ID text or the name it is refused.
+    fill();
+    idrovan_detail* pDetailUnderID = detailAt(0);
+    std::memcpy(at(12), kIDWithHandMarker, sizeof(kIDWithHandMarker));
+    snapshot();
+    EXPECT_EQ(IDROVAN_BAD_ARGUMENT,
+              VerifyComputerIDOn(m_machine, reinterpret_cast<char*>(at(12)), pDetailUnderID));
+    expectUntouched(before);
+    fill();
+    idrovan_detail* pDetailUnderName = detailAt(88);
+    std::memcpy(at(96), kName, sizeof(kName));
+    snapshot();
+    EXPECT_EQ(IDROVAN_BAD_ARGUMENT,
+              VerifyApplicationIDOn(m_machine, pszName, kVendorAWithHandMarker, pDetailUnderName));
+    expectUntouched(before);
+
+    // The version's buffer and needed.
+    fill();
+    snapshot();
+    EXPECT_EQ(IDROVAN_BAD_ARGUMENT, GetLibraryVersion(reinterpret_cast<char*>(at(0)), 24,
+                                                      reinterpret_cast<unsigned int*>(at(4))));
+    expectUntouched(before);
+
+    // Side by side, with nothing shared, every call works: ID, needed, detail, name.
+    fill();
+    unsigned int* pnNeeded = reinterpret_cast<unsigned int*>(at(36));
+    idrovan_detail* pDetail = detailAt(48);
+    EXPECT_EQ(IDROVAN_OK, GetApplicationIDOn(m_machine, pszName, 0, reinterpret_cast<char*>(at(0)),
+                                             kSize, pnNeeded, pDetail));
+    EXPECT_STREQ(kVendorAWithHandMarker, reinterpret_cast<char*>(at(0)));
+    EXPECT_EQ(kSize, *pnNeeded);
+    EXPECT_EQ(IDROVAN_MARKER_PRESENT, pDetail->marker);
+    // A buffer that says it is larger than the ID needs is only written up to the ID's size.
+    fill();
+    EXPECT_EQ(IDROVAN_OK, GetApplicationIDOn(m_machine, pszName, 0, reinterpret_cast<char*>(at(40)),
+                                             1000, nullptr, nullptr));
+    EXPECT_STREQ(kVendorAWithHandMarker, reinterpret_cast<char*>(at(40)));
+    EXPECT_TRUE(m_machine.m_writes.empty());
+}
+
+TEST(ApiResultTextTest, EveryCodeHasAStaticText) {
+    const int kCodes[] = {IDROVAN_OK,        IDROVAN_NO_MATCH,  IDROVAN_BAD_ARGUMENT,
+                          IDROVAN_NO_RIGHTS, IDROVAN_NO_MARKER, IDROVAN_FAILURE};
+    std::vector<std::string> texts;
+    for (int nCode : kCodes) {
+        const char* pszText = GetResultText(nCode);
+        ASSERT_NE(nullptr, pszText);
+        texts.push_back(pszText);
+    }
+    const std::string strUnknown = GetResultText(5);
+    for (int nCode : {-1, 7, 100, INT_MIN, INT_MAX})
+        EXPECT_EQ(strUnknown, GetResultText(nCode));
+    texts.push_back(strUnknown);
+    // Each code says something of its own, in plain English ASCII.
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_FALSE(texts[i].empty());
+        for (char c : texts[i])
+            EXPECT_TRUE(c >= 0x20 && c <= 0x7E) << texts[i];
+        for (std::size_t j = i + 1; j < texts.size(); ++j)
+            EXPECT_NE(texts[i], texts[j]);
     }
 }
 

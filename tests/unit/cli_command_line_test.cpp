@@ -100,6 +100,7 @@ struct SValidCase {
 };
 
 TEST(CliCommandLine, EveryValidCombination) {
+    const std::string strLongestName(1024, 'n');
     const SValidCase cases[] = {
         {{}, kCommandPrint, false, ""},
         {{"--no-write"}, kCommandPrint, true, ""},
@@ -132,6 +133,14 @@ TEST(CliCommandLine, EveryValidCombination) {
          "{6F9619FF-8B86}"},
         // A name that only looks like an option is still a name.
         {{"--verify", kLowerID, "--app-specific", "-x"}, kCommandVerify, true, kLowerID, "-x"},
+        // Names are UTF-8 (the program turns its UTF-16 command line into UTF-8), up to the limit.
+        {{"--app-specific", "Caf\xC3\xA9"}, kCommandPrint, false, "", "Caf\xC3\xA9"},
+        {{"--app-specific", "\xE6\x95\xB0\xF0\x9F\x94\x91"},
+         kCommandPrint,
+         false,
+         "",
+         "\xE6\x95\xB0\xF0\x9F\x94\x91"},
+        {{"--app-specific", strLongestName}, kCommandPrint, false, "", strLongestName.c_str()},
         // Comparing reads only, whether or not --no-write says so; --json, before or after it,
         // turns its output into JSON.
         {{"--compare", "old.json"}, kCommandCompare, true, "", nullptr, "old.json"},
@@ -215,7 +224,15 @@ TEST(CliCommandLine, EveryMalformedOneIsRefusedBeforeAnythingRuns) {
         {{"--app-specific"}, "--app-specific needs the application's name"},
         {{"--app-specific", "--JSON"}, "--app-specific needs the application's name"},
         {{"--app-specific", ""}, "argument 2 is empty"},
-        {{"--app-specific", "caf\xC3\xA9"}, "argument 2 holds a character that is not printable"},
+        // The application's name is refused as the DLL refuses it, and never echoed.
+        {{"--app-specific", "caf\xE9"}, "argument 2 is not an application name: UTF-8 without"},
+        {{"--json", "--app-specific", "caf\xC3"}, "argument 3 is not an application name"},
+        {{"--app-specific", "\xED\xA0\x80"}, "argument 2 is not an application name"},
+        {{"--app-specific", "Vendor\tA"}, "argument 2 is not an application name"},
+        {{"--app-specific", "\xC2\x85"}, "argument 2 is not an application name"},
+        {{"--app-specific", std::string(1025, 'n')}, "not an application name"},
+        // Only the name may hold more than ASCII.
+        {{"--app-specific", "a", "caf\xC3\xA9"}, "argument 3 holds a character that is not"},
         {{"--app-specific", "a", "--app-specific", "b"}, "--app-specific is given twice"},
         {{"--explain", "--app-specific", "a"}, "--app-specific and --explain exclude each other"},
         {{"--app-specific", "a", "--help"}, "--help goes with no other argument"},
@@ -256,6 +273,39 @@ TEST(CliCommandLine, EveryMalformedOneIsRefusedBeforeAnythingRuns) {
         EXPECT_EQ("idrovan-cli: " + strError + "\n" + GetUsageText() +
                       "Run idrovan-cli --help for the options and exit codes.\n",
                   output.err.GetText());
+    }
+}
+
+// Each UTF-16 argument becomes its UTF-8 bytes; an unpaired surrogate becomes 0xFF, which no
+// check accepts.
+TEST(CliCommandLine, ArgumentsBecomeUtf8) {
+    struct SCase {
+        std::vector<wchar_t> units;
+        std::string strUtf8;
+    };
+    const SCase cases[] = {
+        {{L'-', L'-', L'j'}, "--j"},
+        {{L'C', L'a', L'f', 0xE9}, "Caf\xC3\xA9"},
+        {{0x7FF, 0x800}, "\xDF\xBF\xE0\xA0\x80"},
+        {{0x6570, 0xFFFF}, "\xE6\x95\xB0\xEF\xBF\xBF"},
+        {{0xD83D, 0xDD11}, "\xF0\x9F\x94\x91"},  // a surrogate pair: U+1F511
+        {{0xDBFF, 0xDFFF}, "\xF4\x8F\xBF\xBF"},  // U+10FFFF
+        {{L'a', 0xD83D}, "a\xFF"},               // high surrogate at the end
+        {{0xD83D, L'b'},
+         "\xFF"
+         "b"},                           // high surrogate before another unit
+        {{0xDD11, 0xD83D}, "\xFF\xFF"},  // low before high
+        {{}, ""},
+    };
+    for (const SCase& c : cases) {
+        std::vector<wchar_t> argument = c.units;
+        argument.push_back(L'\0');
+        const std::size_t nNeeded = ArgumentToUtf8(argument.data(), nullptr);
+        EXPECT_EQ(c.strUtf8.size() + 1, nNeeded) << c.strUtf8;
+        std::vector<char> buffer(nNeeded + 1, '\x5C');
+        EXPECT_EQ(nNeeded, ArgumentToUtf8(argument.data(), buffer.data()));
+        EXPECT_EQ(c.strUtf8, std::string(buffer.data()));
+        EXPECT_EQ('\x5C', buffer[nNeeded]);
     }
 }
 

@@ -140,6 +140,8 @@ TEST_F(CliConsoleProgramTest, ApplicationIDTakesThePlaceOfTheComputersEverywhere
     const char kVendorAUpper[] = "A3F9FD7E4D8A55F3B6137833F3AF7FE9";
     const char kVendorB[] = "cd87efd52ba55ba11092838b30b1ea29";
     const char kQuoted[] = "3e39c97305fd72e55a772e177c90924d";
+    const char kCafe[] = "9e0bd5a77bd9b3e35e5bfca3cc99e672";
+    const char kMixed[] = "d60171a41e48f82fe841cc2b155bc7a5";
     const std::string strMatches = "The ID matches this computer's ID for the application.\n";
     const std::string strDiffers = "The ID differs from this computer's ID for the application.\n";
     const SCase cases[] = {
@@ -162,6 +164,15 @@ TEST_F(CliConsoleProgramTest, ApplicationIDTakesThePlaceOfTheComputersEverywhere
          std::string("{\"id\":\"") + kVendorA +
              "\",\"app\":\"Vendor A\",\"marker\":\"present\",\"format\":2,\"version\":"
              "\"" IDROVAN_VERSION_TEXT "\",\"error\":null}\n",
+         false,
+         nullptr},
+        // A UTF-8 name: its bytes hashed, and JSON that gives the name back as it was given.
+        {{"--app-specific", "Caf\xC3\xA9"}, 0, std::string(kCafe) + "\n", false, nullptr},
+        {{"--json", "--app-specific", "Caf\xC3\xA9 \xE6\x95\xB0 \xF0\x9F\x94\x91"},
+         0,
+         std::string("{\"id\":\"") + kMixed +
+             "\",\"app\":\"Caf\\u00e9 \\u6570 \\ud83d\\udd11\",\"marker\":\"present\","
+             "\"format\":2,\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":null}\n",
          false,
          nullptr},
         {{"--json", "--app-specific", "say \"hi\" \\ bye"},

@@ -1,6 +1,8 @@
 /* One call of the C API per run, its result code first on the line:
      sdk_consumer id [ro]                 result, ID, step, status, marker
      sdk_consumer app NAME [ro]           the same for the application NAME
+     sdk_consumer app-hex HEX [ro]        the same for the name of these bytes (any bytes: the
+                                          command line cannot carry every byte sequence)
      sdk_consumer verify ID               result
      sdk_consumer verify-app NAME ID      result
      sdk_consumer version                 result, version
@@ -96,6 +98,39 @@ static int bad_arguments(void) {
             idrovan_verify_application_id("Vendor A", malformed[j], NULL) == IDROVAN_BAD_ARGUMENT,
             "verify-app: malformed ID", j);
     }
+    /* Buffers that overlap: refused, and not one byte written. */
+    memset(buffer, 'Z', sizeof(buffer));
+    expect(idrovan_get_computer_id(0, buffer, IDROVAN_ID_SIZE, (unsigned int*)(buffer + 8), NULL) ==
+               IDROVAN_BAD_ARGUMENT,
+           "needed inside the ID buffer", 8);
+    for (i = 0; i < sizeof(buffer); ++i)
+        expect(buffer[i] == 'Z', "nothing written to overlapping buffers", i);
+    {
+        char name[] = "Vendor A";
+        expect(idrovan_get_application_id(name, 0, name, IDROVAN_ID_SIZE, NULL, NULL) ==
+                       IDROVAN_BAD_ARGUMENT &&
+                   strcmp(name, "Vendor A") == 0,
+               "the ID buffer over the name", 0);
+    }
+    /* Names that are not UTF-8, hold a control character or are too long. */
+    {
+        static const char* const names[] = {"Caf\xe9", "Vendor\tA", "\xc2\x85", "\xed\xa0\x80",
+                                            "\xc0\xaf"};
+        char long_name[IDROVAN_MAX_APPLICATION_NAME + 2];
+        memset(long_name, 'n', sizeof(long_name) - 1);
+        long_name[sizeof(long_name) - 1] = '\0';
+        for (j = 0; j < sizeof(names) / sizeof(names[0]); ++j)
+            expect(idrovan_get_application_id(names[j], 0, buffer, sizeof(buffer), NULL, NULL) ==
+                       IDROVAN_BAD_ARGUMENT,
+                   "not a name", j);
+        expect(idrovan_get_application_id(long_name, 0, buffer, sizeof(buffer), NULL, NULL) ==
+                   IDROVAN_BAD_ARGUMENT,
+               "a name too long", sizeof(long_name) - 1);
+    }
+    /* A text for every code, known or not. */
+    for (j = 0; j < 9; ++j)
+        expect(idrovan_result_text((int)j - 1) != NULL && idrovan_result_text((int)j - 1)[0] != 0,
+               "a result text", j);
     for (size = 0; size < 8; ++size) {
         memset(buffer, 'Z', sizeof(buffer));
         expect(idrovan_get_version(buffer, size, &needed) == IDROVAN_BAD_ARGUMENT &&
@@ -121,6 +156,22 @@ int main(int argc, char** argv) {
         return print_id(idrovan_get_application_id(argv[2], argc > 3 ? IDROVAN_READ_ONLY : 0, id,
                                                    sizeof(id), &needed, &detail),
                         id, &detail);
+    if (strcmp(command, "app-hex") == 0 && argc > 2) {
+        char name[4096];
+        size_t length = strlen(argv[2]) / 2, k;
+        unsigned int byte;
+        if (length >= sizeof(name))
+            return 100;
+        for (k = 0; k < length; ++k) {
+            if (sscanf(argv[2] + 2 * k, "%2x", &byte) != 1)
+                return 100;
+            name[k] = (char)byte;
+        }
+        name[length] = '\0';
+        return print_id(idrovan_get_application_id(name, argc > 3 ? IDROVAN_READ_ONLY : 0, id,
+                                                   sizeof(id), &needed, &detail),
+                        id, &detail);
+    }
     if (strcmp(command, "verify") == 0 && argc > 2) {
         int result = idrovan_verify_computer_id(argv[2], &detail);
         printf("%d\n", result);
@@ -139,6 +190,6 @@ int main(int argc, char** argv) {
     }
     if (strcmp(command, "bad-arguments") == 0)
         return bad_arguments();
-    fprintf(stderr, "usage: sdk_consumer id|app|verify|verify-app|version|bad-arguments ...\n");
+    fprintf(stderr, "usage: sdk_consumer id|app|app-hex|verify|verify-app|version|bad-arguments ...\n");
     return 100;
 }
