@@ -40,8 +40,9 @@ import sys
 HEADING = re.compile(r"^ {0,3}(#{1,6})\s+(.*?)\s*#*\s*$")
 FENCE = re.compile(r"^ {0,3}(```|~~~)\s*([\w+-]*)")
 EXAMPLE_MARKER = re.compile(r"^\s*<!--\s*docs-check:\s*example\s+([a-z0-9][a-z0-9-]*)\s*-->\s*$")
-# Anything that looks like a marker, to catch one spelt wrong.
-ANY_MARKER = re.compile(r"<!--\s*docs-check")
+# A line that starts like a marker, to catch one spelt wrong (one shown in prose, in a code span,
+# is no marker).
+ANY_MARKER = re.compile(r"^\s*<!--\s*docs-check")
 # A line that continues a command onto the next: a shell's \, cmd's ^, PowerShell's `.
 CONTINUED = re.compile(r"(?:^|\s)(\\|\^|`)$")
 INLINE_LINK = re.compile(r"!?\[((?:[^\[\]]|\[[^\]]*\])*)\]\(\s*<?([^)\s>]*)>?(?:\s+\"[^\"]*\")?\s*\)")
