@@ -53,6 +53,8 @@ GUIDE = [
 ]
 
 HEADING = re.compile(r"^(#{1,6})\s+(.*?)\s*$")
+FENCE = re.compile(r"^(```|~~~)")
+COMMENT = re.compile(r"^\s*<!--.*-->\s*$")
 IMAGE = re.compile(r"!\[([^\]]*)\]\([^)]*\)")
 # A link to a heading reads as the heading's name in quotes; one to a file as its text alone.
 SECTION_LINK = re.compile(r"\[([^\]\"]*)\]\([^)#]*#[^)]*\)")
@@ -135,7 +137,28 @@ def table(block):
     return out
 
 
+def unfence(lines):
+    """Fenced code blocks as indented ones, and HTML comments (the docs check's markers, which
+    name an example) left out: the guide shows code one way."""
+    out = []
+    fence = None
+    for line in lines:
+        match = FENCE.match(line)
+        if fence:
+            if match and match.group(1) == fence:
+                fence = None
+            else:
+                out.append("    " + line if line.strip() else "")
+            continue
+        if match:
+            fence = match.group(1)
+        elif not COMMENT.match(line):
+            out.append(line)
+    return out
+
+
 def render(lines, heading, level):
+    lines = unfence(lines)
     out = []
     title = inline(heading)
     out += [title, ("-" if level <= 2 else ".") * len(title), ""]

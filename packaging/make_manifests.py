@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes the winget and Scoop manifests of a release from the packages just built.
 
-    make_manifests.py --dist <folder> --version <a.b.c.d> [--out <folder>]
+    make_manifests.py --dist <folder> --version <a.b.c.d> [--release-date YYYY-MM-DD]
+                      [--out <folder>]
 
 Reads from <folder> (build/dist) the MSIs and zips of both architectures,
 idrovan-<version>-<x64|x86>.<msi|zip>, and writes into --out (default <folder>/manifests):
@@ -10,6 +11,13 @@ idrovan-<version>-<x64|x86>.<msi|zip>, and writes into --out (default <folder>/m
   winget/Veltrane.Idrovan.installer.yaml     both MSIs              } manifest, schema 1.10.0
   winget/Veltrane.Idrovan.locale.en-US.yaml  the default locale     }
   scoop/idrovan.json                         both zips
+
+scoop/idrovan.json is published twice: beside the release's packages, and at the release
+channel's fixed address (IDROVAN_CHANNEL_URL), where each release replaces the one before.
+Scoop reads a manifest again from the address it was installed from, so only an installation
+from the fixed address sees the next release on `scoop update`; checkver reads the version
+from there too (jsonpath $.version): a folder listing is not served by every host, and its
+order puts 2.9 after 2.10.
 
 What the manifests say of the packages is read from the packages: the version (each MSI's
 ProductVersion must be the one given), their SHA-256, each MSI's ProductCode, UpgradeCode,
@@ -20,12 +28,21 @@ The settings, from the environment:
   IDROVAN_RELEASE_URL        required: the https address under which the release's files lie
                              (e.g. https://downloads.example.com/idrovan/2.1.31.0/); the
                              download addresses are it followed by the file names
-  IDROVAN_HOMEPAGE           optional: the product's web page
+  IDROVAN_HOMEPAGE           required: the product's web page (winget's PackageUrl, Scoop's
+                             homepage, which its schema requires; a release folder is no
+                             homepage)
+  IDROVAN_CHANNEL_URL        required: the fixed https folder of the release channel (e.g.
+                             https://downloads.example.com/idrovan/stable/) that holds the
+                             newest release's idrovan.json
+  IDROVAN_PUBLISHER_URL      optional: the publisher's web page
   IDROVAN_LICENSE_URL        optional: the licence's address
   IDROVAN_RELEASE_NOTES_URL  optional: the release notes' address
 Every address must be https: a package manager fetches and runs what it names, and a plain
 http address would let anyone on the way swap the file and its hash. Anything else is refused
 (exit 2) and nothing is written.
+
+--release-date is winget's ReleaseDate; scripts/package.sh gives the date of the time the zips
+are stamped with (the last commit's, or SOURCE_DATE_EPOCH), so that a rebuild writes the same.
 """
 import argparse
 import hashlib
@@ -50,14 +67,32 @@ SHORT_DESCRIPTION = ("Shows this computer's stable ID (32 hexadecimal digits) in
                      "and prints it from the console.")
 TAGS = ["computer-id", "machine-id", "hardware-id", "licensing", "inventory"]
 MONIKER = "idrovan"
-SCOOP_NOTES = ("A standard user's ID: run 'idrovan-cli --no-write' (the dialog asks for "
-               "administrator rights).")
+# A Scoop installation runs nothing elevated, so it makes no marker: until a run with
+# administrator rights has made one, no program gives an ID, not even the dialog started from
+# the Start menu by an administrator (it does not ask for elevation).
+SCOOP_NOTES = [
+    "Once per computer, make its marker: run 'idrovan-cli --first-run' (it asks for "
+    "administrator rights), or run 'idrovan-cli' once in a console opened as administrator.",
+    "Then every user gets the ID: 'idrovan-cli --no-write', or the Idrovan shortcut.",
+]
 # Windows Installer's own quiet switches, as the README documents them; winget's defaults for
-# wix would be /quiet and /passive. No restart: a file in use is replaced at the next one.
+# MSIs would be /quiet and /passive. No restart: a file in use is replaced at the next one.
+# No InstallLocation: `winget install --location` is not offered. INSTALLDIR would take a folder,
+# but the package does not remember it, so the next version's upgrade would install into
+# Program Files and leave the chosen folder behind (and Wine's msi, given one, left its files on
+# uninstall).
 SWITCHES = {"Silent": "/qn /norestart", "SilentWithProgress": "/qb /norestart"}
+# What winget shows after installing. Its default (/qb) raises the UAC prompt itself; a quiet
+# install (/qn: --silent, or an --override with /qn) cannot ask, and fails with 1603 (error
+# 1925) unless winget itself runs elevated.
+INSTALLATION_NOTES = (
+    "The installation makes this computer's marker: every user then gets the ID with "
+    "'idrovan-cli --no-write'. --silent, 'upgrade --all --silent' and an --override with /qn "
+    "need a console opened as administrator (otherwise 1603, error 1925).")
 # Architecture: winget's name, Scoop's name.
 ARCHS = {"x64": "64bit", "x86": "32bit"}
 VERSION_PATTERN = re.compile(r"^\d+\.\d+\.\d+\.\d+$")
+DATE_PATTERN = re.compile(r"^\d{4}-\d{2}-\d{2}$")
 
 
 class Refused(Exception):
@@ -123,39 +158,29 @@ def read_packages(dist, version):
 
 
 def scoop_address_pattern(base, version):
-    """The release address with $version for the version, and Scoop's checkver for it: a GitHub
-    release's latest tag; else the listing of the folder that holds one folder per version;
-    else, where the address does not name the version, its own listing of the files."""
+    """The release address with $version for the version (in the folder that names it; the file
+    names name it anyway), for Scoop's autoupdate."""
     parts = urlsplit(base)
     segments = parts.path.split("/")
     at = next((i for i in reversed(range(len(segments))) if version in segments[i]), None)
     if at is None:
-        checkver = {"url": base, "regex": r"idrovan-(\d+\.\d+\.\d+\.\d+)-x64\.zip"}
-        return base, checkver
-    pattern_segments = list(segments)
-    pattern_segments[at] = segments[at].replace(version, "$version")
-    pattern = urlunsplit(parts._replace(path="/".join(pattern_segments)))
-    github = re.fullmatch(r"/([^/]+)/([^/]+)/releases/download/[^/]+/", parts.path)
-    if parts.netloc.lower() == "github.com" and github:
-        return pattern, {"github": f"https://github.com/{github.group(1)}/{github.group(2)}"}
-    listing = urlunsplit(parts._replace(path="/".join(segments[:at]) + "/"))
-    before, _, after = segments[at].partition(version)
-    regex = re.escape(before) + r"(\d+\.\d+\.\d+\.\d+)" + re.escape(after) + "/"
-    return pattern, {"url": listing, "regex": regex, "reverse": True}
+        return base
+    segments[at] = segments[at].replace(version, "$version")
+    return urlunsplit(parts._replace(path="/".join(segments)))
 
 
 def winget_manifests(version, packages, settings):
     """File name -> (schema name, content) of the three winget files."""
     common = {"PackageIdentifier": IDENTIFIER, "PackageVersion": version}
     first = next(iter(packages.values()))["properties"]
-    locale = dict(common, PackageLocale=LOCALE, Publisher=first["Manufacturer"],
-                  PackageName=PACKAGE_NAME)
-    if settings["homepage"]:
-        locale["PackageUrl"] = settings["homepage"]
-    locale["License"] = LICENSE
+    locale = dict(common, PackageLocale=LOCALE, Publisher=first["Manufacturer"])
+    if settings["publisher_url"]:
+        locale["PublisherUrl"] = settings["publisher_url"]
+    locale.update(PackageName=PACKAGE_NAME, PackageUrl=settings["homepage"], License=LICENSE)
     if settings["license_url"]:
         locale["LicenseUrl"] = settings["license_url"]
-    locale.update(ShortDescription=SHORT_DESCRIPTION, Moniker=MONIKER, Tags=TAGS)
+    locale.update(ShortDescription=SHORT_DESCRIPTION, Moniker=MONIKER, Tags=TAGS,
+                  InstallationNotes=INSTALLATION_NOTES)
     if settings["release_notes_url"]:
         locale["ReleaseNotesUrl"] = settings["release_notes_url"]
     installers = []
@@ -169,9 +194,14 @@ def winget_manifests(version, packages, settings):
             "AppsAndFeaturesEntries": [{"DisplayName": properties["ProductName"],
                                         "UpgradeCode": properties["UpgradeCode"]}],
         })
-    installer = dict(common, InstallerType="wix", Scope="machine", InstallerSwitches=SWITCHES,
+    # msi, not wix: the packages are made by wixl (msitools), and winget's moderators classify
+    # an installer by the application that made it.
+    installer = dict(common, InstallerType="msi", Scope="machine", InstallerSwitches=SWITCHES,
                      UpgradeBehavior="install", Commands=["idrovan-cli"],
-                     ElevationRequirement="elevatesSelf", Installers=installers)
+                     ElevationRequirement="elevatesSelf")
+    if settings["release_date"]:
+        installer["ReleaseDate"] = settings["release_date"]
+    installer["Installers"] = installers
     version_file = dict(common, DefaultLocale=LOCALE)
     return {
         f"{IDENTIFIER}.yaml": ("version", dict(version_file, ManifestType="version")),
@@ -181,10 +211,10 @@ def winget_manifests(version, packages, settings):
 
 
 def scoop_manifest(version, packages, settings):
-    pattern, checkver = scoop_address_pattern(settings["release_url"], version)
+    pattern = scoop_address_pattern(settings["release_url"], version)
+    checkver = {"url": settings["channel_url"] + "idrovan.json", "jsonpath": "$.version"}
     manifest = {"version": version, "description": SHORT_DESCRIPTION,
-                # Scoop's schema requires a homepage: the release's address stands in for one.
-                "homepage": settings["homepage"] or settings["release_url"],
+                "homepage": settings["homepage"],
                 "license": ({"identifier": LICENSE, "url": settings["license_url"]}
                             if settings["license_url"] else LICENSE),
                 "notes": SCOOP_NOTES,
@@ -210,6 +240,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--dist", required=True)
     parser.add_argument("--version", required=True)
+    parser.add_argument("--release-date", help="winget's ReleaseDate, YYYY-MM-DD")
     parser.add_argument("--out")
     options = parser.parse_args()
     out = options.out or os.path.join(options.dist, "manifests")
@@ -221,10 +252,26 @@ def main():
                           "under which the release's files will lie")
         settings = {"release_url": https_address("IDROVAN_RELEASE_URL",
                                                  os.environ["IDROVAN_RELEASE_URL"], folder=True)}
-        for key, name in (("homepage", "IDROVAN_HOMEPAGE"), ("license_url", "IDROVAN_LICENSE_URL"),
+        if not os.environ.get("IDROVAN_HOMEPAGE"):
+            raise Refused("IDROVAN_HOMEPAGE is not set: winget and Scoop show the product's web "
+                          "page, and a release folder is none")
+        settings["homepage"] = https_address("IDROVAN_HOMEPAGE", os.environ["IDROVAN_HOMEPAGE"])
+        if not os.environ.get("IDROVAN_CHANNEL_URL"):
+            raise Refused("IDROVAN_CHANNEL_URL is not set: the fixed https folder where each "
+                          "release's idrovan.json replaces the one before, for scoop update")
+        settings["channel_url"] = https_address("IDROVAN_CHANNEL_URL",
+                                                os.environ["IDROVAN_CHANNEL_URL"], folder=True)
+        if settings["channel_url"] == settings["release_url"]:
+            raise Refused("IDROVAN_CHANNEL_URL must differ from IDROVAN_RELEASE_URL: it stays the "
+                          "same from release to release")
+        for key, name in (("publisher_url", "IDROVAN_PUBLISHER_URL"),
+                          ("license_url", "IDROVAN_LICENSE_URL"),
                           ("release_notes_url", "IDROVAN_RELEASE_NOTES_URL")):
             value = os.environ.get(name, "")
             settings[key] = https_address(name, value) if value else ""
+        if options.release_date and not DATE_PATTERN.match(options.release_date):
+            raise Refused(f"the release date must be YYYY-MM-DD: '{options.release_date}'")
+        settings["release_date"] = options.release_date or ""
         packages = read_packages(options.dist, options.version)
     except Refused as refusal:
         print(f"make_manifests.py: no manifests written: {refusal}", file=sys.stderr)

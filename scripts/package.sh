@@ -48,9 +48,10 @@
 #
 # Manifests: when IDROVAN_RELEASE_URL names the https address under which the release's files
 # will lie, the winget and Scoop manifests of both architectures' packages are written into
-# manifests/ beside them (packaging/make_manifests.py, which also reads IDROVAN_HOMEPAGE,
-# IDROVAN_LICENSE_URL and IDROVAN_RELEASE_NOTES_URL); an address that is not https fails the
-# run. Without the setting, or with --arch, the packages are made without manifests.
+# manifests/ beside them (packaging/make_manifests.py, which also needs IDROVAN_HOMEPAGE and
+# IDROVAN_CHANNEL_URL and reads IDROVAN_PUBLISHER_URL, IDROVAN_LICENSE_URL and
+# IDROVAN_RELEASE_NOTES_URL; winget's ReleaseDate is the day of the zips' time stamp); a missing
+# setting or an address that is not https fails the run. Without the setting, or with --arch, the packages are made without manifests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -349,7 +350,8 @@ if [[ -z ${IDROVAN_RELEASE_URL:-} ]]; then
 elif ((${#archs[@]} != 2)); then
   echo "package.sh: no winget or Scoop manifests: they name both architectures, and this run packaged only ${archs[*]}" >&2
 else
-  python3 packaging/make_manifests.py --dist "$dist" --version "$version" --out "$dist/manifests" ||
+  python3 packaging/make_manifests.py --dist "$dist" --version "$version" --out "$dist/manifests" \
+    --release-date "$(date -u -d "@$stamp" +%F)" ||
     fail "the manifests could not be written (see above); the packages are in $dist"
   (cd "$dist" && find manifests -type f | sort)
 fi

@@ -2,6 +2,8 @@
 """Checks that the documentation agrees with itself and with the console's help.
 
     check_docs.py --root DIR (--help-program PROGRAM | --help-file FILE)
+    check_docs.py --root DIR --examples OUT
+
 
 - Every relative link in DIR/README.md and DIR/docs/**/*.md names a file or folder of the tree
   and, with #anchor, a heading of that Markdown file (the anchors GitHub makes from headings).
@@ -9,6 +11,20 @@
 - Every option that the help names (--long, -h, /?) appears in docs/scripting.md.
 - Every exit code that the help lists is a row of the table under "Exit codes" in
   docs/scripting.md, and that table lists no code the help does not.
+- No command in a code block is continued (a line ending in \ for a shell, ^ for cmd, ` for
+  PowerShell) onto a blank line or past the block's end: the shell runs it without the rest.
+- Every example marked to be run is well formed: the marker, an HTML comment on a line of its
+  own, is followed by a fenced block with a language tag, and no name is used twice:
+
+      <!-- docs-check: example NAME -->
+      ```bat
+      ...
+      ```
+
+With --examples, writes each marked example to OUT/NAME.LANGUAGE (the block's text as it is),
+prints "NAME LANGUAGE PAGE:LINE" for each, and checks nothing else; tests/docs/run_examples.sh
+runs them. A marker on a page that the tests do not know an example of fails there, so every
+marked example is run.
 
 The help is what PROGRAM prints (tests/docs/print_help.cpp prints the console's own help text),
 or the text of FILE. Prints one line per fault as FILE:LINE: what is wrong, and exits 1 when
@@ -22,7 +38,13 @@ import subprocess
 import sys
 
 HEADING = re.compile(r"^ {0,3}(#{1,6})\s+(.*?)\s*#*\s*$")
-FENCE = re.compile(r"^ {0,3}(```|~~~)")
+FENCE = re.compile(r"^ {0,3}(```|~~~)\s*([\w+-]*)")
+EXAMPLE_MARKER = re.compile(r"^\s*<!--\s*docs-check:\s*example\s+([a-z0-9][a-z0-9-]*)\s*-->\s*$")
+# A line that starts like a marker, to catch one spelt wrong (one shown in prose, in a code span,
+# is no marker).
+ANY_MARKER = re.compile(r"^\s*<!--\s*docs-check")
+# A line that continues a command onto the next: a shell's \, cmd's ^, PowerShell's `.
+CONTINUED = re.compile(r"(?:^|\s)(\\|\^|`)$")
 INLINE_LINK = re.compile(r"!?\[((?:[^\[\]]|\[[^\]]*\])*)\]\(\s*<?([^)\s>]*)>?(?:\s+\"[^\"]*\")?\s*\)")
 REFERENCE = re.compile(r"^ {0,3}\[[^\]]+\]:\s*<?(\S+?)>?(?:\s+\"[^\"]*\")?\s*$")
 CODE_SPAN = re.compile(r"(`+)(?:(?!\1).)+?\1")
@@ -135,6 +157,119 @@ def check_links(root, faults):
                                   (where, os.path.relpath(resolved, root), anchor))
 
 
+def code_blocks(text):
+    """(first line number, [(number, line), ...]) of every fenced block (between its fences) and
+    every indented block (blank lines within it included, not those after it)."""
+    lines = text.splitlines()
+    index = 0
+    previous_blank = True
+    while index < len(lines):
+        line = lines[index]
+        fence = FENCE.match(line)
+        if fence:
+            body = []
+            index += 1
+            while index < len(lines) and not lines[index].lstrip().startswith(fence.group(1)):
+                body.append((index + 1, lines[index]))
+                index += 1
+            yield body[0][0] if body else index, body
+            index += 1
+            previous_blank = False
+            continue
+        if line.startswith("    ") and line.strip() and previous_blank:
+            body = []
+            while index < len(lines) and (lines[index].startswith("    ") or not lines[index].strip()):
+                body.append((index + 1, lines[index]))
+                index += 1
+            while body and not body[-1][1].strip():
+                body.pop()
+            yield body[0][0], body
+            previous_blank = False
+            continue
+        previous_blank = not line.strip()
+        index += 1
+
+
+def pages(root):
+    return [os.path.join(root, "README.md")] + sorted(
+        glob.glob(os.path.join(root, "docs", "**", "*.md"), recursive=True))
+
+
+def check_continuations(root, faults):
+    """A command continued onto a blank line, or past its block's end, loses its rest."""
+    for page in pages(root):
+        if not os.path.isfile(page):
+            continue
+        with open(page, encoding="utf-8") as source:
+            text = source.read()
+        for _, body in code_blocks(text):
+            for position, (number, line) in enumerate(body):
+                if not CONTINUED.search(line.rstrip()):
+                    continue
+                following = body[position + 1][1] if position + 1 < len(body) else ""
+                if not following.strip():
+                    faults.append("%s:%d: a continued command ends at %s" %
+                                  (os.path.relpath(page, root), number,
+                                   "a blank line" if position + 1 < len(body) else "the block's end"))
+
+
+def examples(root, faults):
+    """{name: (language, text, page, line)} of the examples marked to be run."""
+    found = {}
+    for page in pages(root):
+        if not os.path.isfile(page):
+            continue
+        name = os.path.relpath(page, root)
+        with open(page, encoding="utf-8") as source:
+            lines = source.read().splitlines()
+        for index, line in enumerate(lines):
+            if not ANY_MARKER.search(line):
+                continue
+            where = "%s:%d" % (name, index + 1)
+            marker = EXAMPLE_MARKER.match(line)
+            if not marker:
+                faults.append("%s: not a marker of the form <!-- docs-check: example NAME -->" % where)
+                continue
+            following = index + 1
+            while following < len(lines) and not lines[following].strip():
+                following += 1
+            fence = FENCE.match(lines[following]) if following < len(lines) else None
+            if not fence or not fence.group(2):
+                faults.append("%s: the example %s is not followed by a fenced block with a language"
+                              % (where, marker.group(1)))
+                continue
+            body = []
+            end = following + 1
+            while end < len(lines) and not lines[end].lstrip().startswith(fence.group(1)):
+                body.append(lines[end])
+                end += 1
+            if end == len(lines):
+                faults.append("%s: the example %s's block is not closed" % (where, marker.group(1)))
+                continue
+            if marker.group(1) in found:
+                faults.append("%s: the example name %s is used twice (also %s:%d)" %
+                              ((where, marker.group(1)) + found[marker.group(1)][2:]))
+                continue
+            found[marker.group(1)] = (fence.group(2), "\n".join(body) + "\n", name, index + 1)
+    return found
+
+
+def write_examples(root, out):
+    faults = []
+    found = examples(root, faults)
+    for fault in faults:
+        print(fault, file=sys.stderr)
+    if faults:
+        return 1
+    os.makedirs(out, exist_ok=True)
+    for name, (language, text, page, line) in sorted(found.items()):
+        with open(os.path.join(out, "%s.%s" % (name, language)), "w", encoding="utf-8",
+                  newline="\n") as target:
+            target.write(text)
+        print("%s %s %s:%d" % (name, language, page, line))
+    return 0
+
+
 def help_exit_codes(help_text):
     codes = []
     in_codes = False
@@ -211,9 +346,12 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--root", required=True, help="the tree: README.md and docs/")
     source = parser.add_mutually_exclusive_group(required=True)
+    source.add_argument("--examples", metavar="OUT", help="write the marked examples into OUT")
     source.add_argument("--help-program", help="a program that prints the console's help")
     source.add_argument("--help-file", help="a file that holds the console's help")
     args = parser.parse_args()
+    if args.examples:
+        return write_examples(args.root, args.examples)
     if args.help_program:
         run = subprocess.run([args.help_program], stdout=subprocess.PIPE, check=False)
         if run.returncode != 0:
@@ -225,12 +363,14 @@ def main():
     faults = []
     check_links(args.root, faults)
     check_console(args.root, help_text, faults)
+    check_continuations(args.root, faults)
+    examples(args.root, faults)
     for fault in faults:
         print(fault)
     if faults:
         print("check_docs.py: %d fault(s)" % len(faults))
         return 1
-    print("check_docs.py: the links, options and exit codes agree")
+    print("check_docs.py: the links, options, exit codes, continued commands and example markers agree")
     return 0
 
 

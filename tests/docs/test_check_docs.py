@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The docs check on small trees: fixtures/good passes, and each fault put into a copy of it on
 purpose (a link to a missing file or heading, an option or exit code left out of the console
-page) makes the check fail with a line that names it."""
+page, a continued command that ends at a blank line, a marked example that is not well formed)
+makes the check fail with a line that names it; the marked examples are extracted as written."""
 import os
 import shutil
 import subprocess
@@ -44,6 +45,21 @@ BROKEN = [
      "| 0 | done |\n| 3 | no rights |\n", "docs/scripting.md:19: exit code 3 is not in the help"),
     ("no exit-code table", "docs/scripting.md", "## Exit codes", "## Leaving",
      "no exit-code table"),
+    ("a shell command continued onto a blank line", "docs/scripting.md", "first \\\n",
+     "first \\\n\n", "docs/scripting.md:29: a continued command ends at a blank line"),
+    ("a cmd command continued past its block's end", "docs/scripting.md", "^\n  world\n", "^\n",
+     "docs/scripting.md:34: a continued command ends at the block's end"),
+    ("a PowerShell command continued onto a blank line", "docs/scripting.md", "echo hello ^",
+     "echo hello `\n", "docs/scripting.md:34: a continued command ends at a blank line"),
+    ("an example marker spelt wrong", "docs/scripting.md", "docs-check: example hello",
+     "docs-check: exmple hello", "docs/scripting.md:32: not a marker of the form"),
+    ("a marked block without a language", "docs/scripting.md", "```bat", "```",
+     "docs/scripting.md:32: the example hello is not followed by a fenced block with a language"),
+    ("a marked example that is not in a fenced block", "docs/scripting.md", "```bat\n", "\n    ",
+     "the example hello is not followed by a fenced block"),
+    ("an example name used twice", "docs/scripting.md", "## Examples\n",
+     "## Examples\n\n<!-- docs-check: example hello -->\n```bat\necho\n```\n",
+     "the example name hello is used twice"),
 ]
 
 
@@ -73,6 +89,16 @@ class CheckDocsTest(unittest.TestCase):
                 code, output = run_checker(root)
                 self.assertEqual(code, 1, output)
                 self.assertIn(expected, output)
+
+    def test_examples_are_written_as_they_are(self):
+        with tempfile.TemporaryDirectory() as out:
+            run = subprocess.run([sys.executable, CHECKER, "--root", GOOD, "--examples", out],
+                                 stdout=subprocess.PIPE, check=False)
+            self.assertEqual(run.returncode, 0)
+            self.assertEqual(run.stdout.decode("utf-8"), "hello bat docs/scripting.md:32\n")
+            self.assertEqual(os.listdir(out), ["hello.bat"])
+            with open(os.path.join(out, "hello.bat"), encoding="utf-8") as source:
+                self.assertEqual(source.read(), "echo hello ^\n  world\n")
 
     def test_missing_front_page_fails(self):
         with tempfile.TemporaryDirectory() as work:

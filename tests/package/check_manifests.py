@@ -3,23 +3,28 @@
 published schemas and against the packages they describe.
 
     check_manifests.py --dist <folder> --version <a.b.c.d> [--manifests <folder>]
-                       [--release-url <address>]
+                       [--release-url <address>] [--channel-url <address>]
 
 <folder> holds the packages (build/dist); the manifests are in --manifests (default
 <folder>/manifests: winget/ with the three YAML files, scoop/idrovan.json). With --release-url,
-every download address must be that address followed by the file's name.
+every download address must be that address followed by the file's name; with --channel-url,
+Scoop's checkver must read the version (jsonpath $.version) from the idrovan.json there.
 
 The schemas are read from IDROVAN_SCHEMAS_DIR, by default ../shared/schemas beside the
 repository (winget/manifest.{version,installer,defaultLocale}.1.10.0.json, scoop/schema.json).
 Where they are missing the schema part prints SKIPPED with the reason and every other check
 still runs: each winget file is YAML; identifier, version and manifest version agree across the
 files and with the release; both architectures are there, each once; every hash is the file's
-SHA-256; every ProductCode and UpgradeCode is the MSI's; the installer says wix, per machine,
-elevates itself, silent switches without a restart, idrovan-cli; Scoop's bin and shortcut name
-programs that its zips hold, and its autoupdate addresses give the release's for this version;
-every address is https. Prints one FAIL line per fault and exits 1 if there is any.
+SHA-256; every ProductCode and UpgradeCode is the MSI's; the installer says msi, per machine,
+elevates itself, silent switches without a restart, no install location (the MSI keeps none),
+a release date, idrovan-cli; the locale names the product's page; Scoop's bin and
+shortcut name programs that its zips hold, its notes tell the one-time elevated run and then
+--no-write, its homepage is not the release folder, checkver reads the version with a jsonpath
+from a fixed address (not from a folder listing), and its autoupdate addresses give the
+release's for this version; every address is https. Prints one FAIL line per fault and exits 1 if there is any.
 """
 import argparse
+import datetime
 import hashlib
 import json
 import os
@@ -142,6 +147,11 @@ def check_winget(check, loaded, dist, version, release_url, msis):
     check.expect(version_file.get("DefaultLocale") == locale.get("PackageLocale") == "en-US",
                  f"DefaultLocale {version_file.get('DefaultLocale')!r} and the locale file's "
                  f"PackageLocale {locale.get('PackageLocale')!r} are not both en-US")
+    check.expect(bool(locale.get("PackageUrl")), "the locale names no PackageUrl (the product's page)")
+    check.expect("--no-write" in str(locale.get("InstallationNotes")) and
+                 "1925" in str(locale.get("InstallationNotes")),
+                 "the locale's InstallationNotes do not tell --no-write and that a quiet install "
+                 f"needs elevation (error 1925): {locale.get('InstallationNotes')!r}")
     publishers = {m.get("Manufacturer") for m in msis.values()}
     check.expect(publishers == {locale.get("Publisher")},
                  f"Publisher {locale.get('Publisher')!r}, the MSIs' Manufacturer {sorted(map(str, publishers))}")
@@ -175,7 +185,7 @@ def check_winget(check, loaded, dist, version, release_url, msis):
         upgrade_codes = [e.get("UpgradeCode") for e in value("AppsAndFeaturesEntries") or [] if isinstance(e, dict)]
         check.expect(upgrade_codes == [properties.get("UpgradeCode")],
                      f"{arch} AppsAndFeaturesEntries' UpgradeCode {upgrade_codes} is not {name}'s {properties.get('UpgradeCode')}")
-        for key, wanted in (("InstallerType", "wix"), ("Scope", "machine"), ("UpgradeBehavior", "install"),
+        for key, wanted in (("InstallerType", "msi"), ("Scope", "machine"), ("UpgradeBehavior", "install"),
                             ("ElevationRequirement", "elevatesSelf")):
             check.expect(value(key) == wanted, f"{arch} {key} {value(key)!r}, not {wanted}")
         check.expect("idrovan-cli" in (value("Commands") or []), f"{arch} Commands {value('Commands')} lack idrovan-cli")
@@ -184,9 +194,18 @@ def check_winget(check, loaded, dist, version, release_url, msis):
             words = str(switches.get(mode)).split()
             check.expect(quiet in words and "/norestart" in words,
                          f"{arch} InstallerSwitches {mode} {switches.get(mode)!r}: not {quiet} /norestart")
+        # The package keeps no folder chosen at install (an upgrade would go to Program Files):
+        # winget must not offer --location.
+        check.expect("InstallLocation" not in switches,
+                     f"{arch} InstallerSwitches offer an InstallLocation, which the MSI does not keep")
+        date = str(value("ReleaseDate"))
+        try:
+            datetime.date.fromisoformat(date)
+        except ValueError:
+            check.expect(False, f"{arch} ReleaseDate {value('ReleaseDate')!r} is not a date YYYY-MM-DD")
 
 
-def check_scoop(check, manifest, dist, version, release_url):
+def check_scoop(check, manifest, dist, version, release_url, channel_url):
     if manifest is None:
         return
     check.expect(manifest.get("version") == version,
@@ -200,8 +219,27 @@ def check_scoop(check, manifest, dist, version, release_url):
     shortcut_targets = [s[0] for s in manifest.get("shortcuts") or [] if isinstance(s, list) and s]
     check.expect(bins == ["idrovan-cli.exe"], f"idrovan.json: bin {bins}, not idrovan-cli.exe")
     check.expect(shortcut_targets == ["idrovan.exe"], f"idrovan.json: shortcuts to {shortcut_targets}, not idrovan.exe")
-    check.expect("--no-write" in str(manifest.get("notes")), "idrovan.json: the notes do not name --no-write")
-    check.expect(bool(manifest.get("checkver")), "idrovan.json: no checkver")
+    # A Scoop installation runs nothing elevated and so makes no marker: the notes must tell the
+    # one run that makes it, before the read-only run that everyone can do.
+    notes = manifest.get("notes")
+    notes = " ".join(notes) if isinstance(notes, list) else str(notes)
+    check.expect("--first-run" in notes and "--no-write" in notes and
+                 notes.find("--first-run") < notes.find("--no-write"),
+                 f"idrovan.json: the notes do not tell --first-run and then --no-write: {notes!r}")
+    homepage = str(manifest.get("homepage"))
+    check.expect(not (release_url and homepage.rstrip("/") == release_url.rstrip("/")) and version not in homepage,
+                 f"idrovan.json: homepage {homepage} is a release's folder, not the product's page")
+    # scoop update finds a release only through a fixed address; a folder listing may not be
+    # served, and its order is not the versions' (2.9 after 2.10).
+    checkver = manifest.get("checkver")
+    if check.expect(isinstance(checkver, dict), f"idrovan.json: checkver {checkver!r} is not an object"):
+        url = str(checkver.get("url"))
+        check.expect(checkver.get("jsonpath") == "$.version" and url.endswith("/idrovan.json") and
+                     version not in url and not {"regex", "re", "reverse", "github"} & set(checkver),
+                     f"idrovan.json: checkver {checkver} does not read $.version from a fixed idrovan.json")
+        if channel_url:
+            check.expect(url == channel_url + "idrovan.json",
+                         f"idrovan.json: checkver url {url} is not {channel_url}idrovan.json")
     for arch, key in ARCHS.items():
         entry = architectures.get(key)
         if not isinstance(entry, dict):
@@ -233,6 +271,7 @@ def main():
     parser.add_argument("--version", required=True)
     parser.add_argument("--manifests")
     parser.add_argument("--release-url")
+    parser.add_argument("--channel-url")
     options = parser.parse_args()
     folder = options.manifests or os.path.join(options.dist, "manifests")
     check = Check()
@@ -247,7 +286,8 @@ def main():
         if os.path.isfile(path):
             msis[arch] = msi_properties(path)
     check_winget(check, loaded, options.dist, options.version, options.release_url, msis)
-    check_scoop(check, loaded["idrovan.json"], options.dist, options.version, options.release_url)
+    check_scoop(check, loaded["idrovan.json"], options.dist, options.version, options.release_url,
+                options.channel_url)
     if check.faults:
         print(f"{check.faults} fault(s) in the manifests in {folder}")
         return 1

@@ -2,12 +2,14 @@
 # The release packages end to end. Runs scripts/package.sh (building both architectures unless
 # --no-build), then checks what a user or an administrator gets:
 #   - the zips, the MSIs, the SBOMs and SHA256SUMS exist and the sums verify;
-#   - built with IDROVAN_RELEASE_URL=https://example.invalid/idrovan/<version>/, the winget and
-#     Scoop manifests beside them pass tests/package/check_manifests.py (YAML; the published
-#     schemas, from IDROVAN_SCHEMAS_DIR or ../shared/schemas, SKIPPED where missing; hashes,
-#     product and upgrade codes, versions, both architectures, https); copies broken on purpose
-#     fail it, naming the fault; the writer refuses addresses that are not https, and package.sh
-#     without the setting writes none and says why;
+#   - built with IDROVAN_RELEASE_URL=https://example.invalid/idrovan/<version>/, a homepage and
+#     a channel address, the winget and Scoop manifests beside them pass
+#     tests/package/check_manifests.py (YAML; the published schemas, from IDROVAN_SCHEMAS_DIR or
+#     ../shared/schemas, SKIPPED where missing; hashes, product and upgrade codes, versions,
+#     both architectures, https, msi, a release date, Scoop's checkver on the channel's
+#     idrovan.json and its notes); copies broken on purpose fail it, naming the fault; the
+#     writer refuses addresses that are not https and a missing homepage or channel address,
+#     and package.sh without the release address writes none and says why;
 #   - each zip holds exactly both programs (of its architecture: GUI and console subsystem),
 #     README.txt, LICENSE.txt and THIRD-PARTY-NOTICES.txt with Windows line ends; a second run
 #     gives identical zips and SBOMs;
@@ -26,7 +28,7 @@
 #   - each MSI carries the version, its architecture's fixed UpgradeCode, a per-machine install
 #     into its Program Files folder, every file as short|long name, no registry entry of any
 #     kind, and runs the installed idrovan-cli.exe once, deferred and without impersonation,
-#     ignoring its exit code;
+#     on a first installation only, checking its exit code;
 #   - one version everywhere: the file VERSION's is in the package names, both programs' version
 #     resources, the MSIs' ProductVersion and their File tables (whose programs have no hash
 #     rows); package.sh refuses another IDROVAN_VERSION, a fourth part that is not 0, and
@@ -65,8 +67,9 @@
 #     that tests/e2e/expected_id.py derives, as does the zip's, and the package's version; the
 #     installed dialog shows it; with the marker key made read-only, as a standard user sees it,
 #     `idrovan-cli --no-write` still prints it; a silent uninstall removes files, shortcut and
-#     PATH entry and keeps the marker; installing again, with the key still read-only so that
-#     the package's run of idrovan-cli fails, succeeds and gives the same ID; an upgrade forced
+#     PATH entry and keeps the marker; installing again over a stored marker that cannot be used,
+#     so that the package's run of idrovan-cli fails, fails the installation and leaves nothing
+#     installed; installing with the marker back gives the same ID; an upgrade forced
 #     to fail after the files (an error action in a copy of the newer package) fails with 1603
 #     and leaves the older version installed, or, as Wine's msi does not roll back
 #     RemoveExistingProducts, leaves nothing at all (reported as a known Wine limit; anything
@@ -76,7 +79,8 @@
 #   - under Wine where 32-bit programs run (SKIPPED elsewhere): the x86 MSI, then the x64 one
 #     over it, leaves one product, one shortcut (to the x64 dialog), one PATH entry and the
 #     same ID; the x86 MSI is then refused (1603) and the x64 product stays.
-#   - NOMARKER=1 installs without making the marker, and a repair without it makes one.
+#   - NOMARKER=1 installs without making the marker, and a repair without it makes none either
+#     (the marker's action is for a first installation).
 #
 #   test_packages.sh <work dir> <idrovan_probe.exe> <idrovan_cli_e2e_test.exe> [--no-build]
 #
@@ -118,6 +122,8 @@ mkdir -p "$work"
 dist=$work/dist
 # The manifests' download addresses lie under this one (a name that never resolves).
 release_url=https://example.invalid/idrovan/$version/
+channel_url=https://example.invalid/idrovan/stable/
+export IDROVAN_HOMEPAGE=https://example.invalid/idrovan/ IDROVAN_CHANNEL_URL=$channel_url
 IDROVAN_RELEASE_URL=$release_url "$root/scripts/package.sh" "${build_option[@]}" --out "$dist"
 
 echo "== the packages and their checksums"
@@ -136,7 +142,8 @@ if (cd "$dist" && sha256sum --quiet -c SHA256SUMS); then ok "SHA256SUMS verifies
 
 echo "== the winget and Scoop manifests"
 check_manifests() {
-  python3 "$here/check_manifests.py" --dist "$dist" --version "$version" --release-url "$release_url" "$@"
+  python3 "$here/check_manifests.py" --dist "$dist" --version "$version" --release-url "$release_url" \
+    --channel-url "$channel_url" "$@"
 }
 if check_manifests; then ok "the manifests describe the packages"; else fail "the manifests do not describe the packages"; fi
 # broken <what> <file> <part of the fault> <python on m, the file's content>: a copy of the
@@ -177,6 +184,19 @@ broken "a wrong Scoop hash" $scoop "32bit hash" "m['architecture']['32bit']['has
 broken "no 32-bit Scoop download" $scoop "architectures" "del m['architecture']['32bit']"
 broken "a Scoop autoupdate address without the version pattern" $scoop "autoupdate url" \
   "u = m['autoupdate']['architecture']['64bit']; u['url'] = u['url'].replace('\$version', '2.1.30.0')"
+broken "a Scoop checkver on a folder listing" $scoop "checkver" \
+  "m['checkver'] = {'url': 'https://example.invalid/idrovan/', 'regex': '([0-9.]+)/', 'reverse': True}"
+broken "a Scoop checkver on the release's own manifest" $scoop "checkver" \
+  "m['checkver']['url'] = '$release_url' + 'idrovan.json'"
+broken "Scoop notes that only say --no-write" $scoop "--first-run" \
+  "m['notes'] = \"A standard user's ID: run 'idrovan-cli --no-write'.\""
+broken "the release folder as Scoop's homepage" $scoop "homepage" "m['homepage'] = '$release_url'"
+broken "winget told the MSI is WiX's" $installer "InstallerType" "m['InstallerType'] = 'wix'"
+broken "an install location the MSI does not keep" $installer "InstallLocation" \
+  "m['InstallerSwitches']['InstallLocation'] = 'INSTALLDIR=\"<INSTALLPATH>\"'"
+broken "no release date" $installer "ReleaseDate" "del m['ReleaseDate']"
+broken "installation notes silent on elevation" $locale "InstallationNotes" \
+  "m['InstallationNotes'] = 'Run idrovan-cli --no-write.'"
 # What only the schemas require.
 if [[ -d ${IDROVAN_SCHEMAS_DIR:-$root/../shared/schemas} ]]; then
   broken "a locale without its short description" $locale "does not match its schema" "del m['ShortDescription']"
@@ -189,7 +209,8 @@ fi
 # The writer refuses an address that is not https, and writes nothing then.
 for setting in "IDROVAN_RELEASE_URL=http://example.invalid/idrovan/$version/" \
     "IDROVAN_RELEASE_URL=ftp://example.invalid/idrovan/" "IDROVAN_RELEASE_URL=example.invalid/idrovan/" \
-    "IDROVAN_RELEASE_URL=https:///idrovan/" "IDROVAN_HOMEPAGE=http://example.invalid/idrovan"; do
+    "IDROVAN_RELEASE_URL=https:///idrovan/" "IDROVAN_HOMEPAGE=http://example.invalid/idrovan" \
+    "IDROVAN_CHANNEL_URL=http://example.invalid/idrovan/stable/"; do
   status=0
   said=$(env IDROVAN_RELEASE_URL="$release_url" "$setting" python3 "$root/packaging/make_manifests.py" \
     --dist "$dist" --version "$version" --out "$work/refused-manifests" 2>&1) || status=$?
@@ -199,6 +220,20 @@ for setting in "IDROVAN_RELEASE_URL=http://example.invalid/idrovan/$version/" \
     fail "$setting refused, saying: $said"
   else
     ok "$setting refused"
+  fi
+done
+# Nor without the product's page (a release folder is none) or the channel's fixed address
+# (without it scoop update never finds the next release).
+for setting in IDROVAN_HOMEPAGE IDROVAN_CHANNEL_URL; do
+  status=0
+  said=$(env -u "$setting" IDROVAN_RELEASE_URL="$release_url" python3 "$root/packaging/make_manifests.py" \
+    --dist "$dist" --version "$version" --out "$work/refused-manifests" 2>&1) || status=$?
+  if ((status == 0)) || [[ -e $work/refused-manifests ]]; then
+    fail "the manifests were written without $setting"
+  elif [[ $said != *"$setting is not set"* ]]; then
+    fail "without $setting refused, saying: $said"
+  else
+    ok "no manifests without $setting"
   fi
 done
 
@@ -382,9 +417,10 @@ for arch in x64 x86; do
     grep -qxF 'Idrovan [#idrovan.exe]' || fail "$arch MSI: no Start-menu shortcut Idrovan to idrovan.exe"
   # The marker key belongs to the program: the package writes no registry value at all.
   [[ $(msiinfo export "$msi" Registry | wc -l) -le 3 ]] || fail "$arch MSI: writes registry values"
-  # It runs the installed idrovan-cli.exe, which makes the marker: 3154 = an exe from the File
-  # table (18) + exit code ignored (0x40) + deferred (0x400) + without impersonation (0x800);
-  # once the files are in place, and not when uninstalling.
+  # It runs the installed idrovan-cli.exe, which makes the marker: 3090 = an exe from the File
+  # table (18) + deferred (0x400) + without impersonation (0x800), its exit code checked (no
+  # 0x40); once the files are in place, on a first installation only (not on a repair or an
+  # uninstall).
   msiinfo export "$msi" File | tr -d '\r' | awk -F'\t' '$1 == "idrovan_cli.exe" {sub(/^.*\|/, "", $3); print $3}' |
     grep -qxF idrovan-cli.exe || fail "$arch MSI: the file key idrovan_cli.exe is not idrovan-cli.exe"
   # Every file with its 8.3 short name before its long one: capitals, digits and the
@@ -399,13 +435,13 @@ if len(set(shorts)) != len(shorts):
     faults.append("short names repeat: %s" % shorts)
 print(" ".join(sorted(n.split("|")[-1] for n in names)) if not faults else "FAULTS " + "; ".join(faults))
 ' | grep -qxF "$contents" || fail "$arch MSI: File names are not short|long for each file: $(rows "$msi" File | cut -f3 | tr '\n' ' ')"
-  msiinfo export "$msi" CustomAction | tr -d '\r' | grep -qxF $'MakeMarker\t3154\tidrovan_cli.exe\t\t' ||
+  msiinfo export "$msi" CustomAction | tr -d '\r' | grep -qxF $'MakeMarker\t3090\tidrovan_cli.exe\t\t' ||
     fail "$arch MSI: no custom action MakeMarker running idrovan-cli.exe: $(msiinfo export "$msi" CustomAction | tail -n +4)"
   msiinfo export "$msi" InstallExecuteSequence | tr -d '\r' | awk -F'\t' '
     {at[$1] = $3; condition[$1] = $2}
-    END {exit !(condition["MakeMarker"] == "NOT REMOVE~=\"ALL\" AND NOMARKER<>\"1\"" &&
+    END {exit !(condition["MakeMarker"] == "NOT Installed AND NOMARKER<>\"1\"" &&
                 at["InstallFiles"] < at["MakeMarker"] && at["MakeMarker"] < at["InstallFinalize"])}' ||
-    fail "$arch MSI: MakeMarker is not between InstallFiles and InstallFinalize, for install only, unless NOMARKER=1"
+    fail "$arch MSI: MakeMarker is not between InstallFiles and InstallFinalize, for a first installation only, unless NOMARKER=1"
   # NOMARKER=1 must reach the server side of a managed installation.
   tr ';' '\n' <<<"$(property "$msi" SecureCustomProperties)" | grep -qxF NOMARKER ||
     fail "$arch MSI: NOMARKER is not in SecureCustomProperties: $(property "$msi" SecureCustomProperties)"
@@ -871,8 +907,7 @@ zip_id=$(cli "$work/zip-x64/idrovan-cli.exe")
 shown=$(dialog)
 [[ $shown == "id $id" ]] && ok "the installed dialog shows the ID" || fail "the installed dialog shows '$shown'"
 
-# From here on the key grants reading only, as it does a standard user, until the end: the
-# package's own run of idrovan-cli then fails (exit 3) on every install.
+# The key grants reading only, as it does a standard user, until the wineserver is restarted.
 installed_driver ReadOnlyKeyNoWriteGivesTheDialogsId "${shown#id }" &&
   ok "with the key read-only, the installed idrovan-cli --no-write prints the dialog's ID" ||
   fail "with the key read-only, idrovan-cli --no-write does not print the dialog's ID"
@@ -885,10 +920,33 @@ if run_msiexec /x "$msi"; then ok "uninstalled silently"; else fail "msiexec /x 
 [[ -n $first_marker && $(marker) == "$first_marker" ]] && ok "marker kept after uninstall" ||
   fail "marker changed by uninstall: '$first_marker' -> '$(marker)'"
 
-if run_msiexec /i "$msi"; then ok "installed again although the package's run of idrovan-cli failed"; else
-  fail "msiexec /i after uninstall, with the key read-only, exited with $?"; fi
+# A marker that the package's run of idrovan-cli cannot use (too long: it exits 6) fails the
+# installation, which leaves nothing installed; the marker stays as it was. Windows Installer
+# ends with 1603 for a failed custom action; Wine's msi with 1627 (function failed).
+# A new wineserver forgets the read-only descriptor.
+wineserver -k
+wineserver -p
+wine64 wineboot </dev/null >/dev/null 2>&1
+long_marker=$(printf 'f%.0s' {1..261})
+wine64 reg add 'HKCR\lrgDocID' /v Rndund /d "$long_marker" /f /reg:64 </dev/null >/dev/null 2>&1 ||
+  fail "could not store a marker of 261 characters"
+status=0
+run_msiexec /i "$msi" || status=$?
+if ((status == refused_status || status == (1627 & 255))) && [[ ! -e $installed ]] &&
+    ! registered "$(product_code "$msi")"; then
+  ok "a marker the package cannot use fails the installation (status $status), nothing installed"
+else
+  fail "over an unusable marker: msiexec status $status, registered:" \
+    "$(registered "$(product_code "$msi")" && echo yes || echo no), files: $(ls "$installed" 2>/dev/null | tr '\n' ' ')"
+fi
+[[ $(marker) == "$long_marker" ]] || fail "the failed installation changed the stored marker: '$(marker)'"
+wine64 reg add 'HKCR\lrgDocID' /v Rndund /d "$first_marker" /f /reg:64 </dev/null >/dev/null 2>&1 ||
+  fail "could not put the first marker back"
+if run_msiexec /i "$msi"; then ok "installed again over the marker"; else
+  fail "msiexec /i after uninstall exited with $?"; fi
 again=$(cli "C:\\Program Files\\Idrovan\\idrovan-cli.exe" --no-write)
 [[ $again == "$id" ]] && ok "installed again: the same ID" || fail "installed again: ID '$again', before '$id'"
+[[ $(marker) == "$first_marker" ]] || fail "installing again changed the marker: '$(marker)'"
 
 # An upgrade that fails after the older version's removal and the new files: the newer package
 # with an error action (type 19) after InstallFiles and before InstallFinalize, which fails it
@@ -994,8 +1052,8 @@ else
   run_msiexec /x "$msi" || fail "uninstalling x64 exited with $?"
 fi
 
-# For a disk image: NOMARKER=1 installs without making the marker, and is not remembered: a
-# repair makes it. A new wineserver forgets the read-only descriptor; the marker goes first.
+# For a disk image: NOMARKER=1 installs without making the marker; a repair (which runs as
+# LocalSystem whenever Windows Installer finds one due) makes none either.
 wineserver -k
 wineserver -p
 wine64 wineboot </dev/null >/dev/null 2>&1
@@ -1009,8 +1067,8 @@ run_msiexec /i "$msi" NOMARKER=1 ||
 # exits with 1605 or 1 here without repairing anything).
 run_msiexec /i "$msi" REINSTALL=ALL REINSTALLMODE=omus ||
   fail "the repair (REINSTALL=ALL) exited with $?"
-[[ $(marker) =~ ^[0-9a-f]{32}$ ]] && ok "a repair without NOMARKER made the marker: $(marker)" ||
-  fail "a repair without NOMARKER made no 32-digit marker: '$(marker)'"
+[[ -e $installed/idrovan-cli.exe && -z $(marker) ]] && ok "a repair made no marker" ||
+  fail "a repair: installed '$(ls "$installed" 2>/dev/null | tr '\n' ' ')', marker '$(marker)'"
 run_msiexec /x "$msi" || fail "uninstalling after the NOMARKER check exited with $?"
 
 echo
