@@ -11,8 +11,12 @@
    ctypes.CDLL find it as written here.
 
    Threads: every function may be called from any thread at any time, also at once; nothing is
-   kept between calls and nothing runs when the DLL is loaded. Two callers that write a missing
-   marker at the same moment, in one process or in two, end up with one marker and one ID.
+   kept between calls or after FreeLibrary, so a program may load and free the DLL as often as
+   it likes. Loading it runs only the C runtime's own start-up, none of the DLL's code: no
+   DllMain, TLS callback, exception handler or static constructor of its own. It imports only
+   KERNEL32, ADVAPI32 and msvcrt, and loads bcrypt.dll from System32 alone for the duration of a
+   call that computes an application ID. Two callers that write a missing marker at the same
+   moment, in one process or in two, end up with one marker and one ID.
 
    Buffers: every text goes into a buffer that the caller passes with its size in bytes. A buffer
    too small for the text and its terminator gets IDROVAN_BAD_ARGUMENT, *needed (when needed is

@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
 # idrovan.dll keeps its ABI and stays a self-contained DLL: its export table holds exactly the
 # names of the committed list (a removed or renamed export fails here; a new one must be added to
-# the list on purpose), all undecorated; it imports nothing but Windows system DLLs; it is a DLL
-# of the architecture given, without a time stamp, carrying the version of the file VERSION.
+# the list on purpose), all undecorated; it is a DLL of the architecture given, without a time
+# stamp, carrying the version of the file VERSION.
+# And it is safe to load into any process and to unload again: it imports KERNEL32, ADVAPI32
+# and msvcrt and nothing else (all of them KnownDLLs, tests/abi/known_dlls.txt), neither
+# TlsAlloc nor AddVectoredExceptionHandler; its TLS callbacks are no more than a bare MinGW
+# DLL's (the C runtime's own), built here with the same toolchain to compare; and its linker
+# map (<idrovan.dll>.map) shows that loading it runs only the C runtime's start-up: no static
+# constructor but the runtime's own, the runtime's default DllMain, and nothing of winpthreads,
+# of the C++ exception support or of the runtime's guards of local statics linked in.
 #   check_dll.sh <objdump> <idrovan.dll> <exports list> <x64|x86> <source dir>
 set -euo pipefail
 objdump=$1 dll=$2 list=$3 arch=$4 source=$5
@@ -18,10 +25,49 @@ if [[ $exports != "$expected" ]]; then
   status=1
 fi
 
-system_dlls='^(kernel32|user32|gdi32|advapi32|bcrypt|msvcrt|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$'
-while read -r imported; do
-  grep -Eqi "$system_dlls" <<<"$imported" || { echo "imports a DLL that is not part of Windows: $imported"; status=1; }
-done < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
+imported=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+[[ $imported == "advapi32.dll kernel32.dll msvcrt.dll " ]] ||
+  { echo "imports $imported; only advapi32.dll kernel32.dll msvcrt.dll are expected"; status=1; }
+known=$(grep -v '^#' "$source/tests/abi/known_dlls.txt")
+for name in $imported; do
+  grep -qx "${name%.dll}" <<<"$known" || { echo "imports $name, which is not a KnownDLL"; status=1; }
+done
+for call in TlsAlloc AddVectoredExceptionHandler; do
+  ! grep -Eq "^[[:space:]]+[0-9a-f]+[[:space:]]+[0-9]+[[:space:]]+$call\$" <<<"$headers" ||
+    { echo "imports $call: something in it keeps state past FreeLibrary"; status=1; }
+done
+
+# The TLS callbacks of a bare MinGW DLL of the same toolchain, and the DLL's.
+bare=$(mktemp -d)
+trap 'rm -rf "$bare"' EXIT
+compiler=${objdump%objdump}gcc
+printf 'int bare_export(void) { return 1; }\n' >"$bare/bare.c"
+"$compiler" -shared -O2 -o "$bare/bare.dll" "$bare/bare.c" ||
+  { echo "could not build a bare DLL with $compiler"; status=1; }
+if ! python3 "$source/tests/abi/tls_callbacks.py" "$bare/bare.dll" "$dll"; then
+  status=1
+fi
+
+map=$dll.map
+if [[ -f $map ]]; then
+  # The archive members linked in, as the map's first part lists them.
+  members=$(sed -n '1,/^Discarded input sections/p' "$map" | grep -E '^[^[:space:]].*\.a\(' || true)
+  for unwanted in 'libwinpthread|libpthread\.a' 'eh_alloc\.o|eh_throw\.o|eh_personality\.o|eh_globals\.o' \
+                  'emutls\.o' 'libstdc\+\+\.a\(guard\.o\)'; do
+    found=$(grep -E "$unwanted" <<<"$members" || true)
+    [[ -z $found ]] || { echo "links in the runtime's $(sed 's/.*(//; s/)$//' <<<"$found" | tr '\n' ' ')"; status=1; }
+  done
+  # DllMain is the runtime's default one, not ours.
+  grep -Eq '^[^[:space:]]*lib[a-z0-9_]*\.a\([a-z0-9_-]*dllmain\.o\)' "$map" ||
+    { echo "DllMain is not the C runtime's default: something of ours runs at load"; status=1; }
+  # Static constructors: only the C runtime's own start-up files may add one.
+  ctors=$(awk '/__CTOR_LIST__ = \./ {on = 1} /__DTOR_LIST__ = \./ {on = 0}
+               on && $1 ~ /^\.(ctors|ctor|init_array)/ {print $NF}' "$map" | grep -Ev '/crt(begin|end)\.o$' || true)
+  [[ -z $ctors ]] || { echo "static constructors run at load from: $ctors"; status=1; }
+else
+  echo "no linker map beside the DLL ($map)"
+  status=1
+fi
 
 python3 - "$dll" "$arch" <<'PY' || status=1
 import struct, sys
@@ -42,5 +88,5 @@ PY
 built_version=$(python3 "$source/packaging/file_version.py" "$dll" 2>&1) || true
 [[ $built_version == "$(tr -d ' \t\r\n' <"$source/VERSION")" ]] ||
   { echo "version resource: $built_version"; status=1; }
-((status)) || echo "idrovan.dll ($arch): exports, imports and header as they must be"
+((status)) || echo "idrovan.dll ($arch): exports, imports, TLS callbacks, start-up and header as they must be"
 exit $status

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# A program must import nothing but Windows system DLLs, so that it runs on a clean Windows
-# without any runtime installed; it must be of the subsystem and architecture it is built for,
+# A program must import nothing but Windows' KnownDLLs (tests/abi/known_dlls.txt), so that it
+# runs on a clean Windows without any runtime installed and no DLL beside it is taken for a
+# system one; comctl32.dll only when its manifest names Common Controls 6, which the loader then
+# takes from the side-by-side store. It must be of the subsystem and architecture it is built for,
 # and its manifest must name that architecture (Windows refuses a mismatch); its header carries
 # no time stamp, which would make every build differ.
 #   check_executable.sh <objdump> <program.exe> [gui|console] [x86|x64]
@@ -17,22 +19,26 @@ case $subsystem in
   *) echo "unknown subsystem: $subsystem"; exit 2 ;;
 esac
 
-system_dlls='^(kernel32|user32|gdi32|advapi32|bcrypt|comctl32|comdlg32|shell32|ole32|oleaut32|msvcrt|ucrtbase|version|ws2_32|uxtheme|api-ms-win-[a-z0-9-]+)\.dll$'
+known=$(grep -v '^#' "$(dirname "${BASH_SOURCE[0]}")/../abi/known_dlls.txt")
 status=0
+imports_comctl32=no
 while read -r dll; do
-  if ! grep -Eqi "$system_dlls" <<<"$dll"; then
-    echo "imports a DLL that is not part of Windows: $dll"
+  name=$(tr 'A-Z' 'a-z' <<<"${dll%.[dD][lL][lL]}")
+  if [[ $name == comctl32 ]]; then
+    imports_comctl32=yes
+  elif ! grep -qx "$name" <<<"$known"; then
+    echo "imports $dll, which is not a KnownDLL"
     status=1
   fi
 done < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
 [[ -n $(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers") ]] || { echo "no imports found"; exit 1; }
 
 # The header fields and the manifest resource, read from the file itself.
-python3 - "$exe" "$subsystem" "$arch" <<'EOF' || status=1
+python3 - "$exe" "$subsystem" "$arch" "$imports_comctl32" <<'EOF' || status=1
 import struct, sys
 import xml.etree.ElementTree as ET
 
-path, subsystem, wanted = sys.argv[1:]
+path, subsystem, wanted, imports_comctl32 = sys.argv[1:]
 data = open(path, "rb").read()
 pe = struct.unpack_from("<I", data, 0x3C)[0]
 machine, sections, stamp = struct.unpack_from("<HHI", data, pe + 4)
@@ -84,6 +90,12 @@ if subsystem == "gui" and not named:
 for name in named:
     if name != {"x86": "x86", "x64": "amd64"}.get(arch):
         faults.append(f"the manifest names processorArchitecture {name!r} for an {arch} program")
+# comctl32.dll is no KnownDLL: imported, it must come through the manifest's dependency on Common
+# Controls 6, which the loader resolves from the side-by-side store, not from the program's folder.
+dependencies = [identity.get("name") for text in manifests()
+                for identity in ET.fromstring(text).iter(ns + "assemblyIdentity")]
+if imports_comctl32 == "yes" and "Microsoft.Windows.Common-Controls" not in dependencies:
+    faults.append("imports comctl32.dll without a manifest dependency on Common Controls")
 for fault in faults:
     print(fault)
 sys.exit(1 if faults else 0)
