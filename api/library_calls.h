@@ -8,7 +8,7 @@
 //
 // Threading: each call makes its own CDriveID on the stack and keeps nothing; the machine facts
 // object must be one that several threads may use at once (GetDefaultMachineFacts() is). No C++
-// exception is thrown here; the exported functions still catch any at the boundary.
+// exception is thrown here: the DLL builds this code without exceptions (api/CMakeLists.txt).
 
 #include "include/idrovan.h"
 #include "platform/machine_facts.h"

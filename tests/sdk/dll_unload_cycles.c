@@ -34,16 +34,28 @@ typedef int(IDROVAN_CALL* get_app_id_fn)(const char*, unsigned int, char*, unsig
 typedef int(IDROVAN_CALL* verify_fn)(const char*, idrovan_detail*);
 typedef int(IDROVAN_CALL* verify_app_fn)(const char*, const char*, idrovan_detail*);
 typedef int(IDROVAN_CALL* get_version_fn)(char*, unsigned int, unsigned int*);
+typedef const char*(IDROVAN_CALL* result_text_fn)(int);
 
-enum call { GET_ID, GET_ID_READ_ONLY, GET_APP_ID, VERIFY_ID, VERIFY_APP_ID, GET_VERSION, CALLS };
+enum call {
+    GET_ID,
+    GET_ID_READ_ONLY,
+    GET_APP_ID,
+    VERIFY_ID,
+    VERIFY_APP_ID,
+    GET_VERSION,
+    RESULT_TEXT,
+    CALLS
+};
 static const char* const call_names[CALLS] = {
     "idrovan_get_computer_id",    "idrovan_get_computer_id",       "idrovan_get_application_id",
-    "idrovan_verify_computer_id", "idrovan_verify_application_id", "idrovan_get_version"};
+    "idrovan_verify_computer_id", "idrovan_verify_application_id", "idrovan_get_version",
+    "idrovan_result_text"};
 
 static const wchar_t* dll_path;
 static const char* application;
 /* The first round's answers, which every later round must give again. */
 static char computer_id[IDROVAN_ID_SIZE], application_id[IDROVAN_ID_SIZE], version[32];
+static char result_text[128];
 
 struct figures {
     int free_tls;
@@ -132,6 +144,14 @@ static int call_once(HMODULE module, enum call which, char* text, unsigned int t
             return ((verify_app_fn)(void (*)(void))function)(application, application_id, &detail);
         case GET_VERSION:
             return ((get_version_fn)(void (*)(void))function)(text, text_size, NULL);
+        case RESULT_TEXT: {
+            /* The text is the DLL's own: copied while the DLL is still loaded. */
+            const char* answer = ((result_text_fn)(void (*)(void))function)(IDROVAN_NO_RIGHTS);
+            if (answer == NULL || strlen(answer) >= text_size)
+                return -1;
+            strcpy(text, answer);
+            return IDROVAN_OK;
+        }
         default:
             return -1;
     }
@@ -147,6 +167,8 @@ static const char* expected_text(enum call which) {
             return application_id;
         case GET_VERSION:
             return version;
+        case RESULT_TEXT:
+            return result_text;
         default:
             return "";
     }
@@ -154,7 +176,7 @@ static const char* expected_text(enum call which) {
 
 /* One LoadLibrary -> call -> FreeLibrary cycle. Returns 0, or prints what went wrong. */
 static int cycle(int round, enum call which) {
-    char text[64];
+    char text[128];
     int result;
     HMODULE module = LoadLibraryW(dll_path);
     if (module == NULL) {
@@ -176,6 +198,8 @@ static int cycle(int round, enum call which) {
         strcpy(application_id, text);
     else if (round == 1 && which == GET_VERSION)
         strcpy(version, text);
+    else if (round == 1 && which == RESULT_TEXT)
+        strcpy(result_text, text);
     if (result != IDROVAN_OK || strcmp(text, expected_text(which)) != 0 ||
         (which != VERIFY_ID && which != VERIFY_APP_ID && text[0] == '\0')) {
         printf("round %d: %s%s answered %d '%s'\n", round, call_names[which],
