@@ -26,6 +26,12 @@ bool IsLockRefused(const CDerivation& derivation) {
            derivation.report.nStatus == VERROR_ACCESS_DENIED;
 }
 
+// What the marker lock reports when it cannot be made safely: an object of someone else's under
+// its name (ERROR_OBJECT_NAME_EXISTS), and a system without the private namespace calls
+// (ERROR_PROC_NOT_FOUND).
+const long kLockNameTaken = 698;
+const long kNoPrivateNamespaces = 127;
+
 #define IDROVAN_LOCK_REFUSED_TEXT \
     "the marker lock admits administrators only, so no marker was written"
 const char kLockRefused[] = IDROVAN_LOCK_REFUSED_TEXT "; " IDROVAN_RUN_AS_ADMINISTRATOR_TEXT;
@@ -80,10 +86,19 @@ const char* DescribeStep(const CDerivation& derivation) {
         case kStepMarkerLock:
             if (IsLockRefused(derivation))
                 return kLockRefused;
-            return derivation.report.nStatus == VERROR_WAIT_TIMEOUT
-                       ? "another run held the marker lock for 10 seconds, so no marker was "
-                         "written; run again"
-                       : "the marker lock could not be taken, so no marker was written";
+            switch (derivation.report.nStatus) {
+                case VERROR_WAIT_TIMEOUT:
+                    return "another run held the marker lock for 10 seconds, so no marker was "
+                           "written; run again";
+                case kLockNameTaken:
+                    return "another program made an object under the marker lock's name, so no "
+                           "marker was written; end that program and run again";
+                case kNoPrivateNamespaces:
+                    return "this Windows offers no private namespace for the marker lock, so no "
+                           "marker was written";
+                default:
+                    return "the marker lock could not be taken, so no marker was written";
+            }
         case kStepMarkerRandom:
             return "the system's random source failed, so no marker was written";
         case kStepNone:
