@@ -108,7 +108,7 @@ int Run(int nCount, const char* const* ppArguments, CMachineFacts& machine,
 
     CDerivation derivation;
     derivation.eCommand = line.eCommand;
-    Derive(machine, line.bReadOnly ? kMarkerReadOnly : kMarkerReadWrite, &derivation);
+    Derive(machine, line.bReadOnly ? kMarkerReadOnly : kMarkerReadFirst, &derivation);
     if (line.pszApplication != nullptr)
         UseApplicationID(line.pszApplication, &derivation);
     if (line.eCommand == kCommandExplain || line.eCommand == kCommandJson ||
