@@ -161,9 +161,7 @@ public:
         CSecurityDescriptor descriptor(kMarkerKeySecurity);
         if (descriptor.Get() == NULL)
             return static_cast<long>(::GetLastError());
-        return ::RegSetKeySecurity(static_cast<HKEY>(hKey),
-                                   OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                                       PROTECTED_DACL_SECURITY_INFORMATION,
+        return ::RegSetKeySecurity(static_cast<HKEY>(hKey), SecurityParts(kMarkerKeySecurity),
                                    descriptor.Get());
     }
 
@@ -241,6 +239,13 @@ public:
     long ReadLastError() override { return static_cast<long>(::GetLastError()); }
 
 private:
+    // The parts of a key's security that one of the SDDL texts above sets.
+    static SECURITY_INFORMATION SecurityParts(const char* pszSecurity) {
+        const SECURITY_INFORMATION nDacl =
+            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+        return pszSecurity == kMarkerKeySecurity ? OWNER_SECURITY_INFORMATION | nDacl : nDacl;
+    }
+
     static LONG CreateKey(const char* pszPath, std::uint32_t nAccess, const char* pszSecurity,
                           VHKEY* pKey) {
         *pKey = nullptr;
@@ -257,6 +262,13 @@ private:
         const LONG nStatus =
             ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, pszPath, 0, szClass, REG_OPTION_NON_VOLATILE,
                               nAccess | kClassesView, &attributes, &hKey, &nDisposition);
+        // Windows applies the create's descriptor to a new key (Microsoft's documentation of
+        // RegCreateKeyEx); Wine 8 ignores it and gives the parent's (seen). Set once more on the
+        // key just made, so that it has its own security either way; a key that was there
+        // already keeps its own. A refusal leaves the key as made: reading reports it.
+        if (nStatus == ERROR_SUCCESS && nDisposition == REG_CREATED_NEW_KEY &&
+            (nAccess & (WRITE_DAC | WRITE_OWNER)) == (WRITE_DAC | WRITE_OWNER))
+            ::RegSetKeySecurity(hKey, SecurityParts(pszSecurity), descriptor.Get());
         *pKey = hKey;
         return nStatus;
     }
