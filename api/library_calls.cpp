@@ -104,9 +104,34 @@ int ToResult(EDerivationOutcome eOutcome) {
     return IDROVAN_FAILURE;
 }
 
-// The sizes of idrovan_detail that this version knows: only its first so far.
+// idrovan_detail as 2.2.0.0 and earlier knew it, before marker_key; callers built against that
+// header keep passing its size.
+struct SFirstDetail {
+    unsigned int size;
+    int step;
+    long status;
+    int marker;
+};
+
+// The sizes of idrovan_detail that this version knows: the first and the current one.
 bool IsKnownDetail(const idrovan_detail* pDetail) {
-    return pDetail == nullptr || pDetail->size == sizeof(idrovan_detail);
+    return pDetail == nullptr || pDetail->size == sizeof(idrovan_detail) ||
+           pDetail->size == sizeof(SFirstDetail);
+}
+
+int ToMarkerKey(const CDriveIDReport& report) {
+    if (!report.bMarkerKeyOpened)
+        return IDROVAN_MARKER_KEY_NOT_READ;
+    switch (report.eMarkerKey) {
+        case kKeyTrusted:
+            return IDROVAN_MARKER_KEY_TRUSTED;
+        case kKeyLooseDacl:
+        case kKeyForeignOwner:
+            return IDROVAN_MARKER_KEY_LOOSE;
+        case kKeyTrustUnknown:
+            break;
+    }
+    return IDROVAN_MARKER_KEY_UNKNOWN;
 }
 
 // The bytes at one argument that a call reads or writes; empty for a null pointer.
@@ -204,6 +229,7 @@ SOutcome Derive(CMachineFacts& machine, EMarkerAccess eAccess, const char* pszAp
     outcome.detail.step = ToStep(report.eFailedStep);
     outcome.detail.status = report.nStatus;
     outcome.detail.marker = ToMarker(report.eMarker);
+    outcome.detail.marker_key = ToMarkerKey(report);
     if (!bHasID)
         return outcome;
     if (pszApplication == nullptr) {
@@ -221,6 +247,9 @@ void CopyDetail(const SOutcome& outcome, idrovan_detail* pDetail) {
     pDetail->step = outcome.detail.step;
     pDetail->status = outcome.detail.status;
     pDetail->marker = outcome.detail.marker;
+    // Only a detail of the current size has room for it.
+    if (pDetail->size == sizeof(idrovan_detail))
+        pDetail->marker_key = outcome.detail.marker_key;
 }
 
 // A call refused for its arguments derived nothing: a known detail says so.
@@ -247,7 +276,7 @@ int GetID(CMachineFacts& machine, const char* pszApplication, unsigned int nFlag
     if (!bRoom || (nFlags & ~kKnownFlags) != 0 || !IsKnownDetail(pDetail))
         return RefuseArguments(pDetail);
     const EMarkerAccess eAccess =
-        (nFlags & IDROVAN_READ_ONLY) != 0 ? kMarkerReadOnly : kMarkerReadWrite;
+        (nFlags & IDROVAN_READ_ONLY) != 0 ? kMarkerReadOnly : kMarkerReadFirst;
     const SOutcome outcome = Derive(machine, eAccess, pszApplication);
     CopyDetail(outcome, pDetail);
     if (outcome.nResult == IDROVAN_OK)

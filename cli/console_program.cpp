@@ -107,7 +107,7 @@ int FirstRun(CMachineFacts& machine, CStatusMessages& messages, CElevation& elev
     if (elevation.IsElevated()) {
         CDerivation written;
         written.eCommand = kCommandFirstRun;
-        Derive(machine, kMarkerReadWrite, &written);
+        Derive(machine, kMarkerReadFirst, &written);
         if (written.report.eMarker == kMarkerCreated)
             pOutput->err.Append("idrovan-cli: the installation marker was written\n");
         return PrintID(written, messages, pOutput);
@@ -188,7 +188,7 @@ int Run(int nCount, const char* const* ppArguments, CMachineFacts& machine,
 
     CDerivation derivation;
     derivation.eCommand = line.eCommand;
-    Derive(machine, line.bReadOnly ? kMarkerReadOnly : kMarkerReadWrite, &derivation);
+    Derive(machine, line.bReadOnly ? kMarkerReadOnly : kMarkerReadFirst, &derivation);
     if (line.pszApplication != nullptr)
         UseApplicationID(line.pszApplication, &derivation);
     if (line.eCommand == kCommandExplain || line.eCommand == kCommandJson ||

@@ -126,6 +126,33 @@ const char* GetJsonStepName(const CDerivation& derivation) {
     return GetDriveIDStepName(derivation.report.eFailedStep);
 }
 
+// A marker key whose security does not keep other accounts out, or could not be read: what it
+// means. A trusted key, or none, needs no line.
+void AppendMarkerKeyLine(const CDriveIDReport& report, CTextBuilder* pOut) {
+    if (!report.bMarkerKeyOpened || report.eMarkerKey == kKeyTrusted)
+        return;
+    AppendLineLabel("Marker key:", pOut);
+    switch (report.eMarkerKey) {
+        case kKeyLooseDacl:
+            pOut->Append(
+                "loose: its permissions let accounts without administrator rights write, delete "
+                "or re-permission it");
+            break;
+        case kKeyForeignOwner:
+            pOut->Append(
+                "loose: it is owned by an account other than SYSTEM, Administrators or "
+                "TrustedInstaller, which may rewrite its permissions");
+            break;
+        case kKeyTrusted:
+        case kKeyTrustUnknown:
+            pOut->Append("its owner and permissions could not be read\n");
+            return;
+    }
+    pOut->Append(
+        ". Such an account could have chosen the marker, and so this ID. idrovan-cli "
+        "--new-marker, run as administrator, resets the key's permissions (and gives a new ID)\n");
+}
+
 void AppendFactLine(const char* pszLabel, const char* pszFingerprint, CTextBuilder* pOut) {
     AppendLineLabel(pszLabel, pOut);
     if (pszFingerprint[0] == '\0') {
@@ -135,6 +162,22 @@ void AppendFactLine(const char* pszLabel, const char* pszFingerprint, CTextBuild
     pOut->Append("fingerprint ");
     pOut->Append(pszFingerprint);
     pOut->Append('\n');
+}
+
+// --new-marker over a loose key: whether its permissions were reset as well.
+void AppendKeyRepair(const CDriveIDReport& report, CStatusMessages& messages,
+                     CConsoleOutput* pOut) {
+    if (report.eKeyRepair == kKeyRepaired) {
+        pOut->out.Append(
+            "The marker key's permissions were reset: owner Administrators; SYSTEM and "
+            "Administrators may change it, Users may read it.\n");
+    } else if (report.eKeyRepair == kKeyRepairFailed) {
+        pOut->err.Append(
+            "idrovan-cli: the marker key's permissions, which let other accounts than the "
+            "administrators' change it, could not be reset (");
+        AppendStatus(report.nKeyRepairStatus, messages, &pOut->err);
+        pOut->err.Append(")\n");
+    }
 }
 
 }  // namespace
@@ -255,9 +298,9 @@ void FormatFailure(const CDerivation& derivation, CStatusMessages& messages, CTe
             // --first-run makes no marker where one is stored, so it is no way to a new one.
             if (bNewMarker)
                 pOut->Append("; a new marker needs an administrator: run it as administrator");
-            else if (derivation.eAccess == kMarkerReadWrite && IsLockRefused(derivation))
+            else if (derivation.eAccess != kMarkerReadOnly && IsLockRefused(derivation))
                 pOut->Append("; " IDROVAN_RUN_AS_ADMINISTRATOR_TEXT);
-            else if (derivation.eAccess == kMarkerReadWrite)
+            else if (derivation.eAccess != kMarkerReadOnly)
                 pOut->Append(
                     "; making the installation marker needs an "
                     "administrator: " IDROVAN_RUN_AS_ADMINISTRATOR_TEXT);
@@ -296,6 +339,7 @@ void FormatExplanation(const CDerivation& derivation, CStatusMessages& messages,
         AppendLineLabel("Per-user key:", pOut);
         pOut->Append("HKEY_CURRENT_USER\\Software\\Classes\\lrgDocID exists and is ignored\n");
     }
+    AppendMarkerKeyLine(report, pOut);
     AppendLineLabel("ID:", pOut);
     pOut->Append(HasID(derivation) ? derivation.szID : "none");
     pOut->Append('\n');
@@ -322,6 +366,12 @@ void FormatJson(const CDerivation& derivation, CStatusMessages& messages, CTextB
     }
     pOut->Append(",\"marker\":");
     AppendJsonString(GetMarkerStateName(report.eMarker), pOut);
+    pOut->Append(",\"marker_key\":");
+    const char* pszMarkerKey = GetMarkerKeyTrustName(report);
+    if (pszMarkerKey != nullptr)
+        AppendJsonString(pszMarkerKey, pOut);
+    else
+        pOut->Append("null");
     if (derivation.pszApplication == nullptr) {
         pOut->Append(",\"root_created_fingerprint\":");
         AppendJsonFingerprint(derivation.szRootFingerprint, pOut);
@@ -363,6 +413,7 @@ void FormatRenewal(const CRenewalResult& result, CStatusMessages& messages, CCon
             pOut->out.Append("\nNew ID: ");
             pOut->out.Append(derivation.szID);
             pOut->out.Append('\n');
+            AppendKeyRepair(derivation.report, messages, pOut);
             return;
         case CDriveID::kRenewNotCurrent:
             if (HasID(derivation)) {

@@ -60,8 +60,10 @@ void AddFactFingerprints(CDerivation* pDerivation);
 // (an application's ID that could not be computed too) kExitFailure.
 ECliExitCode GetExitCode(const CDerivation& derivation);
 
-// The layout of the --json report; raised whenever its keys change. 2.1.31.0's report, with the
-// fact texts in place of their fingerprints, had no "format" key.
+// The layout of the --json report; raised whenever a key is removed or changes its meaning. A key
+// may be added within a layout ("marker_key" was, after 2.2.0.0), and readers take a report with
+// or without it. 2.1.31.0's report, with the fact texts in place of their fingerprints, had no
+// "format" key.
 #define IDROVAN_REPORT_FORMAT_TEXT "2"
 // The layout of --new-marker --json's object.
 #define IDROVAN_RENEWAL_FORMAT_TEXT "1"
@@ -70,7 +72,9 @@ ECliExitCode GetExitCode(const CDerivation& derivation);
 void FormatFailure(const CDerivation& derivation, CStatusMessages& messages, CTextBuilder* pOut);
 
 // --explain: the fingerprints of the root creation time and of the volume, the marker state, a
-// line saying that a per-user key exists and is ignored (only then), and the ID, one per line,
+// line saying that a per-user key exists and is ignored (only then), a line saying what a marker
+// key that other accounts than the administrators' may change means, or that its security could
+// not be read (only then), and the ID, one per line,
 // then the failed step and its status when there is no ID.
 void FormatExplanation(const CDerivation& derivation, CStatusMessages& messages,
                        CTextBuilder* pOut);
@@ -92,7 +96,9 @@ struct CRenewalResult {
 // but not read back.
 ECliExitCode GetRenewalExitCode(const CRenewalResult& result);
 
-// --new-marker without --json: "Old ID:" and "New ID:" lines on stdout, one line on stdout that
+// --new-marker without --json: "Old ID:" and "New ID:" lines on stdout (and one that says the
+// marker key's loose permissions were reset, or on stderr that they could not be), one line on
+// stdout that
 // says why nothing changed (exit 1), or the failure's line on stderr (no ID to renew too). A new
 // marker written but not read back gives both: "New ID: not read" on stdout, and on stderr that
 // the old ID is gone and why the new one could not be read.
@@ -103,8 +109,9 @@ void FormatRenewal(const CRenewalResult& result, CStatusMessages& messages, CCon
 // Not a report: no fingerprints of the facts (--json gives those).
 void FormatRenewalJson(const CRenewalResult& result, CStatusMessages& messages, CTextBuilder* pOut);
 
-// --json: one object on one line with id, marker, root_created_fingerprint, volume_fingerprint,
-// format, version and error. For an application: id, app, marker, format, version and error. The
+// --json: one object on one line with id, marker, marker_key (GetMarkerKeyTrustName, or null),
+// root_created_fingerprint, volume_fingerprint, format, version and error. For an application:
+// id, app, marker, marker_key, format, version and error. The
 // fingerprints are left out then: the same for every application, they would help two vendors
 // match their machines after all.
 void FormatJson(const CDerivation& derivation, CStatusMessages& messages, CTextBuilder* pOut);

@@ -26,6 +26,7 @@ enum EKey {
     kKeyID,
     kKeyApplication,
     kKeyMarker,
+    kKeyMarkerKey,
     kKeyRootText,
     kKeyVolumeText,
     kKeyRootFingerprint,
@@ -46,6 +47,8 @@ const SKeyRule kKeyRules[kKeyCount] = {
     {"id", kBothLayouts, "32 hexadecimal digits or null"},
     {"app", 0, ""},
     {"marker", kBothLayouts, "\"present\", \"created\" or \"missing\""},
+    // Added within the current layout: optional (IsOptionalKey).
+    {"marker_key", kCurrentLayout, "\"trusted\", \"loose\", \"unknown\" or null"},
     {"root_created", kOldLayout, "a text of characters up to U+00FF without U+0000, or null"},
     {"volume", kOldLayout, "a text of characters up to U+00FF without U+0000, or null"},
     {"root_created_fingerprint", kCurrentLayout, "3 hexadecimal digits from 000 to 3ff, or null"},
@@ -72,12 +75,21 @@ bool IsFingerprintText(const char* pText, std::size_t nLength) {
            IsLowerHexDigit(pText[1]) && IsLowerHexDigit(pText[2]);
 }
 
-bool IsMarkerStateText(const char* pText, std::size_t nLength) {
-    for (const char* pszState : {"present", "created", "missing", "unusable"}) {
-        if (std::strlen(pszState) == nLength && std::memcmp(pszState, pText, nLength) == 0)
+bool IsOneOf(const char* pText, std::size_t nLength, std::initializer_list<const char*> names) {
+    for (const char* pszName : names) {
+        if (std::strlen(pszName) == nLength && std::memcmp(pszName, pText, nLength) == 0)
             return true;
     }
     return false;
+}
+
+bool IsMarkerStateText(const char* pText, std::size_t nLength) {
+    return IsOneOf(pText, nLength, {"present", "created", "missing", "unusable"});
+}
+
+// Keys that reports of the current layout from earlier versions lack.
+bool IsOptionalKey(int nKey) {
+    return nKey == kKeyMarkerKey;
 }
 
 // The bytes of a fact text from the UTF-8 that the parser gives: the report wrote each byte as
@@ -187,6 +199,7 @@ public:
             return m_nErrorKey != kErrorCode || WrongType();
         switch (m_nKey) {
             case kKeyID:
+            case kKeyMarkerKey:
             case kKeyRootText:
             case kKeyVolumeText:
             case kKeyRootFingerprint:
@@ -220,6 +233,8 @@ public:
                 return true;
             case kKeyMarker:
                 return IsMarkerStateText(pText, nLength) || WrongType();
+            case kKeyMarkerKey:
+                return IsOneOf(pText, nLength, {"trusted", "loose", "unknown"}) || WrongType();
             case kKeyRootText:
                 return DecodeFactText(pText, nLength, &m_rootText) || WrongType();
             case kKeyVolumeText:
@@ -291,7 +306,8 @@ public:
         }
         const int nFormat = (m_nSeen & nCurrentKeys) != 0 ? kCurrentFormat : kOldFormat;
         for (int n = 0; n < kKeyCount; ++n) {
-            if ((kKeyRules[n].nFormats & (1u << nFormat)) != 0 && (m_nSeen & (1u << n)) == 0)
+            if ((kKeyRules[n].nFormats & (1u << nFormat)) != 0 && (m_nSeen & (1u << n)) == 0 &&
+                !IsOptionalKey(n))
                 return Fail("key '", kKeyRules[n].pszName, "' is missing");
         }
         for (int n = 0; n < kKeyCount; ++n) {

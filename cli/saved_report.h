@@ -5,8 +5,9 @@
 // Two layouts are read: the current one ("format": 2), which holds a fingerprint of each fact,
 // and 2.1.31.0's (no "format" key), which holds the fact texts themselves; those are
 // fingerprinted on reading and then forgotten. Reading is strict: a report must be one JSON object
-// with exactly the keys of its layout, each of its type, in UTF-8 (or UTF-16 with a byte-order
-// mark, as PowerShell saves it), at most kMaxSavedReportSize bytes. A report of one application
+// with exactly the keys of its layout ("marker_key", added to the current layout later, may be
+// missing), each of its type, in UTF-8 (or UTF-16 with a byte-order mark, as PowerShell saves
+// it), at most kMaxSavedReportSize bytes. A report of one application
 // (--app-specific) cannot be compared and is refused, as is a report without an ID.
 //
 // Plain functions; safe on any thread. The parser (rapidjson's SAX reader, in place on a copy)

@@ -55,7 +55,11 @@ CDriveID::CDriveID(CMachineFacts& machine, EMarkerAccess eAccess)
       m_bMarkerWritten(false),
       m_bRenewing(false),
       m_eLastRead(kReadNoKey),
-      m_nLastReadStatus(VERROR_SUCCESS) {}
+      m_nLastReadStatus(VERROR_SUCCESS),
+      m_bKeyOpened(false),
+      m_eKeyTrust(kKeyTrustUnknown),
+      m_eKeyRepair(kKeyRepairNone),
+      m_nKeyRepairStatus(VERROR_SUCCESS) {}
 
 CVeltraneString CDriveID::GetID() {
     return GetID(nullptr);
@@ -75,6 +79,8 @@ void CDriveID::BeginDerivation(CDriveIDReport* pReport) {
     m_nMarkerLength = 0;
     m_eLastRead = kReadNoKey;
     m_nLastReadStatus = VERROR_SUCCESS;
+    m_bKeyOpened = false;
+    m_eKeyTrust = kKeyTrustUnknown;
 }
 
 // Every working text is checked whole before it is used: a piece lost to a failed allocation
@@ -94,7 +100,11 @@ CVeltraneString CDriveID::Derive(CDriveIDReport* pReport, CMarkerLock& lock) {
         const bool bVolume = ReadVolumeText(strVolume);
         const bool bRootCreation = ReadRootCreationText(strRootCreation);
         CVeltraneString strMarker;
-        const SMarkerRead read = ReadMarker(strMarker);
+        // The key's security is read from the very key the marker comes from; only a report
+        // has a use for it.
+        const SMarkerRead read =
+            ReadMarker(strMarker, m_pReport != nullptr ? &m_eKeyTrust : nullptr);
+        m_bKeyOpened = m_pReport != nullptr && read.eResult != kReadNoKey;
         m_eLastRead = read.eResult;
         m_nLastReadStatus = read.nStatus;
         if (read.eResult == kReadUsable)
@@ -152,6 +162,10 @@ void CDriveID::EndDerivation(CVeltraneString& strID, const CVeltraneString& strV
         pReport->nStatus = m_nFailedStatus;
         pReport->nMarkerLength = m_nMarkerLength;
         pReport->bUserKeyIgnored = m_pMachine->HasUserClassesKey(kMarkerKey);
+        pReport->bMarkerKeyOpened = m_bKeyOpened;
+        pReport->eMarkerKey = m_eKeyTrust;
+        pReport->eKeyRepair = m_eKeyRepair;
+        pReport->nKeyRepairStatus = m_nKeyRepairStatus;
     }
     m_pReport = nullptr;
 }
@@ -161,6 +175,8 @@ CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneStri
     strBefore.Empty();
     strAfter.Empty();
     m_bMarkerWritten = false;
+    m_eKeyRepair = kKeyRepairNone;
+    m_nKeyRepairStatus = VERROR_SUCCESS;
     CMarkerLock lock(*m_pMachine);
     long nLockStatus = VERROR_SUCCESS;
     if (!lock.Take(&nLockStatus)) {
@@ -191,7 +207,9 @@ CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneStri
     if (eRenewal == kRenewed) {
         m_eFailedStep = kStepNone;
         m_nFailedStatus = VERROR_SUCCESS;
-        if (WriteNewMarker()) {
+        const bool bLooseKey =
+            m_bKeyOpened && (m_eKeyTrust == kKeyLooseDacl || m_eKeyTrust == kKeyForeignOwner);
+        if (WriteNewMarker(bLooseKey)) {
             strAfter = Derive(pReport, lock);
             // No value, or the unusable one from before, read back: the write did not take.
             if (strAfter.GetLength() == 0)
@@ -208,9 +226,13 @@ CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneStri
                 pReport->eFailedStep = m_eFailedStep;
                 pReport->nStatus = m_nFailedStatus;
                 pReport->nMarkerLength = 0;
+                pReport->eKeyRepair = m_eKeyRepair;
+                pReport->nKeyRepairStatus = m_nKeyRepairStatus;
             }
         }
     }
+    m_eKeyRepair = kKeyRepairNone;
+    m_nKeyRepairStatus = VERROR_SUCCESS;
     m_bRenewing = false;
     return eRenewal;
 }
@@ -354,13 +376,18 @@ CVeltraneString CDriveID::ReadInstallMarker() {
 // NUL. A value that fills all 260 bytes without one is taken whole. A longer REG_SZ value does not
 // fit the buffer, whose contents are then undefined and never looked at: someone stored it on
 // purpose, so it is reported as present but unusable, and never written over.
-CDriveID::SMarkerRead CDriveID::ReadMarker(CVeltraneString& strMarker) {
+CDriveID::SMarkerRead CDriveID::ReadMarker(CVeltraneString& strMarker, EKeyTrust* pTrust) {
     SMarkerRead read = {kReadNoKey, VERROR_SUCCESS, 0};
-    const std::uint32_t nAccess = m_eAccess == kMarkerReadOnly ? VKEY_READ : VKEY_ALL_ACCESS;
+    if (pTrust != nullptr)
+        *pTrust = kKeyTrustUnknown;
+    // Only the dialog reads with full access: reading needs no more than read access.
+    const std::uint32_t nAccess = m_eAccess == kMarkerReadWrite ? VKEY_ALL_ACCESS : VKEY_READ;
     VHKEY hKey = nullptr;
     read.nStatus = m_pMachine->OpenClassesKey(kMarkerKey, nAccess, &hKey);
     if (read.nStatus != VERROR_SUCCESS)
         return read;
+    if (pTrust != nullptr)
+        *pTrust = m_pMachine->ReadKeyTrust(hKey);
 
     unsigned char aBuffer[kMarkerBufferSize];
     std::memset(aBuffer, 0, sizeof(aBuffer));
@@ -461,7 +488,7 @@ bool CDriveID::EnsureMarker(CMarkerLock& lock) {
     return WriteNewMarker();
 }
 
-bool CDriveID::WriteNewMarker() {
+bool CDriveID::WriteNewMarker(bool bResetSecurity) {
     // Made before the key is touched, so that a failing random source leaves the registry as it
     // was; only a whole marker is stored, since a part of one could be shared by many machines.
     CVeltraneString strMarker;
@@ -479,6 +506,12 @@ bool CDriveID::WriteNewMarker() {
     VHKEY hKey = nullptr;
     if (m_pMachine->OpenClassesKey(kMarkerKey, VKEY_ALL_ACCESS, &hKey) != VERROR_SUCCESS)
         hKey = nullptr;
+    if (hKey != nullptr && bResetSecurity) {
+        // Before the new marker goes in, so that no other account can change it afterwards. A
+        // refusal is reported; the renewal that was asked for goes ahead.
+        m_nKeyRepairStatus = m_pMachine->ResetKeySecurity(hKey);
+        m_eKeyRepair = m_nKeyRepairStatus == VERROR_SUCCESS ? kKeyRepaired : kKeyRepairFailed;
+    }
     if (hKey == nullptr) {
         // A failed create leaves no key to close.
         const long nStatus = m_pMachine->CreateClassesKey(kMarkerKey, VKEY_ALL_ACCESS, &hKey);

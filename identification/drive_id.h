@@ -15,6 +15,17 @@
 // (CMarkerLock), and read again under it first.
 // RenewMarker is the one operation that writes over a stored marker.
 //
+// The marker key's owner and DACL are part of what the marker is worth: a key that an account
+// without administrator rights may write, or that such an account owns, lets that account choose
+// the marker and so the ID. A derivation with a report reads the key's security along with the
+// marker and reports it (CDriveIDReport::eMarkerKey), but still derives the ID from such a
+// marker: the key may have been loosened by other software or by mistake on a machine whose
+// marker nobody touched, and refusing would take its ID away from every such machine; nor could
+// a refusal tell a chosen marker from the one written on the first run. Callers that bind
+// something of value to the ID see the report and decide. A key this program creates gets
+// explicit security (CMachineFacts::CreateClassesKey), and RenewMarker resets that of a loose key
+// it writes into.
+//
 // Made on the stack for one derivation and used by one thread; nothing is cached between calls.
 // The machine facts object is borrowed: it must outlive the CDriveID.
 
@@ -29,6 +40,11 @@ enum EMarkerAccess {
     kMarkerReadWrite,
     // Opens the key with read access only; never creates the key or writes a value.
     kMarkerReadOnly,
+    // Reads the marker with read access, as kMarkerReadOnly; only when the registry says that no
+    // usable marker is stored (no key, or no usable value) takes the lock and writes one, opening
+    // or creating the key with full access then. An account without administrator rights thus
+    // gets the ID wherever a marker exists (the console program and the DLL by default).
+    kMarkerReadFirst,
 };
 
 class CDriveID {
@@ -45,7 +61,8 @@ public:
     // The same derivation, also filling in *pReport (when not null) with what each step found.
     // It makes the same machine calls as GetID(), in the same order, and only adds
     // ReadLastError right after a failed Windows directory, volume or attribute read, and at its
-    // end HasUserClassesKey, for bUserKeyIgnored.
+    // end HasUserClassesKey, for bUserKeyIgnored; and ReadKeyTrust right after the marker key
+    // opened for the last read of the marker, for eMarkerKey.
     //
     // The failed step is the first one that failed, in the derivation's order (Windows directory,
     // marker key and write, volume, root creation time, marker read). Its status is the one the
@@ -56,7 +73,8 @@ public:
     //   kMarkerUnusable, nMarkerLength its length): someone stored it, so it is neither used nor
     //   written over;
     // - kStepMarkerKey with ERROR_ACCESS_DENIED, at once and without the lock, when the key is
-    //   there but does not open with full access: this account could write no marker;
+    //   there but does not open with full access (read-write mode) or with read access (any
+    //   mode): this account could write no marker, or read none;
     // - kStepMarkerLock with the lock's status (WAIT_TIMEOUT after 10 s) when another process
     //   held the marker lock, ERROR_ACCESS_DENIED for an account without administrator rights
     //   that found no marker: nothing is written;
@@ -84,7 +102,10 @@ public:
     // back all happen under the marker lock, so a start-up task that runs on every clone of an
     // image with the image's ID renews each clone once and then never again. strBefore is the ID
     // found first (empty without one), strAfter the new one; *pReport (when not null) describes
-    // the last derivation made, or the lock, write or random source that failed.
+    // the last derivation made, or the lock, write or random source that failed. When the key it
+    // writes into had a loose DACL or a foreign owner (as the first derivation read it, which
+    // needs pReport), its security is reset to what a new key gets before the marker is written,
+    // and eKeyRepair says whether that took.
     ERenewal RenewMarker(const char* pszCurrentID, CVeltraneString& strBefore,
                          CVeltraneString& strAfter, CDriveIDReport* pReport);
 
@@ -142,10 +163,13 @@ private:
     void EndDerivation(CVeltraneString& strID, const CVeltraneString& strVolume,
                        const CVeltraneString& strRootCreation, EMarkerState eMarker);
     bool EnsureMarker(CMarkerLock& lock);
-    // Opens or creates the key and stores a new marker in it, whatever it holds. True when the
-    // registry accepted the write.
-    bool WriteNewMarker();
-    SMarkerRead ReadMarker(CVeltraneString& strMarker);
+    // Opens or creates the key and stores a new marker in it, whatever it holds; with
+    // bResetSecurity, first resets the security of a key that was there. True when the registry
+    // accepted the write.
+    bool WriteNewMarker(bool bResetSecurity = false);
+    // Reads the marker; with pTrust, also the security of the key it opened (kKeyTrustUnknown
+    // when none opened).
+    SMarkerRead ReadMarker(CVeltraneString& strMarker, EKeyTrust* pTrust = nullptr);
     static bool SaysNoMarkerStored(const SMarkerRead& read);
     EMarkerMade MakeMarker(CVeltraneString& strMarker);
     // The fact texts into strText; false, with the failure kept, when a fact is missing.
@@ -175,4 +199,10 @@ private:
     bool m_bRenewing;
     EMarkerRead m_eLastRead;
     long m_nLastReadStatus;
+    // The marker key's security as the current derivation's last read found it.
+    bool m_bKeyOpened;
+    EKeyTrust m_eKeyTrust;
+    // What RenewMarker's reset of the key's security gave (kKeyRepairNone: none was made).
+    EKeyRepair m_eKeyRepair;
+    long m_nKeyRepairStatus;
 };

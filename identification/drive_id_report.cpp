@@ -39,3 +39,18 @@ const char* GetMarkerStateName(EMarkerState eState) {
     }
     return "missing";
 }
+
+const char* GetMarkerKeyTrustName(const CDriveIDReport& report) {
+    if (!report.bMarkerKeyOpened)
+        return nullptr;
+    switch (report.eMarkerKey) {
+        case kKeyTrusted:
+            return "trusted";
+        case kKeyLooseDacl:
+        case kKeyForeignOwner:
+            return "loose";
+        case kKeyTrustUnknown:
+            break;
+    }
+    return "unknown";
+}

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "platform/machine_facts.h"
 #include "support/veltrane_string.h"
 
 // The state of the installation marker after the derivation.
@@ -35,6 +36,15 @@ enum EDriveIDStep {
     kStepMarkerRandom,      // the system's random source gave no bytes for a new marker
 };
 
+// What --new-marker did to the security of a key whose owner or DACL let other accounts than
+// the administrators' change it.
+enum EKeyRepair {
+    kKeyRepairNone,    // nothing to repair, or nothing was renewed
+    kKeyRepaired,      // owner and DACL reset to the ones a new key gets
+    kKeyRepairFailed,  // the reset was refused (nKeyRepairStatus); the marker was renewed all the
+                       // same
+};
+
 struct CDriveIDReport {
     // The fact texts exactly as they went into the ID; empty when not read.
     CVeltraneString strRootCreation;
@@ -51,6 +61,14 @@ struct CDriveIDReport {
     // read: the marker is the machine's (HKEY_LOCAL_MACHINE\Software\Classes\lrgDocID), which
     // HKEY_CLASSES_ROOT shows to every account without such a key.
     bool bUserKeyIgnored = false;
+    // The marker key's owner and DACL as the last read of the marker found them (on the key it
+    // read the marker from); bMarkerKeyOpened false, and eMarkerKey kKeyTrustUnknown, when no key
+    // was opened. A loose key still gives its ID: see CDriveID.
+    bool bMarkerKeyOpened = false;
+    EKeyTrust eMarkerKey = kKeyTrustUnknown;
+    // RenewMarker only.
+    EKeyRepair eKeyRepair = kKeyRepairNone;
+    long nKeyRepairStatus = 0;
 };
 
 // Stable lower-case names for scripts: "windows_directory", "volume", "root_created",
@@ -60,3 +78,7 @@ const char* GetDriveIDStepName(EDriveIDStep eStep);
 
 // "present", "created", "unusable" or "missing".
 const char* GetMarkerStateName(EMarkerState eState);
+
+// The marker key's trust for scripts: "trusted", "loose" (a loose DACL or a foreign owner) or
+// "unknown"; null when no key was opened.
+const char* GetMarkerKeyTrustName(const CDriveIDReport& report);

@@ -75,8 +75,9 @@ extern "C" {
    too long), a malformed ID, an unknown flag, a detail of unknown size, a short buffer or
    buffers that overlap: nothing was derived and nothing written to the registry. */
 #define IDROVAN_BAD_ARGUMENT 2
-/* The account may not read or write the installation marker; IDROVAN_READ_ONLY reads an
-   existing marker with read access only. */
+/* The account may not read the installation marker, or there is none and the account may not
+   write one (that takes an administrator; the marker lock refuses other accounts). With flags 0 a
+   standard user gets the ID wherever a marker exists. */
 #define IDROVAN_NO_RIGHTS 3
 /* Read-only, and there is no installation marker yet; one call without IDROVAN_READ_ONLY (or a
    run of idrovan-cli) writes it. */
@@ -84,7 +85,9 @@ extern "C" {
 /* Anything else: the detail names the step that failed. */
 #define IDROVAN_FAILURE 6
 
-/* Flags. 0: read-write, as idrovan.exe: a missing marker is written (under the marker lock). */
+/* Flags. 0: read first, as idrovan-cli: the marker is read with read access, and only a missing
+   one is written (under the marker lock, with full access). Pass 0 from a program that standard
+   users run: they get the ID wherever a marker exists. */
 #define IDROVAN_READ_ONLY 1u /* as idrovan-cli --no-write: reads, never writes */
 
 /* An ID's length: 32 digits; its buffer takes IDROVAN_ID_SIZE bytes with the terminator. */
@@ -113,14 +116,29 @@ extern "C" {
 #define IDROVAN_MARKER_CREATED 2  /* this call wrote it */
 #define IDROVAN_MARKER_UNUSABLE 3 /* a stored value too long to use; kept as it is */
 
+/* The marker key's owner and DACL (detail.marker_key). A loose key still gives its ID, since
+   refusing would take it away from every machine whose key was loosened by other software or by
+   mistake; a program that binds something of value to the ID decides what a loose key means. */
+#define IDROVAN_MARKER_KEY_NOT_READ 0 /* no key was opened */
+/* Only SYSTEM, the Administrators group and TrustedInstaller may change the key. */
+#define IDROVAN_MARKER_KEY_TRUSTED 1
+/* Another account may write, delete or re-ACL the key, or owns it: that account could have
+   chosen the marker, and so this ID. idrovan-cli --new-marker (run by an administrator) resets
+   the key's security, and gives a new ID. */
+#define IDROVAN_MARKER_KEY_LOOSE 2
+#define IDROVAN_MARKER_KEY_UNKNOWN 3 /* its owner and DACL could not be read */
+
 /* Why there is no ID. Optional: pass null, or set size to sizeof(idrovan_detail) first; a size
    the DLL does not know gets IDROVAN_BAD_ARGUMENT. Filled in by every call that derives,
-   whatever its result; never holds the marker or the facts the ID is made of. */
+   whatever its result; never holds the marker or the facts the ID is made of. The size of the
+   struct before marker_key (up to and including marker) is still accepted: such a detail gets
+   every field but marker_key. */
 typedef struct idrovan_detail {
     unsigned int size; /* set by the caller: sizeof(idrovan_detail) */
     int step;          /* IDROVAN_STEP_*; IDROVAN_STEP_NONE with an ID */
     long status;       /* the failed step's Windows status (5: access denied), or 0 */
     int marker;        /* IDROVAN_MARKER_* */
+    int marker_key;    /* IDROVAN_MARKER_KEY_* (added after 2.2.0.0) */
 } idrovan_detail;
 
 /* This computer's ID into id (id_size bytes, IDROVAN_ID_SIZE needed). flags: 0 or

@@ -56,6 +56,20 @@ const long VERROR_MORE_DATA = 234;
 // WAIT_TIMEOUT, which FormatMessage also knows as a status: the wait operation timed out.
 const long VERROR_WAIT_TIMEOUT = 258;
 
+// What a registry key's owner and DACL let accounts other than LocalSystem, the Administrators
+// group and TrustedInstaller do to the key itself (CMachineFacts::ReadKeyTrust,
+// platform/key_trust.h).
+enum EKeyTrust {
+    kKeyTrustUnknown,  // not judged: the descriptor could not be read or was not understood
+    kKeyTrusted,       // only those accounts may change the key, its values or its security
+    // The DACL lets another account set a value, create a subkey, delete the key or change its
+    // security (a missing DACL lets everyone do all of these).
+    kKeyLooseDacl,
+    // Another account owns the key: an owner may always rewrite the DACL, whatever it says. The
+    // DACL may be loose as well.
+    kKeyForeignOwner,
+};
+
 // The marker lock's name where the system has no private namespaces (Wine): a named mutex in the
 // global namespace, shared by every session; versions before 2.2 took it everywhere.
 const char kMarkerLockName[] = "Global\\Veltrane.Idrovan.InstallationMarker";
@@ -87,8 +101,28 @@ public:
     virtual long OpenClassesKey(const char* pszSubKey, std::uint32_t nAccess, VHKEY* pKey) = 0;
 
     // RegCreateKeyExA of the same key: parent HKEY_LOCAL_MACHINE, "" as class, non-volatile,
-    // nAccess, default security, pKey, disposition. Returns the Win32 status.
+    // nAccess, pKey, disposition, and the marker key's own security rather than what the parent
+    // would pass on: owner the Administrators group, and a protected DACL that grants LocalSystem
+    // and Administrators full access and Users reading (SDDL
+    // "O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)"). Where the system refuses that owner
+    // (ERROR_INVALID_OWNER) the key is created with the DACL alone. Returns the Win32 status.
     virtual long CreateClassesKey(const char* pszSubKey, std::uint32_t nAccess, VHKEY* pKey) = 0;
+
+    // How far the owner and DACL of an open key (opened with READ_CONTROL, which KEY_READ and
+    // KEY_ALL_ACCESS hold) can be trusted: RegGetKeySecurity, judged by JudgeKeySecurity. The
+    // default answers kKeyTrustUnknown, for a system without key security.
+    virtual EKeyTrust ReadKeyTrust(VHKEY hKey) {
+        static_cast<void>(hKey);
+        return kKeyTrustUnknown;
+    }
+
+    // RegSetKeySecurity of the security that CreateClassesKey gives a new key (owner, then the
+    // protected DACL), on a key opened with WRITE_OWNER and WRITE_DAC (KEY_ALL_ACCESS holds
+    // both). Returns the Win32 status; the default answers ERROR_NOT_SUPPORTED (50).
+    virtual long ResetKeySecurity(VHKEY hKey) {
+        static_cast<void>(hKey);
+        return 50;
+    }
 
     // Whether HKEY_CURRENT_USER\Software\Classes\pszSubKey exists (it opens for reading, or its
     // opening is refused): a key that HKEY_CLASSES_ROOT would show the user in place of the

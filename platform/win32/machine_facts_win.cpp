@@ -3,7 +3,11 @@
 #include <windows.h>
 // windows.h first: both rely on its types.
 #include <ntsecapi.h>
+#include <sddl.h>
 
+#include <new>
+
+#include "platform/key_trust.h"
 #include "platform/win32/marker_lock_win.h"
 
 static_assert(VREG_SZ == REG_SZ && VREG_BINARY == REG_BINARY && VREG_DWORD == REG_DWORD,
@@ -32,6 +36,37 @@ const char kClassesPath[] = "Software\\Classes\\";
 // KEY_WOW64_64KEY names that key explicitly, the one the x64 build sees, so that the two builds
 // keep meeting it whatever a system redirects; 32-bit Windows ignores the flag.
 const REGSAM kClassesView = KEY_WOW64_64KEY;
+
+// The marker key's own security: owned by the Administrators group, with a protected DACL (no
+// ACE of the parent's is inherited) that lets LocalSystem and Administrators do everything and
+// Users read. CI passes the ACEs on to subkeys, of which the marker key has none.
+const char kMarkerKeySecurity[] = "O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)";
+// The same DACL alone, for a system that refuses the caller the Administrators group as owner.
+const char kMarkerKeyDacl[] = "D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)";
+// Room for the descriptor of an ordinary key; a larger one is read into memory of its own.
+const DWORD kSecurityBufferSize = 512;
+
+// A security descriptor made from SDDL; owns what ConvertStringSecurityDescriptor... allocated.
+class CSecurityDescriptor {
+public:
+    explicit CSecurityDescriptor(const char* pszSddl) {
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(pszSddl, SDDL_REVISION_1,
+                                                                    &m_pDescriptor, NULL))
+            m_pDescriptor = NULL;
+    }
+    ~CSecurityDescriptor() {
+        if (m_pDescriptor != NULL)
+            ::LocalFree(m_pDescriptor);
+        m_pDescriptor = NULL;
+    }
+    CSecurityDescriptor(const CSecurityDescriptor&) = delete;
+    CSecurityDescriptor& operator=(const CSecurityDescriptor&) = delete;
+
+    PSECURITY_DESCRIPTOR Get() const { return m_pDescriptor; }
+
+private:
+    PSECURITY_DESCRIPTOR m_pDescriptor = NULL;
+};
 
 // "Software\Classes\" followed by the subkey; false when it does not fit.
 bool MakeClassesPath(const char* pszSubKey, char (&szPath)[MAX_PATH]) {
@@ -96,14 +131,38 @@ public:
         char szPath[MAX_PATH];
         if (!MakeClassesPath(pszSubKey, szPath))
             return ERROR_INVALID_PARAMETER;
-        char szClass[] = "";
-        HKEY hKey = NULL;
-        DWORD nDisposition = 0;
-        LONG nStatus =
-            ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, szPath, 0, szClass, REG_OPTION_NON_VOLATILE,
-                              nAccess | kClassesView, NULL, &hKey, &nDisposition);
-        *pKey = hKey;
+        LONG nStatus = CreateKey(szPath, nAccess, kMarkerKeySecurity, pKey);
+        if (nStatus == ERROR_INVALID_OWNER)
+            nStatus = CreateKey(szPath, nAccess, kMarkerKeyDacl, pKey);
         return nStatus;
+    }
+
+    EKeyTrust ReadKeyTrust(VHKEY hKey) override {
+        const SECURITY_INFORMATION nWhat = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+        unsigned char aBuffer[kSecurityBufferSize];
+        DWORD nSize = sizeof(aBuffer);
+        LONG nStatus = ::RegGetKeySecurity(static_cast<HKEY>(hKey), nWhat, aBuffer, &nSize);
+        if (nStatus == ERROR_SUCCESS)
+            return JudgeKeySecurity(aBuffer, nSize);
+        if (nStatus != ERROR_INSUFFICIENT_BUFFER || nSize <= sizeof(aBuffer))
+            return kKeyTrustUnknown;
+        unsigned char* pLarge = new (std::nothrow) unsigned char[nSize];
+        if (pLarge == nullptr)
+            return kKeyTrustUnknown;
+        nStatus = ::RegGetKeySecurity(static_cast<HKEY>(hKey), nWhat, pLarge, &nSize);
+        const EKeyTrust eTrust =
+            nStatus == ERROR_SUCCESS ? JudgeKeySecurity(pLarge, nSize) : kKeyTrustUnknown;
+        delete[] pLarge;
+        pLarge = nullptr;
+        return eTrust;
+    }
+
+    long ResetKeySecurity(VHKEY hKey) override {
+        CSecurityDescriptor descriptor(kMarkerKeySecurity);
+        if (descriptor.Get() == NULL)
+            return static_cast<long>(::GetLastError());
+        return ::RegSetKeySecurity(static_cast<HKEY>(hKey), SecurityParts(kMarkerKeySecurity),
+                                   descriptor.Get());
     }
 
     bool HasUserClassesKey(const char* pszSubKey) override {
@@ -178,6 +237,41 @@ public:
     }
 
     long ReadLastError() override { return static_cast<long>(::GetLastError()); }
+
+private:
+    // The parts of a key's security that one of the SDDL texts above sets.
+    static SECURITY_INFORMATION SecurityParts(const char* pszSecurity) {
+        const SECURITY_INFORMATION nDacl =
+            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+        return pszSecurity == kMarkerKeySecurity ? OWNER_SECURITY_INFORMATION | nDacl : nDacl;
+    }
+
+    static LONG CreateKey(const char* pszPath, std::uint32_t nAccess, const char* pszSecurity,
+                          VHKEY* pKey) {
+        *pKey = nullptr;
+        CSecurityDescriptor descriptor(pszSecurity);
+        if (descriptor.Get() == NULL)
+            return static_cast<LONG>(::GetLastError());
+        SECURITY_ATTRIBUTES attributes;
+        attributes.nLength = sizeof(attributes);
+        attributes.lpSecurityDescriptor = descriptor.Get();
+        attributes.bInheritHandle = FALSE;
+        char szClass[] = "";
+        HKEY hKey = NULL;
+        DWORD nDisposition = 0;
+        const LONG nStatus =
+            ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, pszPath, 0, szClass, REG_OPTION_NON_VOLATILE,
+                              nAccess | kClassesView, &attributes, &hKey, &nDisposition);
+        // Windows applies the create's descriptor to a new key (Microsoft's documentation of
+        // RegCreateKeyEx); Wine 8 ignores it and gives the parent's (seen). Set once more on the
+        // key just made, so that it has its own security either way; a key that was there
+        // already keeps its own. A refusal leaves the key as made: reading reports it.
+        if (nStatus == ERROR_SUCCESS && nDisposition == REG_CREATED_NEW_KEY &&
+            (nAccess & (WRITE_DAC | WRITE_OWNER)) == (WRITE_DAC | WRITE_OWNER))
+            ::RegSetKeySecurity(hKey, SecurityParts(pszSecurity), descriptor.Get());
+        *pKey = hKey;
+        return nStatus;
+    }
 };
 
 }  // namespace

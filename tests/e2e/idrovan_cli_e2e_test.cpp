@@ -12,9 +12,13 @@
 //   CliWithId       afterwards, with IDROVAN_EXPECTED_ID: every mode agrees with it.
 //   CliPerUserKey   then: a key of the user's own under HKCU\Software\Classes changes no ID
 //                   and --explain names it as ignored.
-//   CliNoRights     then: the key grants reading only (the marker stays): the plain run exits 3,
-//                   at once also while the lock is held or squatted; the read-only modes still
-//                   give the ID.
+//   CliLooseKey     then: the key the first run made has the program's own owner and DACL;
+//                   keys that other accounts may write (Everyone, Users) or that another account
+//                   owns are reported loose by --json, --explain and the DLL's detail, and keep
+//                   their ID; the program's own security is put back at the end.
+//   CliNoRights     then: the key grants reading only (the marker stays): every mode reads the
+//                   marker with read access and gives the ID, at once also while the lock is held
+//                   or squatted.
 //   CliFirstRunCommand  a fresh prefix: --first-run from a console that is not elevated makes
 //                   the marker through an elevated run and prints the ID that --no-write gives;
 //                   run again, it writes nothing. The record holds marker and ID.
@@ -26,10 +30,11 @@
 //                   derive again.
 //   CliInstalled    a prefix where the MSI was installed (tests/package, with IDROVAN_CLI_EXE the
 //                   installed program and IDROVAN_EXPECTED_ID the ID the installed dialog showed):
-//                   the package made the marker; with the key read-only, --no-write gives the ID.
+//                   the package made the marker; with the key read-only, the plain run and
+//                   --no-write give the ID.
 //
 // Environment: IDROVAN_CLI_EXE, IDROVAN_E2E_RECORD (marker and ID, one per line),
-// IDROVAN_EXPECTED_ID.
+// IDROVAN_EXPECTED_ID, IDROVAN_DLL (idrovan.dll, for CliLooseKey).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -40,6 +45,8 @@
 #include <string>
 #include <thread>
 
+#include "include/idrovan.h"
+#include "tests/e2e/marker_key_security.h"
 #include "tests/e2e/read_only_marker_key.h"
 #include "idrovan_version.h"
 
@@ -503,15 +510,66 @@ TEST(CliWithId, VersionResourceAndConsoleSubsystem) {
     EXPECT_EQ(version.out, IDROVAN_VERSION_TEXT "\r\n");
 }
 
-TEST(CliNoRights, PlainRunExits3AndReadOnlyModesGiveTheId) {
+// The key as the first run made it, then as other software or a mistake could leave it: the
+// console and the DLL report a key that other accounts may change, and its marker keeps its ID.
+TEST(CliLooseKey, ReportedByJsonExplainAndTheDllDetail) {
+    const std::string expected = ExpectedId();
+    EXPECT_EQ(ReadMarkerKeySecurity(), kCreatedMarkerKeySecurity);
+    HMODULE hDll = LoadLibraryW(Widen(Env("IDROVAN_DLL")).c_str());
+    ASSERT_NE(hDll, nullptr) << GetLastError();
+    typedef int(IDROVAN_CALL * GetIdFn)(unsigned int, char*, unsigned int, unsigned int*,
+                                        idrovan_detail*);
+    const GetIdFn pGetId = reinterpret_cast<GetIdFn>(
+        reinterpret_cast<void*>(GetProcAddress(hDll, "idrovan_get_computer_id")));
+    ASSERT_NE(pGetId, nullptr);
+
+    const struct {
+        const char* pszWhat;
+        const char* pszSddl;
+        bool bLoose;
+    } cases[] = {
+        {"as made", kCreatedMarkerKeySecurity, false},
+        {"Everyone may write", "D:(A;;KA;;;SY)(A;;KA;;;BA)(A;;KW;;;WD)", true},
+        {"Users may write", "D:(A;;KA;;;SY)(A;;KA;;;BA)(A;;KA;;;BU)", true},
+        {"owned by an account",
+         "O:S-1-5-21-1004336348-1177238915-682003330-1001D:(A;;KA;;;SY)(A;;KA;;;BA)", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        ASSERT_TRUE(SetMarkerKeySecurity(c.pszSddl));
+        const ConsoleRun json = RunConsole(L"--json");
+        EXPECT_EQ(json.nExitCode, 0u);
+        EXPECT_NE(
+            json.out.find(c.bLoose ? "\"marker_key\":\"loose\"" : "\"marker_key\":\"trusted\""),
+            std::string::npos)
+            << json.out;
+        EXPECT_NE(json.out.find("\"id\":\"" + expected + "\""), std::string::npos) << json.out;
+        const ConsoleRun explain = RunConsole(L"--explain");
+        EXPECT_EQ(explain.nExitCode, 0u);
+        EXPECT_EQ(explain.out.find("Marker key:   loose: ") != std::string::npos, c.bLoose)
+            << explain.out;
+
+        char szID[IDROVAN_ID_SIZE] = {};
+        idrovan_detail detail = {};
+        detail.size = sizeof(detail);
+        EXPECT_EQ(pGetId(0, szID, sizeof(szID), nullptr, &detail), IDROVAN_OK);
+        EXPECT_EQ(std::string(szID), expected);
+        EXPECT_EQ(detail.marker_key,
+                  c.bLoose ? IDROVAN_MARKER_KEY_LOOSE : IDROVAN_MARKER_KEY_TRUSTED);
+    }
+    FreeLibrary(hDll);
+    EXPECT_TRUE(SetMarkerKeySecurity(kCreatedMarkerKeySecurity));
+}
+
+// A standard user's view of the key: reading only. Every mode reads the stored marker with read
+// access and gives the ID; none asks for the lock, so neither a holder nor a squatter delays it.
+TEST(CliNoRights, EveryModeReadsTheStoredMarkerWithReadAccess) {
     const std::string expected = ExpectedId();
     const Record record = ReadRecord();
     ASSERT_EQ(ReadMarker().data, record.marker);
 
     ASSERT_TRUE(MakeMarkerKeyReadOnly());
 
-    // A run without the rights to write never waits for the lock: neither one held by another
-    // run all along nor a squatter of another kind under its name keeps it from exit 3 at once.
     {
         HANDLE hHeld = CreateMutexA(nullptr, TRUE, kMarkerLockName);
         ASSERT_NE(hHeld, nullptr) << GetLastError();
@@ -523,36 +581,24 @@ TEST(CliNoRights, PlainRunExits3AndReadOnlyModesGiveTheId) {
         const ConsoleRun squatted = RunConsole(L"--json");
         CloseHandle(hSquatter);
         for (const ConsoleRun* pRun : {&held, &squatted}) {
-            EXPECT_EQ(pRun->nExitCode, 3u);
-            EXPECT_NE(pRun->out.find("\"error\":{\"step\":\"marker_key\",\"code\":5,"),
-                      std::string::npos)
+            EXPECT_EQ(pRun->nExitCode, 0u);
+            EXPECT_NE(pRun->out.find("\"id\":\"" + expected + "\""), std::string::npos)
                 << pRun->out;
         }
     }
 
-    const ConsoleRun plain = RunConsole(L"");
-    EXPECT_EQ(plain.nExitCode, 3u);
-    EXPECT_EQ(plain.out, "");
-    EXPECT_EQ(plain.err.rfind("idrovan-cli: no rights to the marker key "
-                              "HKEY_LOCAL_MACHINE\\Software\\Classes\\lrgDocID (status 5",
-                              0),
-              0u)
-        << plain.err;
-    EXPECT_NE(plain.err.find("; making the installation marker needs an administrator: run as "
-                             "administrator once (idrovan-cli --first-run asks for it)"),
-              std::string::npos)
-        << plain.err;
+    for (const wchar_t* pArguments : {L"", L"--no-write"}) {
+        const ConsoleRun run = RunConsole(pArguments);
+        EXPECT_EQ(run.nExitCode, 0u);
+        EXPECT_EQ(run.out, expected + "\r\n");
+        EXPECT_EQ(run.err, "");
+    }
 
     // --explain reads only, like --no-write, and so gives the ID here.
     const ConsoleRun explain = RunConsole(L"--explain");
     EXPECT_EQ(explain.nExitCode, 0u);
     EXPECT_NE(explain.out.find("ID:           " + expected + "\r\n"), std::string::npos)
         << explain.out;
-
-    const ConsoleRun readOnly = RunConsole(L"--no-write");
-    EXPECT_EQ(readOnly.nExitCode, 0u);
-    EXPECT_EQ(readOnly.out, expected + "\r\n");
-    EXPECT_EQ(readOnly.err, "");
 
     const ConsoleRun verify = RunConsole(L"--verify " + Widen(Upper(expected)));
     EXPECT_EQ(verify.nExitCode, 0u);
@@ -631,13 +677,14 @@ TEST(CliInstalled, ReadOnlyKeyNoWriteGivesTheDialogsId) {
     const std::string expected = ExpectedId();
     const std::string before = ReadMarker().data;
     ASSERT_TRUE(MakeMarkerKeyReadOnly());
-    // What the package's own run meets when it installs now.
-    EXPECT_EQ(RunConsole(L"").nExitCode, 3u);
-
-    const ConsoleRun run = RunConsole(L"--no-write");
-    EXPECT_EQ(run.nExitCode, 0u);
-    EXPECT_EQ(run.out, expected + "\r\n");
-    EXPECT_EQ(run.err, "");
+    // The plain run (what the package's own run meets when it installs now) reads the marker
+    // with read access, as --no-write does.
+    for (const wchar_t* pArguments : {L"", L"--no-write"}) {
+        const ConsoleRun run = RunConsole(pArguments);
+        EXPECT_EQ(run.nExitCode, 0u);
+        EXPECT_EQ(run.out, expected + "\r\n");
+        EXPECT_EQ(run.err, "");
+    }
     EXPECT_EQ(ReadMarker().data, before) << "the marker changed";
 }
 

@@ -58,10 +58,13 @@ std::string Join(const std::vector<std::string>& arguments) {
     return strJoined;
 }
 
+// The scripted key's security is the default one: "trusted" wherever the key was opened.
 std::string JsonWith(const char* pszID, const char* pszMarker, const std::string& strError) {
+    const bool bKey = std::string(pszMarker) != "missing";
     return std::string("{\"id\":") + (pszID ? "\"" + std::string(pszID) + "\"" : "null") +
-           ",\"marker\":\"" + pszMarker + "\",\"root_created_fingerprint\":\"" + kRootFingerprint +
-           "\",\"volume_fingerprint\":\"" + kVolumeFingerprint +
+           ",\"marker\":\"" + pszMarker + "\",\"marker_key\":" + (bKey ? "\"trusted\"" : "null") +
+           ",\"root_created_fingerprint\":\"" + kRootFingerprint + "\",\"volume_fingerprint\":\"" +
+           kVolumeFingerprint +
            "\",\"format\":2,\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":" + strError + "}\n";
 }
 
@@ -162,7 +165,8 @@ TEST_F(CliConsoleProgramTest, ApplicationIDTakesThePlaceOfTheComputersEverywhere
         {{"--json", "--app-specific", "Vendor A"},
          0,
          std::string("{\"id\":\"") + kVendorA +
-             "\",\"app\":\"Vendor A\",\"marker\":\"present\",\"format\":2,\"version\":"
+             "\",\"app\":\"Vendor "
+             "A\",\"marker\":\"present\",\"marker_key\":\"trusted\",\"format\":2,\"version\":"
              "\"" IDROVAN_VERSION_TEXT "\",\"error\":null}\n",
          false,
          nullptr},
@@ -178,7 +182,8 @@ TEST_F(CliConsoleProgramTest, ApplicationIDTakesThePlaceOfTheComputersEverywhere
         {{"--json", "--app-specific", "say \"hi\" \\ bye"},
          0,
          std::string("{\"id\":\"") + kQuoted +
-             "\",\"app\":\"say \\\"hi\\\" \\\\ bye\",\"marker\":\"present\",\"format\":2,"
+             "\",\"app\":\"say \\\"hi\\\" \\\\ "
+             "bye\",\"marker\":\"present\",\"marker_key\":\"trusted\",\"format\":2,"
              "\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":null}\n",
          false,
          nullptr},
@@ -200,7 +205,8 @@ TEST_F(CliConsoleProgramTest, ApplicationWithoutAMarkerReportsTheDerivationsFail
     const SRun run = Run({"--no-write", "--json", "--app-specific", "Vendor A"});
     EXPECT_EQ(4, run.nExitCode);
     EXPECT_EQ(
-        "{\"id\":null,\"app\":\"Vendor A\",\"marker\":\"missing\",\"format\":2,\"version\":"
+        "{\"id\":null,\"app\":\"Vendor "
+        "A\",\"marker\":\"missing\",\"marker_key\":null,\"format\":2,\"version\":"
         "\"" IDROVAN_VERSION_TEXT
         "\",\"error\":{\"step\":\"marker_key\",\"code\":2,\"message\":null}}\n",
         run.strOut);
@@ -244,17 +250,13 @@ TEST_F(CliConsoleProgramTest, FreshMachineWritingModesCreateTheMarkerReadOnlyOne
     }
 }
 
-// A standard user's view of the key (read access only): the plain run exits 3 and says what to
-// do; the read-only modes, --explain among them, still give the ID.
-TEST_F(CliConsoleProgramTest, KeyGrantingOnlyReadExits3ButReadOnlyModesGiveTheID) {
+// A standard user's view of the key (read access only): every mode reads the stored marker with
+// read access and gives the ID, without asking for the lock.
+TEST_F(CliConsoleProgramTest, KeyGrantingOnlyReadGivesTheIDInEveryMode) {
     const SCase cases[] = {
-        {{}, 3, "", false, "no rights to the marker key"},
-        {{"--json"},
-         3,
-         "\"error\":{\"step\":\"marker_key\",\"code\":5,\"message\":\"Access is denied\"}}\n",
-         true,
-         nullptr},
-        {{"--explain"}, 0, "ID:           " + std::string(kIDWithHandMarker) + "\n", true, nullptr},
+        {{}, 0, std::string(kIDWithHandMarker) + "\n", false, nullptr},
+        {{"--json"}, 0, JsonWith(kIDWithHandMarker, "present", "null"), false, nullptr},
+        {{"--explain"}, 0, std::string("ID:           ") + kIDWithHandMarker + "\n", true, nullptr},
         {{"--no-write"}, 0, std::string(kIDWithHandMarker) + "\n", false, nullptr},
         {{"--no-write", "--json"},
          0,
@@ -271,7 +273,7 @@ TEST_F(CliConsoleProgramTest, KeyGrantingOnlyReadExits3ButReadOnlyModesGiveTheID
         SCOPED_TRACE(Join(c.arguments));
         m_machine.SetMarker(VREG_SZ, kHandMarker);
         m_machine.m_bKeyReadOnly = true;
-        // Another run holds the lock all along: a run without rights must not wait for it.
+        // Another run holds the lock all along: a run that finds a marker must not wait for it.
         m_machine.m_nLockStatus = VERROR_WAIT_TIMEOUT;
         const SRun run = Run(c.arguments);
         ExpectOutput(c, run);
@@ -279,11 +281,15 @@ TEST_F(CliConsoleProgramTest, KeyGrantingOnlyReadExits3ButReadOnlyModesGiveTheID
         for (const std::string& strCall : m_machine.m_calls)
             EXPECT_EQ(std::string::npos, strCall.find("MarkerLock")) << strCall;
     }
+    // A key that refuses even reading is "no rights", and no advice to read with less access.
+    m_machine.m_nOpenStatus = VERROR_ACCESS_DENIED;
+    const SRun refused = Run({});
+    EXPECT_EQ(3, refused.nExitCode);
     EXPECT_EQ(
         "idrovan-cli: no rights to the marker key HKEY_LOCAL_MACHINE\\Software\\Classes\\lrgDocID "
         "(status 5: Access is denied); making the installation marker needs an administrator: "
         "run as administrator once (idrovan-cli --first-run asks for it)\n",
-        Run({}).strErr);
+        refused.strErr);
 }
 
 // No marker at all, and an account without administrator rights (or one whose token is not
@@ -686,8 +692,8 @@ TEST_F(CliConsoleProgramTest, MarkerTooLongToUseIsNamedInEveryModeAndReplacedOnl
          nullptr},
         {{"--json", "--no-write"},
          6,
-         "\"marker\":\"unusable\",\"root_created_fingerprint\":\"" + std::string(kRootFingerprint) +
-             "\",\"volume_fingerprint\":\"" + kVolumeFingerprint +
+         "\"marker\":\"unusable\",\"marker_key\":\"trusted\",\"root_created_fingerprint\":\"" +
+             std::string(kRootFingerprint) + "\",\"volume_fingerprint\":\"" + kVolumeFingerprint +
              "\",\"format\":2,\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":{\"step\":"
              "\"marker_value\",\"code\":234,\"message\":\"a stored value of 261 bytes that "
              "cannot be used; idrovan-cli --new-marker none replaces it, which gives a new "

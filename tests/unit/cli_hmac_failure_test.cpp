@@ -41,13 +41,15 @@ TEST(CliHmacFailure, IsAFailureInEveryModeAndShowsNoID) {
         {{"--app-specific", "Vendor A"}, "", strFailure.c_str()},
         {{"--app-specific", "Vendor A", "--verify", kIDWithHandMarker}, "", strFailure.c_str()},
         {{"--app-specific", "Vendor A", "--json"},
-         "{\"id\":null,\"app\":\"Vendor A\",\"marker\":\"present\",\"format\":2,\"version\":"
+         "{\"id\":null,\"app\":\"Vendor "
+         "A\",\"marker\":\"present\",\"marker_key\":\"trusted\",\"format\":2,\"version\":"
          "\"" IDROVAN_VERSION_TEXT
          "\",\"error\":{\"step\":\"application_id\",\"code\":0,\"message\":null}}\n",
          ""},
         // The facts' fingerprints take the same hash: without them the ID is no answer either.
         {{"--json"},
-         "{\"id\":null,\"marker\":\"present\",\"root_created_fingerprint\":null,"
+         "{\"id\":null,\"marker\":\"present\",\"marker_key\":\"trusted\",\"root_created_"
+         "fingerprint\":null,"
          "\"volume_fingerprint\":null,\"format\":2,\"version\":\"" IDROVAN_VERSION_TEXT
          "\",\"error\":{\"step\":"
          "\"fingerprint\",\"code\":0,\"message\":null}}\n",

@@ -168,8 +168,8 @@ TEST(CliOutput, JsonOfAnIDAndOfAFailure) {
     success.report.strVolume = "C0FFEENTFS";
     success.report.eMarker = kMarkerCreated;
     EXPECT_EQ(std::string("{\"id\":\"") + kID +
-                  "\",\"marker\":\"created\",\"root_created_fingerprint\":\"" + kRootFingerprint +
-                  "\",\"volume_fingerprint\":\"" + kVolumeFingerprint +
+                  "\",\"marker\":\"created\",\"marker_key\":null,\"root_created_fingerprint\":\"" +
+                  kRootFingerprint + "\",\"volume_fingerprint\":\"" + kVolumeFingerprint +
                   "\",\"format\":2,\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":null}\n",
               Json(success, messages));
 
@@ -177,7 +177,8 @@ TEST(CliOutput, JsonOfAnIDAndOfAFailure) {
     failure.report.strRootCreation = kRootText;
     failure.report.eMarker = kMarkerPresent;
     messages.m_texts[1005] = "The volume does not contain a recognized file system";
-    EXPECT_EQ(std::string("{\"id\":null,\"marker\":\"present\",\"root_created_fingerprint\":\"") +
+    EXPECT_EQ(std::string("{\"id\":null,\"marker\":\"present\",\"marker_key\":null,"
+                          "\"root_created_fingerprint\":\"") +
                   kRootFingerprint +
                   "\",\"volume_fingerprint\":null,\"format\":2,\"version\":\"" IDROVAN_VERSION_TEXT
                   "\",\"error\":"

@@ -1,4 +1,5 @@
 #include "identification/drive_id.h"
+#include "identification/derivation_outcome.h"
 
 #include <gtest/gtest.h>
 
@@ -358,6 +359,8 @@ Calls operator+(Calls a, const Calls& b) {
 // own; the dialog's derivation does neither.
 const char kLastError[] = "ReadLastError";
 const char kUserKey[] = "HasUserClassesKey lrgDocID";
+// A report also reads the security of the key its last read of the marker opened.
+const char kTrust[] = "ReadKeyTrust";
 const std::string kAllAccess = std::to_string(VKEY_ALL_ACCESS);
 const std::string kReadAccess = std::to_string(VKEY_READ);
 
@@ -378,6 +381,7 @@ const Calls kSet = {"SetKeyValue Rndund 1 32", "CloseKey"};
 Calls WithoutLastError(Calls calls) {
     calls.erase(std::remove(calls.begin(), calls.end(), kLastError), calls.end());
     calls.erase(std::remove(calls.begin(), calls.end(), kUserKey), calls.end());
+    calls.erase(std::remove(calls.begin(), calls.end(), kTrust), calls.end());
     return calls;
 }
 
@@ -413,20 +417,21 @@ struct SScenario {
 
 std::vector<SScenario> ReadWriteScenarios() {
     const Calls kMarkerRead = kOpen + kQuery;
+    const Calls kLastRead = kOpen + Calls{kTrust} + kQuery;
     const Calls kFacts = kVolume + kRootAttributes + kRootTime;
     return {
         {"marker present", [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kHandMarker); },
-         kDirectory + kMarkerRead + kFacts + kMarkerRead, kIDWithHandMarker, "present", nullptr, 0,
+         kDirectory + kMarkerRead + kFacts + kLastRead, kIDWithHandMarker, "present", nullptr, 0,
          true, true},
         // The marker is read again under the lock, and the lock is held until it has been read
         // back.
         {"no key: created and written", [](CScriptedMachineFacts&) {},
          kDirectory + kOpen + kLock + kOpen + kRandom + kOpen + kCreate + kSet + kFacts +
-             kMarkerRead + kUnlock,
+             kLastRead + kUnlock,
          kIDWithNewMarker, "created", nullptr, 0, true, true},
         {"key without the value", [](CScriptedMachineFacts& m) { m.m_bKeyExists = true; },
          kDirectory + kMarkerRead + kLock + kMarkerRead + kRandom + kOpen + kSet + kFacts +
-             kMarkerRead + kUnlock,
+             kLastRead + kUnlock,
          kIDWithNewMarker, "created", nullptr, 0, true, true},
         // A key there but refused to this account: "no rights" at once, without the lock, which
         // another writer may hold for 10 s, and without a write that would be refused as well.
@@ -451,7 +456,7 @@ std::vector<SScenario> ReadWriteScenarios() {
          VERROR_ACCESS_DENIED, true, true},
         // The create reported success, so the key is there for the read, without a value.
         {"create yields no key", [](CScriptedMachineFacts& m) { m.m_bCreateYieldsNullKey = true; },
-         kDirectory + kOpen + kLock + kOpen + kRandom + kOpen + kCreate + kFacts + kMarkerRead +
+         kDirectory + kOpen + kLock + kOpen + kRandom + kOpen + kCreate + kFacts + kLastRead +
              kUnlock,
          "", "missing", "marker_key", 0, true, true},
         {"write refused",
@@ -460,11 +465,11 @@ std::vector<SScenario> ReadWriteScenarios() {
              m.m_nSetStatus = VERROR_ACCESS_DENIED;
          },
          kDirectory + kMarkerRead + kLock + kMarkerRead + kRandom + kOpen + kSet + kFacts +
-             kMarkerRead + kUnlock,
+             kLastRead + kUnlock,
          "", "missing", "marker_write", VERROR_ACCESS_DENIED, true, true},
         {"write accepted but lost", [](CScriptedMachineFacts& m) { m.m_bSetIsLost = true; },
          kDirectory + kOpen + kLock + kOpen + kRandom + kOpen + kCreate + kSet + kFacts +
-             kMarkerRead + kUnlock,
+             kLastRead + kUnlock,
          "", "missing", "marker_write", 0, true, true},
         {"random source fails", [](CScriptedMachineFacts& m) { m.m_bRandomFails = true; },
          kDirectory + kOpen + kLock + kOpen + kRandom + kFacts + kOpen + kUnlock, "", "missing",
@@ -476,12 +481,12 @@ std::vector<SScenario> ReadWriteScenarios() {
         // Its last holder ended while holding it: the lock is taken all the same.
         {"lock abandoned", [](CScriptedMachineFacts& m) { m.m_bLockAbandoned = true; },
          kDirectory + kOpen + kLock + kOpen + kRandom + kOpen + kCreate + kSet + kFacts +
-             kMarkerRead + kUnlock,
+             kLastRead + kUnlock,
          kIDWithNewMarker, "created", nullptr, 0, true, true},
         // Someone stored a value too long to read: it stays, and there is no ID.
         {"value too long for the buffer",
          [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, std::string(261, 'k')); },
-         kDirectory + kMarkerRead + kFacts + kMarkerRead, "", "unusable", "marker_value",
+         kDirectory + kMarkerRead + kFacts + kLastRead, "", "unusable", "marker_value",
          VERROR_MORE_DATA, true, true},
         {"no Windows directory", [](CScriptedMachineFacts& m) { m.m_strWindowsDirectory = ""; },
          kDirectory + Calls{kLastError}, "", "missing", "windows_directory", 21, false, false},
@@ -491,21 +496,21 @@ std::vector<SScenario> ReadWriteScenarios() {
              m.m_bVolumeFails = true;
          },
          kDirectory + kMarkerRead + kVolume + Calls{kLastError} + kRootAttributes + kRootTime +
-             kMarkerRead,
+             kLastRead,
          "", "present", "volume", 21, false, true},
         {"root unreadable",
          [](CScriptedMachineFacts& m) {
              m.SetMarker(VREG_SZ, kHandMarker);
              m.m_bCreationTimeFails = true;
          },
-         kDirectory + kMarkerRead + kVolume + kRootAttributes + Calls{kLastError} + kMarkerRead, "",
+         kDirectory + kMarkerRead + kVolume + kRootAttributes + Calls{kLastError} + kLastRead, "",
          "present", "root_created", 21, true, false},
         {"root time without calendar form",
          [](CScriptedMachineFacts& m) {
              m.SetMarker(VREG_SZ, kHandMarker);
              m.m_unconvertibleTimes.insert(kRootCreated);
          },
-         kDirectory + kMarkerRead + kFacts + kMarkerRead, "", "present", "root_created",
+         kDirectory + kMarkerRead + kFacts + kLastRead, "", "present", "root_created",
          VERROR_INVALID_PARAMETER, true, false},
     };
 }
@@ -659,8 +664,128 @@ TEST(DriveIDReportTest, ReadOnlyModeReadsTheSameMarkerOrSaysWhyItCannot) {
             continue;
         // A present marker is read exactly as the dialog reads it (before and after its check).
         EXPECT_EQ(Joined(kDirectory + kOpenForReading + kQuery + kVolume + kRootAttributes +
-                         kRootTime + kOpenForReading + kQuery + Calls{kUserKey}),
+                         kRootTime + kOpenForReading + Calls{kTrust} + kQuery + Calls{kUserKey}),
                   Joined(machine.m_calls));
+    }
+}
+
+// A standard user (the key opens for reading only, and the lock refuses the account) in each
+// mode, whatever the marker's state: read-first reads every stored marker with read access and
+// gets the same ID as an administrator; without a usable marker it is refused as having no right
+// to make one, where read-only says that there is none yet. The dialog's full-access open is
+// refused as ever. Nothing is ever written.
+TEST(DriveIDReadFirstTest, StandardUserGetsTheIDWhereverAMarkerIsStored) {
+    const std::string strLong(300, 'k');
+    const struct {
+        const char* pszWhat;
+        void (*pfnSetUp)(CScriptedMachineFacts&);
+        EMarkerAccess eAccess;
+        std::string strID;
+        EDerivationOutcome eOutcome;
+        const char* pszStep;
+        long nStatus;
+    } cases[] = {
+        {"present, read-first", [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kHandMarker); },
+         kMarkerReadFirst, kIDWithHandMarker, kOutcomeID, nullptr, 0},
+        {"present, read-only", [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kHandMarker); },
+         kMarkerReadOnly, kIDWithHandMarker, kOutcomeID, nullptr, 0},
+        {"present, dialog", [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kHandMarker); },
+         kMarkerReadWrite, "", kOutcomeNoRights, "marker_key", VERROR_ACCESS_DENIED},
+        {"no key, read-first", [](CScriptedMachineFacts&) {}, kMarkerReadFirst, "",
+         kOutcomeNoRights, "marker_lock", VERROR_ACCESS_DENIED},
+        {"no key, read-only", [](CScriptedMachineFacts&) {}, kMarkerReadOnly, "", kOutcomeNoMarker,
+         "marker_key", VERROR_FILE_NOT_FOUND},
+        {"no key, dialog", [](CScriptedMachineFacts&) {}, kMarkerReadWrite, "", kOutcomeNoRights,
+         "marker_lock", VERROR_ACCESS_DENIED},
+        {"no value, read-first", [](CScriptedMachineFacts& m) { m.m_bKeyExists = true; },
+         kMarkerReadFirst, "", kOutcomeNoRights, "marker_lock", VERROR_ACCESS_DENIED},
+        {"no value, read-only", [](CScriptedMachineFacts& m) { m.m_bKeyExists = true; },
+         kMarkerReadOnly, "", kOutcomeNoMarker, "marker_value", VERROR_FILE_NOT_FOUND},
+        {"REG_DWORD value, read-first",
+         [](CScriptedMachineFacts& m) { m.SetMarker(VREG_DWORD, std::string("\1\2\3\4", 4)); },
+         kMarkerReadFirst, "", kOutcomeNoRights, "marker_lock", VERROR_ACCESS_DENIED},
+        {"REG_DWORD value, read-only",
+         [](CScriptedMachineFacts& m) { m.SetMarker(VREG_DWORD, std::string("\1\2\3\4", 4)); },
+         kMarkerReadOnly, "", kOutcomeNoMarker, "marker_value", VERROR_FILE_NOT_FOUND},
+        // Stored on purpose: kept, and no ID, in every mode that can read it.
+        {"value too long, read-first",
+         [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, std::string(300, 'k')); },
+         kMarkerReadFirst, "", kOutcomeFailure, "marker_value", VERROR_MORE_DATA},
+        {"value too long, read-only",
+         [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, std::string(300, 'k')); },
+         kMarkerReadOnly, "", kOutcomeFailure, "marker_value", VERROR_MORE_DATA},
+        {"value too long, dialog",
+         [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, std::string(300, 'k')); },
+         kMarkerReadWrite, "", kOutcomeNoRights, "marker_key", VERROR_ACCESS_DENIED},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        CScriptedMachineFacts machine;
+        machine.m_nCreationTime = kRootCreated;
+        c.pfnSetUp(machine);
+        machine.m_bKeyReadOnly = true;
+        machine.m_nLockStatus = VERROR_ACCESS_DENIED;
+        const bool bKeyExisted = machine.m_bKeyExists;
+        const std::string strStored = machine.m_strValueData;
+        CDriveIDReport report;
+        const std::string strID = Text(CDriveID(machine, c.eAccess).GetID(&report));
+
+        EXPECT_EQ(c.strID, strID);
+        EXPECT_EQ(c.eOutcome, GetDerivationOutcome(!strID.empty(), report, c.eAccess));
+        EXPECT_STREQ(c.pszStep, GetDriveIDStepName(report.eFailedStep));
+        EXPECT_EQ(c.nStatus, report.nStatus);
+        EXPECT_TRUE(machine.m_writes.empty());
+        EXPECT_EQ(bKeyExisted, machine.m_bKeyExists);
+        EXPECT_EQ(strStored, machine.m_strValueData);
+        EXPECT_TRUE(machine.m_openKeys.empty());
+        // Read-first and read-only ask for no more than reading.
+        if (c.eAccess != kMarkerReadWrite) {
+            for (const std::string& strCall : machine.m_calls) {
+                if (strCall.find("OpenClassesKey") == 0) {
+                    EXPECT_EQ(kOpenForReading[0], strCall);
+                }
+            }
+        }
+    }
+}
+
+// An administrator in read-first mode: a stored marker is read with read access only and no lock
+// is taken; a missing one is written under the lock, as the dialog writes it, with full access
+// asked for only then; the ID is the dialog's in both cases.
+TEST(DriveIDReadFirstTest, AdministratorReadsWithReadAccessAndWritesOnlyAMissingMarker) {
+    const Calls kRead = kOpenForReading + kQuery;
+    const Calls kFacts = kVolume + kRootAttributes + kRootTime;
+    const struct {
+        const char* pszWhat;
+        void (*pfnSetUp)(CScriptedMachineFacts&);
+        Calls calls;
+        std::string strID;
+    } cases[] = {
+        {"present", [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kHandMarker); },
+         kDirectory + kRead + kFacts + kRead, kIDWithHandMarker},
+        {"no key", [](CScriptedMachineFacts&) {},
+         kDirectory + kOpenForReading + kLock + kOpenForReading + kRandom + kOpen + kCreate + kSet +
+             kFacts + kRead + kUnlock,
+         kIDWithNewMarker},
+        {"REG_DWORD value",
+         [](CScriptedMachineFacts& m) { m.SetMarker(VREG_DWORD, std::string("\1\2\3\4", 4)); },
+         kDirectory + kRead + kLock + kRead + kRandom + kOpen + kSet + kFacts + kRead + kUnlock,
+         kIDWithNewMarker},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        CScriptedMachineFacts machine;
+        machine.m_nCreationTime = kRootCreated;
+        c.pfnSetUp(machine);
+        EXPECT_EQ(c.strID, Text(CDriveID(machine, kMarkerReadFirst).GetID()));
+        EXPECT_EQ(Joined(c.calls), Joined(machine.m_calls));
+
+        CScriptedMachineFacts dialog;
+        dialog.m_nCreationTime = kRootCreated;
+        c.pfnSetUp(dialog);
+        EXPECT_EQ(c.strID, Text(CDriveID(dialog).GetID()));
+        EXPECT_TRUE(machine.m_openKeys.empty());
+        EXPECT_FALSE(machine.IsLockHeld());
     }
 }
 
@@ -845,6 +970,109 @@ TEST(DriveIDRenewTest, RenewsOnlyTheGivenIDOrAMissingMarker) {
         EXPECT_FALSE(machine.IsLockHeld());
         EXPECT_EQ(0, machine.m_nBadLockCalls);
         EXPECT_TRUE(machine.m_openKeys.empty());
+    }
+}
+
+// The key's owner and DACL are read along with the marker in every mode that reports, and a key
+// that other accounts may change is reported, never silently trusted; its marker still gives the
+// ID it always gave. The dialog, which reports nothing, does not ask.
+TEST(DriveIDKeyTrustTest, LooseKeyIsReportedAndStillGivesItsID) {
+    const struct {
+        EKeyTrust eTrust;
+        const char* pszName;
+    } trusts[] = {{kKeyTrusted, "trusted"},
+                  {kKeyLooseDacl, "loose"},
+                  {kKeyForeignOwner, "loose"},
+                  {kKeyTrustUnknown, "unknown"}};
+    for (const auto& t : trusts) {
+        for (EMarkerAccess eAccess : {kMarkerReadWrite, kMarkerReadFirst, kMarkerReadOnly}) {
+            SCOPED_TRACE(std::string(t.pszName) + " " + std::to_string(eAccess));
+            CScriptedMachineFacts machine;
+            machine.m_nCreationTime = kRootCreated;
+            machine.SetMarker(VREG_SZ, kHandMarker);
+            machine.m_eKeyTrust = t.eTrust;
+            CDriveIDReport report;
+            EXPECT_EQ(kIDWithHandMarker, Text(CDriveID(machine, eAccess).GetID(&report)));
+            EXPECT_TRUE(report.bMarkerKeyOpened);
+            EXPECT_EQ(t.eTrust, report.eMarkerKey);
+            EXPECT_STREQ(t.pszName, GetMarkerKeyTrustName(report));
+            EXPECT_EQ(kKeyRepairNone, report.eKeyRepair);
+            EXPECT_EQ(1, std::count(machine.m_calls.begin(), machine.m_calls.end(), kTrust));
+            EXPECT_TRUE(machine.m_writes.empty());
+
+            machine.m_calls.clear();
+            EXPECT_EQ(kIDWithHandMarker, Text(CDriveID(machine, eAccess).GetID()));
+            EXPECT_EQ(0, std::count(machine.m_calls.begin(), machine.m_calls.end(), kTrust));
+        }
+    }
+    // No key opened: nothing to judge.
+    CScriptedMachineFacts empty;
+    CDriveIDReport report;
+    EXPECT_EQ("", Text(CDriveID(empty, kMarkerReadOnly).GetID(&report)));
+    EXPECT_FALSE(report.bMarkerKeyOpened);
+    EXPECT_EQ(nullptr, GetMarkerKeyTrustName(report));
+}
+
+// --new-marker over a key that other accounts may change resets the key's security under the
+// lock, before the new marker goes in, and says whether that took; a trusted key, a new one and a
+// renewal that is not made are left alone.
+TEST(DriveIDRenewTest, RenewalResetsTheSecurityOfALooseKey) {
+    const struct {
+        const char* pszWhat;
+        bool bStored;
+        EKeyTrust eTrust;
+        long nResetStatus;
+        const char* pszCurrentID;
+        CDriveID::ERenewal eRenewal;
+        EKeyRepair eRepair;
+        EKeyTrust eTrustAfter;
+    } cases[] = {
+        {"trusted", true, kKeyTrusted, 0, kIDWithHandMarker, CDriveID::kRenewed, kKeyRepairNone,
+         kKeyTrusted},
+        {"loose DACL", true, kKeyLooseDacl, 0, kIDWithHandMarker, CDriveID::kRenewed, kKeyRepaired,
+         kKeyTrusted},
+        {"foreign owner", true, kKeyForeignOwner, 0, kIDWithHandMarker, CDriveID::kRenewed,
+         kKeyRepaired, kKeyTrusted},
+        {"reset refused", true, kKeyLooseDacl, VERROR_ACCESS_DENIED, kIDWithHandMarker,
+         CDriveID::kRenewed, kKeyRepairFailed, kKeyLooseDacl},
+        {"not this computer's ID", true, kKeyLooseDacl, 0, "1d7f953db6e0a9ab13df78aa1db9f3b9",
+         CDriveID::kRenewNotCurrent, kKeyRepairNone, kKeyLooseDacl},
+        {"no key: made with its own security", false, kKeyTrusted, 0, nullptr, CDriveID::kRenewed,
+         kKeyRepairNone, kKeyTrusted},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        CScriptedMachineFacts machine;
+        machine.m_nCreationTime = kRootCreated;
+        if (c.bStored)
+            machine.SetMarker(VREG_SZ, kHandMarker);
+        machine.m_eKeyTrust = c.eTrust;
+        machine.m_nResetStatus = c.nResetStatus;
+        CDriveID driveID(machine);
+        CVeltraneString strBefore;
+        CVeltraneString strAfter;
+        CDriveIDReport report;
+        EXPECT_EQ(c.eRenewal, driveID.RenewMarker(c.pszCurrentID, strBefore, strAfter, &report));
+        EXPECT_EQ(c.eRepair, report.eKeyRepair);
+        EXPECT_EQ(c.nResetStatus != 0 ? c.nResetStatus : 0L, report.nKeyRepairStatus);
+        EXPECT_EQ(c.eTrustAfter, report.eMarkerKey);
+        const auto itReset =
+            std::find(machine.m_calls.begin(), machine.m_calls.end(), "ResetKeySecurity");
+        if (c.eRepair == kKeyRepairNone) {
+            EXPECT_EQ(machine.m_calls.end(), itReset);
+            continue;
+        }
+        // Under the lock, on the key opened for the write, before the write.
+        ASSERT_NE(machine.m_calls.end(), itReset);
+        EXPECT_EQ(kOpen[0], *(itReset - 1));
+        EXPECT_EQ(kSet[0], *(itReset + 1));
+        EXPECT_EQ(kIDWithNewMarker, Text(strAfter));
+        EXPECT_FALSE(machine.IsLockHeld());
+        EXPECT_TRUE(machine.m_openKeys.empty());
+        // The next derivation knows nothing of the renewal's repair.
+        CDriveIDReport next;
+        driveID.GetID(&next);
+        EXPECT_EQ(kKeyRepairNone, next.eKeyRepair);
     }
 }
 

@@ -68,6 +68,10 @@ public:
     bool m_bKeyReadOnly = false;
     // The account has a key of its own, HKEY_CURRENT_USER\Software\Classes\lrgDocID.
     bool m_bUserKeyExists = false;
+    // What the key's owner and DACL allow, as ReadKeyTrust judges them; ResetKeySecurity's
+    // forced result when not success (a reset that succeeds makes the key trusted).
+    EKeyTrust m_eKeyTrust = kKeyTrusted;
+    long m_nResetStatus = VERROR_SUCCESS;
     // What ReadLastError answers.
     long m_nLastError = 21;  // ERROR_NOT_READY
 
@@ -175,6 +179,21 @@ public:
         m_bKeyExists = true;
         if (!m_bCreateYieldsNullKey)
             *pKey = NewKey();
+        return VERROR_SUCCESS;
+    }
+
+    EKeyTrust ReadKeyTrust(VHKEY hKey) override {
+        Record("ReadKeyTrust");
+        return m_openKeys.count(hKey) != 0 ? m_eKeyTrust : kKeyTrustUnknown;
+    }
+
+    long ResetKeySecurity(VHKEY hKey) override {
+        Record("ResetKeySecurity");
+        if (m_openKeys.count(hKey) == 0)
+            return 6;  // ERROR_INVALID_HANDLE
+        if (m_nResetStatus != VERROR_SUCCESS)
+            return m_nResetStatus;
+        m_eKeyTrust = kKeyTrusted;
         return VERROR_SUCCESS;
     }
 
