@@ -176,7 +176,8 @@ TEST_F(CliConsoleProgramTest, ApplicationIDTakesThePlaceOfTheComputersEverywhere
          0,
          std::string("{\"id\":\"") + kMixed +
              "\",\"app\":\"Caf\\u00e9 \\u6570 \\ud83d\\udd11\",\"marker\":\"present\","
-             "\"format\":2,\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":null}\n",
+             "\"marker_key\":\"trusted\",\"format\":2,\"version\":\"" IDROVAN_VERSION_TEXT
+             "\",\"error\":null}\n",
          false,
          nullptr},
         {{"--json", "--app-specific", "say \"hi\" \\ bye"},
