@@ -351,7 +351,8 @@ const char* GetResultText(int nResult) {
         case IDROVAN_BAD_ARGUMENT:
             return "bad argument: nothing was derived or written";
         case IDROVAN_NO_RIGHTS:
-            return "no rights to the installation marker";
+            return "no rights to read the installation marker, or none stored and no right to make "
+                   "one";
         case IDROVAN_NO_MARKER:
             return "there is no installation marker yet";
         case IDROVAN_FAILURE:

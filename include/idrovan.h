@@ -79,8 +79,8 @@ extern "C" {
    write one (that takes an administrator; the marker lock refuses other accounts). With flags 0 a
    standard user gets the ID wherever a marker exists. */
 #define IDROVAN_NO_RIGHTS 3
-/* Read-only, and there is no installation marker yet; one call without IDROVAN_READ_ONLY (or a
-   run of idrovan-cli) writes it. */
+/* Read-only, and there is no installation marker yet; one call without IDROVAN_READ_ONLY by an
+   administrator (or idrovan-cli --first-run, from any console) writes it. */
 #define IDROVAN_NO_MARKER 4
 /* Anything else: the detail names the step that failed. */
 #define IDROVAN_FAILURE 6

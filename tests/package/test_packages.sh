@@ -574,8 +574,11 @@ refused "IDROVAN_VERSION=$newer_version with VERSION $version" "the file VERSION
 echo "$fourth_part_version" >"$source_copy/VERSION"
 refused "a fourth part that is not 0" "the fourth part must be 0" \
   "$source_copy/scripts/package.sh" --no-build --out "$work/refused"
-# The newer version, built from its own VERSION: the x64 package for the upgrade under Wine.
+# The newer version, built from its own VERSION: the x64 package for the upgrade under Wine. A
+# release changes the public header's version macros with it (the build checks that they agree).
 echo "$newer_version" >"$source_copy/VERSION"
+sed -i "s/^#define IDROVAN_VERSION_PATCH .*/#define IDROVAN_VERSION_PATCH $((build + 1))/" \
+  "$source_copy/include/idrovan.h"
 "$source_copy/scripts/package.sh" --arch x64 --out "$work/newer" >"$work/newer.log" 2>&1 ||
   { tail -20 "$work/newer.log"; fail "package.sh could not make a $newer_version package"; }
 newer=$work/newer/idrovan-$newer_version-x64.msi
