@@ -15,10 +15,14 @@
 // What the program gives a key it creates.
 inline const char kCreatedMarkerKeySecurity[] = "O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)";
 
-// HKEY_CLASSES_ROOT\lrgDocID's owner and DACL in SDDL, or what failed.
+// The key the programs read: the machine's, in the registry view both builds share.
+inline const char kMarkerKeyPath[] = "Software\\Classes\\lrgDocID";
+
+// The marker key's owner and DACL in SDDL, or what failed.
 inline std::string ReadMarkerKeySecurity() {
     HKEY hKey = nullptr;
-    LONG nStatus = RegOpenKeyExA(HKEY_CLASSES_ROOT, "lrgDocID", 0, READ_CONTROL, &hKey);
+    LONG nStatus =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMarkerKeyPath, 0, READ_CONTROL | KEY_WOW64_64KEY, &hKey);
     if (nStatus != ERROR_SUCCESS)
         return "open failed " + std::to_string(nStatus);
     std::vector<unsigned char> buffer(4096);
@@ -41,7 +45,8 @@ inline std::string ReadMarkerKeySecurity() {
 // Sets the owner and the DACL that the SDDL names, whichever it names.
 inline ::testing::AssertionResult SetMarkerKeySecurity(const char* pszSddl) {
     HKEY hKey = nullptr;
-    LONG nStatus = RegOpenKeyExA(HKEY_CLASSES_ROOT, "lrgDocID", 0, WRITE_DAC | WRITE_OWNER, &hKey);
+    LONG nStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMarkerKeyPath, 0,
+                                 WRITE_DAC | WRITE_OWNER | KEY_WOW64_64KEY, &hKey);
     if (nStatus != ERROR_SUCCESS)
         return ::testing::AssertionFailure() << "the marker key does not open: " << nStatus;
     PSECURITY_DESCRIPTOR pDescriptor = nullptr;

@@ -14,8 +14,7 @@
 #include "identification/drive_id.h"
 
 #ifdef _WIN32
-#include <windows.h>
-#include <sddl.h>
+#include "tests/e2e/marker_key_security.h"
 #endif
 
 namespace {
@@ -49,61 +48,9 @@ bool Has(const std::string& strText, const std::string& strPart) {
 
 #ifdef _WIN32
 
-const char kCreatedSecurity[] = "O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)";
-const char kMarkerKeyPath[] = "Software\\Classes\\lrgDocID";
-
 bool IsRunningUnderWine() {
     HMODULE hNtdll = GetModuleHandleA("ntdll.dll");
     return hNtdll != NULL && GetProcAddress(hNtdll, "wine_get_version") != NULL;
-}
-
-// The key's owner and DACL in SDDL, or the failure.
-std::string ReadSecurity() {
-    HKEY hKey = NULL;
-    LONG nStatus =
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMarkerKeyPath, 0, READ_CONTROL | KEY_WOW64_64KEY, &hKey);
-    if (nStatus != ERROR_SUCCESS)
-        return "open failed " + std::to_string(nStatus);
-    std::vector<unsigned char> buffer(4096);
-    DWORD nSize = static_cast<DWORD>(buffer.size());
-    nStatus = RegGetKeySecurity(hKey, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                buffer.data(), &nSize);
-    RegCloseKey(hKey);
-    if (nStatus != ERROR_SUCCESS)
-        return "RegGetKeySecurity failed " + std::to_string(nStatus);
-    char* pszSddl = nullptr;
-    if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(
-            buffer.data(), SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-            &pszSddl, nullptr))
-        return "conversion failed " + std::to_string(GetLastError());
-    const std::string strSddl = pszSddl;
-    LocalFree(pszSddl);
-    return strSddl;
-}
-
-// Sets the parts of the key's security that the SDDL names.
-::testing::AssertionResult SetSecurity(const char* pszSddl) {
-    HKEY hKey = NULL;
-    LONG nStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMarkerKeyPath, 0,
-                                 WRITE_DAC | WRITE_OWNER | KEY_WOW64_64KEY, &hKey);
-    if (nStatus != ERROR_SUCCESS)
-        return ::testing::AssertionFailure() << "open failed " << nStatus;
-    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
-    nStatus = ERROR_INVALID_PARAMETER;
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(pszSddl, SDDL_REVISION_1, &pDescriptor,
-                                                             nullptr)) {
-        SECURITY_INFORMATION nWhat = 0;
-        if (std::string(pszSddl).find("O:") != std::string::npos)
-            nWhat |= OWNER_SECURITY_INFORMATION;
-        if (std::string(pszSddl).find("D:") != std::string::npos)
-            nWhat |= DACL_SECURITY_INFORMATION;
-        nStatus = RegSetKeySecurity(hKey, nWhat, pDescriptor);
-        LocalFree(pDescriptor);
-    }
-    RegCloseKey(hKey);
-    if (nStatus != ERROR_SUCCESS)
-        return ::testing::AssertionFailure() << pszSddl << " not set: " << nStatus;
-    return ::testing::AssertionSuccess();
 }
 
 std::string Derive(EMarkerAccess eAccess, CDriveIDReport* pReport) {
@@ -130,7 +77,7 @@ TEST_F(MarkerKeyWinTest, CreatedKeyHasItsOwnOwnerAndDacl) {
     const std::string strID = Derive(kMarkerReadFirst, &report);
     ASSERT_EQ(32u, strID.size());
     EXPECT_EQ(kMarkerCreated, report.eMarker);
-    EXPECT_EQ(kCreatedSecurity, ReadSecurity());
+    EXPECT_EQ(kCreatedMarkerKeySecurity, ReadMarkerKeySecurity());
     EXPECT_TRUE(report.bMarkerKeyOpened);
     EXPECT_EQ(kKeyTrusted, report.eMarkerKey);
 }
@@ -146,7 +93,7 @@ TEST_F(MarkerKeyWinTest, LooseKeysAreReportedEverywhereAndKeepTheirID) {
         const char* pszSddl;
         EKeyTrust eTrust;
     } cases[] = {
-        {"as created", kCreatedSecurity, kKeyTrusted},
+        {"as created", kCreatedMarkerKeySecurity, kKeyTrusted},
         {"Everyone may write", "D:(A;;KA;;;SY)(A;;KA;;;BA)(A;;KA;;;WD)", kKeyLooseDacl},
         {"Users may write", "D:(A;;KA;;;SY)(A;;KA;;;BA)(A;;KW;;;BU)", kKeyLooseDacl},
         {"owned by an account", "O:S-1-5-21-1004336348-1177238915-682003330-1001D:(A;;KA;;;BA)",
@@ -154,7 +101,7 @@ TEST_F(MarkerKeyWinTest, LooseKeysAreReportedEverywhereAndKeepTheirID) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszWhat);
-        ASSERT_TRUE(SetSecurity(c.pszSddl));
+        ASSERT_TRUE(SetMarkerKeySecurity(c.pszSddl));
         const bool bLoose = c.eTrust != kKeyTrusted;
         for (EMarkerAccess eAccess : {kMarkerReadFirst, kMarkerReadOnly, kMarkerReadWrite}) {
             CDriveIDReport report;
@@ -187,11 +134,11 @@ TEST_F(MarkerKeyWinTest, LooseKeysAreReportedEverywhereAndKeepTheirID) {
 TEST_F(MarkerKeyWinTest, NewMarkerResetsALooseKey) {
     const std::string strID = Derive(kMarkerReadFirst, nullptr);
     ASSERT_EQ(32u, strID.size());
-    ASSERT_TRUE(SetSecurity("D:(A;;KA;;;SY)(A;;KA;;;BA)(A;;KA;;;WD)"));
+    ASSERT_TRUE(SetMarkerKeySecurity("D:(A;;KA;;;SY)(A;;KA;;;BA)(A;;KA;;;WD)"));
     const SRun renewal = RunCli({"--new-marker", strID.c_str()});
     EXPECT_EQ(0, renewal.nExitCode) << renewal.strErr;
     EXPECT_TRUE(Has(renewal.strOut, "The marker key's permissions were reset")) << renewal.strOut;
-    EXPECT_EQ(kCreatedSecurity, ReadSecurity());
+    EXPECT_EQ(kCreatedMarkerKeySecurity, ReadMarkerKeySecurity());
     CDriveIDReport report;
     EXPECT_NE(strID, Derive(kMarkerReadOnly, &report));
     EXPECT_EQ(kKeyTrusted, report.eMarkerKey);
