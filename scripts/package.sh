@@ -315,9 +315,13 @@ for arch in "${archs[@]}"; do
     fail "wixl could not build $msi"
   # Three things wixl 0.101 cannot say in its source. The Start-menu shortcut points at the
   # program itself (wixl makes every shortcut advertised, which would tie its start to the
-  # installer's feature check); the installation folder is appended to the machine's PATH
+  # installer's feature check); the installation folder is put in front of the machine's PATH
   # and taken out again on uninstall, with Windows Installer's own Environment table; and
   # NOMARKER joins the secure public properties (wixl ignores Property/@Secure).
+  # In front ("Value;[~]"), not at the end ("[~];Value"): Wine's msi takes an entry out together
+  # with the separator after it, so an appended entry leaves the PATH ending in ';', and the next
+  # append makes an empty entry (";;"), at which Wine's cmd stops searching. Taken from the front,
+  # the entry and its separator go, and the PATH is byte for byte what it was before.
   secure=$(msiinfo export "$dist/$msi" Property | tr -d '\r' |
            awk -F'\t' '$1 == "SecureCustomProperties" {print $2}')
   if [[ -n $secure ]]; then
@@ -329,7 +333,7 @@ for arch in "${archs[@]}"; do
     -q "$secure_query" \
     -q "UPDATE \`Shortcut\` SET \`Target\` = '[#idrovan.exe]' WHERE \`Shortcut\` = 'StartMenuIdrovan'" \
     -q "CREATE TABLE \`Environment\` (\`Environment\` CHAR(72) NOT NULL, \`Name\` CHAR(255) NOT NULL LOCALIZABLE, \`Value\` CHAR(255) LOCALIZABLE, \`Component_\` CHAR(72) NOT NULL PRIMARY KEY \`Environment\`)" \
-    -q "INSERT INTO \`Environment\` (\`Environment\`, \`Name\`, \`Value\`, \`Component_\`) VALUES ('SystemPath', '=-*PATH', '[~];[INSTALLDIR]', 'Console')" \
+    -q "INSERT INTO \`Environment\` (\`Environment\`, \`Name\`, \`Value\`, \`Component_\`) VALUES ('SystemPath', '=-*PATH', '[INSTALLDIR];[~]', 'Console')" \
     -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('RemoveEnvironmentStrings', 3300)" \
     -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('WriteEnvironmentStrings', 5200)" ||
     fail "msibuild could not finish $msi"

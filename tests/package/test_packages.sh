@@ -63,13 +63,17 @@
 #   - under Wine, in a prefix of its own with machine facts of the test's choosing: the x64 MSI
 #     installs silently; the installation made the marker (a REG_SZ of 32 digits); the
 #     installed files equal the zip's; the
-#     Start-menu shortcut and the PATH entry exist; the installed console program prints the ID
+#     Start-menu shortcut exists; the installed console program prints the ID
 #     that tests/e2e/expected_id.py derives, as does the zip's, and the package's version; the
 #     installed dialog shows it; with the marker key made read-only, as a standard user sees it,
-#     `idrovan-cli --no-write` still prints it; a silent uninstall removes files, shortcut and
-#     PATH entry and keeps the marker; installing again over a stored marker that cannot be used,
+#     `idrovan-cli --no-write` still prints it; a silent uninstall removes files and shortcut
+#     and keeps the marker; installing again over a stored marker that cannot be used,
 #     so that the package's run of idrovan-cli fails, fails the installation and leaves nothing
-#     installed; installing with the marker back gives the same ID; an upgrade forced
+#     installed; installing with the marker back gives the same ID, and idrovan-cli runs from
+#     PATH again; the machine PATH, read byte for byte with its type, is the installation
+#     folder and ';' in front of what it was before the first package after every installation
+#     (x86 and x64 alike), and exactly what it was after every uninstall, so no stray separator
+#     is left (Wine's cmd stops searching PATH at an empty entry); an upgrade forced
 #     to fail after the files (an error action in a copy of the newer package) fails with 1603
 #     and leaves the older version installed, or, as Wine's msi does not roll back
 #     RemoveExistingProducts, leaves nothing at all (reported as a known Wine limit; anything
@@ -795,6 +799,17 @@ cli_with() {
 cli() { cli_with wine64 "$@"; }
 marker() { wine64 reg query 'HKCR\lrgDocID' /v Rndund 2>/dev/null | tr -d '\r' | awk '$1 == "Rndund" {print $3}'; }
 machine_path() { wine64 reg query "$environment_key" /v PATH 2>/dev/null | tr -d '\r'; }
+# The machine PATH as "<type> <value>", every character of the value as stored.
+path_value() {
+  wine64 reg query "$environment_key" /v PATH /reg:64 2>/dev/null | tr -d '\r' |
+    sed -n 's/^    PATH    \(REG_[A-Z_]*\)    /\1 /p'
+}
+# path_is <what> <expected "<type> <value>">: the machine PATH byte for byte.
+path_is() {
+  local now
+  now=$(path_value)
+  [[ $now == "$2" ]] && ok "$1: the machine PATH is $2" || fail "$1: the machine PATH is '$now', expected '$2'"
+}
 shortcuts() { find "$prefix/drive_c" -path '*/Start Menu/Programs/*' -name 'Idrovan.lnk'; }
 # Registered in either registry view: Wine files a 32-bit package's entry in the 32-bit one.
 registered() {
@@ -840,6 +855,7 @@ check_x86_package() {
     fail "x86: Program Files (x86)\\Idrovan differs from the zip: $(diff -rq "$x86_installed" "$work/zip-x86" 2>&1 | head -5)"
   fi
   registered "$(product_code "$x86_msi")" || fail "x86: the product is not registered"
+  path_is "x86: installed" "REG_EXPAND_SZ $x86_dir\\;${path_before#REG_EXPAND_SZ }"
   x86_marker=$(marker)
   [[ $x86_marker =~ ^[0-9a-f]{32}$ ]] && ok "x86: the installation made the marker" ||
     fail "x86: the installation made no marker: '$x86_marker'"
@@ -858,9 +874,17 @@ check_x86_package() {
   [[ ! -e $x86_installed ]] || fail "x86: files left after uninstall: $(ls "$x86_installed")"
   ! registered "$(product_code "$x86_msi")" || fail "x86: still registered after uninstall"
   [[ $(marker) == "$x86_marker" ]] || fail "x86: the uninstall changed the marker"
+  path_is "x86: uninstalled" "$path_before"
   # The x64 package below meets a machine without a marker, as a new one.
   wine64 reg delete 'HKCR\lrgDocID' /f </dev/null >/dev/null 2>&1 || fail "x86: the marker key could not be deleted"
 }
+
+# The machine PATH before any package: each uninstall must leave it exactly so (type kept, no
+# stray separator: Wine's cmd stops searching PATH at an empty entry), and each installation
+# puts the installation folder in front of it, and nothing else.
+path_before=$(path_value)
+[[ $path_before == REG_EXPAND_SZ\ ?* ]] || fail "the new prefix's machine PATH is '$path_before'"
+path_x64="REG_EXPAND_SZ C:\\Program Files\\Idrovan\\;${path_before#REG_EXPAND_SZ }"
 
 echo "== the x86 MSI under Wine"
 if wine_env_runs_32bit; then
@@ -887,8 +911,7 @@ if [[ $(wc -l <<<"$lnk") -eq 1 && -n $lnk ]] &&
 else
   fail "no Start-menu shortcut to the installed idrovan.exe: '$lnk'"
 fi
-machine_path | grep -qF 'C:\Program Files\Idrovan' && ok "PATH names the installation folder" ||
-  fail "PATH does not name the installation folder"
+path_is "installed" "$path_x64"
 code=$(product_code "$msi")
 shown_arp="$(arp "$code" DisplayName)|$(arp "$code" Publisher)|$(arp "$code" DisplayVersion)|$(arp "$code" InstallLocation)"
 [[ $shown_arp == "Veltrane Idrovan (x64)|Veltrane|$version|"'C:\Program Files\Idrovan\' ]] &&
@@ -919,7 +942,7 @@ echo "note: with the key read-only the installed dialog shows: $(dialog)"
 if run_msiexec /x "$msi"; then ok "uninstalled silently"; else fail "msiexec /x exited with $?"; fi
 [[ ! -e $installed ]] || fail "files left after uninstall: $(ls "$installed")"
 [[ -z $(shortcuts) ]] || fail "shortcut left after uninstall: $(shortcuts)"
-! machine_path | grep -qF 'C:\Program Files\Idrovan' || fail "PATH still names the installation folder"
+path_is "uninstalled" "$path_before"
 [[ -n $first_marker && $(marker) == "$first_marker" ]] && ok "marker kept after uninstall" ||
   fail "marker changed by uninstall: '$first_marker' -> '$(marker)'"
 
@@ -949,6 +972,10 @@ if run_msiexec /i "$msi"; then ok "installed again over the marker"; else
   fail "msiexec /i after uninstall exited with $?"; fi
 again=$(cli "C:\\Program Files\\Idrovan\\idrovan-cli.exe" --no-write)
 [[ $again == "$id" ]] && ok "installed again: the same ID" || fail "installed again: ID '$again', before '$id'"
+path_is "installed again" "$path_x64"
+from_path=$(cd "$work" && cli cmd /c 'cd /d C:\windows && idrovan-cli.exe --no-write')
+[[ $from_path == "$id" ]] && ok "installed again: idrovan-cli runs from PATH" ||
+  fail "installed again: idrovan-cli through PATH printed '$from_path'"
 [[ $(marker) == "$first_marker" ]] || fail "installing again changed the marker: '$(marker)'"
 
 # An upgrade that fails after the older version's removal and the new files: the newer package
@@ -994,6 +1021,7 @@ else
   fail "after installing $newer_version: registered products: $(wine64 reg query "$uninstall_key" 2>/dev/null | tr -d '\r' | grep -F '{')"
 fi
 [[ $(cli "C:\\Program Files\\Idrovan\\idrovan-cli.exe" --no-write) == "$id" ]] || fail "the ID changed with the upgrade"
+path_is "$newer_version over $version" "$path_x64"
 upgraded_version=$(cli "C:\\Program Files\\Idrovan\\idrovan-cli.exe" --version)
 [[ $upgraded_version == "$newer_version" ]] && ok "the upgraded idrovan-cli says $newer_version" ||
   fail "the upgraded idrovan-cli says '$upgraded_version', the package $newer_version"
@@ -1004,6 +1032,7 @@ if ((status == refused_status)); then ok "$version refused over $newer_version (
 registered "$(product_code "$newer")" || fail "$newer_version is gone after the refused downgrade"
 run_msiexec /x "$newer" || fail "uninstalling $newer_version exited with $?"
 [[ ! -e $installed && -z $(shortcuts) ]] || fail "files or shortcut left after uninstalling $newer_version"
+path_is "$newer_version uninstalled" "$path_before"
 [[ $(marker) == "$first_marker" ]] || fail "marker changed"
 
 echo "== the x86 MSI, then the x64 one over it, under Wine"
@@ -1043,6 +1072,7 @@ else
   fi
   [[ $(idrovan_paths) == 'C:\Program Files\Idrovan' ]] && ok "one PATH entry, the x64 folder" ||
     fail "PATH entries naming Idrovan: $(idrovan_paths | tr '\n' ' ')"
+  path_is "x64 over x86" "$path_x64"
   x64_id=$(cli 'C:\Program Files\Idrovan\idrovan-cli.exe' --no-write)
   [[ $x64_id == "$id" ]] && ok "the same ID after x64 replaced x86" || fail "ID '$x64_id' after x64 replaced x86, before '$id'"
 
@@ -1053,6 +1083,7 @@ else
   registered "$x64_code" && ! registered "$x86_code" && [[ -f $installed/idrovan.exe && ! -e $x86_installed ]] ||
     fail "the refused x86 install changed what is installed"
   run_msiexec /x "$msi" || fail "uninstalling x64 exited with $?"
+  path_is "x64 uninstalled after replacing x86" "$path_before"
 fi
 
 # For a disk image: NOMARKER=1 installs without making the marker; a repair (which runs as
@@ -1073,6 +1104,7 @@ run_msiexec /i "$msi" REINSTALL=ALL REINSTALLMODE=omus ||
 [[ -e $installed/idrovan-cli.exe && -z $(marker) ]] && ok "a repair made no marker" ||
   fail "a repair: installed '$(ls "$installed" 2>/dev/null | tr '\n' ' ')', marker '$(marker)'"
 run_msiexec /x "$msi" || fail "uninstalling after the NOMARKER check exited with $?"
+path_is "uninstalled after the NOMARKER check" "$path_before"
 
 echo
 if ((failures)); then
