@@ -32,12 +32,14 @@ constexpr long VersionPart(const char* pszVersion, int nPart) {
 
 }  // namespace
 
-// The header's version macros are written by hand (a vendor's compiler sees no generated file);
-// the build stops when they no longer say what the file VERSION says.
+// The header's version macros are written out (a vendor's compiler sees no generated file) and
+// set together with the file VERSION by scripts/set-version.sh; the build stops when they no
+// longer say what VERSION says.
 static_assert(VersionPart(IDROVAN_VERSION_TEXT, 0) == IDROVAN_VERSION_MAJOR &&
                   VersionPart(IDROVAN_VERSION_TEXT, 1) == IDROVAN_VERSION_MINOR &&
                   VersionPart(IDROVAN_VERSION_TEXT, 2) == IDROVAN_VERSION_PATCH,
-              "include/idrovan.h's IDROVAN_VERSION_* differ from the file VERSION");
+              "include/idrovan.h's IDROVAN_VERSION_* differ from the file VERSION: set the "
+              "version with scripts/set-version.sh, which writes both");
 
 namespace {
 

@@ -21,15 +21,17 @@
    Buffers: every text goes into a buffer that the caller passes with its size in bytes. A buffer
    too small for the text and its terminator gets IDROVAN_BAD_ARGUMENT, *needed (when needed is
    not null) set to the size it takes, and nothing written past its size. Whenever a call gives
-   no text, a buffer of at least one byte holds an empty text.
+   no text, a buffer of at least one byte holds an empty text, except after a call refused for
+   overlapping arguments (below), which leaves every buffer untouched.
 
-   Inputs and outputs never share memory: a call whose id, version, needed or detail overlaps
-   another of its arguments (the application's name, the ID to verify, or another output) gets
-   IDROVAN_BAD_ARGUMENT and writes nothing at all.
+   Inputs and outputs never share memory (since 2.3): a call whose id, version, needed or detail
+   overlaps another of its arguments (the application's name, the ID to verify, or another
+   output) gets IDROVAN_BAD_ARGUMENT and writes nothing at all.
 
-   Application names are UTF-8: 1 to IDROVAN_MAX_APPLICATION_NAME bytes of valid UTF-8 without a
-   control character (U+0000-U+001F, U+007F-U+009F); anything else gets IDROVAN_BAD_ARGUMENT.
-   idrovan-cli --app-specific hashes the UTF-8 of its argument, so a name gives one ID in both.
+   Application names are UTF-8 (since 2.3; 2.2 took any non-empty text): 1 to
+   IDROVAN_MAX_APPLICATION_NAME bytes of valid UTF-8 without a control character (U+0000-U+001F,
+   U+007F-U+009F); anything else gets IDROVAN_BAD_ARGUMENT. idrovan-cli --app-specific hashes the
+   UTF-8 of its argument, so a name gives one ID in both.
 
    Waiting: a read-write call (flags 0) that must write a missing marker may wait up to 10 s for
    the marker lock, which another program deriving at the same moment holds; read-only calls
@@ -45,8 +47,11 @@
    Compatibility: within a major version no function is removed, no result code or flag changes
    its meaning, and idrovan_detail grows only at its end, behind its size field. Later 2.x
    versions may add result codes, steps and marker states: treat an unknown one as a failure
-   (idrovan_result_text gives a text for it). Plain C89 and C++; nothing here needs more than
-   the C compiler's own headers. */
+   (idrovan_result_text gives a text for it). What a version added is marked "since 2.3" and so
+   on: a DLL of an older version lacks it (a 2.2 DLL has no idrovan_result_text and refuses
+   today's idrovan_detail), so a program that may load an older DLL compares
+   idrovan_get_version's numbers before it relies on such a part. Plain C89 and C++; nothing
+   here needs more than the C compiler's own headers. */
 #ifndef IDROVAN_H
 #define IDROVAN_H
 
@@ -61,9 +66,9 @@ extern "C" {
 #endif
 
 /* The version of this header, the DLL's first three numbers (idrovan_get_version gives all four
-   of the DLL actually loaded). */
+   of the DLL actually loaded). Since 2.3. Set with the file VERSION by scripts/set-version.sh. */
 #define IDROVAN_VERSION_MAJOR 2
-#define IDROVAN_VERSION_MINOR 2
+#define IDROVAN_VERSION_MINOR 3
 #define IDROVAN_VERSION_PATCH 0
 
 /* Result codes: the exit codes of idrovan-cli, with the same meanings. */
@@ -87,14 +92,14 @@ extern "C" {
 
 /* Flags. 0: read first, as idrovan-cli: the marker is read with read access, and only a missing
    one is written (under the marker lock, with full access). Pass 0 from a program that standard
-   users run: they get the ID wherever a marker exists. */
+   users run: they get the ID wherever a marker exists. Read first since 2.3. */
 #define IDROVAN_READ_ONLY 1u /* as idrovan-cli --no-write: reads, never writes */
 
 /* An ID's length: 32 digits; its buffer takes IDROVAN_ID_SIZE bytes with the terminator. */
 #define IDROVAN_ID_LENGTH 32
 #define IDROVAN_ID_SIZE 33
 
-/* The longest application name, in bytes of UTF-8 without the terminator. */
+/* The longest application name, in bytes of UTF-8 without the terminator. Since 2.3. */
 #define IDROVAN_MAX_APPLICATION_NAME 1024
 
 /* The step that stopped a derivation (idrovan-cli --json's error.step in brackets). */
@@ -116,9 +121,9 @@ extern "C" {
 #define IDROVAN_MARKER_CREATED 2  /* this call wrote it */
 #define IDROVAN_MARKER_UNUSABLE 3 /* a stored value too long to use; kept as it is */
 
-/* The marker key's owner and DACL (detail.marker_key). A loose key still gives its ID, since
-   refusing would take it away from every machine whose key was loosened by other software or by
-   mistake; a program that binds something of value to the ID decides what a loose key means. */
+/* The marker key's owner and DACL (detail.marker_key), since 2.3. A loose key still gives its ID,
+   since refusing would take it away from every machine whose key was loosened by other software or
+   by mistake; a program that binds something of value to the ID decides what a loose key means. */
 #define IDROVAN_MARKER_KEY_NOT_READ 0 /* no key was opened */
 /* Only SYSTEM, the Administrators group and TrustedInstaller may change the key. */
 #define IDROVAN_MARKER_KEY_TRUSTED 1
@@ -130,15 +135,16 @@ extern "C" {
 
 /* Why there is no ID. Optional: pass null, or set size to sizeof(idrovan_detail) first; a size
    the DLL does not know gets IDROVAN_BAD_ARGUMENT. Filled in by every call that derives,
-   whatever its result; never holds the marker or the facts the ID is made of. The size of the
-   struct before marker_key (up to and including marker) is still accepted: such a detail gets
-   every field but marker_key. */
+   whatever its result; never holds the marker or the facts the ID is made of. Since 2.3 the
+   struct ends with marker_key and is 20 bytes; a DLL of 2.2 takes only the 16 bytes up to and
+   including marker, and refuses 20. A 2.3 DLL still accepts the 16-byte struct: such a detail
+   gets every field but marker_key. */
 typedef struct idrovan_detail {
     unsigned int size; /* set by the caller: sizeof(idrovan_detail) */
     int step;          /* IDROVAN_STEP_*; IDROVAN_STEP_NONE with an ID */
     long status;       /* the failed step's Windows status (5: access denied), or 0 */
     int marker;        /* IDROVAN_MARKER_* */
-    int marker_key;    /* IDROVAN_MARKER_KEY_* (added after 2.2.0.0) */
+    int marker_key;    /* IDROVAN_MARKER_KEY_*; since 2.3 */
 } idrovan_detail;
 
 /* This computer's ID into id (id_size bytes, IDROVAN_ID_SIZE needed). flags: 0 or
@@ -170,7 +176,8 @@ int IDROVAN_CALL idrovan_get_version(char* version, unsigned int version_size,
                                      unsigned int* needed);
 
 /* A short English text for a result code, such as "no rights to the installation marker", for a
-   log; a text for codes this version does not know too. Static: never null, never to be freed. */
+   log; a text for codes this version does not know too. Static: never null, never to be freed.
+   Since 2.3. */
 const char* IDROVAN_CALL idrovan_result_text(int result);
 
 #ifdef __cplusplus

@@ -2,19 +2,28 @@
 """Writes the SDK of one architecture: idrovan-sdk-<version>-<arch>.zip.
 
     make_sdk.py --arch <x64|x86> --version <a.b.c.d> --stamp <unix time> --out <zip>
-                --dll <idrovan.dll> --implib <libidrovan.dll.a> --def <idrovan.def>
-                --header <idrovan.h> --license <LICENSE> --notices <THIRD-PARTY-NOTICES.txt>
+                --dll <idrovan.dll> --debug <idrovan.dll.debug> --implib <libidrovan.dll.a>
+                --def <idrovan.def> --header <idrovan.h> --guide <library.md>
+                --license <LICENSE> --notices <THIRD-PARTY-NOTICES.txt>
 
 Everything sits under one folder, idrovan-sdk-<version>-<arch>/:
 
     include/idrovan.h                     the C API
     bin/idrovan.dll                       ship it beside the program that uses it
+    bin/idrovan.dll.debug                 its symbols (the DLL's GNU debug link names this file)
     lib/libidrovan.dll.a                  import library for MinGW (GCC, clang in MinGW mode)
     lib/idrovan.lib                       import library for the MSVC ABI (cl, clang-cl, lld-link)
     lib/cmake/Idrovan/IdrovanConfig.cmake find_package(Idrovan CONFIG): Idrovan::idrovan
     lib/cmake/Idrovan/IdrovanConfigVersion.cmake   the same major version is compatible
     lib/pkgconfig/idrovan.pc              pkg-config
+    example/example.c, CMakeLists.txt     the guide's C example, with a CMake project that finds
+                                          the SDK it lies in
+    library.txt                           the guide (docs/library.md) as plain text
     LICENSE.txt, THIRD-PARTY-NOTICES.txt
+
+The example is the guide's own (the C block it marks "docs-check: example application-id-c",
+which the documentation tests compile and run), so the two cannot drift apart; the text guide is
+made by packaging/make_guide.py --page.
 
 The MSVC import library is made from the .def file with llvm-dlltool (Debian's llvm). The zip
 is reproducible as packaging/make_zip.py's are: sorted entries, one time stamp, fixed
@@ -22,12 +31,16 @@ permissions, so that two runs over the same files give the same bytes.
 """
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
 import time
 import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import make_guide  # noqa: E402  (beside this script)
 
 ZIP_EPOCH = 315532800  # 1980-01-01 00:00:00 UTC, the earliest time a zip entry can carry
 
@@ -96,6 +109,36 @@ Libs: -L${{libdir}} -lidrovan
 """
 
 
+EXAMPLE_CMAKE = """\
+# Idrovan's C example for {arch} Windows, built against the SDK it lies in:
+#   cmake -S example -B example-build -DCMAKE_TOOLCHAIN_FILE=<your toolchain file>
+#   cmake --build example-build
+# Another SDK: -DIdrovan_DIR=<sdk>/lib/cmake/Idrovan. A folder named directly is taken as it is,
+# also where a cross toolchain file sets CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY and so keeps
+# find_package from searching CMAKE_PREFIX_PATH.
+cmake_minimum_required(VERSION 3.13)
+project(idrovan_example C)
+set(Idrovan_DIR "${{CMAKE_CURRENT_LIST_DIR}}/../lib/cmake/Idrovan" CACHE PATH
+    "The folder of Idrovan's CMake package")
+find_package(Idrovan {major}.{minor} CONFIG REQUIRED)
+add_executable(idrovan_example example.c)
+target_link_libraries(idrovan_example PRIVATE Idrovan::idrovan)
+# The DLL beside the program, as it will be shipped.
+add_custom_command(TARGET idrovan_example POST_BUILD COMMAND ${{CMAKE_COMMAND}} -E copy_if_different
+                   $<TARGET_FILE:Idrovan::idrovan> $<TARGET_FILE_DIR:idrovan_example>)
+"""
+
+EXAMPLE_MARK = "<!-- docs-check: example application-id-c -->"
+
+
+def example_source(guide):
+    """The C block that follows EXAMPLE_MARK in the guide."""
+    match = re.search(re.escape(EXAMPLE_MARK) + r"\s*\n```c\n(.*?)\n```", guide, re.S)
+    if not match:
+        fail("the guide has no C block after " + EXAMPLE_MARK)
+    return match.group(1) + "\n"
+
+
 def fail(message):
     sys.exit("make_sdk.py: " + message)
 
@@ -110,8 +153,8 @@ def dlltool():
 
 def main():
     parser = argparse.ArgumentParser()
-    for option in ("arch", "version", "stamp", "out", "dll", "implib", "def", "header", "license",
-                   "notices"):
+    for option in ("arch", "version", "stamp", "out", "dll", "debug", "implib", "def", "header",
+                   "guide", "license", "notices"):
         parser.add_argument("--" + option, required=True)
     args = parser.parse_args()
     if args.arch not in MACHINE:
@@ -133,10 +176,22 @@ def main():
             return text.replace("\n", "\r\n").encode("utf-8")
 
         fields = {"arch": args.arch, "version": args.version,
-                  "major": args.version.split(".")[0], "pointer_size": POINTER_SIZE[args.arch]}
+                  "major": args.version.split(".")[0], "minor": args.version.split(".")[1],
+                  "pointer_size": POINTER_SIZE[args.arch]}
+        guide_text = read(args.guide).decode("utf-8")
+        # The guide as plain text, made the way the packages' README.txt is.
+        try:
+            guide_plain = make_guide.make_page(os.path.dirname(os.path.abspath(args.guide)),
+                                               os.path.basename(args.guide), args.version)
+        except make_guide.GuideError as error:
+            fail("library.txt: %s" % error)
         entries = {
             "include/idrovan.h": read(args.header),
             "bin/idrovan.dll": read(args.dll),
+            "bin/idrovan.dll.debug": read(args.debug),
+            "example/example.c": example_source(guide_text).replace("\n", "\r\n").encode(),
+            "example/CMakeLists.txt": EXAMPLE_CMAKE.format(**fields).encode(),
+            "library.txt": guide_plain.replace("\n", "\r\n").encode("utf-8"),
             "lib/libidrovan.dll.a": read(args.implib),
             "lib/idrovan.lib": read(msvc_implib),
             "lib/cmake/Idrovan/IdrovanConfig.cmake": CONFIG.format(**fields).encode(),

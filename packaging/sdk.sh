@@ -10,6 +10,7 @@ sdk_stage_dll() {
   local arch=$1 build=$2 dir=$3 built format built_version
   built=$build/api/idrovan.dll
   [[ -f $built ]] || fail "$built is missing: build it (target idrovan_dll)"
+  [[ -f $built.debug ]] || fail "$built.debug (its symbols) is missing: build idrovan_dll again"
   format=$(objdump -f "$built" | sed -n 's/.*file format \(.*\)$/\1/p')
   [[ $format == "${pe_format[$arch]}" ]] || fail "$built is $format, not ${pe_format[$arch]}"
   built_version=$(python3 packaging/file_version.py "$built") || fail "$built has no version resource"
@@ -24,6 +25,7 @@ sdk_make() {
   local arch=$1 build=$2 dir=$3 notices=$4
   python3 packaging/make_sdk.py --arch "$arch" --version "$version" --stamp "$stamp" \
     --out "$dist/idrovan-sdk-$version-$arch.zip" --dll "$dir/idrovan.dll" \
+    --debug "$build/api/idrovan.dll.debug" --guide docs/library.md \
     --implib "$build/api/libidrovan.dll.a" --def api/idrovan.def --header include/idrovan.h \
     --license LICENSE --notices "$notices" || fail "could not make the $arch SDK"
 }

@@ -8,7 +8,9 @@
 # it then prints what the console program prints in the same prefix (plain and --explain).
 #
 # Wine prefix: $WINEPREFIX when it is set, else the project's own build/run-wine, which is
-# kept between runs so that the ID stays the same from run to run.
+# kept between runs so that the ID stays the same from run to run, as long as nothing is created
+# or deleted directly in its drive_c: Wine takes the root folder's creation time from drive_c's
+# modification time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)

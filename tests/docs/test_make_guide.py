@@ -62,6 +62,13 @@ CONVERSIONS = [
     ("an image is left out",
      ["![The dialog](idrovan.png)", "", "Text."],
      ["", "", "Text."]),
+    ("a block marked for developers is left out, the text around it kept",
+     ["Before.", "", "<!-- guide: leave out -->", "`scripts/package.sh` builds", "them.", "",
+      "After."],
+     ["Before.", "", "After."]),
+    ("a marked fenced block is left out whole, its blank lines too",
+     ["<!-- guide: leave out -->", "```sh", "a", "", "b", "```", "", "After."],
+     ["After."]),
 ]
 
 
@@ -89,6 +96,15 @@ class MakeGuideTest(unittest.TestCase):
             with self.subTest(section=heading):
                 title = guide.inline(heading)
                 self.assertIn("\n%s\n%s\n" % (title, "-" * len(title)), text)
+        # The reader's order: installing and the first run, daily use, scripting, security.
+        at = [text.index("\n%s\n%s\n" % (title, "-" * len(title)))
+              for title in ("From a zip", "Making the marker from any console", "Modes and options",
+                            "Examples", "What the ID promises")]
+        self.assertEqual(at, sorted(at), "the guide's sections out of the reader's order")
+        # Nothing for the sources' developers: how the packages and the guide are made.
+        for developer_text in ("scripts/package.sh", "make_guide", "build/dist", "never the guide"):
+            with self.subTest(developer_text=developer_text):
+                self.assertNotIn(developer_text, text)
         # A few facts an administrator looks for, from each page.
         for fact in ("HKEY_LOCAL_MACHINE\\Software\\Classes\\lrgDocID\\Rndund", "NOMARKER=1", "1603", "--no-write",
                      "--app-specific", "fsutil fsinfo volumeinfo", "SHA256SUMS", "MIT"):

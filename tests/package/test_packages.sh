@@ -274,7 +274,7 @@ for arch in x64 x86; do
   sdk=$dist/idrovan-sdk-$version-$arch.zip
   top=idrovan-sdk-$version-$arch
   entries=$(unzip -Z1 "$sdk" | tr '\n' ' ')
-  want="$top/LICENSE.txt $top/THIRD-PARTY-NOTICES.txt $top/bin/idrovan.dll $top/include/idrovan.h $top/lib/cmake/Idrovan/IdrovanConfig.cmake $top/lib/cmake/Idrovan/IdrovanConfigVersion.cmake $top/lib/idrovan.lib $top/lib/libidrovan.dll.a $top/lib/pkgconfig/idrovan.pc "
+  want="$top/LICENSE.txt $top/THIRD-PARTY-NOTICES.txt $top/bin/idrovan.dll $top/bin/idrovan.dll.debug $top/example/CMakeLists.txt $top/example/example.c $top/include/idrovan.h $top/lib/cmake/Idrovan/IdrovanConfig.cmake $top/lib/cmake/Idrovan/IdrovanConfigVersion.cmake $top/lib/idrovan.lib $top/lib/libidrovan.dll.a $top/lib/pkgconfig/idrovan.pc $top/library.txt "
   [[ $entries == "$want" ]] || fail "$arch SDK holds: $entries"
   unzip -q "$sdk" -d "$work/sdk-$arch"
   grep -q "file format ${pe_format[$arch]}\$" <<<"$(objdump -f "$work/sdk-$arch/$top/bin/idrovan.dll")" ||
@@ -283,6 +283,36 @@ for arch in x64 x86; do
     fail "$arch SDK: idrovan.dll is not version $version"
   cmp -s "$work/sdk-$arch/$top/include/idrovan.h" "$root/include/idrovan.h" || fail "$arch SDK: another idrovan.h"
   check_text "$work/sdk-$arch/$top/LICENSE.txt" "$root/LICENSE"
+  check_text "$work/sdk-$arch/$top/library.txt" \
+    <(python3 "$root/packaging/make_guide.py" --version "$version" --page docs/library.md)
+  # The symbols: a file of debug information for this very DLL, stripped of it, which names the
+  # file and its CRC-32 in its .gnu_debuglink section (tests/sdk builds and runs the example).
+  python3 - "$work/sdk-$arch/$top/bin/idrovan.dll" "$work/sdk-$arch/$top/bin/idrovan.dll.debug" <<'PYTHON' ||
+import re, subprocess, sys, tempfile, zlib
+dll, debug = sys.argv[1:]
+def sections(path):
+    out = subprocess.run(["objdump", "-h", path], capture_output=True, text=True, check=True).stdout
+    return set(re.findall(r"^\s*\d+\s+(\S+)", out, re.M))
+with tempfile.TemporaryDirectory() as work:
+    subprocess.run(["objcopy", "--dump-section", ".gnu_debuglink=%s/link" % work, dll,
+                    "%s/copy" % work], check=True)
+    data = open("%s/link" % work, "rb").read()
+# The file's name, a zero, padding to four bytes, then the CRC-32 of the file.
+name = data.partition(b"\0")[0]
+at = (len(name) + 4) & ~3
+crc = int.from_bytes(data[at:at + 4], "little")
+problems = []
+if name != b"idrovan.dll.debug":
+    problems.append("the debug link names %r" % name)
+if crc != zlib.crc32(open(debug, "rb").read()):
+    problems.append("the debug link's CRC is not the symbol file's")
+if any(s.startswith(".debug") for s in sections(dll)):
+    problems.append("the DLL still carries debug sections")
+if not {".debug_info", ".debug_line"} <= sections(debug):
+    problems.append("the symbol file lacks .debug_info or .debug_line")
+sys.exit("; ".join(problems) if problems else 0)
+PYTHON
+    fail "$arch SDK: idrovan.dll and idrovan.dll.debug do not belong together"
   # The architecture's SBOM lists the DLL as shipped.
   python3 - "$dist/idrovan-$version-$arch.cdx.json" "$work/sdk-$arch/$top/bin/idrovan.dll" "$version" <<'PYTHON' ||
 import hashlib, json, sys
@@ -578,11 +608,11 @@ refused "IDROVAN_VERSION=$newer_version with VERSION $version" "the file VERSION
 echo "$fourth_part_version" >"$source_copy/VERSION"
 refused "a fourth part that is not 0" "the fourth part must be 0" \
   "$source_copy/scripts/package.sh" --no-build --out "$work/refused"
-# The newer version, built from its own VERSION: the x64 package for the upgrade under Wine. A
-# release changes the public header's version macros with it (the build checks that they agree).
-echo "$newer_version" >"$source_copy/VERSION"
-sed -i "s/^#define IDROVAN_VERSION_PATCH .*/#define IDROVAN_VERSION_PATCH $((build + 1))/" \
-  "$source_copy/include/idrovan.h"
+# The newer version, built from its own VERSION: the x64 package for the upgrade under Wine,
+# set as a release sets it (VERSION and the public header's version macros, which the build
+# checks against each other).
+"$source_copy/scripts/set-version.sh" "$newer_version" >/dev/null ||
+  fail "scripts/set-version.sh could not set $newer_version"
 "$source_copy/scripts/package.sh" --arch x64 --out "$work/newer" >"$work/newer.log" 2>&1 ||
   { tail -20 "$work/newer.log"; fail "package.sh could not make a $newer_version package"; }
 newer=$work/newer/idrovan-$newer_version-x64.msi

@@ -4,6 +4,8 @@
 #   - builds tests/sdk/consumer with CMake's find_package(Idrovan) and the MinGW toolchain: a
 #     program linked against the import library, a many-threads program, and one that loads the
 #     DLL by name (LoadLibrary, GetProcAddress);
+#   - builds the SDK's own example (example/, docs/library.md's C example) from its folder with
+#     the toolchain file alone, find_package kept to the toolchain's root, and runs it below;
 #   - builds msvc_consumer.c with clang for the MSVC ABI and links it with lld-link against the
 #     SDK's idrovan.lib and a kernel32 import library, with its own entry point and no C runtime;
 # then, in a fresh prefix with no marker: the bad-argument table (which must not make a marker),
@@ -42,8 +44,9 @@ echo "== the SDK, made and unzipped"
 (cd "$root" && python3 packaging/third_party.py --arch "$arch" --version "$version" --stamp 0 \
   --notices "$work/notices.txt" --sbom "$work/sbom.json" "$dll=$dll.map" >/dev/null)
 python3 "$root/packaging/make_sdk.py" --arch "$arch" --version "$version" --stamp 0 \
-  --out "$work/idrovan-sdk.zip" --dll "$dll" --implib "$implib" --def "$root/api/idrovan.def" \
-  --header "$root/include/idrovan.h" --license "$root/LICENSE" --notices "$work/notices.txt"
+  --out "$work/idrovan-sdk.zip" --dll "$dll" --debug "$dll.debug" --implib "$implib" \
+  --def "$root/api/idrovan.def" --header "$root/include/idrovan.h" --guide "$root/docs/library.md" \
+  --license "$root/LICENSE" --notices "$work/notices.txt"
 unzip -q "$work/idrovan-sdk.zip" -d "$work/unzipped"
 sdk=$work/unzipped/idrovan-sdk-$version-$arch
 
@@ -73,6 +76,21 @@ cp "$sdk/bin/idrovan.dll" "$msvc/"
 imports=$(objdump -p "$msvc/msvc_consumer.exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort -f | tr '\n' ' ')
 [[ ${imports,,} == "idrovan.dll kernel32.dll " ]] || fail "the MSVC-ABI consumer imports: $imports"
 ok "built: sdk_consumer, sdk_race, sdk_loader (MinGW, find_package), msvc_consumer (clang, lld-link)"
+# The SDK's own example, as a vendor builds it from the unzipped folder: with the toolchain file
+# alone it finds the SDK it lies in; find_package is kept to the toolchain's root, as many cross
+# toolchain files keep it, where CMAKE_PREFIX_PATH would not be searched.
+example=$work/example
+if cmake -S "$sdk/example" -B "$example" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+      -DCMAKE_BUILD_TYPE=Release -DCMAKE_FIND_ROOT_PATH_MODE_PACKAGE=ONLY \
+      >"$work/example-configure.log" 2>&1 &&
+    cmake --build "$example" >"$work/example-build.log" 2>&1 &&
+    [[ -f $example/idrovan_example.exe && -f $example/idrovan.dll ]]; then
+  ok "built: the SDK's example, from its own folder, with the DLL beside it"
+else
+  fail "the SDK's example did not build: $(tail -5 "$work/example-configure.log" "$work/example-build.log" 2>/dev/null)"
+fi
+[[ $(tr -d '\r' <"$sdk/example/example.c") == "$(sed -n '/docs-check: example application-id-c/,/^```$/p' "$root/docs/library.md" | sed '1,2d;$d')" ]] ||
+  fail "the SDK's example.c is not the C example of docs/library.md"
 
 e2e_fresh_prefix "$work/prefix"
 no_key() { ! wine64 reg query 'HKCR\lrgDocID' </dev/null >/dev/null 2>&1; }
@@ -133,6 +151,9 @@ check "linked, read-only" "0 $id" "$(run "$consumer/sdk_consumer.exe" id ro | fi
 check "loaded by name" "0 $id" "$(run "$consumer/sdk_loader.exe" "$version" || true)"
 check "MSVC ABI (clang, lld-link)" "$id" "$(run "$msvc/msvc_consumer.exe" || true)"
 check "version" "0 $version" "$(run "$consumer/sdk_consumer.exe" version)"
+# The example prints the ID of "Example Licensing" (read-only) and exits with the result.
+check "the SDK's example" "$(run "$cli" --no-write --app-specific "Example Licensing")" \
+  "$(run "$example/idrovan_example.exe" || true)"
 for app in "Vendor A" 'Vendor "B" {6F9619FF-8B86-D011-B42D-00C04FC964FF}'; do
   app_id=$(run "$cli" --app-specific "$app")
   [[ ${#app_id} == 32 && $app_id != "$id" ]] || fail "idrovan-cli --app-specific '$app' printed $app_id"
