@@ -101,6 +101,16 @@ for fault in faults:
 sys.exit(1 if faults else 0)
 EOF
 
+# The DPI calls of Windows 10 are looked up at run time, so that the program still starts on
+# Windows 7; imported, they would keep it from loading there.
+for call in GetDpiForWindow GetDpiForSystem SetThreadDpiAwarenessContext \
+  SetProcessDpiAwarenessContext GetThreadDpiAwarenessContext; do
+  if grep -Eq "[[:space:]]$call\$" <<<"$headers"; then
+    echo "imports $call, which Windows 7 lacks"
+    status=1
+  fi
+done
+
 # Declarations the manifest makes to Windows: every program names the Windows versions it was
 # made for (7, 8, 8.1, 10/11), so that Windows applies no compatibility shims of older
 # versions; the dialog declares Per-Monitor V2 DPI awareness with system awareness as the
