@@ -317,7 +317,7 @@ bool CTooltipWindow::ShowAt(POINT anchor, bool bAbove) {
     KeepInWorkArea(anchor, &rect);
     // Above its owner, without taking activation (BringWindowToTop would activate it).
     ::SetWindowPos(m_hWnd, HWND_TOP, rect.left, rect.top, rect.Width(), rect.Height(),
-                   SWP_NOACTIVATE | SWP_NOREDRAW);
+                   SWP_NOACTIVATE);
     Show(true);
     return true;
 }
