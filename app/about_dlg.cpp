@@ -13,3 +13,10 @@ void CAboutDlg::DoDataExchange(CDataExchange* pDX) {
     // The box has no controls of its own to bind.
     static_cast<void>(pDX);
 }
+
+BOOL CAboutDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    // Its owner is the main dialog.
+    CenterWindow();
+    return TRUE;
+}

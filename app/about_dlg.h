@@ -1,5 +1,6 @@
 // CAboutDlg: the About box (template 1000), run modally from the main dialog's system menu.
-// Everything it shows comes from its template; it ends through OK or its close box.
+// Everything it shows comes from its template; it ends through OK or its close box. It opens
+// centred on the main dialog.
 // UI thread only.
 #pragma once
 
@@ -12,6 +13,7 @@ public:
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
 
     DECLARE_MESSAGE_MAP()
 };

@@ -18,6 +18,9 @@ BEGIN_MESSAGE_MAP(CIdrovanDlg, CDialog)
     ON_WM_QUERYDRAGICON()
     ON_BN_CLICKED(IDC_BUTTON_COPY, &CIdrovanDlg::OnCopyToClipboard)
     ON_MESSAGE(WM_POSTINIT, &CIdrovanDlg::OnPostInit)
+    ON_MESSAGE(WM_SYSCOLORCHANGE, &CIdrovanDlg::OnSysColorChange)
+    ON_MESSAGE(WM_SETTINGCHANGE, &CIdrovanDlg::OnSettingChange)
+    ON_MESSAGE(WM_DPICHANGED, &CIdrovanDlg::OnDpiChanged)
 END_MESSAGE_MAP()
 // clang-format on
 
@@ -44,6 +47,8 @@ BOOL CIdrovanDlg::OnInitDialog() {
     IDROVAN_TRACE("about_entry_added");
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
+    // Not yet shown: it appears where it is put here.
+    CenterWindow();
 
     IDROVAN_TRACE("menu_and_icons_done");
     const bool bHaveID = RetrieveID();
@@ -89,13 +94,17 @@ LRESULT CIdrovanDlg::OnPostInit(WPARAM wParam, LPARAM lParam) {
     m_btnCopy.EnableWindow(bHaveID);
     m_fieldID.EnableWindow(bHaveID);
     if (!bHaveID) {
-        CVeltraneString strMessage;
-        CVeltraneString strCaption;
-        strMessage.LoadResourceText(IDS_ERROR_NO_ID, nullptr);
-        strCaption.LoadResourceText(IDS_ERROR_CAPTION, nullptr);
-        MessageBox(strMessage.GetText(), strCaption.GetText(), MB_OK | MB_ICONHAND);
+        ShowError(IDS_ERROR_NO_ID);
     }
     return 0;
+}
+
+void CIdrovanDlg::ShowError(UINT nTextId) {
+    CVeltraneString strMessage;
+    CVeltraneString strCaption;
+    strMessage.LoadResourceText(nTextId, nullptr);
+    strCaption.LoadResourceText(IDS_ERROR_CAPTION, nullptr);
+    MessageBox(strMessage.GetText(), strCaption.GetText(), MB_OK | MB_ICONHAND);
 }
 
 void CIdrovanDlg::OnSysCommand(UINT nID, LPARAM lParam) {
@@ -134,5 +143,32 @@ void CIdrovanDlg::OnCopyToClipboard() {
     }
     CClipboardWriter writer;
     const int nLength = m_strID.GetLength();
-    writer.CopyText(GetSafeHwnd(), m_strID.GetText(), nLength);
+    if (writer.CopyText(GetSafeHwnd(), m_strID.GetText(), nLength)) {
+        return;
+    }
+    // Whatever was on the clipboard before is still there; a user who pastes it would hand the
+    // vendor the wrong text.
+    ShowError(writer.WasBusy() ? IDS_ERROR_CLIPBOARD_BUSY : IDS_ERROR_COPY_FAILED);
+}
+
+LRESULT CIdrovanDlg::OnSysColorChange(WPARAM wParam, LPARAM lParam) {
+    if (m_fieldID.GetSafeHwnd() != nullptr) {
+        m_fieldID.SendMessage(WM_SYSCOLORCHANGE, wParam, lParam);
+    }
+    return Default();
+}
+
+LRESULT CIdrovanDlg::OnSettingChange(WPARAM wParam, LPARAM lParam) {
+    if (m_fieldID.GetSafeHwnd() != nullptr) {
+        m_fieldID.SendMessage(WM_SETTINGCHANGE, wParam, lParam);
+    }
+    return Default();
+}
+
+LRESULT CIdrovanDlg::OnDpiChanged(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+    // The system's dialog handling rescales the dialog, its controls and their fonts; the field
+    // then cuts its text and lays out its tooltip anew.
+    const LRESULT nResult = Default();
+    m_fieldID.DpiChanged();
+    return nResult;
 }

@@ -4,8 +4,11 @@
 //
 // The decision about the controls and the error box waits for WM_POSTINIT, which the dialog
 // posts to itself at the end of OnInitDialog, so that the box appears over a dialog that is
-// already on screen. Run modally by CIdrovanApp; UI thread only. The dialog owns its button,
-// its field (with the field's hover thread) and the ID text as members.
+// already on screen. The dialog opens centred on its monitor's work area. A Copy that fails
+// says so in an error box, never silently. Changes of system colours, settings and DPI, which
+// only the top-level window gets, are passed on to the ID field. Run modally by CIdrovanApp; UI
+// thread only. The dialog owns its button, its field (with the field's hover thread) and the ID
+// text as members.
 #pragma once
 
 #include <windows.h>
@@ -34,6 +37,11 @@ protected:
     void OnPaint();
     HCURSOR OnQueryDragIcon();
     void OnCopyToClipboard();
+    LRESULT OnSysColorChange(WPARAM wParam, LPARAM lParam);
+    LRESULT OnSettingChange(WPARAM wParam, LPARAM lParam);
+    LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
+    // Shows the error box with the string nTextId.
+    void ShowError(UINT nTextId);
 
     DECLARE_MESSAGE_MAP()
 

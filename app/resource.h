@@ -10,6 +10,8 @@
 #define IDC_BUTTON_COPY 3002
 #define IDS_ERROR_CAPTION 3003
 #define IDS_ERROR_NO_ID 3004
+#define IDS_ERROR_CLIPBOARD_BUSY 3005
+#define IDS_ERROR_COPY_FAILED 3006
 
 // System-menu command of the About entry; the system reserves the low four bits.
 #define IDM_ABOUTBOX 0x0010

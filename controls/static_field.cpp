@@ -4,12 +4,13 @@
 
 #include "framework/clipboard_writer.h"
 #include "framework/dc.h"
+#include "framework/dpi.h"
 #include "framework/types.h"
 #include "support/startup_trace.h"
 
 namespace {
 
-// Pixels kept free at the right of the text when deciding whether it fits.
+// Pixels kept free at the right of the text when deciding whether it fits, at 96 DPI.
 constexpr int kFitMargin = 10;
 constexpr const char kEllipsis[] = "...";
 constexpr const char kInitialFace[] = "MS Shell Dlg";
@@ -52,6 +53,10 @@ ON_WM_RBUTTONDOWN()
 ON_WM_RBUTTONUP()
 ON_WM_CTLCOLOR_REFLECT()
 ON_MESSAGE(WM_FIELD_HOVER, &CStaticField::OnHoverRequest)
+ON_MESSAGE(WM_SYSCOLORCHANGE, &CStaticField::OnSysColorChange)
+ON_MESSAGE(WM_SETTINGCHANGE, &CStaticField::OnSettingChange)
+ON_MESSAGE(kWmDpiChangedAfterParent, &CStaticField::OnDpiChangedAfterParent)
+ON_MESSAGE(WM_SETFONT, &CStaticField::OnSetFont)
 END_MESSAGE_MAP()
 
 CStaticField::CStaticField()
@@ -59,9 +64,16 @@ CStaticField::CStaticField()
       m_crFocusBackground(RGB(220, 220, 230)),
       m_crText(RGB(0, 0, 0)),
       m_faceName(kInitialFace) {
+    MakeBrushes();
+    m_mouseTimer.SetOwner(this);
+}
+
+void CStaticField::MakeBrushes() {
+    m_crBackground = ::GetSysColor(COLOR_BTNFACE);
+    m_brBackground.DeleteObject();
+    m_brFocusBackground.DeleteObject();
     m_brBackground.CreateSolidBrush(m_crBackground);
     m_brFocusBackground.CreateSolidBrush(m_crFocusBackground);
-    m_mouseTimer.SetOwner(this);
 }
 
 CStaticField::~CStaticField() {
@@ -95,14 +107,23 @@ HBRUSH CStaticField::CtlColor(CDC* pDC, UINT /*nCtlColor*/) {
         m_brFocusBackground.GetSafeHandle() == nullptr) {
         return nullptr;
     }
+    const bool bHighlight = m_bFocusHighlight && HasFocus();
     COLORREF crBackground = m_crBackground;
+    COLORREF crText = m_crText;
     HBRUSH hBrush = m_brBackground;
-    if (m_bFocusHighlight && HasFocus()) {
+    if (IsHighContrast()) {
+        // The field's own colours are made for the standard scheme; black text on a black
+        // window would hide the ID. The scheme's pairs are chosen to be read together.
+        const int nBackground = bHighlight ? COLOR_HIGHLIGHT : COLOR_WINDOW;
+        crBackground = ::GetSysColor(nBackground);
+        crText = ::GetSysColor(bHighlight ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT);
+        hBrush = ::GetSysColorBrush(nBackground);
+    } else if (bHighlight) {
         crBackground = m_crFocusBackground;
         hBrush = m_brFocusBackground;
     }
     pDC->SetBkColor(crBackground);
-    pDC->SetTextColor(m_crText);
+    pDC->SetTextColor(crText);
 
     // Some edit controls ask for their colours before they select their own font; measure the
     // control's font all the same, so that the cut matches what the control draws.
@@ -123,6 +144,22 @@ void CStaticField::PostHoverRequest(POINT screenPoint) const {
     const LPARAM lParam = MAKELPARAM(static_cast<WORD>(screenPoint.x & 0xFFFF),
                                      static_cast<WORD>(screenPoint.y & 0xFFFF));
     ::PostMessageA(hWnd, WM_FIELD_HOVER, 0, lParam);
+}
+
+void CStaticField::DpiChanged() {
+    if (m_tooltip.m_bVisible) {
+        m_tooltip.Show(false);
+    }
+    m_tooltip.ForgetLayout();
+    m_nScroll = 0;
+    InvalidateField();
+}
+
+bool CStaticField::IsHighContrast() const {
+    HIGHCONTRASTA highContrast{};
+    highContrast.cbSize = sizeof(highContrast);
+    return ::SystemParametersInfoA(SPI_GETHIGHCONTRAST, sizeof(highContrast), &highContrast, 0) &&
+           (highContrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
 }
 
 bool CStaticField::CopyTextToClipboard(HWND hWnd, CVeltraneString s) {
@@ -202,19 +239,15 @@ void CStaticField::OnSetFocus(CWnd* pOldWnd) {
     }
 }
 
-void CStaticField::OnKillFocus(CWnd* pNewWnd) {
-    // Showing the tooltip activates it; that loss of focus leaves the tooltip up.
-    const HWND hTooltip = m_tooltip.GetSafeHwnd();
-    const bool bToTooltip =
-        pNewWnd != nullptr && hTooltip != nullptr && pNewWnd->GetSafeHwnd() == hTooltip;
-    if (!bToTooltip) {
-        if (m_tooltip.m_bVisible) {
-            m_tooltip.Show(false);
-        }
-        m_mouseTimer.ResetTracking();
-        m_mouseTimer.Deactivate();
-        m_hoverPoint = CPoint(0, 0);
+void CStaticField::OnKillFocus(CWnd* /*pNewWnd*/) {
+    // The tooltip never takes the focus, so a loss of focus always means the user went
+    // elsewhere.
+    if (m_tooltip.m_bVisible) {
+        m_tooltip.Show(false);
     }
+    m_mouseTimer.ResetTracking();
+    m_mouseTimer.Deactivate();
+    m_hoverPoint = CPoint(0, 0);
     Default();
     InvalidateField();
 }
@@ -281,6 +314,33 @@ LRESULT CStaticField::OnHoverRequest(WPARAM /*wParam*/, LPARAM lParam) {
     return 0;
 }
 
+LRESULT CStaticField::OnSysColorChange(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+    MakeBrushes();
+    const LRESULT nResult = Default();
+    InvalidateField();
+    return nResult;
+}
+
+LRESULT CStaticField::OnSettingChange(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+    // A high-contrast scheme switched on or off arrives as a change of settings.
+    const LRESULT nResult = Default();
+    InvalidateField();
+    return nResult;
+}
+
+LRESULT CStaticField::OnDpiChangedAfterParent(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+    DpiChanged();
+    return Default();
+}
+
+LRESULT CStaticField::OnSetFont(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+    const LRESULT nResult = Default();
+    // The cut was measured with the old font.
+    m_nScroll = 0;
+    InvalidateField();
+    return nResult;
+}
+
 CVeltraneString CStaticField::GetDisplayText() const {
     CVeltraneString s(m_text);
     ReplaceEverywhere(s, "\r", " ");
@@ -325,7 +385,8 @@ bool CStaticField::FitsInField(CVeltraneString s) const {
     }
     CRect client;
     GetClientRect(&client);
-    const int nAvailable = client.right - kFitMargin - client.left;
+    const int nAvailable =
+        client.right - AfxScaleForDpi(kFitMargin, AfxGetWindowDpi(m_hWnd)) - client.left;
     const char* pText = s.GetText();
     const CSize extent = m_pWorkDC->GetTextExtent(pText, s.GetLength());
     return extent.cx <= nAvailable;
@@ -359,18 +420,18 @@ bool CStaticField::SelectFieldFont() {
         return false;
     }
     DeselectFieldFont();
-    m_hFont = ::CreateFontA(m_metrics.tmHeight, 0, 0, 0, m_metrics.tmWeight, m_metrics.tmItalic,
-                            m_metrics.tmUnderlined, m_metrics.tmStruckOut, m_metrics.tmCharSet, 0,
-                            0, 0, m_metrics.tmPitchAndFamily, m_faceName.GetText());
-    if (m_hFont == nullptr) {
+    // The very font the control draws with, so that the cut is measured at the size it has at
+    // this DPI. Without one the control draws with the device context's own font, which then
+    // measures as well.
+    const HFONT hControlFont = GetFont();
+    if (hControlFont == nullptr) {
         return false;
     }
-    m_hOldFont = m_pWorkDC->SelectObject(m_hFont);
+    m_hOldFont = m_pWorkDC->SelectObject(hControlFont);
     if (m_hOldFont == nullptr) {
-        ::DeleteObject(m_hFont);
-        m_hFont = nullptr;
         return false;
     }
+    m_hFont = hControlFont;
     m_pWorkDC->SetBkColor(m_crBackground);
     return true;
 }
@@ -380,7 +441,6 @@ void CStaticField::DeselectFieldFont() {
         return;
     }
     m_pWorkDC->SelectObject(m_hOldFont);
-    ::DeleteObject(m_hFont);
     m_hFont = nullptr;
     m_hOldFont = nullptr;
 }
@@ -416,7 +476,6 @@ bool CStaticField::CaptureFont(CDC* pDC) {
     if (!bUsable || (m_bTrueTypeOnly && !bTrueType)) {
         return false;
     }
-    m_metrics = metrics;
     m_faceName = faceName;
     m_bFontCaptured = true;
     return true;

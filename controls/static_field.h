@@ -2,19 +2,29 @@
 // control (bind it with DDX_Control or SubclassWindow) and keeps the full text apart from what the
 // control shows: before each paint it puts in a display text that fits the field (line breaks
 // and space runs made single spaces, the first m_nScroll characters hidden, a cut end replaced by
-// "..."). It colours its background (a highlight while focused), lets Home, End, Left and Right
-// scroll a cut text, copies the text to the clipboard on a double-click, swallows the right
-// button, keeps the caret hidden, and shows a cut text whole in a tooltip below the field once
-// the pointer has rested over the focused field for about two seconds.
+// "..."). It measures with the font the control draws with (the one its dialog gives it), and
+// keeps a margin of 10 pixels at 96 DPI, scaled to the field's DPI. It colours its background (a
+// highlight while focused); in a high-contrast scheme it takes the system's colours instead:
+// window and window text, highlight and highlight text while focused, repainting when the
+// system's colours or settings change. It lets Home, End, Left and Right scroll a cut text,
+// copies the text to the clipboard on a double-click, swallows the right button, keeps the caret
+// hidden, and shows a cut text whole in a tooltip below the field once the pointer has rested
+// over the focused field for about two seconds. The tooltip never takes the focus.
+//
+// The field's window gets WM_SYSCOLORCHANGE and WM_SETTINGCHANGE only when its top-level window
+// passes them on, as Windows expects of a window that has controls; its dialog does so, and
+// calls DpiChanged when it gets WM_DPICHANGED (the field also answers WM_DPICHANGED_AFTERPARENT,
+// which Windows sends to the children of a per-monitor aware window).
 //
 // Threads. Everything runs on the thread that owns the window, except the hover timer's ticks:
 // they run on the timer's own thread, read only IsHoverTooltipOn and call PostHoverRequest, which
 // posts WM_FIELD_HOVER back to the window. The destructor stops that thread first.
 //
-// Ownership. The field owns its hover timer, its tooltip window and the two background brushes.
-// The window belongs to whoever made it (the dialog); a field destroyed before its window lets go
-// of it before any of its parts go. The measuring device context and font live only within one
-// message handler.
+// Ownership. The field owns its hover timer, its tooltip window and the two background brushes
+// (the high-contrast brushes are the system's, never deleted). The window belongs to whoever
+// made it (the dialog); a field destroyed before its window lets go of it before any of its parts
+// go. The measuring device context lives only within one message handler; the font selected
+// into it is the control's own, borrowed.
 #pragma once
 
 #include <windows.h>
@@ -48,6 +58,10 @@ public:
     // Any thread: posts WM_FIELD_HOVER for a rest at screenPoint, when the window still exists.
     void PostHoverRequest(POINT screenPoint) const;
 
+    // The field's window moved to a monitor of another DPI: the tooltip is hidden and laid out
+    // anew at its next showing, and the text is cut again with the control's new font.
+    void DpiChanged();
+
     // Puts s on the clipboard, as CF_TEXT (or CF_UNICODETEXT when s is wide). False when s is
     // empty or any step fails; the memory is handed over only when the clipboard took it.
     static bool CopyTextToClipboard(HWND hWnd, CVeltraneString s);
@@ -64,6 +78,16 @@ protected:
     void OnRButtonDown(UINT nFlags, CPoint point);
     void OnRButtonUp(UINT nFlags, CPoint point);
     LRESULT OnHoverRequest(WPARAM wParam, LPARAM lParam);
+    LRESULT OnSysColorChange(WPARAM wParam, LPARAM lParam);
+    LRESULT OnSettingChange(WPARAM wParam, LPARAM lParam);
+    LRESULT OnDpiChangedAfterParent(WPARAM wParam, LPARAM lParam);
+    LRESULT OnSetFont(WPARAM wParam, LPARAM lParam);
+
+    // Whether a high-contrast scheme is on (SPI_GETHIGHCONTRAST); read at every colouring, so
+    // that switching it on or off takes effect at the next paint.
+    virtual bool IsHighContrast() const;
+    // Makes the background brushes from the current system colours.
+    void MakeBrushes();
 
     // The full text on one line: CR and LF become spaces, space runs one space.
     CVeltraneString GetDisplayText() const;
@@ -99,12 +123,11 @@ protected:
     bool m_bFocusHighlight = true;
     bool m_bTrueTypeOnly = true;
     int m_nScroll = 0;
-    HFONT m_hFont = nullptr;  // owned; exists only while selected into m_pWorkDC
+    HFONT m_hFont = nullptr;  // the control's font while selected into m_pWorkDC; borrowed
     HGDIOBJ m_hOldFont = nullptr;
     CBrush m_brBackground;
     CBrush m_brFocusBackground;
     CVeltraneString m_faceName;
-    TEXTMETRICA m_metrics{};
     bool m_bFontCaptured = false;
     const bool m_bHoverTooltip = true;  // initialised before the timer thread starts
     CTooltipWindow m_tooltip;

@@ -4,16 +4,23 @@
 #include <climits>
 #include <cstring>
 
+#include "framework/dpi.h"
 #include "identification/time_functions.h"
 
 namespace {
 
 constexpr int kMaxLineLength = 60;  // a text up to this long stays one line
 constexpr int kPieceLength = 61;    // longer texts are cut into pieces of this length
-constexpr int kMargin = 5;          // around the text, each side
+// Sizes at 96 DPI, scaled to the owner's DPI at each layout.
+constexpr int kMargin = 5;  // around the text, each side
 constexpr int kEmptyLineHeight = 12;
+constexpr int kFontHeight = 12;  // character height, without internal leading
+constexpr int kFrameWidth = 1;
 constexpr int kOpaque = 99;
 constexpr int kFaint = 10;
+constexpr UINT_PTR kFadeTimer = 1;
+// About 20 steps in a 300 ms fade: smooth to the eye, and idle in between.
+constexpr UINT kFadeStepMs = 15;
 
 // One walk over the lines from the first, closed on every path. A walk that could not begin
 // leaves the list's other iterations alone.
@@ -52,6 +59,8 @@ BYTE AlphaOfPercent(int nPercent) {
 // clang-format off
 BEGIN_MESSAGE_MAP(CTooltipWindow, CWnd)
     ON_WM_PAINT()
+    ON_WM_TIMER()
+    ON_MESSAGE(WM_MOUSEACTIVATE, &CTooltipWindow::OnMouseActivate)
 END_MESSAGE_MAP()
 // clang-format on
 
@@ -65,6 +74,8 @@ CTooltipWindow::CTooltipWindow()
 CTooltipWindow::~CTooltipWindow() {
     ClearLines();
     if (m_hWnd != nullptr) {
+        // Destroying the window ends its timer.
+        m_bFading = false;
         DestroyWindow();
     }
 }
@@ -78,21 +89,24 @@ bool CTooltipWindow::CreateTooltip() {
     if (lpszClass == nullptr) {
         return false;
     }
-    if (!CreateEx(WS_EX_LAYERED, lpszClass, "", WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
-                  CRect(0, 0, 0, 0), m_pOwnerWnd, 0, nullptr)) {
+    // A tool window: no taskbar button, no place in Alt+Tab. Never activated, so the keyboard
+    // stays where the user had it while the tooltip shows.
+    if (!CreateEx(WS_EX_LAYERED | WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, lpszClass, "",
+                  WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, CRect(0, 0, 0, 0), m_pOwnerWnd, 0,
+                  nullptr)) {
         return false;
     }
     SetOpacity(kOpaque);
-    if (::IsWindow(m_hWnd)) {
-        Fade(false);
-        ShowWindow(SW_HIDE);
-        m_bVisible = false;
-    }
+    m_bVisible = false;
     return true;
 }
 
 int CTooltipWindow::CalcWindowWidth(int nWidestLine) {
-    return nWidestLine + 2 * kMargin;
+    return nWidestLine + 2 * Scaled(kMargin);
+}
+
+int CTooltipWindow::Scaled(int nPixelsAt96) const {
+    return AfxScaleForDpi(nPixelsAt96, m_nDpi);
 }
 
 void CTooltipWindow::ClearLines() {
@@ -131,7 +145,7 @@ bool CTooltipWindow::SelectTooltipFont() {
         return false;
     }
     LOGFONTA lf{};
-    lf.lfHeight = -12;
+    lf.lfHeight = -Scaled(kFontHeight);
     lf.lfWeight = 500;
     lf.lfCharSet = DEFAULT_CHARSET;
     std::strcpy(lf.lfFaceName, HasNonAsciiLine() ? "MS Mincho" : "Arial");
@@ -166,7 +180,9 @@ bool CTooltipWindow::SelectPenAndBrush() {
     }
     // Pen and brush each stand alone: one that cannot be made or selected leaves the other
     // usable, and is not kept.
-    m_hPen = CreatePen(PS_SOLID, 1, RGB(0, 0, 0));
+    // The frame in the text colour: black on the usual pale yellow, and in a high-contrast
+    // scheme the scheme's own tooltip text colour, which stands out from its background.
+    m_hPen = CreatePen(PS_INSIDEFRAME, std::max(Scaled(kFrameWidth), 1), m_crText);
     if (m_hPen != nullptr) {
         m_hOldPen = m_pWorkDC->SelectObject(m_hPen);
         if (m_hOldPen == nullptr) {
@@ -224,25 +240,26 @@ void CTooltipWindow::MeasureLines(int* pWidestLine, long long* pHeight) {
                 *pHeight += size.cy;
             }
         } else {
-            *pHeight += kEmptyLineHeight;
+            *pHeight += Scaled(kEmptyLineHeight);
         }
     }
 }
 
 void CTooltipWindow::DrawLines() {
     const HDC hDC = m_pWorkDC->m_hDC;
-    long long y = kMargin;
+    const int nMargin = Scaled(kMargin);
+    long long y = nMargin;
     CLineWalk walk(m_lines);
     for (CVeltraneString* pLine = walk.First(); pLine != nullptr; pLine = walk.Next()) {
         const int nLength = pLine->GetLength();
         if (nLength == 0) {
-            y += kEmptyLineHeight;
+            y += Scaled(kEmptyLineHeight);
             continue;
         }
         if (pLine->IsWide()) {
-            TextOutW(hDC, kMargin, ClampToInt(y), pLine->GetWideText(), nLength);
+            TextOutW(hDC, nMargin, ClampToInt(y), pLine->GetWideText(), nLength);
         } else {
-            TextOutA(hDC, kMargin, ClampToInt(y), pLine->GetText(), nLength);
+            TextOutA(hDC, nMargin, ClampToInt(y), pLine->GetText(), nLength);
         }
         SIZE size{0, 0};
         MeasureLine(m_pWorkDC, pLine, &size);
@@ -271,6 +288,11 @@ bool CTooltipWindow::ShowAt(POINT anchor, bool bAbove) {
     }
     m_anchor = anchor;
     m_bHasAnchor = true;
+    // The owner's DPI and the system's colours as they are now: either may have changed since
+    // the last layout.
+    m_nDpi = AfxGetWindowDpi(m_pOwnerWnd != nullptr ? m_pOwnerWnd->GetSafeHwnd() : nullptr);
+    m_crText = GetSysColor(COLOR_INFOTEXT);
+    m_crBackground = GetSysColor(COLOR_INFOBK);
     m_pWorkDC = CDC::FromHandle(hDC);
     SelectTooltipFont();
     int nWidth = 0;
@@ -281,7 +303,7 @@ bool CTooltipWindow::ShowAt(POINT anchor, bool bAbove) {
     ::ReleaseDC(m_hWnd, hDC);
 
     const long long nWindowWidth = CalcWindowWidth(nWidth);
-    const long long nWindowHeight = nHeight + 2 * kMargin;
+    const long long nWindowHeight = nHeight + 2 * Scaled(kMargin);
     CRect rect;
     rect.left = anchor.x;
     rect.right = ClampToInt(anchor.x + nWindowWidth);
@@ -292,10 +314,27 @@ bool CTooltipWindow::ShowAt(POINT anchor, bool bAbove) {
         rect.top = anchor.y;
         rect.bottom = ClampToInt(anchor.y + nWindowHeight);
     }
-    MoveWindow(&rect, FALSE);
+    KeepInWorkArea(anchor, &rect);
+    // Above its owner, without taking activation (BringWindowToTop would activate it).
+    ::SetWindowPos(m_hWnd, HWND_TOP, rect.left, rect.top, rect.Width(), rect.Height(),
+                   SWP_NOACTIVATE);
     Show(true);
-    BringWindowToTop();
     return true;
+}
+
+void CTooltipWindow::KeepInWorkArea(POINT anchor, RECT* pRect) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    if (!::GetMonitorInfoA(::MonitorFromPoint(anchor, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        return;
+    }
+    const RECT& work = monitor.rcWork;
+    const long nWidth = pRect->right - pRect->left;
+    const long nHeight = pRect->bottom - pRect->top;
+    // The right and bottom edges first: a window larger than the work area keeps its start.
+    const long nLeft = std::max(std::min(pRect->left, work.right - nWidth), work.left);
+    const long nTop = std::max(std::min(pRect->top, work.bottom - nHeight), work.top);
+    ::SetRect(pRect, nLeft, nTop, nLeft + nWidth, nTop + nHeight);
 }
 
 bool CTooltipWindow::Show(bool bShow) {
@@ -304,22 +343,31 @@ bool CTooltipWindow::Show(bool bShow) {
     }
     if (bShow) {
         const bool bWasHidden = !m_bVisible;
-        const bool bResult = ShowWindow(SW_SHOW) != FALSE;
+        if (m_bFade && bWasHidden) {
+            // Faint before it appears, so that it never flashes up at full opacity.
+            SetOpacity(kFaint);
+        }
+        // SW_SHOW would activate the window and take the keyboard from its owner.
+        const bool bResult = ShowWindow(SW_SHOWNOACTIVATE) != FALSE;
         m_bVisible = true;
         if (m_bFade && bWasHidden) {
             Fade(true);
+        } else if (m_bFading && !m_bFadeIn) {
+            // Shown again while fading out: back to full opacity.
+            StopFade();
+            SetOpacity(kOpaque);
         }
         return bResult;
     }
-    if (m_bFade) {
-        Fade(false);
-    }
-    bool bResult = false;
-    if (::IsWindow(m_hWnd)) {
-        bResult = ShowWindow(SW_HIDE) != FALSE;
-    }
+    const bool bWasVisible = m_bVisible;
     m_bVisible = false;
-    return bResult;
+    if (m_bFade && bWasVisible && ::IsWindowVisible(m_hWnd)) {
+        // Hidden by the last step of the fade.
+        Fade(false);
+        return true;
+    }
+    StopFade();
+    return ShowWindow(SW_HIDE) != FALSE;
 }
 
 void CTooltipWindow::SetOpacity(int nPercent) {
@@ -330,48 +378,72 @@ void CTooltipWindow::SetOpacity(int nPercent) {
 }
 
 bool CTooltipWindow::Fade(bool bFadeIn) {
-    if (!m_bVisible) {
+    if (m_hWnd == nullptr || !::IsWindow(m_hWnd)) {
         return false;
     }
-    std::uint64_t start = m_pfnCurrentTime();
-    // A clock set back during the fade restarts the count from there, so the fade still ends one
-    // fade length later instead of blocking the thread for as long as the clock went back.
-    auto elapsedSinceStart = [this, &start]() {
-        const std::uint64_t now = m_pfnCurrentTime();
-        const std::int64_t nElapsed = GetElapsedMilliseconds(start, now);
-        if (nElapsed >= 0) {
-            return nElapsed;
-        }
-        start = now;
-        return std::int64_t{0};
-    };
-    const DWORD nPauseMs = static_cast<DWORD>(std::max(m_nFadeMs / 89, 0));
-    for (std::int64_t nElapsed = elapsedSinceStart(); nElapsed < m_nFadeMs;
-         nElapsed = elapsedSinceStart()) {
-        const double x = static_cast<double>(nElapsed) / m_nFadeMs;
-        const int nStep = static_cast<int>(89 * x);
-        const int nLevel = bFadeIn ? kFaint + nStep : kOpaque - nStep;
-        if (nLevel >= kFaint && nLevel <= kOpaque && ::IsWindow(m_hWnd)) {
-            SetLayeredWindowAttributes(m_hWnd, 0, AlphaOfPercent(nLevel), LWA_ALPHA);
-        }
-        if (m_bVisible && ::IsWindow(m_hWnd)) {
-            InvalidateRect(nullptr, TRUE);
-            UpdateWindow();
-        }
-        Sleep(nPauseMs);
-    }
-    SetOpacity(bFadeIn ? kOpaque : kFaint);
+    m_bFadeIn = bFadeIn;
+    m_fadeStart = m_pfnCurrentTime();
+    m_bFading = true;
+    SetOpacity(bFadeIn ? kFaint : kOpaque);
+    SetTimer(kFadeTimer, kFadeStepMs);
     return true;
 }
 
+bool CTooltipWindow::FadeStep() {
+    if (!m_bFading) {
+        return false;
+    }
+    const std::uint64_t now = m_pfnCurrentTime();
+    std::int64_t nElapsed = GetElapsedMilliseconds(m_fadeStart, now);
+    if (nElapsed < 0) {
+        // The clock was set back: the fade counts from here, and still ends one fade length
+        // later instead of waiting for the clock to catch up.
+        m_fadeStart = now;
+        nElapsed = 0;
+    }
+    if (nElapsed >= m_nFadeMs) {
+        StopFade();
+        if (m_bFadeIn) {
+            SetOpacity(kOpaque);
+        } else {
+            SetOpacity(kFaint);
+            // Shown again meanwhile (Show(true) without a fade in) keeps the window.
+            if (!m_bVisible) {
+                ShowWindow(SW_HIDE);
+            }
+        }
+        return true;
+    }
+    const int nStep = static_cast<int>(89 * nElapsed / m_nFadeMs);
+    SetOpacity(m_bFadeIn ? kFaint + nStep : kOpaque - nStep);
+    return true;
+}
+
+void CTooltipWindow::StopFade() {
+    if (m_bFading && m_hWnd != nullptr) {
+        KillTimer(kFadeTimer);
+    }
+    m_bFading = false;
+}
+
+void CTooltipWindow::OnTimer(UINT_PTR nIDEvent) {
+    if (nIDEvent == kFadeTimer) {
+        FadeStep();
+    }
+}
+
+LRESULT CTooltipWindow::OnMouseActivate(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+    return MA_NOACTIVATE;
+}
+
 void CTooltipWindow::OnPaint() {
-    if (m_lines.GetCount() <= 0 || m_pOwnerWnd == nullptr || !m_bVisible) {
+    // A window fading out is no longer marked visible but is still on the screen.
+    if (m_lines.GetCount() <= 0 || m_pOwnerWnd == nullptr || (!m_bVisible && !m_bFading)) {
         // Nothing to draw; validate all the same, or the window would be asked to paint again
         // and again.
         ValidateRect(nullptr);
         return;
     }
-    BringWindowToTop();
     const HDC hDC = ::GetDC(m_hWnd);
     if (hDC != nullptr) {
         CRect rcClient;

@@ -12,10 +12,12 @@ bool CClipboardWriter::CopyWideText(HWND hOwner, const wchar_t* pText, int nLeng
 
 bool CClipboardWriter::CopyChars(HWND hOwner, UINT nFormat, const void* pChars, int nChars,
                                  size_t nCharSize) {
+    m_bBusy = false;
     if (pChars == nullptr || nChars < 0) {
         return false;
     }
-    if (!OpenClipboard(hOwner)) {
+    if (!OpenRetrying(hOwner)) {
+        m_bBusy = true;
         return false;
     }
     EmptyClipboard();
@@ -33,6 +35,18 @@ bool CClipboardWriter::CopyChars(HWND hOwner, UINT nFormat, const void* pChars, 
     }
     CloseClipboard();
     return bPlaced;
+}
+
+bool CClipboardWriter::OpenRetrying(HWND hOwner) {
+    for (int nAttempt = 1;; ++nAttempt) {
+        if (OpenClipboard(hOwner)) {
+            return true;
+        }
+        if (nAttempt == kOpenAttempts) {
+            return false;
+        }
+        Pause(kOpenPauseMs);
+    }
 }
 
 HGLOBAL CClipboardWriter::MakeBlock(const void* pChars, size_t nTextBytes, size_t nCharSize) {
@@ -75,4 +89,7 @@ HANDLE CClipboardWriter::SetClipboardData(UINT nFormat, HANDLE hMem) {
 }
 BOOL CClipboardWriter::CloseClipboard() {
     return ::CloseClipboard();
+}
+void CClipboardWriter::Pause(DWORD nMilliseconds) {
+    ::Sleep(nMilliseconds);
 }

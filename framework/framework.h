@@ -8,6 +8,7 @@
 #include "framework/data_exchange.h"
 #include "framework/dc.h"
 #include "framework/dialog.h"
+#include "framework/dpi.h"
 #include "framework/edit.h"
 #include "framework/gdi_object.h"
 #include "framework/menu.h"

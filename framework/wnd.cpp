@@ -1,5 +1,6 @@
 #include "framework/wnd.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <set>
@@ -493,6 +494,38 @@ void CWnd::MoveWindow(LPCRECT lpRect, BOOL bRepaint) {
 
 BOOL CWnd::BringWindowToTop() {
     return ::BringWindowToTop(m_hWnd);
+}
+
+void CWnd::CenterWindow() {
+    if (m_hWnd == nullptr) {
+        return;
+    }
+    CRect window;
+    GetWindowRect(&window);
+    const HWND hOwner = ::GetWindow(m_hWnd, GW_OWNER);
+    const bool bOverOwner = hOwner != nullptr && ::IsWindowVisible(hOwner) && !::IsIconic(hOwner);
+    // The monitor that the result must stay on: the owner's, or the window's own.
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    if (!::GetMonitorInfoA(
+            ::MonitorFromWindow(bOverOwner ? hOwner : m_hWnd, MONITOR_DEFAULTTONEAREST),
+            &monitor)) {
+        return;
+    }
+    const CRect work(monitor.rcWork);
+    CRect over(work);
+    if (bOverOwner) {
+        ::GetWindowRect(hOwner, &over);
+    }
+    int x = over.left + (over.Width() - window.Width()) / 2;
+    int y = over.top + (over.Height() - window.Height()) / 2;
+    // The right and bottom edges first, so that a window larger than the work area keeps its
+    // caption (top left) on the screen.
+    x = std::max(std::min(x, static_cast<int>(work.right) - window.Width()),
+                 static_cast<int>(work.left));
+    y = std::max(std::min(y, static_cast<int>(work.bottom) - window.Height()),
+                 static_cast<int>(work.top));
+    ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void CWnd::GetClientRect(LPRECT lpRect) const {

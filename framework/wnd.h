@@ -102,6 +102,11 @@ public:
     void MoveWindow(int x, int y, int nWidth, int nHeight, BOOL bRepaint = TRUE);
     void MoveWindow(LPCRECT lpRect, BOOL bRepaint = TRUE);
     BOOL BringWindowToTop();
+    // Moves the window, keeping its size, so that it is centred over its owner when the owner
+    // is visible and not minimised, else over the work area of the monitor it is on (the
+    // nearest one); either way it is kept inside that monitor's work area. Neither activates
+    // nor reorders it.
+    void CenterWindow();
     void GetClientRect(LPRECT lpRect) const;
     void GetWindowRect(LPRECT lpRect) const;
     void ClientToScreen(LPPOINT lpPoint) const;

@@ -100,4 +100,62 @@ for fault in faults:
     print(fault)
 sys.exit(1 if faults else 0)
 EOF
+
+# The DPI calls of Windows 10 are looked up at run time, so that the program still starts on
+# Windows 7; imported, they would keep it from loading there.
+for call in GetDpiForWindow GetDpiForSystem SetThreadDpiAwarenessContext \
+  SetProcessDpiAwarenessContext GetThreadDpiAwarenessContext; do
+  if grep -Eq "[[:space:]]$call\$" <<<"$headers"; then
+    echo "imports $call, which Windows 7 lacks"
+    status=1
+  fi
+done
+
+# Declarations the manifest makes to Windows: every program names the Windows versions it was
+# made for (7, 8, 8.1, 10/11), so that Windows applies no compatibility shims of older
+# versions; the dialog declares Per-Monitor V2 DPI awareness with system awareness as the
+# fallback of older Windows, so that Windows never stretches it as a bitmap.
+python3 - "$exe" "$subsystem" <<'EOF' || status=1
+import re, sys
+
+path, subsystem = sys.argv[1:]
+data = open(path, "rb").read()
+start = data.find(b"<assembly")
+end = data.find(b"</assembly>", start)
+if start < 0 or end < 0:
+    print("no manifest found in the file")
+    sys.exit(1)
+text = data[start:end].decode("utf-8")
+faults = []
+wanted = {
+    "Windows 7": "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+    "Windows 8": "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+    "Windows 8.1": "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+    "Windows 10 and 11": "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
+}
+compatibility = re.search(r'<compatibility xmlns="urn:schemas-microsoft-com:compatibility.v1">'
+                          r'(.*?)</compatibility>', text, re.S)
+declared = set(re.findall(r'<supportedOS Id="([^"]+)"/>', compatibility.group(1))
+               if compatibility else [])
+for name, guid in wanted.items():
+    if guid not in declared:
+        faults.append(f"the manifest does not declare {name} as a supported OS")
+
+def setting(name, namespace):
+    found = re.findall(rf'<{name} xmlns="{re.escape(namespace)}">([^<]*)</{name}>', text)
+    return [value.strip() for value in found]
+
+awareness = setting("dpiAwareness", "http://schemas.microsoft.com/SMI/2016/WindowsSettings")
+aware = setting("dpiAware", "http://schemas.microsoft.com/SMI/2005/WindowsSettings")
+if subsystem == "gui":
+    if awareness != ["PerMonitorV2"]:
+        faults.append(f"dpiAwareness is {awareness}, not PerMonitorV2")
+    if aware != ["true"]:
+        faults.append(f"dpiAware is {aware}, not true")
+elif awareness or aware:
+    faults.append("a console program declares DPI awareness; its console decides how it is drawn")
+for fault in faults:
+    print(fault)
+sys.exit(1 if faults else 0)
+EOF
 exit $status

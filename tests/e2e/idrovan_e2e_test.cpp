@@ -13,9 +13,12 @@
 // IDROVAN_E2E_RECORD (file the first run's marker and ID go to), IDROVAN_EXPECTED_ID.
 #include <windows.h>
 
+#include <oleacc.h>
+
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -36,6 +39,11 @@ constexpr const char* kErrorCaption = "Quillon Idrovan";
 constexpr const char* kErrorText =
     "The computer ID could not be generated. Make sure you\nhave administrator rights on this "
     "computer.";
+constexpr const char* kClipboardBusyText =
+    "The ID could not be copied because another program is using the clipboard.\nPlease try "
+    "again.";
+constexpr const char* kCopyFailedText =
+    "The ID could not be copied to the clipboard.\nPlease try again.";
 constexpr const char* kAboutCaption = "About";
 constexpr const char* kAboutVersionText = "Quillon Idrovan Version 1.0.0.1";
 // The About box's legal line and the version resource's copyright: LICENSE's holder and licence.
@@ -223,12 +231,32 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+RECT WorkAreaOf(HWND hWindow) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    GetMonitorInfoA(MonitorFromWindow(hWindow, MONITOR_DEFAULTTONEAREST), &monitor);
+    return monitor.rcWork;
+}
+
+// hWindow's centre lies on over's, give or take the pixel that halving an odd size loses.
+void ExpectCentredOver(HWND hWindow, const RECT& over) {
+    RECT rect{};
+    GetWindowRect(hWindow, &rect);
+    EXPECT_LE(std::abs((rect.left + rect.right) - (over.left + over.right)), 2)
+        << rect.left << ".." << rect.right << " over " << over.left << ".." << over.right;
+    EXPECT_LE(std::abs((rect.top + rect.bottom) - (over.top + over.bottom)), 2)
+        << rect.top << ".." << rect.bottom << " over " << over.top << ".." << over.bottom;
+}
+
 // The About box: opened by a system command, it must show the version line and close on OK.
 void ExpectAboutBoxFor(HWND hDialog, DWORD nProcessId, UINT nCommand) {
     PostMessageA(hDialog, WM_SYSCOMMAND, nCommand, 0);
     HWND hAbout = WaitForWindow(nProcessId, kAboutCaption);
     ASSERT_NE(hAbout, nullptr) << "no About box for command " << nCommand;
     EXPECT_EQ(GetWindow(hAbout, GW_OWNER), hDialog);
+    RECT dialogRect{};
+    GetWindowRect(hDialog, &dialogRect);
+    ExpectCentredOver(hAbout, dialogRect);
     bool bVersionShown = false;
     for (HWND hChild : Children(hAbout)) {
         bVersionShown |= WindowText(hChild) == kAboutVersionText;
@@ -393,10 +421,10 @@ TEST(WithId, ShowsTheIdDerivedFromTheMachineFacts) {
         const char* pClass;
         const char* pText;
     };
-    const Control expected[] = {{kFieldId, "Edit", nullptr},
-                                {IDCANCEL, "Button", "Close"},
+    const Control expected[] = {{0xFFFF, "Static", "Generated ID:"},
+                                {kFieldId, "Edit", nullptr},
                                 {kCopyButtonId, "Button", "&Copy to Clipboard"},
-                                {0xFFFF, "Static", "Generated ID:"}};
+                                {IDCANCEL, "Button", "Close"}};
     const std::vector<HWND> children = Children(hDialog);
     ASSERT_EQ(children.size(), 4u);
     for (size_t i = 0; i < children.size(); ++i) {
@@ -411,6 +439,7 @@ TEST(WithId, ShowsTheIdDerivedFromTheMachineFacts) {
     }
     EXPECT_EQ(FocusOf(hDialog), GetDlgItem(hDialog, kFieldId));
     EXPECT_TRUE(TopLevelWindows(run.ProcessId(), kErrorCaption).empty());
+    ExpectCentredOver(hDialog, WorkAreaOf(hDialog));
 
     PressButton(hDialog, IDCANCEL);
     EXPECT_EQ(run.WaitForExit(), 0u);
@@ -432,6 +461,211 @@ TEST(WithId, CopyPutsExactlyTheIdOnTheClipboard) {
     EXPECT_EQ(run.WaitForExit(), 0u);
     // The text was rendered when copied: it outlives the program.
     EXPECT_EQ(ClipboardText(), shownId);
+}
+
+TEST(WithId, CopyWaitsForABusyClipboardOrSaysItCouldNotCopy) {
+    CIdrovanRun run(Env("IDROVAN_EXE"));
+    ASSERT_TRUE(run.Started());
+    HWND hDialog = run.WaitForSettledDialog();
+    ASSERT_NE(hDialog, nullptr);
+    const std::string shownId = WindowText(GetDlgItem(hDialog, kFieldId));
+    ASSERT_TRUE(IsLowerHexId(shownId));
+    const std::string before = "something copied before";
+
+    // Held for a moment, as a clipboard manager holds it: the ID lands once it is free.
+    ASSERT_TRUE(PutOnClipboard(before));
+    ASSERT_TRUE(WaitUntil([] { return OpenClipboard(nullptr) != FALSE; }));
+    PressButton(hDialog, kCopyButtonId);
+    Sleep(150);
+    CloseClipboard();
+    EXPECT_TRUE(WaitUntil([&] { return ClipboardText() == shownId; })) << ClipboardText();
+    Settle(hDialog);
+    EXPECT_TRUE(TopLevelWindows(run.ProcessId(), kErrorCaption).empty());
+
+    // Held throughout: a box says so, and the clipboard keeps what it had.
+    ASSERT_TRUE(PutOnClipboard(before));
+    ASSERT_TRUE(WaitUntil([] { return OpenClipboard(nullptr) != FALSE; }));
+    PressButton(hDialog, kCopyButtonId);
+    HWND hBox = WaitForWindow(run.ProcessId(), kErrorCaption);
+    CloseClipboard();
+    ASSERT_NE(hBox, nullptr) << "a failed Copy said nothing";
+    EXPECT_EQ(GetWindow(hBox, GW_OWNER), hDialog);
+    bool bTextShown = false;
+    for (HWND hChild : Children(hBox)) {
+        bTextShown |= WindowText(hChild) == kClipboardBusyText;
+    }
+    EXPECT_TRUE(bTextShown);
+    EXPECT_EQ(ClipboardText(), before);
+    PressButton(hBox, IDOK);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(hBox); }));
+
+    // Tried again with the clipboard free, it copies.
+    PressButton(hDialog, kCopyButtonId);
+    EXPECT_TRUE(WaitUntil([&] { return ClipboardText() == shownId; })) << ClipboardText();
+
+    PressButton(hDialog, IDCANCEL);
+    EXPECT_EQ(run.WaitForExit(), 0u);
+}
+
+// IAccessible's interface ID, spelled out: the IID_IAccessible that this toolchain's import
+// libraries link holds other bytes, and oleacc then answers E_NOINTERFACE.
+constexpr GUID kIidAccessible = {
+    0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
+// The accessible name that a screen reader reads for hWindow, through MSAA; "<no object>" when
+// none could be had.
+std::string AccessibleName(HWND hWindow) {
+    IAccessible* pAccessible = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(hWindow, static_cast<DWORD>(OBJID_CLIENT), kIidAccessible,
+                                          reinterpret_cast<void**>(&pAccessible))) ||
+        pAccessible == nullptr) {
+        return "<no object>";
+    }
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    std::string result = "<no name>";
+    if (SUCCEEDED(pAccessible->get_accName(self, &name)) && name != nullptr) {
+        result.clear();
+        for (const wchar_t* p = name; *p != L'\0'; ++p) {
+            result += static_cast<char>(*p < 128 ? *p : '?');
+        }
+        SysFreeString(name);
+    }
+    pAccessible->Release();
+    return result;
+}
+
+void SendChord(WORD nModifier, WORD nVirtualKey) {
+    INPUT inputs[4] = {};
+    for (INPUT& input : inputs) {
+        input.type = INPUT_KEYBOARD;
+    }
+    inputs[0].ki.wVk = nModifier;
+    inputs[1].ki.wVk = nVirtualKey;
+    inputs[2].ki.wVk = nVirtualKey;
+    inputs[2].ki.dwFlags = KEYEVENTF_KEYUP;
+    inputs[3].ki.wVk = nModifier;
+    inputs[3].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(4, inputs, sizeof(INPUT));
+}
+
+TEST(WithId, TheFieldIsNamedForScreenReadersAndTabFollowsTheScreen) {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    CIdrovanRun run(Env("IDROVAN_EXE"));
+    ASSERT_TRUE(run.Started());
+    HWND hDialog = run.WaitForSettledDialog();
+    ASSERT_NE(hDialog, nullptr);
+    const HWND hField = GetDlgItem(hDialog, kFieldId);
+    const HWND hCopy = GetDlgItem(hDialog, kCopyButtonId);
+    const HWND hClose = GetDlgItem(hDialog, IDCANCEL);
+
+    EXPECT_EQ(AccessibleName(hField), "Generated ID:");
+    EXPECT_EQ(AccessibleName(hCopy), "Copy to Clipboard");
+
+    // From the field, Tab visits Copy, then Close, then the field again; Shift+Tab goes back.
+    SetForegroundWindow(hDialog);
+    ASSERT_TRUE(WaitUntil([&] { return FocusOf(hDialog) == hField; }));
+    struct Step {
+        bool bShift;
+        HWND hExpected;
+        const char* pName;
+    } const steps[] = {{false, hCopy, "Copy"},
+                       {false, hClose, "Close"},
+                       {false, hField, "the field"},
+                       {true, hClose, "Close, backwards"}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.pName);
+        if (step.bShift) {
+            SendChord(VK_SHIFT, VK_TAB);
+        } else {
+            SendKey(VK_TAB);
+        }
+        EXPECT_TRUE(WaitUntil([&] { return FocusOf(hDialog) == step.hExpected; }, 5000));
+    }
+
+    PressButton(hDialog, IDCANCEL);
+    EXPECT_EQ(run.WaitForExit(), 0u);
+    CoUninitialize();
+}
+
+// The program's visible tooltip over hDialog, or null.
+HWND ShownTooltip(DWORD nProcessId, HWND hDialog) {
+    HWND hFound = nullptr;
+    for (HWND hWindow = GetTopWindow(nullptr); hWindow != nullptr;
+         hWindow = GetWindow(hWindow, GW_HWNDNEXT)) {
+        if (hWindow != hDialog && ProcessOf(hWindow) == nProcessId && IsWindowVisible(hWindow) &&
+            GetWindow(hWindow, GW_OWNER) == hDialog &&
+            (GetWindowLongA(hWindow, GWL_EXSTYLE) & WS_EX_LAYERED) != 0) {
+            hFound = hWindow;
+        }
+    }
+    return hFound;
+}
+
+TEST(WithId, TheTooltipLeavesTheKeyboardWithTheDialog) {
+    CIdrovanRun run(Env("IDROVAN_EXE"));
+    ASSERT_TRUE(run.Started());
+    HWND hDialog = run.WaitForSettledDialog();
+    ASSERT_NE(hDialog, nullptr);
+    const HWND hField = GetDlgItem(hDialog, kFieldId);
+    const std::string shownId = WindowText(hField);
+    ASSERT_TRUE(IsLowerHexId(shownId));
+    SetForegroundWindow(hDialog);
+
+    // Narrowed so that the ID is cut, the focused field shows it whole in the tooltip once the
+    // pointer rests on it.
+    RECT field{};
+    GetWindowRect(hField, &field);
+    SetWindowPos(hField, nullptr, 0, 0, 70, field.bottom - field.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ASSERT_TRUE(WaitUntil([&] {
+        const std::string text = WindowText(hField);
+        return text.size() > 3 && text.compare(text.size() - 3, 3, "...") == 0;
+    })) << WindowText(hField);
+    SetCursorPos(field.left + 30, (field.top + field.bottom) / 2);
+
+    struct Key {
+        const char* pName;
+        void (*pfnPress)();
+        // What the key did, with the dialog's process still running.
+        bool (*pfnDone)(HWND hDialog, const std::string& id);
+        bool bEndsTheDialog;
+    };
+    const Key keys[] = {
+        {"Tab", [] { SendKey(VK_TAB); },
+         [](HWND hDialog, const std::string&) {
+             return FocusOf(hDialog) == GetDlgItem(hDialog, kCopyButtonId);
+         },
+         false},
+        {"Alt+C", [] { SendChord(VK_MENU, 'C'); },
+         [](HWND, const std::string& id) { return ClipboardText() == id; }, false},
+        {"Esc", [] { SendKey(VK_ESCAPE); }, nullptr, true},
+    };
+    for (const Key& key : keys) {
+        SCOPED_TRACE(key.pName);
+        // The tooltip of the round before fades out first.
+        ASSERT_TRUE(WaitUntil([&] { return ShownTooltip(run.ProcessId(), hDialog) == nullptr; }));
+        ASSERT_TRUE(PutOnClipboard("something copied before"));
+        // The field takes the focus back (WM_NEXTDLGCTL with a window), and the tooltip comes
+        // after the pointer's rest.
+        PostMessageA(hDialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hField), TRUE);
+        ASSERT_TRUE(WaitUntil([&] { return FocusOf(hDialog) == hField; }));
+        HWND hTooltip = nullptr;
+        ASSERT_TRUE(WaitUntil([&] { return (hTooltip = ShownTooltip(run.ProcessId(), hDialog)); }))
+            << "no tooltip";
+        EXPECT_EQ(GetForegroundWindow(), hDialog) << "the tooltip took activation";
+        EXPECT_EQ(FocusOf(hDialog), hField);
+        key.pfnPress();
+        if (key.bEndsTheDialog) {
+            EXPECT_EQ(run.WaitForExit(), 0u);
+        } else {
+            EXPECT_TRUE(WaitUntil([&] { return key.pfnDone(hDialog, shownId); }, 10000));
+        }
+    }
+    SetCursorPos(0, 0);
 }
 
 TEST(WithId, SystemMenuEndsWithTheAboutEntryAndTheIconsAreTheProgramsOwn) {
@@ -552,7 +786,11 @@ TEST(Resources, VersionStringsAndIcon) {
     const struct {
         UINT nId;
         const char* pText;
-    } strings[] = {{3000, "&About..."}, {3003, kErrorCaption}, {3004, kErrorText}};
+    } strings[] = {{3000, "&About..."},
+                   {3003, kErrorCaption},
+                   {3004, kErrorText},
+                   {3005, kClipboardBusyText},
+                   {3006, kCopyFailedText}};
     for (const auto& entry : strings) {
         char text[4096] = {0};
         LoadStringA(hExe, entry.nId, text, sizeof(text));
@@ -592,11 +830,11 @@ TEST(Resources, DialogTemplatesAreExactlyAsDesigned) {
          263,
          55,
          "Veltrane Idrovan",
-         {{kChild | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 0, 64, 9, 188, 14, 3001, "EDIT", ""},
-          {kChild | WS_TABSTOP | BS_PUSHBUTTON, 0, 202, 31, 50, 16, IDCANCEL, "BUTTON", "Close"},
+         {{kChild | WS_GROUP | SS_LEFT, 0, 11, 11, 47, 8, -1, "STATIC", "Generated ID:"},
+          {kChild | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 0, 64, 9, 188, 14, 3001, "EDIT", ""},
           {kChild | WS_TABSTOP | BS_PUSHBUTTON, 0, 118, 31, 74, 16, 3002, "BUTTON",
            "&Copy to Clipboard"},
-          {kChild | WS_GROUP | SS_LEFT, 0, 11, 11, 47, 8, -1, "STATIC", "Generated ID:"}}},
+          {kChild | WS_TABSTOP | BS_PUSHBUTTON, 0, 202, 31, 50, 16, IDCANCEL, "BUTTON", "Close"}}},
         {1000,
          WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS,
          0,

@@ -13,11 +13,14 @@ namespace {
 class CScriptedClipboard : public CClipboardWriter {
 public:
     bool m_bOpenFails = false;
+    int m_nOpenRefusals = 0;  // this many tries to open fail before one succeeds
     bool m_bAllocFails = false;
     bool m_bLockFails = false;
     bool m_bSetDataFails = false;
 
     int m_nOpened = 0;
+    int m_nOpenTries = 0;
+    DWORD m_nPausedMs = 0;
     int m_nClosed = 0;
     int m_nEmptied = 0;
     int m_nLiveBlocks = 0;
@@ -33,7 +36,8 @@ public:
 
 protected:
     BOOL OpenClipboard(HWND) override {
-        if (m_bOpenFails) {
+        ++m_nOpenTries;
+        if (m_bOpenFails || m_nOpenTries <= m_nOpenRefusals) {
             return FALSE;
         }
         ++m_nOpened;
@@ -74,6 +78,7 @@ protected:
         ++m_nClosed;
         return TRUE;
     }
+    void Pause(DWORD nMilliseconds) override { m_nPausedMs += nMilliseconds; }
 };
 
 TEST(ClipboardWriter, PlacesTheTextWithItsTerminatorAsCfText) {
@@ -130,6 +135,42 @@ TEST(ClipboardWriter, EveryFailureClosesWhatItOpenedAndLeaksNothing) {
         EXPECT_EQ(clipboard.m_nLiveBlocks, 0) << "a refused block was not freed";
         EXPECT_EQ(clipboard.m_hPlaced, nullptr);
     }
+}
+
+TEST(ClipboardWriter, AClipboardHeldByAnotherProgramIsTriedForHalfASecondThenReportedBusy) {
+    struct Case {
+        int nRefusals;
+        bool bCopied;
+        int nTries;
+        DWORD nPausedMs;
+    } const cases[] = {
+        {0, true, 1, 0},      {3, true, 4, 60},       {24, true, 25, 480},
+        {25, false, 25, 480}, {1000, false, 25, 480},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nRefusals);
+        CScriptedClipboard clipboard;
+        clipboard.m_nOpenRefusals = c.nRefusals;
+        EXPECT_EQ(c.bCopied, clipboard.CopyText(nullptr, "id", 2));
+        EXPECT_EQ(!c.bCopied, clipboard.WasBusy());
+        EXPECT_EQ(c.nTries, clipboard.m_nOpenTries);
+        EXPECT_EQ(c.nPausedMs, clipboard.m_nPausedMs);
+        EXPECT_EQ(c.bCopied ? 1 : 0, clipboard.m_nEmptied) << "emptied only once opened";
+        EXPECT_EQ(clipboard.m_nClosed, clipboard.m_nOpened);
+    }
+    // A failure of another kind is not blamed on another program, and a later copy that
+    // worked clears the report.
+    CScriptedClipboard clipboard;
+    clipboard.m_bAllocFails = true;
+    EXPECT_FALSE(clipboard.CopyText(nullptr, "id", 2));
+    EXPECT_FALSE(clipboard.WasBusy());
+    clipboard.m_bAllocFails = false;
+    clipboard.m_bOpenFails = true;
+    EXPECT_FALSE(clipboard.CopyText(nullptr, "id", 2));
+    EXPECT_TRUE(clipboard.WasBusy());
+    clipboard.m_bOpenFails = false;
+    EXPECT_TRUE(clipboard.CopyText(nullptr, "id", 2));
+    EXPECT_FALSE(clipboard.WasBusy());
 }
 
 TEST(ClipboardWriter, RefusesBadTextWithoutTouchingTheClipboard) {

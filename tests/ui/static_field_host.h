@@ -28,6 +28,14 @@ constexpr DWORD kWaitMs = 15000;
 class CStaticFieldProbe : public CStaticField {
 public:
     using CStaticField::m_tooltip;
+    // Wine cannot switch a high-contrast scheme on (SPI_SETHIGHCONTRAST fails there): 1 or 0
+    // stands in for the system's answer, -1 asks the system.
+    int m_nHighContrast = -1;
+
+protected:
+    bool IsHighContrast() const override {
+        return m_nHighContrast < 0 ? CStaticField::IsHighContrast() : m_nHighContrast != 0;
+    }
 };
 
 // Pumps messages until done() holds or timeoutMs passes; whether done() held. The deadline is

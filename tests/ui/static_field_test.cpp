@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,6 +83,27 @@ TEST_F(StaticFieldTest, CutsATextWiderThanTheFieldToTheWidestPartThatFitsWithEll
     EXPECT_LE(TextWidthInControlFont(m_host.Field(), shown), FieldTextRoom());
     const std::string oneMore = std::string(kLongText).substr(0, kept.size() + 1) + "...";
     EXPECT_GT(TextWidthInControlFont(m_host.Field(), oneMore), FieldTextRoom());
+}
+
+TEST_F(StaticFieldTest, CutsWithTheFontTheDialogGivesTheField) {
+    // Fonts of the sizes that 100 %, 150 % and 200 % give the dialog's 8-point face.
+    for (const int nHeight : {-11, -16, -21}) {
+        SCOPED_TRACE(nHeight);
+        HFONT hFont = ::CreateFontA(nHeight, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0,
+                                    0, "MS Shell Dlg");
+        ASSERT_NE(nullptr, hFont);
+        ::SendMessageA(m_host.Field(), WM_SETFONT, reinterpret_cast<WPARAM>(hFont), TRUE);
+        Show(kLongText);
+        ASSERT_TRUE(PaintUntilSettled(m_host.Field()));
+        const std::string shown = Shown();
+        ASSERT_TRUE(EndsWith(shown, "...")) << shown;
+        const std::string kept = shown.substr(0, shown.size() - 3);
+        EXPECT_LE(TextWidthInControlFont(m_host.Field(), shown), FieldTextRoom());
+        const std::string oneMore = std::string(kLongText).substr(0, kept.size() + 1) + "...";
+        EXPECT_GT(TextWidthInControlFont(m_host.Field(), oneMore), FieldTextRoom());
+        ::SendMessageA(m_host.Field(), WM_SETFONT, 0, FALSE);
+        ::DeleteObject(hFont);
+    }
 }
 
 TEST_F(StaticFieldTest, KeysScrollACutText) {
@@ -222,6 +244,81 @@ TEST_F(StaticFieldTest, FocusChangesTheBackground) {
         ::SetFocus(c.bFocus ? m_host.Field() : m_host.Button());
         ASSERT_TRUE(PaintUntilSettled(m_host.Field()));
         EXPECT_EQ(c.crExpected, ClientPixel(m_host.Field(), 2, 2)) << "focus " << c.bFocus;
+    }
+}
+
+// A black-and-white scheme of the kind high contrast brings, set for the test's duration and put
+// back afterwards.
+class CBlackSchemeScope {
+public:
+    CBlackSchemeScope() {
+        for (size_t i = 0; i < kCount; ++i) {
+            m_saved[i] = ::GetSysColor(kElements[i]);
+        }
+        ::SetSysColors(static_cast<int>(kCount), kElements, kScheme);
+    }
+    ~CBlackSchemeScope() { ::SetSysColors(static_cast<int>(kCount), kElements, m_saved); }
+    CBlackSchemeScope(const CBlackSchemeScope&) = delete;
+    CBlackSchemeScope& operator=(const CBlackSchemeScope&) = delete;
+
+    static constexpr size_t kCount = 5;
+    static constexpr INT kElements[kCount] = {COLOR_BTNFACE, COLOR_WINDOW, COLOR_WINDOWTEXT,
+                                              COLOR_HIGHLIGHT, COLOR_HIGHLIGHTTEXT};
+    static constexpr COLORREF kScheme[kCount] = {RGB(0, 0, 0), RGB(0, 0, 0), RGB(255, 255, 255),
+                                                 RGB(0, 0, 160), RGB(255, 255, 255)};
+
+private:
+    COLORREF m_saved[kCount] = {};
+};
+
+// The colours found in the field's client area, inside its one-pixel edge.
+std::vector<COLORREF> FieldColours(HWND hField) {
+    RECT client{};
+    ::GetClientRect(hField, &client);
+    std::vector<COLORREF> colours;
+    HDC hDC = ::GetDC(hField);
+    for (int y = 1; y + 1 < client.bottom; ++y) {
+        for (int x = 1; x + 1 < client.right; ++x) {
+            const COLORREF colour = ::GetPixel(hDC, x, y);
+            if (std::find(colours.begin(), colours.end(), colour) == colours.end()) {
+                colours.push_back(colour);
+            }
+        }
+    }
+    ::ReleaseDC(hField, hDC);
+    return colours;
+}
+
+TEST_F(StaticFieldTest, HighContrastTakesTheSchemesColoursSoTheIdStaysReadable) {
+    CBlackSchemeScope scheme;
+    // The field makes its own brush from the button face colour when told of the change.
+    ::SendMessageA(m_host.Field(), WM_SYSCOLORCHANGE, 0, 0);
+    Show("0123456789abcdef");
+    const COLORREF kBlack = RGB(0, 0, 0);
+    const COLORREF kWhite = RGB(255, 255, 255);
+    const struct {
+        const char* pName;
+        int nHighContrast;
+        bool bFocus;
+        COLORREF crBackground;
+        COLORREF crText;  // among the drawn colours; kBlack on black means none drawn
+    } cases[] = {
+        {"high contrast, unfocused: window and window text", 1, false, kBlack, kWhite},
+        {"high contrast, focused: highlight and its text", 1, true, RGB(0, 0, 160), kWhite},
+        {"standard scheme, focused: the field's own colours", 0, true, RGB(220, 220, 230), kBlack},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pName);
+        m_host.m_field.m_nHighContrast = c.nHighContrast;
+        ::SetFocus(c.bFocus ? m_host.Field() : m_host.Button());
+        // A scheme switched on or off reaches the field as a change of settings; that alone
+        // must repaint it.
+        ::SendMessageA(m_host.Field(), WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+        ASSERT_TRUE(PaintUntilSettled(m_host.Field()));
+        EXPECT_EQ(c.crBackground, ClientPixel(m_host.Field(), 2, 2));
+        const std::vector<COLORREF> colours = FieldColours(m_host.Field());
+        EXPECT_GT(colours.size(), 1u) << "the text is invisible";
+        EXPECT_NE(colours.end(), std::find(colours.begin(), colours.end(), c.crText));
     }
 }
 
@@ -404,6 +501,31 @@ TEST_F(StaticFieldHoverTest, FieldGoingBeforeItsControlLetsGoOfTheControlFirst) 
     dlg.DestroyWindow();
 }
 
+TEST_F(StaticFieldHoverTest, AChangeOfDpiHidesTheTooltipUntilTheNextRest) {
+    Show(kLongText);
+    ::SetFocus(m_host.Field());
+    const POINT rest = FieldPoint(30, 6);
+    const LPARAM lParam = MAKELPARAM(static_cast<WORD>(rest.x), static_cast<WORD>(rest.y));
+    ::PostMessageA(m_host.Field(), WM_FIELD_HOVER, 0, lParam);
+    ASSERT_TRUE(PumpUntil([&] { return TooltipShown(); }));
+    HWND hTooltip = m_host.m_field.m_tooltip.GetSafeHwnd();
+    RECT before{};
+    ::GetWindowRect(hTooltip, &before);
+
+    // Sent by Windows to the children of a per-monitor aware window whose DPI changed.
+    ::SendMessageA(m_host.Field(), kWmDpiChangedAfterParent, 0, 0);
+    EXPECT_FALSE(m_host.m_field.m_tooltip.m_bVisible);
+    ASSERT_TRUE(PumpUntil([&] { return !::IsWindowVisible(hTooltip); }));
+
+    // The next rest brings it back, laid out as before at this unchanged DPI.
+    ::PostMessageA(m_host.Field(), WM_FIELD_HOVER, 0, lParam);
+    ASSERT_TRUE(PumpUntil([&] { return TooltipShown(); }));
+    RECT after{};
+    ::GetWindowRect(hTooltip, &after);
+    EXPECT_EQ(before.right - before.left, after.right - after.left);
+    EXPECT_EQ(before.bottom - before.top, after.bottom - after.top);
+}
+
 TEST_F(StaticFieldHoverTest, RequestLeftOfThePrimaryScreenStillMapsIntoTheField) {
     Show(kLongText);
     ::SetWindowPos(m_host.GetSafeHwnd(), nullptr, -300, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
@@ -414,9 +536,14 @@ TEST_F(StaticFieldHoverTest, RequestLeftOfThePrimaryScreenStillMapsIntoTheField)
     ::PostMessageA(m_host.Field(), WM_FIELD_HOVER, 0,
                    MAKELPARAM(static_cast<WORD>(rest.x), static_cast<WORD>(rest.y)));
     ASSERT_TRUE(PumpUntil([&] { return TooltipShown(); }));
+    // Read as unsigned, the point would lie far right of the field and bring no tooltip. The
+    // tooltip starts at the pointer, or where a screen there has its left edge.
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    ASSERT_TRUE(::GetMonitorInfoA(::MonitorFromPoint(rest, MONITOR_DEFAULTTONEAREST), &monitor));
     RECT tooltip{};
     ::GetWindowRect(m_host.m_field.m_tooltip.GetSafeHwnd(), &tooltip);
-    EXPECT_EQ(rest.x, tooltip.left);
+    EXPECT_EQ(std::max(rest.x, monitor.rcWork.left), tooltip.left);
 }
 
 }  // namespace

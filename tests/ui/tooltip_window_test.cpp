@@ -1,6 +1,7 @@
 // The fading tooltip window on real layered windows under Wine: cutting texts into lines, the
-// font choice, the layout from the anchor, the opacity steps of the fades (with a scripted
-// clock), and which calls fade, lay out or only repaint.
+// font choice, the layout from the anchor inside the work area, the opacity steps of the fades
+// (with a scripted clock) and that they run from the timer, which calls fade, lay out or only
+// repaint, and that the tooltip never takes activation or the focus.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -173,7 +174,8 @@ TEST_F(TooltipWindow, CreatedHiddenAtFullOpacity) {
     EXPECT_EQ(m_owner.m_hWnd, GetWindow(m_tip.m_hWnd, GW_OWNER));
     EXPECT_EQ(static_cast<DWORD>(WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN),
               m_tip.GetStyle() & ~WS_VISIBLE & ~0xFFFFu);
-    EXPECT_TRUE(m_tip.GetExStyle() & WS_EX_LAYERED);
+    const DWORD nExStyle = WS_EX_LAYERED | WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW;
+    EXPECT_EQ(nExStyle, m_tip.GetExStyle() & nExStyle);
 }
 
 TEST_F(TooltipWindow, FontIsArialUnlessAWideLineHasACharacterAbove127) {
@@ -199,9 +201,13 @@ TEST_F(TooltipWindow, FontIsArialUnlessAWideLineHasACharacterAbove127) {
     }
 }
 
-TEST_F(TooltipWindow, ShowAtLaysTheWindowOutFromTheAnchor) {
+TEST_F(TooltipWindow, ShowAtLaysTheWindowOutFromTheAnchorInsideTheWorkArea) {
     m_tip.SetFade(false);
     m_tip.AddText("");
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    ASSERT_TRUE(GetMonitorInfoA(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor));
+    const CRect work(monitor.rcWork);
     struct Case {
         POINT anchor;
         bool bAbove;
@@ -209,7 +215,13 @@ TEST_F(TooltipWindow, ShowAtLaysTheWindowOutFromTheAnchor) {
     } const cases[] = {
         {{100, 200}, false, CRect(100, 200, 110, 222)},
         {{100, 200}, true, CRect(100, 178, 110, 200)},
-        {{1275, 1020}, false, CRect(1275, 1020, 1285, 1042)},  // not kept on the screen
+        // Moved back inside, as little as needed, past each edge.
+        {{work.right - 5, work.bottom - 4},
+         false,
+         CRect(work.right - 10, work.bottom - 22, work.right, work.bottom)},
+        {{work.left - 50, work.top + 10},
+         true,
+         CRect(work.left, work.top, work.left + 10, work.top + 22)},
     };
     for (const Case& c : cases) {
         m_tip.Show(false);
@@ -247,20 +259,36 @@ TEST_F(TooltipWindow, WindowIsTheWidestLinePlusTenAndTheLinesPlusTen) {
     EXPECT_EQ(longer.cy + 12 + shorter.cy + 10, rc.Height());
 }
 
-TEST_F(TooltipWindow, FadeInEndsOpaqueAndFadeOutEndsFaintAndHidden) {
+TEST_F(TooltipWindow, FadesRunFromTheTimerWithoutBlockingAndEndOpaqueOrHidden) {
     m_tip.AddText("fading");
+    // Showing returns at once, faint, with the fade still to run.
     ASSERT_TRUE(m_tip.ShowAt(POINT{30, 30}, false));
+    EXPECT_TRUE(m_tip.IsFading());
+    EXPECT_TRUE(IsWindowVisible(m_tip.m_hWnd));
+    EXPECT_LT(Alpha(m_tip.m_hWnd), 252);
+    ASSERT_TRUE(ui_test::PumpUntil([&] { return !m_tip.IsFading(); }));
     EXPECT_EQ(252, Alpha(m_tip.m_hWnd));
-    EXPECT_GT(m_tip.m_paintAlphas.size(), 1u) << "repainted at every step";
-    EXPECT_EQ(25, m_tip.m_paintAlphas.front());
-
-    m_tip.m_paintAlphas.clear();
-    m_tip.Show(false);
-    EXPECT_EQ(25, Alpha(m_tip.m_hWnd));
-    EXPECT_FALSE(m_tip.m_bVisible);
-    EXPECT_FALSE(IsWindowVisible(m_tip.m_hWnd));
     ASSERT_FALSE(m_tip.m_paintAlphas.empty());
-    EXPECT_EQ(252, m_tip.m_paintAlphas.front());
+    EXPECT_EQ(25, m_tip.m_paintAlphas.front()) << "first drawn faint, never flashing up opaque";
+
+    // Hiding: no longer marked visible at once, on the screen until the fade out ends.
+    m_tip.Show(false);
+    EXPECT_FALSE(m_tip.m_bVisible);
+    EXPECT_TRUE(m_tip.IsFading());
+    EXPECT_TRUE(IsWindowVisible(m_tip.m_hWnd));
+    ASSERT_TRUE(ui_test::PumpUntil([&] { return !m_tip.IsFading(); }));
+    EXPECT_EQ(25, Alpha(m_tip.m_hWnd));
+    EXPECT_FALSE(IsWindowVisible(m_tip.m_hWnd));
+
+    // Shown again while fading out, it stays up.
+    ASSERT_TRUE(m_tip.ShowAt(POINT{30, 30}, false));
+    ASSERT_TRUE(ui_test::PumpUntil([&] { return !m_tip.IsFading(); }));
+    m_tip.Show(false);
+    ASSERT_TRUE(m_tip.ShowAt(POINT{30, 30}, false));
+    ASSERT_TRUE(ui_test::PumpUntil([&] { return !m_tip.IsFading(); }));
+    EXPECT_TRUE(m_tip.m_bVisible);
+    EXPECT_TRUE(IsWindowVisible(m_tip.m_hWnd));
+    EXPECT_EQ(252, Alpha(m_tip.m_hWnd));
 }
 
 TEST_F(TooltipWindow, FadeStepsFollowTheElapsedTime) {
@@ -273,42 +301,95 @@ TEST_F(TooltipWindow, FadeStepsFollowTheElapsedTime) {
         const char* name;
         bool bFadeIn;
         std::vector<std::int64_t> clock;  // start, then one reading per step
-        std::vector<int> alphas;          // at each step's paint
-        int nFinal;
+        std::vector<int> alphas;          // after each step; the last one ends the fade
     } const cases[] = {
-        // levels 10, 39, 54, 98 (10 + 89 x elapsed / 300, truncated)
-        {"in", true, {0, 0, 100, 150, 299, 300}, {25, 99, 137, 249}, 252},
-        // levels 99, 70, 55, 11
-        {"out", false, {0, 0, 100, 150, 299, 300}, {252, 178, 140, 28}, 25},
+        // levels 10, 39, 54, 98 (10 + 89 x elapsed / 300, truncated), then 99
+        {"in", true, {0, 0, 100, 150, 299, 300}, {25, 99, 137, 249, 252}},
+        // levels 99, 70, 55, 11, then 10
+        {"out", false, {0, 0, 100, 150, 299, 300}, {252, 178, 140, 28, 25}},
         // the clock goes back an hour after the second step: the count restarts there
-        {"clock set back", true, {0, 0, 50, -3600000, -3599900, -3599700}, {25, 61, 25, 99}, 252},
+        {"clock set back", true, {0, 0, 50, -3600000, -3599900, -3599700}, {25, 61, 25, 99, 252}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         m_tip.UseScriptedClock(c.clock);
-        m_tip.m_paintAlphas.clear();
-        EXPECT_TRUE(m_tip.Fade(c.bFadeIn));
-        EXPECT_EQ(c.alphas, m_tip.m_paintAlphas);
-        EXPECT_EQ(c.nFinal, Alpha(m_tip.m_hWnd));
+        // The steps are made here, one per clock reading; no message is dispatched, so the
+        // timer makes none in between.
+        ASSERT_TRUE(m_tip.Fade(c.bFadeIn));
+        std::vector<int> alphas;
+        while (m_tip.FadeStep()) {
+            alphas.push_back(Alpha(m_tip.m_hWnd));
+        }
+        EXPECT_EQ(c.alphas, alphas);
+        EXPECT_FALSE(m_tip.IsFading());
+        EXPECT_TRUE(IsWindowVisible(m_tip.m_hWnd)) << "a window marked visible stays up";
     }
 }
 
 TEST_F(TooltipWindow, ShowingAShownWindowOrHidingAHiddenOneDoesNotFade) {
     m_tip.AddText("steady");
     ASSERT_TRUE(m_tip.ShowAt(POINT{20, 20}, false));
+    ASSERT_TRUE(ui_test::PumpUntil([&] { return !m_tip.IsFading(); }));
     m_tip.SetOpacity(50);
     m_tip.m_paintAlphas.clear();
     EXPECT_TRUE(m_tip.Show(true));
     EXPECT_EQ(127, Alpha(m_tip.m_hWnd));
     EXPECT_TRUE(m_tip.m_paintAlphas.empty());
 
+    EXPECT_FALSE(m_tip.IsFading());
+
     m_tip.Show(false);
+    ASSERT_TRUE(ui_test::PumpUntil([&] { return !m_tip.IsFading(); }));
     m_tip.SetOpacity(50);
     m_tip.m_paintAlphas.clear();
     EXPECT_FALSE(m_tip.Show(false));
+    EXPECT_FALSE(m_tip.IsFading());
     EXPECT_EQ(127, Alpha(m_tip.m_hWnd));
     EXPECT_TRUE(m_tip.m_paintAlphas.empty());
-    EXPECT_FALSE(m_tip.Fade(true)) << "no fade while hidden";
+    EXPECT_FALSE(m_tip.FadeStep()) << "no step without a fade";
+}
+
+TEST(TooltipActivation, ShowingOrClickingTheTooltipLeavesActivationAndFocusWithTheOwner) {
+    // An owner with a control that has the focus, as the ID field has in the dialog.
+    CWnd owner;
+    ASSERT_TRUE(owner.CreateEx(0, AfxRegisterWndClass(0), "owner", WS_POPUP | WS_VISIBLE,
+                               CRect(20, 20, 320, 120), nullptr, 0));
+    const HWND hEdit = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE, 5, 5, 100, 20,
+                                       owner.m_hWnd, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, hEdit);
+    SetForegroundWindow(owner.m_hWnd);
+    SetActiveWindow(owner.m_hWnd);
+    SetFocus(hEdit);
+    ui_test::PumpPending();
+    ASSERT_EQ(owner.m_hWnd, GetActiveWindow());
+
+    CProbeTooltip tip;
+    tip.m_pOwnerWnd = &owner;
+    ASSERT_TRUE(tip.CreateTooltip());
+    tip.AddText("never active");
+    ASSERT_TRUE(tip.ShowAt(POINT{60, 130}, false));
+    ui_test::PumpUntil([&] { return !tip.IsFading(); });
+    EXPECT_TRUE(IsWindowVisible(tip.m_hWnd));
+    EXPECT_EQ(owner.m_hWnd, GetActiveWindow());
+    EXPECT_EQ(owner.m_hWnd, GetForegroundWindow());
+    EXPECT_EQ(hEdit, GetFocus());
+
+    // A click on it: the system asks first, and is told not to activate.
+    EXPECT_EQ(MA_NOACTIVATE,
+              SendMessageA(tip.m_hWnd, WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(owner.m_hWnd),
+                           MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN)));
+    RECT rc{};
+    GetWindowRect(tip.m_hWnd, &rc);
+    SetCursorPos(rc.left + 3, rc.top + 3);
+    INPUT click[2] = {};
+    click[0].type = click[1].type = INPUT_MOUSE;
+    click[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    click[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    ASSERT_EQ(2u, SendInput(2, click, sizeof(INPUT)));
+    ui_test::PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(owner.m_hWnd, GetActiveWindow());
+    EXPECT_EQ(hEdit, GetFocus());
+    SetCursorPos(5, 5);
 }
 
 TEST_F(TooltipWindow, SetOpacityTakesOnly10To99) {
