@@ -387,7 +387,7 @@ const char* GetHelpText() {
            "  7  --verify-licence: the licence is malformed (refused even when signed)\n"
            "  8  --verify-licence: not signed by a key of KEYS\n"
            "  9  --verify-licence: not valid yet\n"
-           "  10 --verify-licence: expired\n"
-           "  11 --verify-licence: the licence does not grant the feature\n"
+           "  10  --verify-licence: expired\n"
+           "  11  --verify-licence: the licence does not grant the feature\n"
            "  5 is never used: some hosts report a crashed program with it.\n";
 }
