@@ -8,6 +8,9 @@
 Everything sits under one folder, idrovan-sdk-<version>-<arch>/:
 
     include/idrovan.h                     the C API
+    src/idrovan_licence.c, .h             the licence check as source, to compile in (the file
+                                          the DLL's idrovan_verify_licence is built from)
+    src/idrovan_licence_win32.c, .h       its services on Windows: CNG, the DLL's ID, the clock
     bin/idrovan.dll                       ship it beside the program that uses it
     lib/libidrovan.dll.a                  import library for MinGW (GCC, clang in MinGW mode)
     lib/idrovan.lib                       import library for the MSVC ABI (cl, clang-cl, lld-link)
@@ -29,6 +32,9 @@ import tempfile
 import time
 import zipfile
 
+# The licence check's source, taken from the tree this script belongs to: the very files the
+# DLL is built from.
+LICENCE_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "api", "licence")
 ZIP_EPOCH = 315532800  # 1980-01-01 00:00:00 UTC, the earliest time a zip entry can carry
 
 MACHINE = {"x64": "i386:x86-64", "x86": "i386"}
@@ -54,6 +60,15 @@ if(NOT TARGET Idrovan::idrovan)
     IMPORTED_IMPLIB "${{_idrovan_implib}}"
     INTERFACE_INCLUDE_DIRECTORIES "${{_idrovan_root}}/include")
   unset(_idrovan_implib)
+endif()
+# Idrovan::licence: the licence check compiled into the program that links it (src/), with its
+# Windows services; docs/licence.md says when to prefer it to the DLL's idrovan_verify_licence.
+if(NOT TARGET Idrovan::licence)
+  add_library(Idrovan::licence INTERFACE IMPORTED)
+  set_target_properties(Idrovan::licence PROPERTIES
+    INTERFACE_SOURCES "${{_idrovan_root}}/src/idrovan_licence.c;${{_idrovan_root}}/src/idrovan_licence_win32.c"
+    INTERFACE_INCLUDE_DIRECTORIES "${{_idrovan_root}}/src"
+    INTERFACE_LINK_LIBRARIES Idrovan::idrovan)
 endif()
 unset(_idrovan_root)
 """
@@ -136,6 +151,10 @@ def main():
                   "major": args.version.split(".")[0], "pointer_size": POINTER_SIZE[args.arch]}
         entries = {
             "include/idrovan.h": read(args.header),
+            "src/idrovan_licence.c": read(os.path.join(LICENCE_SOURCE, "idrovan_licence.c")),
+            "src/idrovan_licence.h": read(os.path.join(LICENCE_SOURCE, "idrovan_licence.h")),
+            "src/idrovan_licence_win32.c": read(os.path.join(LICENCE_SOURCE, "idrovan_licence_win32.c")),
+            "src/idrovan_licence_win32.h": read(os.path.join(LICENCE_SOURCE, "idrovan_licence_win32.h")),
             "bin/idrovan.dll": read(args.dll),
             "lib/libidrovan.dll.a": read(args.implib),
             "lib/idrovan.lib": read(msvc_implib),

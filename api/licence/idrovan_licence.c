@@ -559,9 +559,10 @@ static int check_signature(const idrovan_licence_services* services, const trust
         case IDROVAN_LICENCE_SIGNATURE_VALID:
             return IDROVAN_OK;
         case IDROVAN_LICENCE_SIGNATURE_INVALID:
-            return IDROVAN_NOT_SIGNED;
         case IDROVAN_LICENCE_SIGNATURE_BAD_KEY:
-            return IDROVAN_BAD_ARGUMENT;
+            /* A key off the curve verifies nothing. Not every provider says so: Wine's CNG was
+               seen to import such a key and then refuse the signature. */
+            return IDROVAN_NOT_SIGNED;
         default:
             if (info != NULL)
                 info->step = IDROVAN_STEP_LICENCE_SIGNATURE;

@@ -208,7 +208,7 @@ TEST_F(LicenceTest, EveryResultOfTheRealSignatureCheck) {
         {"its key id not trusted", strFull, nullptr, nullptr, "Vendor A",
          "test-2:" + std::string(kTestKey + 7), IDROVAN_NOT_SIGNED},
         {"a key off the curve", strFull, nullptr, nullptr, "Vendor A", strNotOnCurve,
-         IDROVAN_BAD_ARGUMENT},
+         IDROVAN_NOT_SIGNED},
         {"65-byte signature", Replace(strFull, "ca2\n", "ca200\n"), nullptr, nullptr, "Vendor A",
          kTestKey, IDROVAN_MALFORMED},
         {"63-byte signature", Replace(strFull, "0ca2\n", "\n"), nullptr, nullptr, "Vendor A",
