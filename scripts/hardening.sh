@@ -28,8 +28,7 @@ tsan_dir=build/hard-tsan
 # Longest input each fuzzer is given: the digest reaches past 8192 bytes, where the bit count's
 # second byte changes; a saved report past its 64 KiB limit; the C API's application names reach
 # 64 KiB, far past the longest name it takes; a licence just past its 8192-byte limit; the
-# others need only room for long operation
-# sequences.
+# others need only room for long operation sequences.
 declare -A max_len=([string]=4096 [list]=4096 [md5]=9000 [marker]=2048 [saved_report]=66000 [api]=66000
                    [licence]=9000)
 
