@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "api/library_calls.h"
@@ -526,6 +527,46 @@ TEST_F(LicenceCheckTest, BadArgumentsAreRefusedAndUnknownInfoUntouched) {
                                     static_cast<unsigned int>(strLicence.size()), "App", nullptr,
                                     kKey, nullptr, pShared));
     EXPECT_EQ(0x7F, static_cast<unsigned char>(shared[sizeof(idrovan_licence_info) - 1]));
+}
+
+// The platform's ECDSA as the check's signature service, for the threads below.
+int RealSignature(void*, const unsigned char* pMessage, std::size_t nSize,
+                  const unsigned char* pKey, const unsigned char* pSignature) {
+    const EEcdsaVerdict eVerdict = VerifyEcdsaP256Sha256(pMessage, nSize, pKey, pSignature);
+    return eVerdict == kEcdsaValid     ? IDROVAN_LICENCE_SIGNATURE_VALID
+           : eVerdict == kEcdsaInvalid ? IDROVAN_LICENCE_SIGNATURE_INVALID
+                                       : IDROVAN_LICENCE_SIGNATURE_FAILURE;
+}
+
+TEST(LicenceThreadTest, ChecksOnManyThreadsAtOnceShareNothing) {
+    // Each thread checks a valid licence and a changed one, over and over, each through its own
+    // load of the provider: every answer must be the one a single thread gets.
+    const std::string strValid = "\xef\xbb\xbf" + ToCrlf(kPermanentLicence);
+    const std::string strChanged = Replace(kPermanentLicence, "VA-2024-0002", "VA-2024-0003");
+    std::vector<int> wrong(6, 0);
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < wrong.size(); ++t) {
+        threads.emplace_back([&, t] {
+            SFake fake;
+            idrovan_licence_services services = {&fake, RealSignature, FakeApplicationID, FakeTime};
+            for (int i = 0; i < 20; ++i) {
+                const std::string& strLicence = (i + t) % 2 == 0 ? strValid : strChanged;
+                idrovan_licence_info info;
+                info.size = sizeof(info);
+                const int nResult = idrovan_licence_check(
+                    &services, strLicence.data(), static_cast<unsigned int>(strLicence.size()),
+                    "Vendor A", nullptr, kTestKey, nullptr, &info);
+                const bool bRight =
+                    &strLicence == &strValid
+                        ? nResult == IDROVAN_OK && std::strcmp(info.licence_id, "VA-2024-0002") == 0
+                        : nResult == IDROVAN_NOT_SIGNED && info.licence_id[0] == 0;
+                wrong[t] += bRight ? 0 : 1;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(std::vector<int>(wrong.size(), 0), wrong);
 }
 
 TEST(LicenceTimeTest, TimesAreExactlyOnTheCalendar) {
