@@ -15,7 +15,7 @@
    it likes. Loading it runs only the C runtime's own start-up, none of the DLL's code: no
    DllMain, TLS callback, exception handler or static constructor of its own. It imports only
    KERNEL32, ADVAPI32 and msvcrt, and loads bcrypt.dll from System32 alone for the duration of a
-   call that computes an application ID. Two callers that write a missing marker at the same
+   call that computes an application ID or checks a licence's signature. Two callers that write a missing marker at the same
    moment, in one process or in two, end up with one marker and one ID.
 
    Buffers: every text goes into a buffer that the caller passes with its size in bytes. A buffer
