@@ -134,15 +134,15 @@ bool ParseCurrentID(int nCount, const char* const* ppArguments, int* pnIndex, CC
 }
 
 // The usage lines, which --help shows and a usage error ends with.
-#define IDROVAN_CLI_USAGE                                             \
-    "usage: idrovan-cli [--no-write] [--app-specific APP] [--json]\n" \
-    "       idrovan-cli --explain\n"                                  \
-    "       idrovan-cli [--app-specific APP] --verify ID\n"           \
-    "       idrovan-cli [--no-write] [--json] --compare REPORT\n"     \
-    "       idrovan-cli --new-marker CURRENT-ID|none [--json]\n"      \
-    "       idrovan-cli --first-run\n"                                \
+#define IDROVAN_CLI_USAGE                                                    \
+    "usage: idrovan-cli [--no-write] [--app-specific APP] [--json]\n"        \
+    "       idrovan-cli --explain\n"                                         \
+    "       idrovan-cli [--app-specific APP] --verify ID\n"                  \
+    "       idrovan-cli [--no-write] [--json] --compare REPORT\n"            \
+    "       idrovan-cli --new-marker CURRENT-ID|none [--json]\n"             \
+    "       idrovan-cli --first-run\n"                                       \
     "       idrovan-cli --verify-licence FILE --app APP --public-key KEYS\n" \
-    "                   [--feature F] [--now TIME] [--json]\n"              \
+    "                   [--feature F] [--now TIME] [--json]\n"               \
     "       idrovan-cli --help | --version\n"
 
 }  // namespace

@@ -15,8 +15,8 @@
    it likes. Loading it runs only the C runtime's own start-up, none of the DLL's code: no
    DllMain, TLS callback, exception handler or static constructor of its own. It imports only
    KERNEL32, ADVAPI32 and msvcrt, and loads bcrypt.dll from System32 alone for the duration of a
-   call that computes an application ID or checks a licence's signature. Two callers that write a missing marker at the same
-   moment, in one process or in two, end up with one marker and one ID.
+   call that computes an application ID or checks a licence's signature. Two callers that write a
+   missing marker at the same moment, in one process or in two, end up with one marker and one ID.
 
    Buffers: every text goes into a buffer that the caller passes with its size in bytes. A buffer
    too small for the text and its terminator gets IDROVAN_BAD_ARGUMENT, *needed (when needed is
@@ -123,7 +123,7 @@ extern "C" {
 #define IDROVAN_STEP_MARKER_LOCK 8       /* (marker_lock) busy; 5: run as administrator */
 #define IDROVAN_STEP_MARKER_RANDOM 9     /* (marker_random) the system's random source */
 #define IDROVAN_STEP_APPLICATION_ID 10   /* (application_id) the system's HMAC-SHA256 */
-#define IDROVAN_STEP_LICENCE_SIGNATURE 11 /* the system's ECDSA (since 2.3) */
+#define IDROVAN_STEP_SIGNATURE 11        /* the system's ECDSA (since 2.3) */
 
 /* The installation marker after the call. */
 #define IDROVAN_MARKER_MISSING 0  /* none could be read */
@@ -190,8 +190,8 @@ int IDROVAN_CALL idrovan_verify_application_id(const char* application, const ch
    Optional: pass null, or set size to sizeof(idrovan_licence_info) first; a size the DLL does not
    know gets IDROVAN_BAD_ARGUMENT. Texts are UTF-8 with a terminator; an absent field is empty. */
 typedef struct idrovan_licence_info {
-    unsigned int size;       /* set by the caller: sizeof(idrovan_licence_info) */
-    char key_id[33];         /* the trusted key that signed it */
+    unsigned int size; /* set by the caller: sizeof(idrovan_licence_info) */
+    char key_id[33];   /* the trusted key that signed it */
     char licence_id[65];
     char product[129];
     char licensee[129];
@@ -199,10 +199,10 @@ typedef struct idrovan_licence_info {
     char features[257];      /* tokens separated by one space */
     char issued[21];         /* YYYY-MM-DDTHH:MM:SSZ */
     char not_before[21];
-    char not_after[21];      /* a time, or "permanent" */
+    char not_after[21]; /* a time, or "permanent" */
     char renew_after[21];
-    int renewal_due;         /* 1: renew-after has passed (reported, never enforced) */
-    int step;                /* the application ID's derivation, as in idrovan_detail */
+    int renewal_due; /* 1: renew-after has passed (reported, never enforced) */
+    int step;        /* the application ID's derivation, as in idrovan_detail */
     long status;
     int marker;
 } idrovan_licence_info;
@@ -216,7 +216,7 @@ typedef struct idrovan_licence_info {
 
    Checks, in this order, each result final: the arguments (IDROVAN_BAD_ARGUMENT); the grammar
    (IDROVAN_MALFORMED); the key id, the signature's range and low S, the signature
-   (IDROVAN_NOT_SIGNED, or IDROVAN_FAILURE with step IDROVAN_STEP_LICENCE_SIGNATURE); then info is
+   (IDROVAN_NOT_SIGNED, or IDROVAN_FAILURE with step IDROVAN_STEP_SIGNATURE); then info is
    filled in; the application's name, byte for byte (IDROVAN_NO_MATCH); the application ID derived
    read-only (IDROVAN_NO_MARKER, IDROVAN_NO_RIGHTS, IDROVAN_FAILURE pass through; another ID is
    IDROVAN_NO_MATCH); the time (IDROVAN_NOT_YET_VALID, IDROVAN_EXPIRED); the feature

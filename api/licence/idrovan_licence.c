@@ -565,7 +565,7 @@ static int check_signature(const idrovan_licence_services* services, const trust
             return IDROVAN_NOT_SIGNED;
         default:
             if (info != NULL)
-                info->step = IDROVAN_STEP_LICENCE_SIGNATURE;
+                info->step = IDROVAN_STEP_SIGNATURE;
             return IDROVAN_FAILURE;
     }
 }

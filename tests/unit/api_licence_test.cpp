@@ -423,7 +423,7 @@ TEST_F(LicenceCheckTest, SignatureRangeIsCheckedBeforeTheProvider) {
     }
     m_fake.nVerdict = IDROVAN_LICENCE_SIGNATURE_FAILURE;
     EXPECT_EQ(IDROVAN_FAILURE, Check(Signed(Body())));
-    EXPECT_EQ(IDROVAN_STEP_LICENCE_SIGNATURE, m_info.step);
+    EXPECT_EQ(IDROVAN_STEP_SIGNATURE, m_info.step);
     EXPECT_STREQ("", m_info.licence_id);
 }
 
