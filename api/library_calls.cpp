@@ -3,11 +3,13 @@
 #include <cstdint>
 #include <cstring>
 
+#include "api/licence/idrovan_licence.h"
 #include "identification/application_id.h"
 #include "identification/computer_id_text.h"
 #include "identification/derivation_outcome.h"
 #include "identification/drive_id.h"
 #include "idrovan_version.h"
+#include "platform/ecdsa_p256.h"
 
 static_assert(IDROVAN_ID_LENGTH == kComputerIDLength && IDROVAN_ID_LENGTH == kApplicationIDLength,
               "one buffer size for either ID");
@@ -303,7 +305,57 @@ int Verify(CMachineFacts& machine, const char* pszApplication, const char* pszID
     return IsSameComputerID(pszID, outcome.szID) ? IDROVAN_OK : IDROVAN_NO_MATCH;
 }
 
+// The licence check's services on one machine.
+int VerifyLicenceSignature(void* /*pContext*/, const unsigned char* pMessage, std::size_t nSize,
+                           const unsigned char* pPublicKey, const unsigned char* pSignature) {
+    switch (VerifyEcdsaP256Sha256(pMessage, nSize, pPublicKey, pSignature)) {
+        case kEcdsaValid:
+            return IDROVAN_LICENCE_SIGNATURE_VALID;
+        case kEcdsaInvalid:
+            return IDROVAN_LICENCE_SIGNATURE_INVALID;
+        case kEcdsaBadKey:
+            return IDROVAN_LICENCE_SIGNATURE_BAD_KEY;
+        case kEcdsaFailure:
+            break;
+    }
+    return IDROVAN_LICENCE_SIGNATURE_FAILURE;
+}
+
+int GetLicenceApplicationID(void* pContext, const char* pszApplication, char* pszID, int* pnStep,
+                            long* pnStatus, int* pnMarker) {
+    CMachineFacts& machine = *static_cast<CMachineFacts*>(pContext);
+    const SOutcome outcome = Derive(machine, kMarkerReadOnly, pszApplication);
+    *pnStep = outcome.detail.step;
+    *pnStatus = outcome.detail.status;
+    *pnMarker = outcome.detail.marker;
+    if (outcome.nResult == IDROVAN_OK)
+        std::memcpy(pszID, outcome.szID, IDROVAN_ID_SIZE);
+    return outcome.nResult;
+}
+
+// FILETIME counts 100 ns from 1601; the licence's times count seconds from 1970.
+int GetLicenceTime(void* pContext, long long* pnSeconds) {
+    const std::uint64_t kUnixEpoch = 116444736000000000ull;
+    const std::uint64_t nTime = static_cast<CMachineFacts*>(pContext)->ReadSystemTime();
+    if (nTime < kUnixEpoch)
+        return 0;
+    *pnSeconds = static_cast<long long>((nTime - kUnixEpoch) / 10000000ull);
+    return 1;
+}
+
 }  // namespace
+
+int VerifyLicenceOn(CMachineFacts& machine, const char* pszLicence, unsigned int nLicenceSize,
+                    const char* pszApplication, const char* pszFeature, const char* pszPublicKeys,
+                    const char* pszNow, idrovan_licence_info* pInfo) {
+    idrovan_licence_services services;
+    services.context = &machine;
+    services.verify_signature = VerifyLicenceSignature;
+    services.get_application_id = GetLicenceApplicationID;
+    services.get_time = GetLicenceTime;
+    return idrovan_licence_check(&services, pszLicence, nLicenceSize, pszApplication, pszFeature,
+                                 pszPublicKeys, pszNow, pInfo);
+}
 
 int GetComputerIDOn(CMachineFacts& machine, unsigned int nFlags, char* pszID, unsigned int nSize,
                     unsigned int* pnNeeded, idrovan_detail* pDetail) {
@@ -359,6 +411,16 @@ const char* GetResultText(int nResult) {
             return "there is no installation marker yet";
         case IDROVAN_FAILURE:
             return "the ID could not be derived";
+        case IDROVAN_MALFORMED:
+            return "the licence is malformed";
+        case IDROVAN_NOT_SIGNED:
+            return "the licence is not signed by a trusted key";
+        case IDROVAN_NOT_YET_VALID:
+            return "the licence is not valid yet";
+        case IDROVAN_EXPIRED:
+            return "the licence has expired";
+        case IDROVAN_NO_FEATURE:
+            return "the licence does not grant the feature";
         default:
             return "unknown result";
     }

@@ -25,6 +25,13 @@ int VerifyComputerIDOn(CMachineFacts& machine, const char* pszID, idrovan_detail
 int VerifyApplicationIDOn(CMachineFacts& machine, const char* pszApplication, const char* pszID,
                           idrovan_detail* pDetail);
 
+// idrovan_verify_licence over the machine's facts: the licence check of api/licence/ with the
+// platform's ECDSA (platform/ecdsa_p256.h), the application ID derived read-only, and the
+// machine's clock.
+int VerifyLicenceOn(CMachineFacts& machine, const char* pszLicence, unsigned int nLicenceSize,
+                    const char* pszApplication, const char* pszFeature, const char* pszPublicKeys,
+                    const char* pszNow, idrovan_licence_info* pInfo);
+
 int GetLibraryVersion(char* pszVersion, unsigned int nSize, unsigned int* pnNeeded);
 
 // idrovan_result_text: a static English text for any result code, never null.

@@ -134,13 +134,15 @@ bool ParseCurrentID(int nCount, const char* const* ppArguments, int* pnIndex, CC
 }
 
 // The usage lines, which --help shows and a usage error ends with.
-#define IDROVAN_CLI_USAGE                                             \
-    "usage: idrovan-cli [--no-write] [--app-specific APP] [--json]\n" \
-    "       idrovan-cli --explain\n"                                  \
-    "       idrovan-cli [--app-specific APP] --verify ID\n"           \
-    "       idrovan-cli [--no-write] [--json] --compare REPORT\n"     \
-    "       idrovan-cli --new-marker CURRENT-ID|none [--json]\n"      \
-    "       idrovan-cli --first-run\n"                                \
+#define IDROVAN_CLI_USAGE                                                    \
+    "usage: idrovan-cli [--no-write] [--app-specific APP] [--json]\n"        \
+    "       idrovan-cli --explain\n"                                         \
+    "       idrovan-cli [--app-specific APP] --verify ID\n"                  \
+    "       idrovan-cli [--no-write] [--json] --compare REPORT\n"            \
+    "       idrovan-cli --new-marker CURRENT-ID|none [--json]\n"             \
+    "       idrovan-cli --first-run\n"                                       \
+    "       idrovan-cli --verify-licence FILE --app APP --public-key KEYS\n" \
+    "                   [--feature F] [--now TIME] [--json]\n"               \
     "       idrovan-cli --help | --version\n"
 
 }  // namespace
@@ -355,6 +357,11 @@ const char* GetHelpText() {
            "  --new-marker none\n"
            "                make a marker only where no usable one is stored (none, or\n"
            "                a value too long to use, which it replaces).\n"
+           "  --verify-licence FILE --app APP --public-key KEYS\n"
+           "                check the licence file FILE for the application APP on this\n"
+           "                computer, signed by one of KEYS (key-id:<128 hex digits>,\n"
+           "                comma-separated); read only. --feature F: does it grant F;\n"
+           "                --now YYYY-MM-DDTHH:MM:SSZ in place of the clock; --json.\n"
            "  -h, --help, /?  this text.\n"
            "  --version     the version number.\n"
            "\n"
@@ -377,5 +384,10 @@ const char* GetHelpText() {
            "     another run held the marker lock for 10 s, the random source\n"
            "     failed, --first-run could not start its run as administrator, or\n"
            "     another failure\n"
+           "  7  --verify-licence: the licence is malformed (refused even when signed)\n"
+           "  8  --verify-licence: not signed by a key of KEYS\n"
+           "  9  --verify-licence: not valid yet\n"
+           "  10  --verify-licence: expired\n"
+           "  11  --verify-licence: the licence does not grant the feature\n"
            "  5 is never used: some hosts report a crashed program with it.\n";
 }

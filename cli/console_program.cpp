@@ -6,6 +6,7 @@
 #include "cli/command_line.h"
 #include "cli/compare_command.h"
 #include "cli/id_output.h"
+#include "cli/licence_command.h"
 #include "identification/application_id.h"
 #include "identification/drive_id.h"
 
@@ -159,7 +160,11 @@ int Run(int nCount, const char* const* ppArguments, CMachineFacts& machine,
         CConsoleOutput* pOutput) {
     CCommandLine line;
     CTextBuilder error;
-    if (!ParseCommandLine(nCount, ppArguments, &line, &error)) {
+    CLicenceCommandLine licence;
+    if (IsLicenceCommandLine(nCount, ppArguments) &&
+        ParseLicenceCommandLine(nCount, ppArguments, &licence, &error))
+        return RunLicenceCommand(licence, machine, reportFile, pOutput);
+    if (error.GetLength() != 0 || !ParseCommandLine(nCount, ppArguments, &line, &error)) {
         pOutput->err.Append("idrovan-cli: ");
         pOutput->err.Append(error.GetText());
         pOutput->err.Append('\n');

@@ -15,8 +15,8 @@
    it likes. Loading it runs only the C runtime's own start-up, none of the DLL's code: no
    DllMain, TLS callback, exception handler or static constructor of its own. It imports only
    KERNEL32, ADVAPI32 and msvcrt, and loads bcrypt.dll from System32 alone for the duration of a
-   call that computes an application ID. Two callers that write a missing marker at the same
-   moment, in one process or in two, end up with one marker and one ID.
+   call that computes an application ID or checks a licence's signature. Two callers that write a
+   missing marker at the same moment, in one process or in two, end up with one marker and one ID.
 
    Buffers: every text goes into a buffer that the caller passes with its size in bytes. A buffer
    too small for the text and its terminator gets IDROVAN_BAD_ARGUMENT, *needed (when needed is
@@ -90,6 +90,20 @@ extern "C" {
 /* Anything else: the detail names the step that failed. */
 #define IDROVAN_FAILURE 6
 
+/* Since 2.3, idrovan_verify_licence alone (docs/licence.md): */
+/* The licence is not one: its grammar, a field, a time off the calendar, a size over
+   IDROVAN_MAX_LICENCE, a NUL, a lone CR, or anything after the signature line. Refused even when
+   validly signed. */
+#define IDROVAN_MALFORMED 7
+/* No trusted key of that key id, or the signature does not verify, or its s is above n/2. */
+#define IDROVAN_NOT_SIGNED 8
+/* The licence's not-before is still ahead, or the clock is more than a day behind its issued. */
+#define IDROVAN_NOT_YET_VALID 9
+/* The licence's not-after has passed. */
+#define IDROVAN_EXPIRED 10
+/* The licence is valid but does not list the feature asked for. */
+#define IDROVAN_NO_FEATURE 11
+
 /* Flags. 0: read first, as idrovan-cli: the marker is read with read access, and only a missing
    one is written (under the marker lock, with full access). Pass 0 from a program that standard
    users run: they get the ID wherever a marker exists. Read first since 2.3. */
@@ -114,6 +128,7 @@ extern "C" {
 #define IDROVAN_STEP_MARKER_LOCK 8       /* (marker_lock) busy; 5: run as administrator */
 #define IDROVAN_STEP_MARKER_RANDOM 9     /* (marker_random) the system's random source */
 #define IDROVAN_STEP_APPLICATION_ID 10   /* (application_id) the system's HMAC-SHA256 */
+#define IDROVAN_STEP_SIGNATURE 11        /* the system's ECDSA (since 2.3) */
 
 /* The installation marker after the call. */
 #define IDROVAN_MARKER_MISSING 0  /* none could be read */
@@ -169,6 +184,53 @@ int IDROVAN_CALL idrovan_verify_computer_id(const char* id, idrovan_detail* deta
 /* Is id this computer's ID for the application? Read-only, as above. */
 int IDROVAN_CALL idrovan_verify_application_id(const char* application, const char* id,
                                                idrovan_detail* detail);
+
+/* Since 2.3: offline licences (docs/licence.md). */
+
+/* The largest licence, in bytes, and the most trusted keys one call takes. */
+#define IDROVAN_MAX_LICENCE 8192
+#define IDROVAN_MAX_PUBLIC_KEYS 8
+
+/* What a licence says: filled in only once its signature has verified, so nothing unsigned ever
+   comes back; before that (and for any result before the signature) every field is empty or 0.
+   Optional: pass null, or set size to sizeof(idrovan_licence_info) first; a size the DLL does not
+   know gets IDROVAN_BAD_ARGUMENT. Texts are UTF-8 with a terminator; an absent field is empty. */
+typedef struct idrovan_licence_info {
+    unsigned int size; /* set by the caller: sizeof(idrovan_licence_info) */
+    char key_id[33];   /* the trusted key that signed it */
+    char licence_id[65];
+    char product[129];
+    char licensee[129];
+    char application_id[33]; /* the ID the licence is bound to */
+    char features[257];      /* tokens separated by one space */
+    char issued[21];         /* YYYY-MM-DDTHH:MM:SSZ */
+    char not_before[21];
+    char not_after[21]; /* a time, or "permanent" */
+    char renew_after[21];
+    int renewal_due; /* 1: renew-after has passed (reported, never enforced) */
+    int step;        /* the application ID's derivation, as in idrovan_detail */
+    long status;
+    int marker;
+} idrovan_licence_info;
+
+/* Is licence (licence_size bytes of UTF-8, a NUL not allowed) a valid licence for application on
+   this computer, signed by one of public_keys, and (when feature is not null) does it grant
+   feature? public_keys: one or more "key-id:<128 hexadecimal digits, X||Y>", separated by spaces,
+   commas or line breaks, at most IDROVAN_MAX_PUBLIC_KEYS, so that a program lists its old and new
+   key during a rotation. now: null for the system clock (UTC), or a time YYYY-MM-DDTHH:MM:SSZ for
+   tests. Read-only and without state; never waits for the marker lock.
+
+   Checks, in this order, each result final: the arguments (IDROVAN_BAD_ARGUMENT); the grammar
+   (IDROVAN_MALFORMED); the key id, the signature's range and low S, the signature
+   (IDROVAN_NOT_SIGNED, or IDROVAN_FAILURE with step IDROVAN_STEP_SIGNATURE); then info is
+   filled in; the application's name, byte for byte (IDROVAN_NO_MATCH); the application ID derived
+   read-only (IDROVAN_NO_MARKER, IDROVAN_NO_RIGHTS, IDROVAN_FAILURE pass through; another ID is
+   IDROVAN_NO_MATCH); the time (IDROVAN_NOT_YET_VALID, IDROVAN_EXPIRED); the feature
+   (IDROVAN_NO_FEATURE). IDROVAN_OK: all held. */
+int IDROVAN_CALL idrovan_verify_licence(const char* licence, unsigned int licence_size,
+                                        const char* application, const char* feature,
+                                        const char* public_keys, const char* now,
+                                        idrovan_licence_info* info);
 
 /* The DLL's version, "a.b.c.d" (at most 24 bytes with the terminator), into version.
    IDROVAN_OK or IDROVAN_BAD_ARGUMENT. */

@@ -9,6 +9,9 @@
 Everything sits under one folder, idrovan-sdk-<version>-<arch>/:
 
     include/idrovan.h                     the C API
+    src/idrovan_licence.c, .h             the licence check as source, to compile in (the file
+                                          the DLL's idrovan_verify_licence is built from)
+    src/idrovan_licence_win32.c, .h       its services on Windows: CNG, the DLL's ID, the clock
     bin/idrovan.dll                       ship it beside the program that uses it
     bin/idrovan.dll.debug                 its symbols (the DLL's GNU debug link names this file)
     lib/libidrovan.dll.a                  import library for MinGW (GCC, clang in MinGW mode)
@@ -42,6 +45,9 @@ import zipfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import make_guide  # noqa: E402  (beside this script)
 
+# The licence check's source, taken from the tree this script belongs to: the very files the
+# DLL is built from.
+LICENCE_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "api", "licence")
 ZIP_EPOCH = 315532800  # 1980-01-01 00:00:00 UTC, the earliest time a zip entry can carry
 
 MACHINE = {"x64": "i386:x86-64", "x86": "i386"}
@@ -67,6 +73,15 @@ if(NOT TARGET Idrovan::idrovan)
     IMPORTED_IMPLIB "${{_idrovan_implib}}"
     INTERFACE_INCLUDE_DIRECTORIES "${{_idrovan_root}}/include")
   unset(_idrovan_implib)
+endif()
+# Idrovan::licence: the licence check compiled into the program that links it (src/), with its
+# Windows services; docs/licence.md says when to prefer it to the DLL's idrovan_verify_licence.
+if(NOT TARGET Idrovan::licence)
+  add_library(Idrovan::licence INTERFACE IMPORTED)
+  set_target_properties(Idrovan::licence PROPERTIES
+    INTERFACE_SOURCES "${{_idrovan_root}}/src/idrovan_licence.c;${{_idrovan_root}}/src/idrovan_licence_win32.c"
+    INTERFACE_INCLUDE_DIRECTORIES "${{_idrovan_root}}/src"
+    INTERFACE_LINK_LIBRARIES Idrovan::idrovan)
 endif()
 unset(_idrovan_root)
 """
@@ -187,6 +202,10 @@ def main():
             fail("library.txt: %s" % error)
         entries = {
             "include/idrovan.h": read(args.header),
+            "src/idrovan_licence.c": read(os.path.join(LICENCE_SOURCE, "idrovan_licence.c")),
+            "src/idrovan_licence.h": read(os.path.join(LICENCE_SOURCE, "idrovan_licence.h")),
+            "src/idrovan_licence_win32.c": read(os.path.join(LICENCE_SOURCE, "idrovan_licence_win32.c")),
+            "src/idrovan_licence_win32.h": read(os.path.join(LICENCE_SOURCE, "idrovan_licence_win32.h")),
             "bin/idrovan.dll": read(args.dll),
             "bin/idrovan.dll.debug": read(args.debug),
             "example/example.c": example_source(guide_text).replace("\n", "\r\n").encode(),

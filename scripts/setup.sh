@@ -9,6 +9,8 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
   g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine64 fonts-wine xvfb x11-utils xauth imagemagick python3
+  # The licence signer (tools/idrovan-licence) and its tests.
+  python3-cryptography
   # Reading saved reports (header-only), and checking the JSON the tests see against its schemas.
   rapidjson-dev python3-jsonschema
   # Release packages: MSIs (wixl, msibuild), Authenticode signatures, and the zips' checks.

@@ -6,7 +6,8 @@
 Each PATH is a file that holds one object per line, or a directory whose json-out-*.jsonl files
 do (what tests/unit/json_capture.h writes). An object with report_id
 is a comparison (comparison.schema.json), one with renewed the result of --new-marker
-(renewal.schema.json), any other a report (report.schema.json). Fails on any
+(renewal.schema.json), one with licence the result of --verify-licence (licence.schema.json),
+any other a report (report.schema.json). Fails on any
 object that does not match, and when fewer than MIN_COUNT objects were checked at all, so that
 a test run that printed nothing cannot pass."""
 import glob
@@ -26,7 +27,7 @@ def main():
         else:
             files.append(path)
     validators = {}
-    for name in ("report", "comparison", "renewal"):
+    for name in ("report", "comparison", "renewal", "licence"):
         with open(os.path.join(schema_dir, name + ".schema.json"), encoding="utf-8") as f:
             schema = json.load(f)
         jsonschema.Draft202012Validator.check_schema(schema)
@@ -39,7 +40,8 @@ def main():
                     continue
                 obj = json.loads(line)
                 kind = ("comparison" if "report_id" in obj else
-                        "renewal" if "renewed" in obj else "report")
+                        "renewal" if "renewed" in obj else
+                        "licence" if "licence" in obj else "report")
                 errors = list(validators[kind].iter_errors(obj))
                 count += 1
                 for error in errors:

@@ -29,6 +29,14 @@ int IDROVAN_CALL idrovan_verify_application_id(const char* application, const ch
     return VerifyApplicationIDOn(GetDefaultMachineFacts(), application, id, detail);
 }
 
+int IDROVAN_CALL idrovan_verify_licence(const char* licence, unsigned int licence_size,
+                                        const char* application, const char* feature,
+                                        const char* public_keys, const char* now,
+                                        idrovan_licence_info* info) {
+    return VerifyLicenceOn(GetDefaultMachineFacts(), licence, licence_size, application, feature,
+                           public_keys, now, info);
+}
+
 int IDROVAN_CALL idrovan_get_version(char* version, unsigned int version_size,
                                      unsigned int* needed) {
     return GetLibraryVersion(version, version_size, needed);

@@ -274,7 +274,7 @@ for arch in x64 x86; do
   sdk=$dist/idrovan-sdk-$version-$arch.zip
   top=idrovan-sdk-$version-$arch
   entries=$(unzip -Z1 "$sdk" | tr '\n' ' ')
-  want="$top/LICENSE.txt $top/THIRD-PARTY-NOTICES.txt $top/bin/idrovan.dll $top/bin/idrovan.dll.debug $top/example/CMakeLists.txt $top/example/example.c $top/include/idrovan.h $top/lib/cmake/Idrovan/IdrovanConfig.cmake $top/lib/cmake/Idrovan/IdrovanConfigVersion.cmake $top/lib/idrovan.lib $top/lib/libidrovan.dll.a $top/lib/pkgconfig/idrovan.pc $top/library.txt "
+  want="$top/LICENSE.txt $top/THIRD-PARTY-NOTICES.txt $top/bin/idrovan.dll $top/bin/idrovan.dll.debug $top/example/CMakeLists.txt $top/example/example.c $top/include/idrovan.h $top/lib/cmake/Idrovan/IdrovanConfig.cmake $top/lib/cmake/Idrovan/IdrovanConfigVersion.cmake $top/lib/idrovan.lib $top/lib/libidrovan.dll.a $top/lib/pkgconfig/idrovan.pc $top/library.txt $top/src/idrovan_licence.c $top/src/idrovan_licence.h $top/src/idrovan_licence_win32.c $top/src/idrovan_licence_win32.h "
   [[ $entries == "$want" ]] || fail "$arch SDK holds: $entries"
   unzip -q "$sdk" -d "$work/sdk-$arch"
   grep -q "file format ${pe_format[$arch]}\$" <<<"$(objdump -f "$work/sdk-$arch/$top/bin/idrovan.dll")" ||
@@ -282,6 +282,10 @@ for arch in x64 x86; do
   [[ $(python3 "$root/packaging/file_version.py" "$work/sdk-$arch/$top/bin/idrovan.dll") == "$version" ]] ||
     fail "$arch SDK: idrovan.dll is not version $version"
   cmp -s "$work/sdk-$arch/$top/include/idrovan.h" "$root/include/idrovan.h" || fail "$arch SDK: another idrovan.h"
+  # The licence check's source is the very file the DLL is built from.
+  for source in idrovan_licence.c idrovan_licence.h idrovan_licence_win32.c idrovan_licence_win32.h; do
+    cmp -s "$work/sdk-$arch/$top/src/$source" "$root/api/licence/$source" || fail "$arch SDK: another $source"
+  done
   check_text "$work/sdk-$arch/$top/LICENSE.txt" "$root/LICENSE"
   check_text "$work/sdk-$arch/$top/library.txt" \
     <(python3 "$root/packaging/make_guide.py" --version "$version" --page docs/library.md)

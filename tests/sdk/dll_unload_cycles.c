@@ -35,6 +35,26 @@ typedef int(IDROVAN_CALL* verify_fn)(const char*, idrovan_detail*);
 typedef int(IDROVAN_CALL* verify_app_fn)(const char*, const char*, idrovan_detail*);
 typedef int(IDROVAN_CALL* get_version_fn)(char*, unsigned int, unsigned int*);
 typedef const char*(IDROVAN_CALL* result_text_fn)(int);
+typedef int(IDROVAN_CALL* verify_licence_fn)(const char*, unsigned int, const char*, const char*,
+                                             const char*, const char*, idrovan_licence_info*);
+
+/* The published test licence (docs/licence.md): its signature verifies through CNG in every
+   round, and then the application ID, this prefix's and not the licence's, gives no match. */
+static const char licence_key[] =
+    "test-1:6c0285c8103d9f761de87a4228357dc14c4b17919f9d3b9a8aee21aa21047120be6ab84efbbd8e1d27b29a"
+    "a1434f3e05dfbbb70014877cbebbbdfa985b5bebc7";
+static const char licence_text[] =
+    "idrovan-licence: 1\n"
+    "key-id: test-1\n"
+    "licence-id: VA-2024-0002\n"
+    "application: Vendor A\n"
+    "application-id: a3f9fd7e4d8a55f3b6137833f3af7fe9\n"
+    "issued: 2024-11-01T00:00:00Z\n"
+    "not-before: 2024-11-01T00:00:00Z\n"
+    "not-after: permanent\n"
+    "signature: ecdsa-p256-sha256 "
+    "df4e728a189c37bccaed05df1fef6fa7f6c22ceea2cfc78f6e0b18f09ff422000f848921af6124a031660c9a6ece"
+    "fe3370d79968d03b42ea7c15332203d7a1ce\n";
 
 enum call {
     GET_ID,
@@ -44,12 +64,13 @@ enum call {
     VERIFY_APP_ID,
     GET_VERSION,
     RESULT_TEXT,
+    VERIFY_LICENCE,
     CALLS
 };
 static const char* const call_names[CALLS] = {
     "idrovan_get_computer_id",    "idrovan_get_computer_id",       "idrovan_get_application_id",
     "idrovan_verify_computer_id", "idrovan_verify_application_id", "idrovan_get_version",
-    "idrovan_result_text"};
+    "idrovan_result_text",        "idrovan_verify_licence"};
 
 static const wchar_t* dll_path;
 static const char* application;
@@ -152,6 +173,19 @@ static int call_once(HMODULE module, enum call which, char* text, unsigned int t
             strcpy(text, answer);
             return IDROVAN_OK;
         }
+        case VERIFY_LICENCE: {
+            idrovan_licence_info info;
+            int result;
+            memset(&info, 0, sizeof(info));
+            info.size = sizeof(info);
+            result = ((verify_licence_fn)(void (*)(void))function)(
+                licence_text, (unsigned int)strlen(licence_text), "Vendor A", NULL, licence_key,
+                NULL, &info);
+            /* Signed, so the info came back; another computer's, so no match. */
+            return result == IDROVAN_NO_MATCH && strcmp(info.licence_id, "VA-2024-0002") == 0
+                       ? IDROVAN_OK
+                       : result;
+        }
         default:
             return -1;
     }
@@ -201,7 +235,8 @@ static int cycle(int round, enum call which) {
     else if (round == 1 && which == RESULT_TEXT)
         strcpy(result_text, text);
     if (result != IDROVAN_OK || strcmp(text, expected_text(which)) != 0 ||
-        (which != VERIFY_ID && which != VERIFY_APP_ID && text[0] == '\0')) {
+        (which != VERIFY_ID && which != VERIFY_APP_ID && which != VERIFY_LICENCE &&
+         text[0] == '\0')) {
         printf("round %d: %s%s answered %d '%s'\n", round, call_names[which],
                which == GET_ID_READ_ONLY ? " (read-only)" : "", result, text);
         return 1;

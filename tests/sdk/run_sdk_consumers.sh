@@ -212,6 +212,12 @@ other=00112233445566778899aabbccddeeff
 check "verify another ID" 1 "$(run "$consumer/sdk_consumer.exe" verify "$other" || true)"
 code=0; run "$cli" --verify "$other" >/dev/null || code=$?
 [[ $code == 1 ]] || fail "idrovan-cli --verify another ID exits $code"
+# The published test licence is another computer's: no match, from the DLL and from the check
+# compiled in through Idrovan::licence alike (sdk_licence exits 0 only when both agree).
+test_key=$(cat "$root/tests/licence/test-key.pub")
+check "licence, the DLL and compiled in" "dll 1 compiled 1" \
+  "$(run "$consumer/sdk_licence.exe" "$(wine64 winepath -w "$root/tests/licence/permanent.lic")" \
+     "Vendor A" "$test_key" - - | head -n1)"
 wineserver -k
 
 if ((failures)); then

@@ -406,8 +406,10 @@ TEST_F(ApiTest, OverlappingArgumentsAreRefusedAndNothingIsWritten) {
 }
 
 TEST(ApiResultTextTest, EveryCodeHasAStaticText) {
-    const int kCodes[] = {IDROVAN_OK,        IDROVAN_NO_MATCH,  IDROVAN_BAD_ARGUMENT,
-                          IDROVAN_NO_RIGHTS, IDROVAN_NO_MARKER, IDROVAN_FAILURE};
+    const int kCodes[] = {IDROVAN_OK,        IDROVAN_NO_MATCH,   IDROVAN_BAD_ARGUMENT,
+                          IDROVAN_NO_RIGHTS, IDROVAN_NO_MARKER,  IDROVAN_FAILURE,
+                          IDROVAN_MALFORMED, IDROVAN_NOT_SIGNED, IDROVAN_NOT_YET_VALID,
+                          IDROVAN_EXPIRED,   IDROVAN_NO_FEATURE};
     std::vector<std::string> texts;
     for (int nCode : kCodes) {
         const char* pszText = GetResultText(nCode);
@@ -415,7 +417,7 @@ TEST(ApiResultTextTest, EveryCodeHasAStaticText) {
         texts.push_back(pszText);
     }
     const std::string strUnknown = GetResultText(5);
-    for (int nCode : {-1, 7, 100, INT_MIN, INT_MAX})
+    for (int nCode : {-1, 12, 100, INT_MIN, INT_MAX})
         EXPECT_EQ(strUnknown, GetResultText(nCode));
     texts.push_back(strUnknown);
     // Each code says something of its own, in plain English ASCII.

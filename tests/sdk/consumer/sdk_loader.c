@@ -14,9 +14,9 @@ typedef int(IDROVAN_CALL* get_version_fn)(char*, unsigned int, unsigned int*);
 typedef int(IDROVAN_CALL* verify_fn)(const char*, idrovan_detail*);
 
 int main(int argc, char** argv) {
-    static const char* const names[] = {"idrovan_get_computer_id", "idrovan_get_application_id",
-                                        "idrovan_verify_computer_id",
-                                        "idrovan_verify_application_id", "idrovan_get_version"};
+    static const char* const names[] = {
+        "idrovan_get_computer_id",       "idrovan_get_application_id", "idrovan_verify_computer_id",
+        "idrovan_verify_application_id", "idrovan_get_version",        "idrovan_verify_licence"};
     HMODULE module = LoadLibraryA("idrovan.dll");
     char id[IDROVAN_ID_SIZE] = "";
     char version[24] = "";
