@@ -1,0 +1,174 @@
+// The marker key's security as the first run leaves it, and the registry view the x86 build
+// meets it in.
+
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
+#include "tests/conformance/check.h"
+#include "tests/conformance/child_process.h"
+#include "tests/conformance/machine_profile.h"
+
+namespace {
+
+const char kMarkerKey[] = "Software\\Classes\\lrgDocID";
+
+bool IsWellKnown(PSID pSid, WELL_KNOWN_SID_TYPE eType) {
+    BYTE aSid[SECURITY_MAX_SID_SIZE];
+    DWORD nSid = sizeof(aSid);
+    return ::CreateWellKnownSid(eType, NULL, aSid, &nSid) && ::EqualSid(pSid, aSid);
+}
+
+// The DACL's faults against exactly SY and BA full control and BU read, allowed, in any order.
+std::string JudgeDacl(PACL pDacl) {
+    if (pDacl == NULL)
+        return "no DACL (everyone may do everything)";
+    struct {
+        WELL_KNOWN_SID_TYPE eType;
+        const char* pszName;
+        ACCESS_MASK nMask;
+        int nSeen;
+    } wanted[] = {{WinLocalSystemSid, "SY", KEY_ALL_ACCESS, 0},
+                  {WinBuiltinAdministratorsSid, "BA", KEY_ALL_ACCESS, 0},
+                  {WinBuiltinUsersSid, "BU", KEY_READ, 0}};
+    std::string strFaults;
+    for (WORD i = 0; i < pDacl->AceCount; ++i) {
+        void* pAce = nullptr;
+        if (!::GetAce(pDacl, i, &pAce))
+            return "an ACE could not be read";
+        const auto* pHeader = static_cast<ACE_HEADER*>(pAce);
+        if (pHeader->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+            strFaults += "an ACE of type " + std::to_string(pHeader->AceType) + "; ";
+            continue;
+        }
+        const auto* pAllowed = static_cast<ACCESS_ALLOWED_ACE*>(pAce);
+        PSID pSid = const_cast<DWORD*>(&pAllowed->SidStart);
+        bool bKnown = false;
+        for (auto& w : wanted) {
+            if (!IsWellKnown(pSid, w.eType))
+                continue;
+            bKnown = true;
+            ++w.nSeen;
+            Note("ACE: allow %s 0x%08lx (flags 0x%02x)", w.pszName, pAllowed->Mask,
+                 pHeader->AceFlags);
+            if (pAllowed->Mask != w.nMask)
+                strFaults += std::string(w.pszName) + " has access 0x" +
+                             std::to_string(pAllowed->Mask) + "; ";
+        }
+        if (!bKnown)
+            strFaults += "an ACE for another account; ";
+    }
+    for (const auto& w : wanted) {
+        if (w.nSeen != 1)
+            strFaults +=
+                std::string(w.pszName) + " appears " + std::to_string(w.nSeen) + " times; ";
+    }
+    return strFaults;
+}
+
+CResult CheckKeySecurity(const SContext& context) {
+    HKEY hKey = NULL;
+    const LONG nStatus =
+        ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMarkerKey, 0, READ_CONTROL | KEY_WOW64_64KEY, &hKey);
+    if (nStatus == ERROR_FILE_NOT_FOUND)
+        return CResult::WindowsSkip(
+            "no marker on this machine: a first run (idrovan-cli as administrator, or "
+            "--disposable-machine) makes one");
+    if (nStatus != ERROR_SUCCESS)
+        return CResult::Fail("the marker key could not be opened: " + std::to_string(nStatus));
+    PSID pOwner = NULL;
+    PACL pDacl = NULL;
+    PSECURITY_DESCRIPTOR pDescriptor = NULL;
+    const DWORD nRead = ::GetSecurityInfo(hKey, SE_REGISTRY_KEY,
+                                          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                          &pOwner, NULL, &pDacl, NULL, &pDescriptor);
+    ::RegCloseKey(hKey);
+    hKey = NULL;
+    if (nRead != ERROR_SUCCESS)
+        return CResult::Fail("GetSecurityInfo failed: " + std::to_string(nRead));
+    std::string strFaults;
+    char* pszSddl = nullptr;
+    if (::ConvertSecurityDescriptorToStringSecurityDescriptorA(
+            pDescriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+            &pszSddl, NULL)) {
+        Note("the key's security: %s", pszSddl);
+        ::LocalFree(pszSddl);
+        pszSddl = nullptr;
+    }
+    if (pOwner == NULL || !IsWellKnown(pOwner, WinBuiltinAdministratorsSid))
+        strFaults += "the owner is not BA; ";
+    SECURITY_DESCRIPTOR_CONTROL nControl = 0;
+    DWORD nRevision = 0;
+    if (!::GetSecurityDescriptorControl(pDescriptor, &nControl, &nRevision) ||
+        !(nControl & SE_DACL_PROTECTED))
+        strFaults += "the DACL is not protected; ";
+    strFaults += JudgeDacl(pDacl);
+    ::LocalFree(pDescriptor);
+    pDescriptor = NULL;
+
+    // The console judges the key as this check does.
+    std::string strJson;
+    const long nExit =
+        RunCommand(QuoteArgument(context.strPrograms + "\\idrovan-cli.exe") + " --no-write --json",
+                   30000, &strJson);
+    Note("idrovan-cli --no-write --json exited %ld", nExit);
+    if (strJson.find("\"marker_key\":\"trusted\"") == std::string::npos)
+        strFaults += "the JSON report does not say the key is trusted; ";
+    return strFaults.empty() ? CResult::Pass() : CResult::Fail(strFaults);
+}
+
+#ifndef _WIN64
+// A key made through HKEY_CLASSES_ROOT by a 32-bit process is the 64-bit view's key too.
+CResult CheckWow64ClassesView(const SContext&) {
+    if (!IsWow64())
+        return CResult::WindowsSkip("32-bit Windows: there is only one registry view");
+    if (!IsTokenElevated() && !IsUnderWine())
+        return CResult::WindowsSkip(
+            "not an elevated administrator: HKEY_CLASSES_ROOT writes "
+            "would go to the user's classes");
+    const std::string strName = "IdrovanConformance." + std::to_string(::GetCurrentProcessId()) +
+                                "." + std::to_string(::GetTickCount());
+    HKEY hKey = NULL;
+    LONG nStatus = ::RegCreateKeyExA(HKEY_CLASSES_ROOT, strName.c_str(), 0, NULL,
+                                     REG_OPTION_VOLATILE, KEY_ALL_ACCESS, NULL, &hKey, NULL);
+    if (nStatus != ERROR_SUCCESS)
+        return CResult::Fail("HKEY_CLASSES_ROOT\\" + strName +
+                             " could not be made: " + std::to_string(nStatus));
+    ::RegCloseKey(hKey);
+    hKey = NULL;
+    const std::string strPath = "Software\\Classes\\" + strName;
+    nStatus =
+        ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, strPath.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &hKey);
+    if (hKey != NULL)
+        ::RegCloseKey(hKey);
+    hKey = NULL;
+    Note("made HKCR\\%s (volatile) from the 32-bit process; 64-bit view's open: %ld",
+         strName.c_str(), nStatus);
+    ::RegDeleteKeyA(HKEY_CLASSES_ROOT, strName.c_str());
+    if (nStatus != ERROR_SUCCESS)
+        return CResult::Fail("the 64-bit view does not see the key");
+    return CResult::Pass();
+}
+#endif
+
+}  // namespace
+
+void AddKeyChecks(std::vector<SCheck>& checks) {
+    checks.push_back(
+        {"key_security_after_first_run",
+         "the marker key is owned by BA, with a protected DACL of exactly SY and BA full control "
+         "and BU read, and idrovan-cli --json calls it trusted",
+         "docs/security.md#a-marker-key-that-other-accounts-may-change",
+         "https://learn.microsoft.com/windows/win32/sysinfo/registry-key-security-and-access-"
+         "rights",
+         false, CheckKeySecurity});
+#ifndef _WIN64
+    checks.push_back(
+        {"wow64_classes_view",
+         "a key the x86 build makes through HKEY_CLASSES_ROOT is seen in the 64-bit view, so "
+         "that both builds meet one marker",
+         "docs/design.md#wine-facts-the-tests-rely-on",
+         "https://learn.microsoft.com/windows/win32/winprog64/shared-registry-keys", false,
+         CheckWow64ClassesView});
+#endif
+}
