@@ -224,6 +224,10 @@ CResult CheckStandardUser(const SContext& context) {
 }
 
 CResult CheckFilteredAdministrator(const SContext& context) {
+    if (EnableLua() == "0" && IsUnderWine())
+        return CResult::WineGap(
+            "Wine has no UAC (EnableLUA 0): no administrator's token is "
+            "filtered");
     if (EnableLua() == "0")
         return CResult::WindowsSkip(
             "UAC is off (EnableLUA 0): an administrator's token is not "

@@ -42,8 +42,18 @@ CResult CheckConsole(const std::string& strFolder) {
     const std::string strCli = strFolder + "\\idrovan-cli.exe";
     if (!FileExists(strCli))
         return CResult::Fail(strCli + " is missing");
-    std::string strOutput;
-    const long nExit = RunCommand(QuoteArgument(strCli) + " --no-write", 30000, &strOutput);
+    CChildProcess cli;
+    if (!cli.Start(QuoteArgument(strCli) + " --no-write")) {
+        const std::string strError = std::to_string(::GetLastError());
+        // Wine runs 32-bit programs only where the system has its 32-bit half.
+        if (IsUnderWine())
+            return CResult::WineGap("this Wine could not start " + strCli + " (error " + strError +
+                                    "): no 32-bit Wine here");
+        return CResult::Fail(strCli + " could not be started: " + strError);
+    }
+    DWORD nCode = 0;
+    const long nExit = cli.Finish(30000, &nCode) ? static_cast<long>(nCode) : -1;
+    const std::string strOutput = cli.Output();
     const std::string strId = strOutput.substr(0, strOutput.find_first_of("\r\n"));
     Note("%s --no-write exited %ld", strCli.c_str(), nExit);
     if (nExit != 0)

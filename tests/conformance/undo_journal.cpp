@@ -68,10 +68,8 @@ bool Undo(const std::string& strLine, const char* pszPrefix) {
         LONG nStatus = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, strWhat.substr(0, nLast).c_str(), 0,
                                        KEY_ALL_ACCESS | KEY_WOW64_64KEY, &hParent);
         if (nStatus == ERROR_SUCCESS) {
+            // With a subkey named, the key goes too, not only what it holds.
             nStatus = ::RegDeleteTreeA(hParent, strWhat.substr(nLast + 1).c_str());
-            if (nStatus == ERROR_SUCCESS)
-                nStatus = ::RegDeleteKeyExA(hParent, strWhat.substr(nLast + 1).c_str(),
-                                            KEY_WOW64_64KEY, 0);
             ::RegCloseKey(hParent);
             hParent = NULL;
         }
