@@ -88,6 +88,25 @@ wine_env_runs_32bit && runs_32bit=yes
 status=0
 "$loader" "${bundle[@]}" </dev/null >"$work/$arch-default.tap" 2>&1 || status=$?
 judge "$work/$arch-default.tap" "$status" default || faults=1
+# The bundle must see a fault: the same programs, but a console without TERMINAL_SERVER_AWARE.
+rm -rf "$work/$arch-broken"
+cp -r "$work/$arch" "$work/$arch-broken"
+python3 - "$work/$arch-broken/idrovan-cli.exe" <<'PY'
+import struct, sys
+path = sys.argv[1]
+data = bytearray(open(path, "rb").read())
+at = struct.unpack_from("<I", data, 0x3C)[0] + 24 + 70
+struct.pack_into("<H", data, at, struct.unpack_from("<H", data, at)[0] & ~0x8000)
+open(path, "wb").write(data)
+PY
+status=0
+"$loader" "$work/$arch-broken/idrovan-conformance.exe" </dev/null >"$work/$arch-broken.tap" 2>&1 ||
+  status=$?
+if ((status != 1)) || ! grep -q '^not ok [0-9]* - static_terminal_server_aware' "$work/$arch-broken.tap" ||
+  ! tail -n 1 "$work/$arch-broken.tap" | grep -q ' 1 failed, '; then
+  echo "FAIL $arch: a console without TERMINAL_SERVER_AWARE was not reported (exit $status)"
+  faults=1
+fi
 # A machine with a marker is no disposable one, whatever the variable says.
 status=0
 IDROVAN_CONFORMANCE_DISPOSABLE=$(computer_name) \
