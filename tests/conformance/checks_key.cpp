@@ -7,7 +7,9 @@
 
 #include "tests/conformance/check.h"
 #include "tests/conformance/child_process.h"
+#include "tests/conformance/independent_id.h"
 #include "tests/conformance/machine_profile.h"
+#include "tests/conformance/undo_journal.h"
 
 namespace {
 
@@ -117,6 +119,70 @@ CResult CheckKeySecurity(const SContext& context) {
     return strFaults.empty() ? CResult::Pass() : CResult::Fail(strFaults);
 }
 
+// A user's own HKCU\Software\Classes\lrgDocID, which any account may make: Windows' merged
+// HKEY_CLASSES_ROOT shows it in place of the machine's, yet the programs must give the machine's
+// ID and --explain must name the ignored key.
+CResult CheckUserShadow(const SContext& context) {
+    const char kUserKey[] = "Software\\Classes\\lrgDocID";
+    const char kShadowMarker[] = "0000000000000000ffffffffffffffff";
+    std::string strExpected;
+    SIdFacts facts;
+    std::string strWhy;
+    if (!ReadIdFacts(&facts, &strWhy))
+        return CResult::Fail("no machine marker to hold the programs against: " + strWhy);
+    strExpected = DeriveId(facts);
+    HKEY hKey = NULL;
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kUserKey, 0, KEY_READ, &hKey) == ERROR_SUCCESS) {
+        ::RegCloseKey(hKey);
+        return CResult::WindowsSkip(
+            "this account has a key of that name already; it is not "
+            "touched");
+    }
+    if (!JournalUserKeyToDelete(context.strJournal, kUserKey))
+        return CResult::Fail("the undo journal could not be written");
+    LONG nStatus = ::RegCreateKeyExA(HKEY_CURRENT_USER, kUserKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                                     &hKey, NULL);
+    if (nStatus == ERROR_SUCCESS) {
+        nStatus =
+            ::RegSetValueExA(hKey, "Rndund", 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(kShadowMarker), sizeof(kShadowMarker));
+        ::RegCloseKey(hKey);
+    }
+    hKey = NULL;
+    if (nStatus != ERROR_SUCCESS)
+        return CResult::Fail("the user's key could not be made: " + std::to_string(nStatus));
+
+    std::string strFaults;
+    const std::string strCli = QuoteArgument(context.strPrograms + "\\idrovan-cli.exe");
+    std::string strOutput;
+    const long nExit = RunCommand(strCli + " --no-write", 30000, &strOutput);
+    if (nExit != 0 || strOutput.substr(0, strOutput.find_first_of("\r\n")) != strExpected)
+        strFaults += "idrovan-cli --no-write did not give the machine's ID; ";
+    RunCommand(strCli + " --explain", 30000, &strOutput);
+    if (strOutput.find("HKEY_CURRENT_USER\\Software\\Classes\\lrgDocID exists and is ignored") ==
+        std::string::npos)
+        strFaults += "--explain does not name the ignored key; ";
+
+    char szSeen[64] = {0};
+    DWORD nSeen = sizeof(szSeen);
+    const LONG nMerged = ::RegGetValueA(HKEY_CLASSES_ROOT, "lrgDocID", "Rndund", RRF_RT_REG_SZ,
+                                        NULL, szSeen, &nSeen);
+    const bool bShadowed = nMerged == ERROR_SUCCESS && std::string(szSeen) == kShadowMarker;
+    Note("HKEY_CLASSES_ROOT\\lrgDocID shows %s",
+         bShadowed ? "the user's key" : "the machine's key");
+    ::RegDeleteKeyA(HKEY_CURRENT_USER, kUserKey);
+    if (!strFaults.empty())
+        return CResult::Fail(strFaults);
+    if (!bShadowed) {
+        if (IsUnderWine())
+            return CResult::WineGap(
+                "Wine's HKEY_CLASSES_ROOT is the machine's key alone, so the "
+                "shadow is not there to ignore (the ID and --explain held)");
+        return CResult::Fail("the merged HKEY_CLASSES_ROOT did not show the user's key");
+    }
+    return CResult::Pass();
+}
+
 #ifndef _WIN64
 // A key made through HKEY_CLASSES_ROOT by a 32-bit process is the 64-bit view's key too.
 CResult CheckWow64ClassesView(const SContext&) {
@@ -162,6 +228,13 @@ void AddKeyChecks(std::vector<SCheck>& checks) {
          "https://learn.microsoft.com/windows/win32/sysinfo/registry-key-security-and-access-"
          "rights",
          false, CheckKeySecurity});
+    checks.push_back(
+        {"user_classes_shadow",
+         "a user's own HKCU\\Software\\Classes\\lrgDocID shows in the merged HKEY_CLASSES_ROOT, "
+         "yet idrovan-cli gives the machine's ID and --explain names the ignored key",
+         "docs/security.md#where-it-writes",
+         "https://learn.microsoft.com/windows/win32/sysinfo/merged-view-of-hkey-classes-root", true,
+         CheckUserShadow});
 #ifndef _WIN64
     checks.push_back(
         {"wow64_classes_view",

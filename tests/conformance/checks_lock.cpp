@@ -118,6 +118,71 @@ CResult CheckWaiterAfterHolderKilled(const SContext& context) {
     return PassedOn("went to the waiter after its holder was killed");
 }
 
+typedef HANDLE(WINAPI* CreateBoundaryFn)(LPCWSTR, ULONG);
+typedef BOOL(WINAPI* AddSidFn)(HANDLE*, PSID);
+typedef VOID(WINAPI* DeleteBoundaryFn)(HANDLE);
+typedef HANDLE(WINAPI* CreateNamespaceFn)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR);
+typedef BOOLEAN(WINAPI* CloseNamespaceFn)(HANDLE, ULONG);
+
+template <typename T>
+T Kernel32Call(const char* pszName) {
+    return reinterpret_cast<T>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), pszName)));
+}
+
+// A namespace of the lock's alias whose boundary names Users, which a standard user may make:
+// a namespace is known by its name and its boundary, so it must not block the lock.
+CResult CheckSquattedAliasDoesNotBlock(const SContext&) {
+    CResult skip = CResult::Pass();
+    if (!MayTakeLock(&skip))
+        return skip;
+    const auto pfnCreateBoundary = Kernel32Call<CreateBoundaryFn>("CreateBoundaryDescriptorW");
+    const auto pfnAddSid = Kernel32Call<AddSidFn>("AddSIDToBoundaryDescriptor");
+    const auto pfnDeleteBoundary = Kernel32Call<DeleteBoundaryFn>("DeleteBoundaryDescriptor");
+    const auto pfnCreateNamespace = Kernel32Call<CreateNamespaceFn>("CreatePrivateNamespaceW");
+    const auto pfnCloseNamespace = Kernel32Call<CloseNamespaceFn>("ClosePrivateNamespace");
+    if (pfnCreateBoundary == nullptr || pfnAddSid == nullptr || pfnDeleteBoundary == nullptr ||
+        pfnCreateNamespace == nullptr || pfnCloseNamespace == nullptr) {
+        if (IsUnderWine())
+            return CResult::WineGap(
+                "Wine lacks the private-namespace calls: no namespace can "
+                "be made to squat the alias");
+        return CResult::Fail("the private-namespace calls are missing");
+    }
+    BYTE aUsers[SECURITY_MAX_SID_SIZE];
+    DWORD nUsers = sizeof(aUsers);
+    HANDLE hBoundary = pfnCreateBoundary(L"Veltrane.Idrovan.MarkerLock", 0);
+    if (hBoundary == NULL || !::CreateWellKnownSid(WinBuiltinUsersSid, NULL, aUsers, &nUsers) ||
+        !pfnAddSid(&hBoundary, aUsers)) {
+        if (hBoundary != NULL)
+            pfnDeleteBoundary(hBoundary);
+        return CResult::Fail("the squatting boundary could not be made");
+    }
+    HANDLE hSquat = pfnCreateNamespace(NULL, hBoundary, kMarkerLockNamespace);
+    const DWORD nSquatError = ::GetLastError();
+    Note("a namespace of the alias with a Users boundary: %s (%lu)",
+         hSquat != NULL ? "made" : "not made", nSquatError);
+    CMachineFacts& machine = GetDefaultMachineFacts();
+    VHLOCK hLock = nullptr;
+    bool bAbandoned = false;
+    const long nStatus = hSquat != NULL ? machine.AcquireMarkerLock(5000, &hLock, &bAbandoned) : -1;
+    if (nStatus == 0)
+        machine.ReleaseMarkerLock(hLock);
+    hLock = nullptr;
+    if (hSquat != NULL)
+        pfnCloseNamespace(hSquat, 0);
+    hSquat = NULL;
+    pfnDeleteBoundary(hBoundary);
+    hBoundary = NULL;
+    if (nStatus == -1)
+        return CResult::Fail("the squatting namespace could not be made: " +
+                             std::to_string(nSquatError));
+    if (nStatus != 0)
+        return CResult::Fail("with the alias squatted, the lock gave status " +
+                             std::to_string(nStatus));
+    return CResult::Pass();
+}
+
 }  // namespace
 
 void AddLockChecks(std::vector<SCheck>& checks) {
@@ -140,4 +205,11 @@ void AddLockChecks(std::vector<SCheck>& checks) {
          "https://learn.microsoft.com/windows/win32/api/namespaceapi/"
          "nf-namespaceapi-closeprivatenamespace",
          false, CheckWaiterAfterHolderKilled});
+    checks.push_back(
+        {"lock_alias_with_other_boundary_does_not_block",
+         "a namespace of the lock's name with another boundary (one a standard user may make) "
+         "does not keep an administrator from the lock",
+         "docs/security.md#the-marker-lock-what-it-rests-on",
+         "https://learn.microsoft.com/windows/win32/sync/object-namespaces", false,
+         CheckSquattedAliasDoesNotBlock});
 }

@@ -55,17 +55,20 @@ bool Undo(const std::string& strLine, const char* pszPrefix) {
     const size_t nSpace = strLine.find(' ');
     const std::string strKind = strLine.substr(0, nSpace);
     const std::string strWhat = nSpace == std::string::npos ? "" : strLine.substr(nSpace + 1);
-    if (strKind == "key64") {
+    if (strKind == "key64" || strKind == "userkey") {
+        const bool bMachine = strKind == "key64";
+        const char* const pszRoot = bMachine ? "HKLM" : "HKCU";
         // Only a named key below Software\Classes: a damaged line must never delete more.
         const std::string strBase = "Software\\Classes\\";
         const size_t nLast = strWhat.rfind('\\');
         if (strWhat.compare(0, strBase.size(), strBase) != 0 || strWhat.size() == strBase.size() ||
             nLast + 1 == strWhat.size()) {
-            std::printf("%sundo: refused to delete HKLM\\%s\n", pszPrefix, strWhat.c_str());
+            std::printf("%sundo: refused to delete %s\\%s\n", pszPrefix, pszRoot, strWhat.c_str());
             return false;
         }
         HKEY hParent = NULL;
-        LONG nStatus = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, strWhat.substr(0, nLast).c_str(), 0,
+        LONG nStatus = ::RegOpenKeyExA(bMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
+                                       strWhat.substr(0, nLast).c_str(), 0,
                                        KEY_ALL_ACCESS | KEY_WOW64_64KEY, &hParent);
         if (nStatus == ERROR_SUCCESS) {
             // With a subkey named, the key goes too, not only what it holds.
@@ -74,7 +77,7 @@ bool Undo(const std::string& strLine, const char* pszPrefix) {
             hParent = NULL;
         }
         const bool bDone = nStatus == ERROR_SUCCESS || nStatus == ERROR_FILE_NOT_FOUND;
-        std::printf("%sundo: deleted HKLM\\%s: %s (%ld)\n", pszPrefix, strWhat.c_str(),
+        std::printf("%sundo: deleted %s\\%s: %s (%ld)\n", pszPrefix, pszRoot, strWhat.c_str(),
                     bDone ? "done" : "FAILED", nStatus);
         return bDone;
     }
@@ -93,6 +96,10 @@ bool Undo(const std::string& strLine, const char* pszPrefix) {
 
 bool JournalKeyToDelete(const std::string& strJournal, const std::string& strHklmPath) {
     return AppendLine(strJournal, "key64 " + strHklmPath);
+}
+
+bool JournalUserKeyToDelete(const std::string& strJournal, const std::string& strHkcuPath) {
+    return AppendLine(strJournal, "userkey " + strHkcuPath);
 }
 
 bool JournalUserToDelete(const std::string& strJournal, const std::string& strUser) {
