@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "include/idrovan.h"
+#include "tests/e2e/dialog_probe.h"
 #include "tests/conformance/check.h"
 #include "tests/conformance/child_process.h"
 #include "tests/conformance/independent_id.h"
@@ -110,6 +111,30 @@ CResult CheckDll(const SContext& context) {
     return CResult::Pass();
 }
 
+// The dialog, as a user meets it: its ID field read from another process.
+CResult CheckDialog(const SContext& context) {
+    std::string strExpected;
+    CResult result = CResult::Pass();
+    if (!ExpectedId(&strExpected, &result))
+        return result;
+    CChildProcess dialog;
+    if (!dialog.Start(QuoteArgument(context.strPrograms + "\\idrovan.exe")))
+        return CResult::Fail("idrovan.exe could not be started: " +
+                             std::to_string(::GetLastError()));
+    const HWND hDialog = idrovan_e2e::WaitForWindow(dialog.ProcessId(), idrovan_e2e::kMainCaption);
+    if (hDialog == NULL)
+        return CResult::Fail("no dialog appeared (is there a desktop?)");
+    const std::string strShown =
+        idrovan_e2e::WindowText(::GetDlgItem(hDialog, idrovan_e2e::kFieldId));
+    ::PostMessageA(hDialog, WM_CLOSE, 0, 0);
+    DWORD nExitCode = 0;
+    if (!dialog.Finish(30000, &nExitCode))
+        Note("the dialog did not close within 30 s and was ended");
+    if (strShown != strExpected)
+        return CResult::Fail("the dialog showed " + strShown + ", the facts give " + strExpected);
+    return CResult::Pass();
+}
+
 }  // namespace
 
 void AddIdChecks(std::vector<SCheck>& checks) {
@@ -125,6 +150,8 @@ void AddIdChecks(std::vector<SCheck>& checks) {
     checks.push_back({"id_console_other_architecture",
                       "the other architecture's idrovan-cli prints the same ID", pszStated,
                       pszReference, false, CheckOtherConsole});
+    checks.push_back({"id_dialog", "idrovan.exe shows the same ID in its field", pszStated,
+                      pszReference, false, CheckDialog});
     checks.push_back({"id_dll", "idrovan.dll gives the same ID, read-only", pszStated, pszReference,
                       false, CheckDll});
 }
