@@ -5,6 +5,8 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <cstdio>
+
 #include "tests/conformance/check.h"
 #include "tests/conformance/child_process.h"
 #include "tests/conformance/independent_id.h"
@@ -53,9 +55,11 @@ std::string JudgeDacl(PACL pDacl) {
             ++w.nSeen;
             Note("ACE: allow %s 0x%08lx (flags 0x%02x)", w.pszName, pAllowed->Mask,
                  pHeader->AceFlags);
-            if (pAllowed->Mask != w.nMask)
-                strFaults += std::string(w.pszName) + " has access 0x" +
-                             std::to_string(pAllowed->Mask) + "; ";
+            if (pAllowed->Mask != w.nMask) {
+                char szMask[16];
+                std::snprintf(szMask, sizeof(szMask), "0x%08lx", pAllowed->Mask);
+                strFaults += std::string(w.pszName) + " has access " + szMask + "; ";
+            }
         }
         if (!bKnown)
             strFaults += "an ACE for another account; ";

@@ -29,8 +29,9 @@ const int kExitFailed = 1;
 const int kExitRefused = 2;
 const int kExitInternal = 3;
 
-// The longest a check may take; the slowest (the lock's wait) needs some 15 s under Wine.
-const DWORD kCheckTimeoutMs = 120000;
+// The longest a check may take. Under Wine the slowest (the lock's wait) needs some 15 s; on
+// Windows an account's first logon makes its profile, which can take a minute.
+const DWORD kCheckTimeoutMs = 300000;
 // The environment variable that must name this computer before --disposable-machine runs.
 const char kDisposableVariable[] = "IDROVAN_CONFORMANCE_DISPOSABLE";
 
