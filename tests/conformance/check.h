@@ -42,6 +42,7 @@ struct SCheck {
     const char* pszStated;     // where the project says so
     const char* pszReference;  // the Microsoft page that gives the expected result
     bool bChangesMachine;      // runs only with --disposable-machine
+    // Null for a check of the other architecture's build, which this one lists but never runs.
     CResult (*pfnRun)(const SContext& context);
 };
 

@@ -146,7 +146,7 @@ std::vector<SCheck> AllChecks() {
 // --run NAME: one check in this process; its outcome as the last line of output.
 int RunOne(const SContext& context, const std::string& strName) {
     for (const SCheck& check : AllChecks()) {
-        if (strName != check.pszName)
+        if (strName != check.pszName || check.pfnRun == nullptr)
             continue;
         if (check.bChangesMachine && !context.bDisposable) {
             std::printf("RESULT windows only with --disposable-machine\n");
@@ -345,7 +345,7 @@ int RunAll(const SContext& context) {
         return kExitRefused;
     std::vector<SCheck> checks;
     for (const SCheck& check : AllChecks()) {
-        if (!check.bChangesMachine || context.bDisposable)
+        if (check.pfnRun != nullptr && (!check.bChangesMachine || context.bDisposable))
             checks.push_back(check);
     }
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
@@ -396,8 +396,9 @@ int main(int argc, char** argv) {
     const SContext& context = options.context;
     if (options.bList) {
         for (const SCheck& check : AllChecks())
-            std::printf("%s%s\n", check.pszName,
-                        check.bChangesMachine ? " (--disposable-machine)" : "");
+            std::printf("%s%s%s\n", check.pszName,
+                        check.bChangesMachine ? " (--disposable-machine)" : "",
+                        check.pfnRun == nullptr ? " (the other architecture's build only)" : "");
         return kExitPassed;
     }
     if (!options.strHoldLock.empty())

@@ -88,6 +88,25 @@ wine_env_runs_32bit && runs_32bit=yes
 status=0
 "$loader" "${bundle[@]}" </dev/null >"$work/$arch-default.tap" 2>&1 || status=$?
 judge "$work/$arch-default.tap" "$status" default || faults=1
+# The checks and the security page's table of Windows claims name each other: every check
+# decides a claim there, and every check the table names exists.
+"$loader" "$work/$arch/idrovan-conformance.exe" --list </dev/null | tr -d '\r' |
+  sed 's/ .*//' >"$work/$arch-checks.txt"
+python3 - "$work/$arch-checks.txt" "$root/docs/security.md" <<'PY' || faults=1
+import re, sys
+checks = set(open(sys.argv[1]).read().split())
+page = open(sys.argv[2], encoding="utf-8").read()
+section = page.split("## Windows claims and the checks that decide them", 1)[-1].split("\n## ", 1)[0]
+named = set()
+for row in section.splitlines():
+    if row.startswith("| ") and not row.startswith("|---"):
+        named |= set(re.findall(r"`([a-z0-9_]+)`", row.rstrip(" |").rsplit(" | ", 1)[-1]))
+named.discard("Check")
+faults = [f"the check {name} decides no claim of the security page" for name in sorted(checks - named)]
+faults += [f"the security page names {name}, which is no check" for name in sorted(named - checks)]
+print("\n".join(faults) or f"{len(checks)} checks, each named by the security page")
+sys.exit(1 if faults else 0)
+PY
 # The bundle must see a fault: the same programs, but a console without TERMINAL_SERVER_AWARE.
 rm -rf "$work/$arch-broken"
 cp -r "$work/$arch" "$work/$arch-broken"
