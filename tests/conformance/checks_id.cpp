@@ -57,6 +57,10 @@ CResult CheckConsole(const std::string& strFolder) {
     const std::string strOutput = cli.Output();
     const std::string strId = strOutput.substr(0, strOutput.find_first_of("\r\n"));
     Note("%s --no-write exited %ld", strCli.c_str(), nExit);
+    // STATUS_DLL_NOT_FOUND: a Wine without its 32-bit half starts the process but cannot load
+    // its kernel32.
+    if (IsUnderWine() && static_cast<unsigned long>(nExit) == 0xC0000135UL)
+        return CResult::WineGap("this Wine could not load the 32-bit kernel32 for " + strCli);
     if (nExit != 0)
         return CResult::Fail("exit code " + std::to_string(nExit) + ": " + strOutput);
     if (strId != strExpected)

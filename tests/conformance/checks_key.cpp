@@ -138,6 +138,7 @@ CResult CheckUserShadow(const SContext& context) {
     HKEY hKey = NULL;
     if (::RegOpenKeyExA(HKEY_CURRENT_USER, kUserKey, 0, KEY_READ, &hKey) == ERROR_SUCCESS) {
         ::RegCloseKey(hKey);
+        hKey = NULL;
         return CResult::WindowsSkip(
             "this account has a key of that name already; it is not "
             "touched");
