@@ -4,6 +4,7 @@
 #include <lm.h>
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "tests/conformance/accounts.h"
@@ -81,6 +82,23 @@ bool Undo(const std::string& strLine, const char* pszPrefix) {
                     bDone ? "done" : "FAILED", nStatus);
         return bDone;
     }
+    if (strKind == "timezone") {
+        DYNAMIC_TIME_ZONE_INFORMATION zone;
+        bool bDone = strWhat.size() == 2 * sizeof(zone);
+        for (size_t i = 0; bDone && i < sizeof(zone); ++i) {
+            unsigned nByte = 0;
+            bDone = std::sscanf(strWhat.c_str() + 2 * i, "%2x", &nByte) == 1;
+            reinterpret_cast<unsigned char*>(&zone)[i] = static_cast<unsigned char>(nByte);
+        }
+        // A zone that is as it was (the change failed, or was set back) needs nothing.
+        DYNAMIC_TIME_ZONE_INFORMATION current;
+        ZeroMemory(&current, sizeof(current));
+        ::GetDynamicTimeZoneInformation(&current);
+        bDone =
+            bDone && (std::memcmp(&current, &zone, sizeof(zone)) == 0 || SetSystemTimeZone(&zone));
+        std::printf("%sundo: set the time zone back: %s\n", pszPrefix, bDone ? "done" : "FAILED");
+        return bDone;
+    }
     if (strKind == "user" && !strWhat.empty()) {
         const DWORD nStatus = DeleteLocalUser(Widen(strWhat));
         const bool bDone = nStatus == NERR_Success || nStatus == kNerrUserNotFound;
@@ -100,6 +118,38 @@ bool JournalKeyToDelete(const std::string& strJournal, const std::string& strHkl
 
 bool JournalUserKeyToDelete(const std::string& strJournal, const std::string& strHkcuPath) {
     return AppendLine(strJournal, "userkey " + strHkcuPath);
+}
+
+bool JournalTimeZoneToRestore(const std::string& strJournal) {
+    DYNAMIC_TIME_ZONE_INFORMATION zone;
+    ZeroMemory(&zone, sizeof(zone));
+    if (::GetDynamicTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID)
+        return false;
+    std::string strHex;
+    char szByte[3];
+    for (size_t i = 0; i < sizeof(zone); ++i) {
+        std::snprintf(szByte, sizeof(szByte), "%02x", reinterpret_cast<unsigned char*>(&zone)[i]);
+        strHex += szByte;
+    }
+    return AppendLine(strJournal, "timezone " + strHex);
+}
+
+bool SetSystemTimeZone(const void* pDynamicInformation) {
+    HANDLE hToken = NULL;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &hToken))
+        return false;
+    TOKEN_PRIVILEGES privileges;
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    // A system that knows no such privilege (Wine) is asked all the same: the call says
+    // whether it needs it.
+    if (::LookupPrivilegeValueA(NULL, "SeTimeZonePrivilege", &privileges.Privileges[0].Luid))
+        ::AdjustTokenPrivileges(hToken, FALSE, &privileges, 0, NULL, NULL);
+    ::CloseHandle(hToken);
+    hToken = NULL;
+    auto* pZone =
+        static_cast<DYNAMIC_TIME_ZONE_INFORMATION*>(const_cast<void*>(pDynamicInformation));
+    return ::SetDynamicTimeZoneInformation(pZone) != FALSE;
 }
 
 bool JournalUserToDelete(const std::string& strJournal, const std::string& strUser) {
