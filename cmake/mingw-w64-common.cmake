@@ -25,8 +25,13 @@ set(CMAKE_CXX_FLAGS_RELEASE "-Os -DNDEBUG" CACHE STRING "Flags used by the C++ c
 # std::terminate goes straight to abort (which reports "abnormal program termination" itself):
 # the static runtime's default handler would first print the exception's demangled type name,
 # and its demangler alone is some 45 KiB of every program.
+# --tsaware: GNU ld leaves TERMINAL_SERVER_AWARE unset where Microsoft's linker sets it. Without
+# it, GetWindowsDirectoryA answers a private per-user folder on a Remote Desktop host, and each
+# user there could get another ID (Microsoft, "GetSystemWindowsDirectoryW function"). Programs
+# only: a DLL's flag is ignored, the loader follows the program that hosts it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT
     "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp -Wl,--gc-sections \
+-Wl,--tsaware \
 -Wl,--defsym=${symbol_prefix}_ZN9__gnu_cxx27__verbose_terminate_handlerEv=${symbol_prefix}abort")
 
 # Tests run through the Wine loader of their own bitness, named: Debian's `wine` command picks the

@@ -68,6 +68,16 @@ fi
 wine_env_stop
 trap - EXIT
 
+step "conformance bundle under Wine: default mode and --disposable-machine, each in a throw-away prefix"
+# x64 always, holding the x86 console against the same ID where 32-bit programs run (a named
+# gap of Wine elsewhere); the x86 bundle where they run.
+bash tests/conformance/run_conformance.sh x64 build/windows "$x86"
+if [[ $wine32 == yes ]]; then
+  bash tests/conformance/run_conformance.sh x86 "$x86" build/windows
+else
+  echo "SKIPPED: the x86 conformance bundle under Wine: 32-bit programs do not run here."
+fi
+
 if [[ -f scripts/hardening.sh ]]; then
   step "hardening: fuzzers, valgrind, ThreadSanitizer stress"
   bash scripts/hardening.sh

@@ -19,6 +19,17 @@ case $subsystem in
   *) echo "unknown subsystem: $subsystem"; exit 2 ;;
 esac
 
+# TERMINAL_SERVER_AWARE (DllCharacteristics 0x8000): without it Windows gives the program on a
+# Remote Desktop host a private per-user Windows directory, and with it perhaps another system
+# drive and another ID for every user. GNU ld sets it only when told (--tsaware).
+characteristics=$(sed -n 's/^DllCharacteristics[[:space:]]*\([0-9A-Fa-f]*\)$/\1/p' <<<"$headers")
+if [[ -z $characteristics ]]; then
+  echo "no DllCharacteristics in the header"; exit 1
+fi
+if ((!(16#$characteristics & 0x8000))); then
+  echo "not TERMINAL_SERVER_AWARE (DllCharacteristics 0x$characteristics lacks 0x8000)"; exit 1
+fi
+
 known=$(grep -v '^#' "$(dirname "${BASH_SOURCE[0]}")/../abi/known_dlls.txt")
 status=0
 imports_comctl32=no
