@@ -75,8 +75,9 @@ public:
     }
 };
 
-// The report file: serves m_strContent, and fails the way a real file can: it does not open, it
-// is not a disk file, a read fails after some reads, or the reads come back short.
+// The report file: serves m_strContent, and fails the way a real file can: it does not open (with
+// a reason of one printable line, as the real one gives), it is not a disk file, a read fails
+// after some reads, or the reads come back short.
 class CFuzzedReportFile : public CReportFile {
 public:
     std::string m_strContent;
@@ -777,8 +778,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     file.m_strContent = ReportContent(input, OwnReport(machine, &nOwnExitCode));
     switch (input.ConsumeIntegralInRange<int>(0, 7)) {
         case 0:
+            // The system's reason, as the real file gives it: one printable line.
             file.m_bOpens = false;
-            file.m_strWhy = input.ConsumeRandomLengthString(60);
+            for (char c : input.ConsumeRandomLengthString(60))
+                file.m_strWhy.push_back(c >= 0x20 && c <= 0x7E ? c : '?');
             break;
         case 1:
             file.m_bDiskFile = false;
