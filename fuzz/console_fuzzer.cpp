@@ -501,13 +501,32 @@ std::string ToUtf16(const std::string& strUtf8, bool bBigEndian) {
     return out;
 }
 
-// What --compare's file serves: the machine's own report as it is, re-encoded, padded toward
-// the size limit, with a key of the other layout, or any bytes.
-std::string ReportContent(FuzzedDataProvider& input, const std::string& strOwn) {
+// The report of this machine once a fact or the marker changed: the volume (a new serial), the
+// root's creation time (Windows installed again), the marker, or all of them.
+std::string ChangedMachineReport(FuzzedDataProvider& input, const CScriptedMachineFacts& machine) {
+    CScriptedMachineFacts changed = Snapshot(machine);
+    const int nChanges = input.ConsumeIntegralInRange<int>(1, 7);
+    if (nChanges & 1)
+        changed.m_nSerialNumber += 1;
+    if (nChanges & 2)
+        changed.m_nCreationTime += 10000000;
+    if (nChanges & 4)
+        changed.SetMarker(VREG_SZ,
+                          changed.m_strValueData == kHandMarker ? kNewMarker : kHandMarker);
+    int nExitCode = 0;
+    return OwnReport(changed, &nExitCode);
+}
+
+// What --compare's file serves: the machine's own report as it is, another's, re-encoded, padded
+// toward the size limit, with a key of the other layout, or any bytes.
+std::string ReportContent(FuzzedDataProvider& input, const CScriptedMachineFacts& machine,
+                          const std::string& strOwn) {
     std::string strReport = strOwn.empty() ? std::string("{}\n") : strOwn;
-    switch (input.ConsumeIntegralInRange<int>(0, 7)) {
+    switch (input.ConsumeIntegralInRange<int>(0, 8)) {
         case 0:
             return strReport;
+        case 7:
+            return ChangedMachineReport(input, machine);
         case 1:
             return "\xEF\xBB\xBF" + strReport;
         case 2:
@@ -555,8 +574,11 @@ std::string WideArgument(FuzzedDataProvider& input) {
             case 1:
                 nUnit = static_cast<std::uint16_t>(0x20 + (nUnit & 0x5F));  // ASCII
                 break;
-            default:
+            case 2:
+                nUnit = static_cast<std::uint16_t>(0x80 + (nUnit & 0x77F));  // two bytes of UTF-8
                 break;
+            default:
+                break;  // three bytes, or a surrogate of its own
         }
         units.push_back(nUnit == 0 ? 0x41 : nUnit);
     }
@@ -779,7 +801,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
 
     CFuzzedReportFile file;
     int nOwnExitCode = 0;
-    file.m_strContent = ReportContent(input, OwnReport(machine, &nOwnExitCode));
+    file.m_strContent = ReportContent(input, machine, OwnReport(machine, &nOwnExitCode));
     switch (input.ConsumeIntegralInRange<int>(0, 7)) {
         case 0:
             // The system's reason, as the real file gives it: one printable line.
@@ -811,7 +833,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
             break;
         case 2:
             elevation.m_bRunsProgram = false;
-            elevation.m_nExitCode = input.ConsumeIntegral<std::int32_t>();
+            elevation.m_nExitCode = input.ConsumeBool() ? input.ConsumeIntegralInRange<int>(0, 6)
+                                                        : input.ConsumeIntegral<std::int32_t>();
             break;
         case 3:
             elevation.m_bGrantsRights = true;
@@ -821,7 +844,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     }
 
     ArrangeRacingWriter(input, machine);
-    const int nFailIn = input.ConsumeBool() ? input.ConsumeIntegralInRange<int>(0, 400) : -1;
+    // One allocation fails: usually one of the first, where every run passes.
+    int nFailIn = -1;
+    if (input.ConsumeBool())
+        nFailIn = input.ConsumeBool() ? input.ConsumeIntegralInRange<int>(0, 40)
+                                      : input.ConsumeIntegralInRange<int>(0, 400);
 
     // "-" reads the same report from standard input.
     std::FILE* pStandardInput = nullptr;
