@@ -6,14 +6,16 @@
 // The arguments mix the program's own option tokens (in any case), IDs (the machine's own among
 // them), file and device names, raw bytes, and UTF-16 arguments (unpaired surrogates included)
 // turned into UTF-8 as the Windows entry point does. --compare reads through a scripted file
-// that serves a report the machine itself wrote, a re-encoded or altered one, or any bytes, and
-// fails in each way the real one can; --first-run meets a scripted elevation; the system's status
-// texts are any bytes; and one allocation may fail anywhere in the run.
+// that serves a report the machine itself wrote, one it wrote before a fact or the marker
+// changed, a re-encoded or altered one, or any bytes, and fails in each way the real one can;
+// --first-run meets a scripted elevation; the system's status texts are any bytes; and one
+// allocation may fail anywhere in the run.
 //
 // After each input:
 // - the exit code is a documented one, keys are closed and the lock released;
 // - every output is well-formed UTF-8 without control characters but line breaks, and never
-//   holds the stored marker;
+//   holds the stored marker; stderr starts with the program's name, and a refused command line
+//   or report (exit 2) prints nothing on stdout;
 // - an output that starts with '{' is exactly one line holding one valid JSON object, and stderr
 //   is empty beside it;
 // - an ID the run showed as the computer's is the one a read-only run gives afterwards;
@@ -24,13 +26,14 @@
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
 
+#include <strings.h>
+
 #include <cstdint>
-#include <memory>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
-#include <strings.h>
 #include <vector>
 
 #include "cli/command_line.h"
@@ -59,9 +62,6 @@ namespace {
             EXPECT(condition);                                                   \
         }                                                                        \
     } while (0)
-
-// ---------------------------------------------------------------------------------------------
-// The test doubles
 
 // The system's status texts: any bytes, or none.
 class CFuzzedMessages : public CStatusMessages {
@@ -181,9 +181,6 @@ int RunOnce(const std::vector<std::string>& arguments, CMachineFacts& machine,
     return RunConsoleProgram(static_cast<int>(pointers.size()), pointers.data(), machine, messages,
                              file, elevation, pOutput);
 }
-
-// ---------------------------------------------------------------------------------------------
-// Independent judges of the output
 
 // Well-formed UTF-8 as the Unicode standard's table of byte sequences lists it.
 bool IsWellFormedUtf8(const std::string& strText) {
@@ -325,9 +322,6 @@ bool IsDocumentedExitCode(int nExitCode) {
     return nExitCode == 0 || nExitCode == 1 || nExitCode == 2 || nExitCode == 3 || nExitCode == 4 ||
            nExitCode == 6;
 }
-
-// ---------------------------------------------------------------------------------------------
-// The machine
 
 long LockStatus(FuzzedDataProvider& input) {
     static const long kStatuses[] = {VERROR_WAIT_TIMEOUT, VERROR_ACCESS_DENIED, 127, 698, 1359};
@@ -476,9 +470,6 @@ std::string ReadOnlyID(const CScriptedMachineFacts& machine) {
     CDriveID driveID(copy, kMarkerReadOnly);
     return driveID.GetID().GetText();
 }
-
-// ---------------------------------------------------------------------------------------------
-// The command line and the report
 
 // `--no-write --json` on the machine as it is: the report it writes of itself.
 std::string OwnReport(const CScriptedMachineFacts& machine, int* pnExitCode) {
@@ -653,9 +644,6 @@ std::string Argument(FuzzedDataProvider& input, const std::string& strID) {
             return input.ConsumeRandomLengthString(80);
     }
 }
-
-// ---------------------------------------------------------------------------------------------
-// The checks
 
 struct SMainRun {
     std::vector<std::string> arguments;
