@@ -667,15 +667,18 @@ void ExpectMachineLeftClean(const CScriptedMachineFacts& machine) {
     EXPECT(!machine.IsLockHeld());
 }
 
-void ExpectSoundOutput(const SMainRun& run, const std::string& strMarker) {
+// strEchoed: what the system's texts (status messages, a file's reason) may show: echoed, as
+// they should be.
+void ExpectSoundOutput(const SMainRun& run, const std::string& strMarker,
+                       const std::string& strEchoed) {
     EXPECT_TEXT(IsDocumentedExitCode(run.nExitCode), run.strErr);
     ExpectCleanText(run.strOut);
     ExpectCleanText(run.strErr);
     // Every run says something.
     EXPECT(!run.strOut.empty() || !run.strErr.empty());
-    // The stored marker never shows, unless the command line itself held it.
+    // The stored marker never shows, unless the command line or a status text itself held it.
     if (strMarker.size() >= 16) {
-        bool bGiven = false;
+        bool bGiven = strEchoed.find(strMarker) != std::string::npos;
         for (const std::string& strArgument : run.arguments)
             bGiven = bGiven || strArgument.find(strMarker) != std::string::npos;
         if (!bGiven) {
@@ -750,7 +753,7 @@ void ExpectOwnReportRoundTrips(CScriptedMachineFacts& machine) {
     compare.nExitCode = RunOnce(compare.arguments, machine, messages, file, elevation, &output);
     compare.strOut = output.out.GetText();
     compare.strErr = output.err.GetText();
-    ExpectSoundOutput(compare, std::string());
+    ExpectSoundOutput(compare, std::string(), std::string());
     EXPECT_TEXT(compare.nExitCode == 0, compare.strOut + compare.strErr);
     CIDHandler compared;
     ExpectJsonLine(compare.strOut, &compared);
@@ -863,7 +866,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
 
     ExpectMachineLeftClean(machine);
     EXPECT(!file.m_bOpen);
-    ExpectSoundOutput(run, strStoredMarker);
+    ExpectSoundOutput(run, strStoredMarker, messages.m_strText + "\n" + file.m_strWhy);
     // The ID once shown is the ID a read-only run gives afterwards.
     const std::string strShown = ShownComputerID(run);
     if (!strShown.empty())
