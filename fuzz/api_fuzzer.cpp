@@ -12,7 +12,8 @@
 // header allows (the size needed, an empty text, a cleared detail), nothing when buffers overlap,
 // nothing to the registry by a read-only call, and the machine not asked at all for bad arguments.
 // A derivation's detail gives the step, status, marker state and key trust that the same
-// derivation reports on a fresh copy, mapped by the header's own table.
+// derivation reports on a fresh copy, mapped by the header's own table. One allocation may fail
+// in the call: it then changes nothing, or the call fails with the memory step and no ID.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -26,6 +27,7 @@
 #include "idrovan_version.h"
 #include "identification/application_id.h"
 #include "identification/drive_id.h"
+#include "tests/unit/failing_allocation.h"
 #include "tests/unit/scripted_machine_facts.h"
 #include "tests/unit/worked_example_facts.h"
 
@@ -166,6 +168,16 @@ int MarkerKeyOf(const CDriveIDReport& report) {
     return -1;
 }
 
+// Makes the call with allocation nFailIn failing (none for -1); *pbFailed: one did.
+template <typename FCall>
+int Armed(int nFailIn, bool* pbFailed, FCall call) {
+    g_nFailIn = nFailIn;
+    const int nResult = call();
+    *pbFailed = nFailIn >= 0 && g_nFailIn.load() < 0;
+    g_nFailIn = -1;
+    return nResult;
+}
+
 // What a derivation in the call's mode reports on a fresh copy of the machine.
 CDriveIDReport ReferenceReport(EMachine eMachine, const SFailures& failures, bool bReadOnly) {
     CScriptedMachineFacts machine;
@@ -288,6 +300,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
             input.ConsumeBool() ? VERROR_ACCESS_DENIED : input.ConsumeIntegral<std::int32_t>();
         failures.eTrust = static_cast<EKeyTrust>(input.ConsumeIntegralInRange(0, 3));
     }
+    const int nFailIn = input.ConsumeBool() ? input.ConsumeIntegralInRange(0, 60) : -1;
     const std::string strName = input.ConsumeRandomLengthString(65536);
     const std::string strIDText = input.ConsumeRemainingBytesAsString();
 
@@ -371,13 +384,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
 
     const bool bGoodName = !bApplication || (pszName != nullptr && IsWellFormedName(strSeenName));
     int nResult = 0;
+    // A failed allocation either changed nothing, or made the call a failure of its own.
+    bool bOutOfMemory = false;
+    auto IsMemoryFailure = [&](int nCallResult) {
+        return bOutOfMemory && nCallResult == IDROVAN_FAILURE;
+    };
     switch (eCall) {
         case kGetComputer:
         case kGetApplication: {
-            nResult = eCall == kGetComputer
-                          ? GetComputerIDOn(machine, nFlags, pszID, nBufferSize, pnNeeded, pDetail)
-                          : GetApplicationIDOn(machine, pszName, nFlags, pszID, nBufferSize,
-                                               pnNeeded, pDetail);
+            nResult = Armed(nFailIn, &bOutOfMemory, [&] {
+                return eCall == kGetComputer
+                           ? GetComputerIDOn(machine, nFlags, pszID, nBufferSize, pnNeeded, pDetail)
+                           : GetApplicationIDOn(machine, pszName, nFlags, pszID, nBufferSize,
+                                                pnNeeded, pDetail);
+            });
             const bool bBad = pszID == nullptr || nBufferSize < IDROVAN_ID_SIZE ||
                               (nFlags & ~IDROVAN_READ_ONLY) != 0 || !bKnownDetail || !bGoodName;
             if (bOverlap) {
@@ -389,6 +409,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
                 EXPECT(nResult == IDROVAN_BAD_ARGUMENT);
                 EXPECT(pnNeeded == nullptr || *pnNeeded == IDROVAN_ID_SIZE);
                 EXPECT(pszID == nullptr || nBufferSize == 0 || pszID[0] == '\0');
+                break;
+            }
+            if (IsMemoryFailure(nResult)) {
+                EXPECT(pszID[0] == '\0');
                 break;
             }
             EXPECT(nResult == nReference);
@@ -408,9 +432,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
         }
         case kVerifyComputer:
         case kVerifyApplication: {
-            nResult = eCall == kVerifyComputer
-                          ? VerifyComputerIDOn(machine, pszIDText, pDetail)
-                          : VerifyApplicationIDOn(machine, pszName, pszIDText, pDetail);
+            nResult = Armed(nFailIn, &bOutOfMemory, [&] {
+                return eCall == kVerifyComputer
+                           ? VerifyComputerIDOn(machine, pszIDText, pDetail)
+                           : VerifyApplicationIDOn(machine, pszName, pszIDText, pDetail);
+            });
             if (bOverlap) {
                 EXPECT(nResult == IDROVAN_BAD_ARGUMENT);
                 EXPECT(block.ChangedBytes() == 0);
@@ -422,6 +448,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
                 EXPECT(nResult == IDROVAN_BAD_ARGUMENT);
                 break;
             }
+            if (IsMemoryFailure(nResult))
+                break;
             if (nReference != IDROVAN_OK) {
                 EXPECT(nResult == nReference);
                 break;
@@ -460,8 +488,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
         EXPECT(bOutput || !block.Changed(i));
     }
     // A derivation's detail: the step, status, marker state and key trust its report gives.
+    // After a failed allocation, the memory step, or (where the machine fails anyway) the step
+    // that failed first.
+    const bool bMemoryStep = IsMemoryFailure(nResult) && pDetail != nullptr && bKnownDetail &&
+                             pDetail->step == IDROVAN_STEP_MEMORY;
+    if (IsMemoryFailure(nResult) && pDetail != nullptr && bKnownDetail &&
+        nReference != IDROVAN_FAILURE)
+        EXPECT(bMemoryStep);
     if (eCall != kVersion && nResult != IDROVAN_BAD_ARGUMENT && pDetail != nullptr &&
-        bKnownDetail && pDetail->step != IDROVAN_STEP_APPLICATION_ID) {
+        bKnownDetail && pDetail->step != IDROVAN_STEP_APPLICATION_ID && !bMemoryStep) {
         const CDriveIDReport report = ReferenceReport(eMachine, failures, bReadOnly);
         EXPECT(pDetail->step == StepOf(report.eFailedStep));
         EXPECT(pDetail->status == report.nStatus);
