@@ -9,7 +9,8 @@
 // is empty. The machine's lock, random source, writes, key trust and key reset may fail as
 // well; a renewal (RenewMarker) afterwards, for the machine's own ID, another or none, must
 // write exactly when it says it renewed, keep the stored marker on every other answer, reset a
-// loose key's security before it writes, and leave the new ID for the next derivation.
+// loose key's security before it writes, and leave the new ID for the next derivation, also
+// when one of its allocations fails.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cctype>
@@ -21,6 +22,7 @@
 
 #include "identification/computer_id_text.h"
 #include "identification/drive_id.h"
+#include "tests/unit/failing_allocation.h"
 #include "tests/unit/scripted_machine_facts.h"
 
 namespace {
@@ -383,12 +385,17 @@ void CheckRenewal(FuzzedDataProvider& input, COddRegistry& machine) {
     const std::size_t nWrites = machine.m_writes.size();
     const std::size_t nCalls = machine.m_calls.size();
 
+    // One allocation may fail on the way: every answer below must hold all the same.
+    const int nFailIn = input.ConsumeBool() ? input.ConsumeIntegralInRange<int>(0, 80) : -1;
+
     CDriveID driveID(machine);
     CVeltraneString strBefore;
     CVeltraneString strAfter;
     CDriveIDReport report;
+    g_nFailIn = nFailIn;
     const CDriveID::ERenewal eRenewal = driveID.RenewMarker(
         bNone ? nullptr : given.c_str(), strBefore, strAfter, bWithReport ? &report : nullptr);
+    g_nFailIn = -1;
     const std::string before = TextOf(strBefore);
     const std::string after = TextOf(strAfter);
     ExpectKeysClosed(machine);
