@@ -1,7 +1,8 @@
 // The C API (api/library_calls.h) on any call a program could make: any function, flags, buffer
 // sizes, a null pointer for any argument, a detail of any size, application names up to 64 KiB
 // and any text to verify, on a scripted machine with a marker, without one, with an unusable one,
-// or with a key the account may only read; and with buffers carved from one block at any
+// or with a key the account may only read, with any of its facts, registry calls, marker lock or
+// random source failing and its key of any trust; and with buffers carved from one block at any
 // offsets, so that they may overlap each other or the name.
 //
 // Every answer is checked against one worked out here without the code under test's checks: an
@@ -10,6 +11,9 @@
 // any buffer (guard bytes behind each), nothing written at all by a refused call beyond what the
 // header allows (the size needed, an empty text, a cleared detail), nothing when buffers overlap,
 // nothing to the registry by a read-only call, and the machine not asked at all for bad arguments.
+// A derivation's detail gives the step, status, marker state and key trust that the same
+// derivation reports on a fresh copy, mapped by the header's own table. One allocation may fail
+// in the call: it then changes nothing, or the call fails with the memory step and no ID.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -22,6 +26,8 @@
 #include "api/library_calls.h"
 #include "idrovan_version.h"
 #include "identification/application_id.h"
+#include "identification/drive_id.h"
+#include "tests/unit/failing_allocation.h"
 #include "tests/unit/scripted_machine_facts.h"
 #include "tests/unit/worked_example_facts.h"
 
@@ -42,7 +48,16 @@ const std::size_t kMaxName = 1024;  // the header's IDROVAN_MAX_APPLICATION_NAME
 enum EMachine { kWithMarker, kNoMarker, kUnusableMarker, kReadOnlyKey, kReadOnlyKeyNoMarker };
 enum ECall { kGetComputer, kGetApplication, kVerifyComputer, kVerifyApplication, kVersion };
 
-void SetUp(EMachine eMachine, CScriptedMachineFacts* pMachine) {
+// Failures laid over a machine, one bit each, so that the C API meets every step and key trust
+// it maps. None changes a fact's value: an ID, where there is one, stays the hand marker's or the
+// new marker's.
+struct SFailures {
+    std::uint32_t nBits = 0;
+    long nStatus = 0;  // what a failing registry call or lock answers
+    EKeyTrust eTrust = kKeyTrusted;
+};
+
+void SetUp(EMachine eMachine, const SFailures& failures, CScriptedMachineFacts* pMachine) {
     pMachine->m_nCreationTime = kRootCreated;
     pMachine->m_nNow = kNow;
     switch (eMachine) {
@@ -63,6 +78,114 @@ void SetUp(EMachine eMachine, CScriptedMachineFacts* pMachine) {
             pMachine->m_bKeyReadOnly = true;
             break;
     }
+    auto fails = [&](int nBit) { return (failures.nBits >> nBit) & 1; };
+    const long nStatus =
+        failures.nStatus == VERROR_SUCCESS ? VERROR_ACCESS_DENIED : failures.nStatus;
+    if (fails(0))
+        pMachine->m_strWindowsDirectory.clear();
+    if (fails(1))
+        pMachine->m_bVolumeFails = true;
+    if (fails(2))
+        pMachine->m_bCreationTimeFails = true;
+    if (fails(3))
+        pMachine->m_nOpenStatus = nStatus;
+    if (fails(4))
+        pMachine->m_nCreateStatus = nStatus;
+    if (fails(5))
+        pMachine->m_bCreateYieldsNullKey = true;
+    if (fails(6))
+        pMachine->m_bSetIsLost = true;
+    if (fails(7))
+        pMachine->m_nSetStatus = nStatus;
+    if (fails(8))
+        pMachine->m_bUserKeyExists = true;
+    if (fails(9))
+        pMachine->m_bRandomFails = true;
+    if (fails(10))
+        pMachine->m_nLockStatus = nStatus;
+    if (fails(11))
+        pMachine->m_bLockAbandoned = true;
+    if (fails(12))
+        pMachine->m_unconvertibleTimes.insert(kRootCreated);
+    if (fails(13))
+        pMachine->m_nLastError = nStatus;
+    pMachine->m_eKeyTrust = failures.eTrust;
+}
+
+// The detail a derivation's report gives, worked out from the header's table.
+int StepOf(EDriveIDStep eStep) {
+    switch (eStep) {
+        case kStepNone:
+            return IDROVAN_STEP_NONE;
+        case kStepWindowsDirectory:
+            return IDROVAN_STEP_WINDOWS_DIRECTORY;
+        case kStepVolume:
+            return IDROVAN_STEP_VOLUME;
+        case kStepRootCreation:
+            return IDROVAN_STEP_ROOT_CREATED;
+        case kStepMarkerKey:
+            return IDROVAN_STEP_MARKER_KEY;
+        case kStepMarkerValue:
+            return IDROVAN_STEP_MARKER_VALUE;
+        case kStepMarkerWrite:
+            return IDROVAN_STEP_MARKER_WRITE;
+        case kStepMemory:
+            return IDROVAN_STEP_MEMORY;
+        case kStepMarkerLock:
+            return IDROVAN_STEP_MARKER_LOCK;
+        case kStepMarkerRandom:
+            return IDROVAN_STEP_MARKER_RANDOM;
+    }
+    return -1;
+}
+
+int MarkerOf(EMarkerState eMarker) {
+    switch (eMarker) {
+        case kMarkerMissing:
+            return IDROVAN_MARKER_MISSING;
+        case kMarkerPresent:
+            return IDROVAN_MARKER_PRESENT;
+        case kMarkerCreated:
+            return IDROVAN_MARKER_CREATED;
+        case kMarkerUnusable:
+            return IDROVAN_MARKER_UNUSABLE;
+    }
+    return -1;
+}
+
+int MarkerKeyOf(const CDriveIDReport& report) {
+    if (!report.bMarkerKeyOpened)
+        return IDROVAN_MARKER_KEY_NOT_READ;
+    switch (report.eMarkerKey) {
+        case kKeyTrusted:
+            return IDROVAN_MARKER_KEY_TRUSTED;
+        case kKeyLooseDacl:
+        case kKeyForeignOwner:
+            return IDROVAN_MARKER_KEY_LOOSE;
+        case kKeyTrustUnknown:
+            return IDROVAN_MARKER_KEY_UNKNOWN;
+    }
+    return -1;
+}
+
+// Makes the call with allocation nFailIn failing (none for -1); *pbFailed: one did.
+template <typename FCall>
+int Armed(int nFailIn, bool* pbFailed, FCall call) {
+    g_nFailIn = nFailIn;
+    const int nResult = call();
+    *pbFailed = nFailIn >= 0 && g_nFailIn.load() < 0;
+    g_nFailIn = -1;
+    return nResult;
+}
+
+// What a derivation in the call's mode reports on a fresh copy of the machine.
+CDriveIDReport ReferenceReport(EMachine eMachine, const SFailures& failures, bool bReadOnly) {
+    CScriptedMachineFacts machine;
+    SetUp(eMachine, failures, &machine);
+    CDriveID driveID(machine, bReadOnly ? kMarkerReadOnly : kMarkerReadFirst);
+    CDriveIDReport report;
+    driveID.GetID(&report);
+    return report;
 }
 
 // Well-formed UTF-8 as the Unicode standard's table of byte sequences lists it, with the C0,
@@ -170,6 +293,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     const std::size_t nDetailOffset =
         input.ConsumeIntegralInRange<std::size_t>(0, 7) * alignof(idrovan_detail);
     const std::size_t nNameOffset = input.ConsumeIntegralInRange<std::size_t>(0, 63);
+    SFailures failures;
+    if (input.ConsumeBool()) {
+        failures.nBits = input.ConsumeIntegral<std::uint16_t>();
+        failures.nStatus =
+            input.ConsumeBool() ? VERROR_ACCESS_DENIED : input.ConsumeIntegral<std::int32_t>();
+        failures.eTrust = static_cast<EKeyTrust>(input.ConsumeIntegralInRange(0, 3));
+    }
+    const int nFailIn = input.ConsumeBool() ? input.ConsumeIntegralInRange(0, 60) : -1;
     const std::string strName = input.ConsumeRandomLengthString(65536);
     const std::string strIDText = input.ConsumeRemainingBytesAsString();
 
@@ -237,29 +368,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     block.Snapshot();
 
     CScriptedMachineFacts machine;
-    SetUp(eMachine, &machine);
+    SetUp(eMachine, failures, &machine);
     const bool bReadOnly = eCall == kVerifyComputer || eCall == kVerifyApplication ||
                            eCall == kVersion || (nFlags & IDROVAN_READ_ONLY) != 0;
 
     // The reference: the same machine, fresh, asked with clean arguments in the same mode.
     CScriptedMachineFacts reference;
-    SetUp(eMachine, &reference);
+    SetUp(eMachine, failures, &reference);
     char szReference[IDROVAN_ID_SIZE] = {};
     const int nReference = GetComputerIDOn(reference, bReadOnly ? IDROVAN_READ_ONLY : 0u,
                                            szReference, sizeof(szReference), nullptr, nullptr);
     EXPECT(nReference != IDROVAN_BAD_ARGUMENT);
-    EXPECT(nReference != IDROVAN_OK || eMachine == kNoMarker ||
-           std::strcmp(szReference, kIDWithHandMarker) == 0);
+    EXPECT(nReference != IDROVAN_OK || std::strcmp(szReference, kIDWithHandMarker) == 0 ||
+           std::strcmp(szReference, kIDWithNewMarker) == 0);
 
     const bool bGoodName = !bApplication || (pszName != nullptr && IsWellFormedName(strSeenName));
     int nResult = 0;
+    // A failed allocation either changed nothing, or made the call a failure of its own.
+    bool bOutOfMemory = false;
+    auto IsMemoryFailure = [&](int nCallResult) {
+        return bOutOfMemory && nCallResult == IDROVAN_FAILURE;
+    };
     switch (eCall) {
         case kGetComputer:
         case kGetApplication: {
-            nResult = eCall == kGetComputer
-                          ? GetComputerIDOn(machine, nFlags, pszID, nBufferSize, pnNeeded, pDetail)
-                          : GetApplicationIDOn(machine, pszName, nFlags, pszID, nBufferSize,
-                                               pnNeeded, pDetail);
+            nResult = Armed(nFailIn, &bOutOfMemory, [&] {
+                return eCall == kGetComputer
+                           ? GetComputerIDOn(machine, nFlags, pszID, nBufferSize, pnNeeded, pDetail)
+                           : GetApplicationIDOn(machine, pszName, nFlags, pszID, nBufferSize,
+                                                pnNeeded, pDetail);
+            });
             const bool bBad = pszID == nullptr || nBufferSize < IDROVAN_ID_SIZE ||
                               (nFlags & ~IDROVAN_READ_ONLY) != 0 || !bKnownDetail || !bGoodName;
             if (bOverlap) {
@@ -271,6 +409,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
                 EXPECT(nResult == IDROVAN_BAD_ARGUMENT);
                 EXPECT(pnNeeded == nullptr || *pnNeeded == IDROVAN_ID_SIZE);
                 EXPECT(pszID == nullptr || nBufferSize == 0 || pszID[0] == '\0');
+                break;
+            }
+            if (IsMemoryFailure(nResult)) {
+                EXPECT(pszID[0] == '\0');
                 break;
             }
             EXPECT(nResult == nReference);
@@ -290,9 +432,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
         }
         case kVerifyComputer:
         case kVerifyApplication: {
-            nResult = eCall == kVerifyComputer
-                          ? VerifyComputerIDOn(machine, pszIDText, pDetail)
-                          : VerifyApplicationIDOn(machine, pszName, pszIDText, pDetail);
+            nResult = Armed(nFailIn, &bOutOfMemory, [&] {
+                return eCall == kVerifyComputer
+                           ? VerifyComputerIDOn(machine, pszIDText, pDetail)
+                           : VerifyApplicationIDOn(machine, pszName, pszIDText, pDetail);
+            });
             if (bOverlap) {
                 EXPECT(nResult == IDROVAN_BAD_ARGUMENT);
                 EXPECT(block.ChangedBytes() == 0);
@@ -304,6 +448,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
                 EXPECT(nResult == IDROVAN_BAD_ARGUMENT);
                 break;
             }
+            if (IsMemoryFailure(nResult))
+                break;
             if (nReference != IDROVAN_OK) {
                 EXPECT(nResult == nReference);
                 break;
@@ -340,6 +486,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
                              (i >= needed.nBegin && i < needed.nEnd) ||
                              (bKnownDetail && i >= detail.nBegin && i < detail.nEnd);
         EXPECT(bOutput || !block.Changed(i));
+    }
+    // A derivation's detail: the step, status, marker state and key trust its report gives.
+    // After a failed allocation, the memory step, or (where the machine fails anyway) the step
+    // that failed first.
+    const bool bMemoryStep = IsMemoryFailure(nResult) && pDetail != nullptr && bKnownDetail &&
+                             pDetail->step == IDROVAN_STEP_MEMORY;
+    if (IsMemoryFailure(nResult) && pDetail != nullptr && bKnownDetail &&
+        nReference != IDROVAN_FAILURE)
+        EXPECT(bMemoryStep);
+    if (eCall != kVersion && nResult != IDROVAN_BAD_ARGUMENT && pDetail != nullptr &&
+        bKnownDetail && pDetail->step != IDROVAN_STEP_APPLICATION_ID && !bMemoryStep) {
+        const CDriveIDReport report = ReferenceReport(eMachine, failures, bReadOnly);
+        EXPECT(pDetail->step == StepOf(report.eFailedStep));
+        EXPECT(pDetail->status == report.nStatus);
+        EXPECT(pDetail->marker == MarkerOf(report.eMarker));
+        EXPECT(pDetail->marker_key == MarkerKeyOf(report));
+        EXPECT((pDetail->step == IDROVAN_STEP_NONE) ==
+               (nResult == IDROVAN_OK || nResult == IDROVAN_NO_MATCH));
     }
     // Bad arguments: the machine was not asked at all.
     if (nResult == IDROVAN_BAD_ARGUMENT)

@@ -6,16 +6,23 @@
 // registry holding that marker text gives, and a second derivation must give it again. A
 // read-only derivation beforehand must give the same ID from a stored marker, or none, and
 // must neither create the key nor write; a report must name a failed step exactly when the ID
-// is empty.
+// is empty. The machine's lock, random source, writes, key trust and key reset may fail as
+// well; a renewal (RenewMarker) afterwards, for the machine's own ID, another or none, must
+// write exactly when it says it renewed, keep the stored marker on every other answer, reset a
+// loose key's security before it writes, and leave the new ID for the next derivation, also
+// when one of its allocations fails.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "identification/computer_id_text.h"
 #include "identification/drive_id.h"
+#include "tests/unit/failing_allocation.h"
 #include "tests/unit/scripted_machine_facts.h"
 
 namespace {
@@ -69,10 +76,12 @@ public:
 
     long SetKeyValue(VHKEY hKey, const char* pszName, std::uint32_t nType,
                      const unsigned char* pData, std::uint32_t nSize) override {
-        if (!m_bSetIsLost) {
+        // Only a value that was stored replaces the misreported one.
+        const long nStatus = CScriptedMachineFacts::SetKeyValue(hKey, pszName, nType, pData, nSize);
+        if (nStatus == VERROR_SUCCESS && !m_bSetIsLost) {
             m_bMisreportSize = false;
         }
-        return CScriptedMachineFacts::SetKeyValue(hKey, pszName, nType, pData, nSize);
+        return nStatus;
     }
 };
 
@@ -206,6 +215,27 @@ void ConfigureRegistry(FuzzedDataProvider& input, COddRegistry& machine) {
     machine.m_bSetIsLost = input.ConsumeIntegralInRange<int>(0, 7) == 0;
 }
 
+// The marker lock, the random source, the writes and the key's security: usually sound.
+void ConfigureFailures(FuzzedDataProvider& input, COddRegistry& machine) {
+    if (input.ConsumeIntegralInRange<int>(0, 3) != 0)
+        return;
+    static const long kLockStatuses[] = {VERROR_WAIT_TIMEOUT, VERROR_ACCESS_DENIED, 127, 698, 1359};
+    const std::uint8_t nBits = input.ConsumeIntegral<std::uint8_t>();
+    if (nBits & 1)
+        machine.m_nLockStatus = kLockStatuses[input.ConsumeIntegralInRange<int>(0, 4)];
+    if (nBits & 2)
+        machine.m_bLockAbandoned = true;
+    if (nBits & 4)
+        machine.m_bRandomFails = true;
+    if (nBits & 8)
+        machine.m_nSetStatus = input.ConsumeBool() ? VERROR_ACCESS_DENIED : 1018;
+    if (nBits & 16)
+        machine.m_nResetStatus = input.ConsumeBool() ? VERROR_ACCESS_DENIED : 1307;
+    if (nBits & 32)
+        machine.m_bUserKeyExists = true;
+    machine.m_eKeyTrust = static_cast<EKeyTrust>(input.ConsumeIntegralInRange<int>(0, 3));
+}
+
 // The ID of a machine with the same facts and a plain REG_SZ marker holding exactly strMarker.
 std::string HonestID(const CScriptedMachineFacts& facts, const std::string& strMarker) {
     CScriptedMachineFacts honest;
@@ -325,6 +355,125 @@ std::string CheckDerivation(COddRegistry& machine, bool bReport) {
     return id;
 }
 
+// A renewal for the ID a read-only derivation gives now (in either case), another ID, or none.
+void CheckRenewal(FuzzedDataProvider& input, COddRegistry& machine) {
+    CDriveID reader(machine, kMarkerReadOnly);
+    const std::string now = TextOf(reader.GetID());
+    std::string given;
+    switch (input.ConsumeIntegralInRange<int>(0, 3)) {
+        case 0:
+            given = now;
+            break;
+        case 1:
+            given = now;
+            for (char& c : given)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            break;
+        case 2:
+            given = std::string(32, 'f');
+            break;
+        default:
+            break;  // none
+    }
+    const bool bNone = given.empty();
+    const bool bWithReport = input.ConsumeIntegralInRange<int>(0, 3) != 0;
+    const bool bValueBefore = machine.m_bValueExists;
+    const std::uint32_t nTypeBefore = machine.m_nValueType;
+    const std::string valueBefore = machine.m_strValueData;
+    const EKeyTrust eTrustBefore = machine.m_eKeyTrust;
+    const bool bKeyBefore = machine.m_bKeyExists;
+    const std::size_t nWrites = machine.m_writes.size();
+    const std::size_t nCalls = machine.m_calls.size();
+
+    // One allocation may fail on the way: every answer below must hold all the same.
+    const int nFailIn = input.ConsumeBool() ? input.ConsumeIntegralInRange<int>(0, 80) : -1;
+
+    CDriveID driveID(machine);
+    CVeltraneString strBefore;
+    CVeltraneString strAfter;
+    CDriveIDReport report;
+    g_nFailIn = nFailIn;
+    const CDriveID::ERenewal eRenewal = driveID.RenewMarker(
+        bNone ? nullptr : given.c_str(), strBefore, strAfter, bWithReport ? &report : nullptr);
+    g_nFailIn = -1;
+    const std::string before = TextOf(strBefore);
+    const std::string after = TextOf(strAfter);
+    ExpectKeysClosed(machine);
+    EXPECT(!machine.IsLockHeld());
+    EXPECT(machine.m_nBadLockCalls == 0);
+    ExpectDefinedID(before);
+    ExpectDefinedID(after);
+    // The first derivation under the lock reads what the read-only one read, unless this
+    // account may only read the key.
+    EXPECT(before.empty() || before == now);
+    if (machine.m_nLockStatus != VERROR_SUCCESS) {
+        EXPECT(eRenewal == CDriveID::kRenewFailed);
+        EXPECT(!bWithReport ||
+               (report.eFailedStep == kStepMarkerLock && report.nStatus == machine.m_nLockStatus));
+    }
+
+    const bool bWrote = machine.m_writes.size() > nWrites;
+    EXPECT(machine.m_writes.size() <= nWrites + 1);
+    switch (eRenewal) {
+        case CDriveID::kRenewed: {
+            EXPECT(bWrote);
+            const CScriptedMachineFacts::SWrite& written = machine.m_writes.back();
+            EXPECT(written.strName == "Rndund" && written.nType == VREG_SZ);
+            EXPECT(IsDigestText(written.strData));
+            EXPECT(machine.m_bValueExists && machine.m_strValueData == written.strData);
+            EXPECT(!after.empty() && after != before);
+            EXPECT(after == HonestID(machine, written.strData));
+            EXPECT(bNone ? now.empty() : IsSameComputerID(before.c_str(), given.c_str()));
+            EXPECT(!bWithReport || report.eFailedStep == kStepNone);
+            // A loose key that was there gets the security of a new key before the marker.
+            const bool bLoose = eTrustBefore == kKeyLooseDacl || eTrustBefore == kKeyForeignOwner;
+            bool bReset = false;
+            bool bResetFirst = false;
+            for (std::size_t i = nCalls; i < machine.m_calls.size(); ++i) {
+                if (machine.m_calls[i] == "ResetKeySecurity")
+                    bReset = true;
+                if (machine.m_calls[i].compare(0, 18, "SetKeyValue Rndund") == 0) {
+                    bResetFirst = bReset;
+                    break;
+                }
+            }
+            if (bWithReport && bLoose && bKeyBefore) {
+                EXPECT(bResetFirst);
+                EXPECT(
+                    report.eKeyRepair ==
+                    (machine.m_nResetStatus == VERROR_SUCCESS ? kKeyRepaired : kKeyRepairFailed));
+            }
+            if (!bLoose)
+                EXPECT(!bReset);
+            // The next derivation gives the new ID.
+            CDriveID next(machine, kMarkerReadOnly);
+            EXPECT(TextOf(next.GetID()) == after);
+            break;
+        }
+        case CDriveID::kRenewedUnread:
+            EXPECT(bWrote);
+            EXPECT(after.empty());
+            EXPECT(!bWithReport || report.eFailedStep != kStepNone);
+            break;
+        case CDriveID::kRenewNotCurrent:
+        case CDriveID::kRenewFailed:
+            // The stored marker stays: nothing was written, or the write did not take.
+            EXPECT(after.empty());
+            EXPECT(machine.m_bValueExists == bValueBefore);
+            EXPECT(!bValueBefore ||
+                   (machine.m_nValueType == nTypeBefore && machine.m_strValueData == valueBefore));
+            if (eRenewal == CDriveID::kRenewNotCurrent) {
+                EXPECT(!bWrote);
+                // None given: a marker is stored (whether or not the facts gave an ID with it).
+                EXPECT(bNone ? bValueBefore
+                             : before.empty() || !IsSameComputerID(before.c_str(), given.c_str()));
+            } else {
+                EXPECT(!bWithReport || report.eFailedStep != kStepNone);
+            }
+            break;
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
@@ -332,6 +481,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     COddRegistry machine;
     ConfigureFacts(input, machine);
     ConfigureRegistry(input, machine);
+    ConfigureFailures(input, machine);
 
     CheckReadOnly(machine);
     const std::string first = CheckDerivation(machine, false);
@@ -339,5 +489,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     // Once derived, the ID stays. (An empty one may still be followed by an ID: a create that
     // reported success without a key leaves the key behind for the next run to write into.)
     EXPECT(first.empty() || first == second);
+    CheckRenewal(input, machine);
     return 0;
 }

@@ -186,8 +186,21 @@ CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneStri
         return kRenewFailed;
     }
 
+    // Derive's ID reaches strBefore and strAfter through a copy, which needs memory; a copy that
+    // could not be made leaves no ID, and the report must say why.
+    auto keepLostCopy = [&](const CVeltraneString& strID) {
+        if (strID.GetLength() > 0 || m_eFailedStep != kStepNone)
+            return;
+        Fail(kStepMemory, VERROR_NOT_ENOUGH_MEMORY);
+        if (pReport != nullptr) {
+            pReport->eFailedStep = kStepMemory;
+            pReport->nStatus = VERROR_NOT_ENOUGH_MEMORY;
+        }
+    };
+
     m_bRenewing = true;
     strBefore = Derive(pReport, lock);
+    keepLostCopy(strBefore);
     // No marker to use, as opposed to one that could not be read for another reason.
     const bool bNoUsableMarker = m_eLastRead == kReadTooLong ||
                                  ((m_eLastRead == kReadNoKey || m_eLastRead == kReadNoValue) &&
@@ -211,6 +224,7 @@ CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneStri
             m_bKeyOpened && (m_eKeyTrust == kKeyLooseDacl || m_eKeyTrust == kKeyForeignOwner);
         if (WriteNewMarker(bLooseKey)) {
             strAfter = Derive(pReport, lock);
+            keepLostCopy(strAfter);
             // No value, or the unusable one from before, read back: the write did not take.
             if (strAfter.GetLength() == 0)
                 eRenewal = m_eLastRead == kReadNoValue || m_eLastRead == kReadTooLong

@@ -28,9 +28,11 @@ tsan_dir=build/hard-tsan
 # Longest input each fuzzer is given: the digest reaches past 8192 bytes, where the bit count's
 # second byte changes; a saved report past its 64 KiB limit; the C API's application names reach
 # 64 KiB, far past the longest name it takes; a licence just past its 8192-byte limit; the
-# others need only room for long operation sequences.
+# console program builds its reports of any size itself, so its inputs need only room for a
+# machine, a command line and some raw bytes; the others need only room for long operation
+# sequences.
 declare -A max_len=([string]=4096 [list]=4096 [md5]=9000 [marker]=2048 [saved_report]=66000 [api]=66000
-                   [licence]=9000)
+                   [licence]=9000 [console]=8192)
 
 note() { printf '\n-- %s\n' "$*"; }
 
@@ -55,7 +57,7 @@ fuzz() {
   note "fuzzers, ${FUZZ_SECONDS} s each"
   cmake --preset fuzz -B "$fuzz_dir" >/dev/null
   cmake --build "$fuzz_dir" -j "$jobs"
-  local names=(string list md5 marker saved_report api licence) failed=0 pids=() name
+  local names=(string list md5 marker saved_report api licence console) failed=0 pids=() name
   for name in "${names[@]}"; do
     run_fuzzer "$name" &
     pids+=($!)

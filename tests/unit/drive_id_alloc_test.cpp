@@ -110,6 +110,49 @@ TEST(DriveIDAllocationTest, OneFailedAllocationGivesTheRightIDOrNoneAndKeepsTheM
     }
 }
 
+// --new-marker for the computer's own ID with one allocation failing: a renewal that did not
+// take says which step failed (the ID before, derived but lost in its copy, too), and the
+// registry holds either the old marker or the whole new one.
+TEST(DriveIDAllocationTest, RenewalWithAFailedAllocationSaysWhatFailed) {
+    for (int n = 0; n < 1000; ++n) {
+        SCOPED_TRACE(n);
+        CScriptedMachineFacts machine;
+        SetUpMachine(machine, true);
+        CDriveID driveID(machine);
+        CVeltraneString strBefore;
+        CVeltraneString strAfter;
+        CDriveIDReport report;
+
+        g_nFailIn = n;
+        const CDriveID::ERenewal eRenewal =
+            driveID.RenewMarker(kIDWithHandMarker, strBefore, strAfter, &report);
+        const bool bFailed = g_nFailIn.load() < 0;
+        g_nFailIn = -1;
+
+        EXPECT_TRUE(machine.m_openKeys.empty());
+        EXPECT_FALSE(machine.IsLockHeld());
+        // A failed allocation never gives a wrong ID, so the ID is never another's.
+        EXPECT_NE(CDriveID::kRenewNotCurrent, eRenewal);
+        const std::string strStored = machine.m_strValueData;
+        if (eRenewal == CDriveID::kRenewed) {
+            EXPECT_EQ(kStepNone, report.eFailedStep);
+            EXPECT_EQ(kIDWithNewMarker, std::string(strAfter.GetText()));
+            EXPECT_EQ(kNewMarker, strStored);
+        } else {
+            EXPECT_STREQ("memory", GetDriveIDStepName(report.eFailedStep));
+            EXPECT_EQ(VERROR_NOT_ENOUGH_MEMORY, report.nStatus);
+            EXPECT_EQ("", std::string(strAfter.GetText()));
+            EXPECT_EQ(eRenewal == CDriveID::kRenewedUnread ? kNewMarker : kHandMarker, strStored);
+        }
+        if (!bFailed) {
+            EXPECT_EQ(CDriveID::kRenewed, eRenewal);
+            EXPECT_GT(n, 20);
+            return;
+        }
+    }
+    ADD_FAILURE() << "the renewal never ran without a failed allocation";
+}
+
 class CDriveIDProbe : public CDriveID {
 public:
     explicit CDriveIDProbe(CMachineFacts& machine) : CDriveID(machine) {}
