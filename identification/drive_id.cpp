@@ -59,7 +59,8 @@ CDriveID::CDriveID(CMachineFacts& machine, EMarkerAccess eAccess)
       m_bKeyOpened(false),
       m_eKeyTrust(kKeyTrustUnknown),
       m_eKeyRepair(kKeyRepairNone),
-      m_nKeyRepairStatus(VERROR_SUCCESS) {}
+      m_nKeyRepairStatus(VERROR_SUCCESS),
+      m_bKeyDeleted(false) {}
 
 CVeltraneString CDriveID::GetID() {
     return GetID(nullptr);
@@ -100,11 +101,11 @@ CVeltraneString CDriveID::Derive(CDriveIDReport* pReport, CMarkerLock& lock) {
         const bool bVolume = ReadVolumeText(strVolume);
         const bool bRootCreation = ReadRootCreationText(strRootCreation);
         CVeltraneString strMarker;
-        // The key's security is read from the very key the marker comes from; only a report
-        // has a use for it.
-        const SMarkerRead read =
-            ReadMarker(strMarker, m_pReport != nullptr ? &m_eKeyTrust : nullptr);
-        m_bKeyOpened = m_pReport != nullptr && read.eResult != kReadNoKey;
+        // The key's security is read from the very key the marker comes from; only a report,
+        // and a renewal, which resets a loose key, have a use for it.
+        const bool bJudgeKey = m_pReport != nullptr || m_bRenewing;
+        const SMarkerRead read = ReadMarker(strMarker, bJudgeKey ? &m_eKeyTrust : nullptr);
+        m_bKeyOpened = bJudgeKey && read.eResult != kReadNoKey;
         m_eLastRead = read.eResult;
         m_nLastReadStatus = read.nStatus;
         if (read.eResult == kReadUsable)
@@ -177,6 +178,7 @@ CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneStri
     m_bMarkerWritten = false;
     m_eKeyRepair = kKeyRepairNone;
     m_nKeyRepairStatus = VERROR_SUCCESS;
+    m_bKeyDeleted = false;
     CMarkerLock lock(*m_pMachine);
     long nLockStatus = VERROR_SUCCESS;
     if (!lock.Take(&nLockStatus)) {
@@ -209,6 +211,7 @@ CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneStri
         m_nFailedStatus = VERROR_SUCCESS;
         const bool bLooseKey =
             m_bKeyOpened && (m_eKeyTrust == kKeyLooseDacl || m_eKeyTrust == kKeyForeignOwner);
+        const EKeyTrust eTrustBefore = m_eKeyTrust;
         if (WriteNewMarker(bLooseKey)) {
             strAfter = Derive(pReport, lock);
             // No value, or the unusable one from before, read back: the write did not take.
@@ -220,7 +223,8 @@ CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneStri
                      IsSameComputerID(strBefore.GetText(), strAfter.GetText()))
                 eRenewal = KeepLostWrite(strAfter, pReport);
         } else {
-            // The report keeps what the first derivation found, the stored marker untouched.
+            // The report keeps what the first derivation found; the stored marker is untouched,
+            // unless a reset deleted the key and could not make it anew.
             eRenewal = kRenewFailed;
             if (pReport != nullptr) {
                 pReport->eFailedStep = m_eFailedStep;
@@ -228,11 +232,16 @@ CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneStri
                 pReport->nMarkerLength = 0;
                 pReport->eKeyRepair = m_eKeyRepair;
                 pReport->nKeyRepairStatus = m_nKeyRepairStatus;
+                if (m_bKeyDeleted) {
+                    pReport->eMarker = kMarkerMissing;
+                    pReport->eMarkerKey = eTrustBefore;
+                }
             }
         }
     }
     m_eKeyRepair = kKeyRepairNone;
     m_nKeyRepairStatus = VERROR_SUCCESS;
+    m_bKeyDeleted = false;
     m_bRenewing = false;
     return eRenewal;
 }
@@ -488,7 +497,32 @@ bool CDriveID::EnsureMarker(CMarkerLock& lock) {
     return WriteNewMarker();
 }
 
-bool CDriveID::WriteNewMarker(bool bResetSecurity) {
+// The key is deleted and made anew rather than given new security: access is checked when a
+// handle is opened, so a handle that another account opened while the key was loose would keep
+// its right to write through any change of the security. A deleted key's handles fail every
+// call (ERROR_KEY_DELETED). True when the key is gone.
+bool CDriveID::DeleteLooseKey() {
+    const long nStatus = m_pMachine->DeleteClassesKey(kMarkerKey);
+    if (nStatus != VERROR_SUCCESS) {
+        m_eKeyRepair = kKeyRepairFailed;
+        m_nKeyRepairStatus = nStatus;
+        Fail(kStepMarkerKey, nStatus);
+        return false;
+    }
+    m_bKeyDeleted = true;
+    m_eKeyRepair = kKeyRepaired;
+    return true;
+}
+
+// The key was deleted, but not made anew as it must be: the reset failed, and the marker is gone.
+void CDriveID::FailKeyRepair(long nStatus) {
+    if (!m_bKeyDeleted)
+        return;
+    m_eKeyRepair = kKeyRepairFailed;
+    m_nKeyRepairStatus = nStatus;
+}
+
+bool CDriveID::WriteNewMarker(bool bResetKey) {
     // Made before the key is touched, so that a failing random source leaves the registry as it
     // was; only a whole marker is stored, since a part of one could be shared by many machines.
     CVeltraneString strMarker;
@@ -503,22 +537,28 @@ bool CDriveID::WriteNewMarker(bool bResetSecurity) {
             return false;
     }
 
+    if (bResetKey && !DeleteLooseKey())
+        return false;
     VHKEY hKey = nullptr;
     if (m_pMachine->OpenClassesKey(kMarkerKey, VKEY_ALL_ACCESS, &hKey) != VERROR_SUCCESS)
         hKey = nullptr;
-    if (hKey != nullptr && bResetSecurity) {
-        // Before the new marker goes in, so that no other account can change it afterwards. A
-        // refusal is reported; the renewal that was asked for goes ahead.
-        m_nKeyRepairStatus = m_pMachine->ResetKeySecurity(hKey);
-        m_eKeyRepair = m_nKeyRepairStatus == VERROR_SUCCESS ? kKeyRepaired : kKeyRepairFailed;
-    }
     if (hKey == nullptr) {
         // A failed create leaves no key to close.
         const long nStatus = m_pMachine->CreateClassesKey(kMarkerKey, VKEY_ALL_ACCESS, &hKey);
         if (nStatus != VERROR_SUCCESS || hKey == nullptr) {
+            FailKeyRepair(nStatus);
             Fail(kStepMarkerKey, nStatus);
             return false;
         }
+    }
+    // The key made anew must have the security it was made with: a key that other accounts
+    // may still change would hold a marker they could choose.
+    if (m_bKeyDeleted && m_pMachine->ReadKeyTrust(hKey) != kKeyTrusted) {
+        m_pMachine->CloseKey(hKey);
+        hKey = nullptr;
+        FailKeyRepair(VERROR_ACCESS_DENIED);
+        Fail(kStepMarkerKey, VERROR_ACCESS_DENIED);
+        return false;
     }
     // Stored without a terminator: the byte count is the text's length.
     const long nStatus = m_pMachine->SetKeyValue(

@@ -23,8 +23,8 @@
 // marker nobody touched, and refusing would take its ID away from every such machine; nor could
 // a refusal tell a chosen marker from the one written on the first run. Callers that bind
 // something of value to the ID see the report and decide. A key this program creates gets
-// explicit security (CMachineFacts::CreateClassesKey), and RenewMarker resets that of a loose key
-// it writes into.
+// explicit security (CMachineFacts::CreateClassesKey), and RenewMarker makes a loose key it
+// writes into anew.
 //
 // Made on the stack for one derivation and used by one thread; nothing is cached between calls.
 // The machine facts object is borrowed: it must outlive the CDriveID.
@@ -103,9 +103,12 @@ public:
     // image with the image's ID renews each clone once and then never again. strBefore is the ID
     // found first (empty without one), strAfter the new one; *pReport (when not null) describes
     // the last derivation made, or the lock, write or random source that failed. When the key it
-    // writes into had a loose DACL or a foreign owner (as the first derivation read it, which
-    // needs pReport), its security is reset to what a new key gets before the marker is written,
-    // and eKeyRepair says whether that took.
+    // writes into had a loose DACL or a foreign owner (as the first derivation read it), the key
+    // is deleted and made anew with the security CreateClassesKey gives, under the lock and
+    // before the marker is written, so that no handle opened while it was loose can write into
+    // it again; eKeyRepair says whether that took. A reset that fails writes nothing and gives
+    // kRenewFailed with kStepMarkerKey and the status; when the key was deleted but could not
+    // be made anew with that security, the old marker is gone (eMarker kMarkerMissing).
     ERenewal RenewMarker(const char* pszCurrentID, CVeltraneString& strBefore,
                          CVeltraneString& strAfter, CDriveIDReport* pReport);
 
@@ -164,9 +167,11 @@ private:
                        const CVeltraneString& strRootCreation, EMarkerState eMarker);
     bool EnsureMarker(CMarkerLock& lock);
     // Opens or creates the key and stores a new marker in it, whatever it holds; with
-    // bResetSecurity, first resets the security of a key that was there. True when the registry
-    // accepted the write.
-    bool WriteNewMarker(bool bResetSecurity = false);
+    // bResetKey, first deletes the key and makes it anew with its own security, and writes only
+    // when the new key is trusted. True when the registry accepted the write.
+    bool WriteNewMarker(bool bResetKey = false);
+    bool DeleteLooseKey();
+    void FailKeyRepair(long nStatus);
     // Reads the marker; with pTrust, also the security of the key it opened (kKeyTrustUnknown
     // when none opened).
     SMarkerRead ReadMarker(CVeltraneString& strMarker, EKeyTrust* pTrust = nullptr);
@@ -202,7 +207,9 @@ private:
     // The marker key's security as the current derivation's last read found it.
     bool m_bKeyOpened;
     EKeyTrust m_eKeyTrust;
-    // What RenewMarker's reset of the key's security gave (kKeyRepairNone: none was made).
+    // What RenewMarker's reset of the key's security gave (kKeyRepairNone: none was made), and
+    // whether it deleted the key.
     EKeyRepair m_eKeyRepair;
     long m_nKeyRepairStatus;
+    bool m_bKeyDeleted;
 };

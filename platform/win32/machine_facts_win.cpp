@@ -86,7 +86,7 @@ VFILETIME FromFileTime(const FILETIME& ft) {
 class CWin32MachineFacts : public CMachineFacts {
 public:
     unsigned ReadWindowsDirectory(char* pszBuffer, unsigned nSize) override {
-        return ::GetWindowsDirectoryA(pszBuffer, nSize);
+        return ::GetSystemWindowsDirectoryA(pszBuffer, nSize);
     }
 
     bool ReadVolumeInformation(const char* pszRoot, char* pszVolumeName, unsigned nVolumeNameSize,
@@ -157,12 +157,11 @@ public:
         return eTrust;
     }
 
-    long ResetKeySecurity(VHKEY hKey) override {
-        CSecurityDescriptor descriptor(kMarkerKeySecurity);
-        if (descriptor.Get() == NULL)
-            return static_cast<long>(::GetLastError());
-        return ::RegSetKeySecurity(static_cast<HKEY>(hKey), SecurityParts(kMarkerKeySecurity),
-                                   descriptor.Get());
+    long DeleteClassesKey(const char* pszSubKey) override {
+        char szPath[MAX_PATH];
+        if (!MakeClassesPath(pszSubKey, szPath))
+            return ERROR_INVALID_PARAMETER;
+        return ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, szPath, kClassesView, 0);
     }
 
     bool HasUserClassesKey(const char* pszSubKey) override {
