@@ -60,7 +60,8 @@ CDriveID::CDriveID(CMachineFacts& machine, EMarkerAccess eAccess)
       m_eKeyTrust(kKeyTrustUnknown),
       m_eKeyRepair(kKeyRepairNone),
       m_nKeyRepairStatus(VERROR_SUCCESS),
-      m_bKeyDeleted(false) {}
+      m_bKeyDeleted(false),
+      m_nReportExtras(kReportKeyTrust | kReportUserKey) {}
 
 CVeltraneString CDriveID::GetID() {
     return GetID(nullptr);
@@ -94,17 +95,21 @@ CVeltraneString CDriveID::Derive(CDriveIDReport* pReport, CMarkerLock& lock) {
     CVeltraneString strRootCreation;
     EMarkerState eMarker = kMarkerMissing;
     if (ReadSystemDrive()) {
+        // The key's security is read from the very key the marker comes from; only a report
+        // that asks for it, and a renewal, which makes a loose key anew, have a use for it.
+        const bool bJudgeKey =
+            (m_pReport != nullptr && (m_nReportExtras & kReportKeyTrust) != 0) || m_bRenewing;
+        EKeyTrust* pTrust = bJudgeKey ? &m_eKeyTrust : nullptr;
+        CVeltraneString strMarker;
         // Writes the marker first, so that the very first derivation already uses the final one.
-        if (!m_bRenewing)
-            EnsureMarker(lock);
+        // A usable marker found by that first read is the one used: it is read once.
+        SMarkerRead read = {kReadNoKey, VERROR_SUCCESS, 0};
+        const bool bMarkerRead = !m_bRenewing && EnsureMarker(lock, strMarker, pTrust, &read);
 
         const bool bVolume = ReadVolumeText(strVolume);
         const bool bRootCreation = ReadRootCreationText(strRootCreation);
-        CVeltraneString strMarker;
-        // The key's security is read from the very key the marker comes from; only a report,
-        // and a renewal, which resets a loose key, have a use for it.
-        const bool bJudgeKey = m_pReport != nullptr || m_bRenewing;
-        const SMarkerRead read = ReadMarker(strMarker, bJudgeKey ? &m_eKeyTrust : nullptr);
+        if (!bMarkerRead)
+            read = ReadMarker(strMarker, pTrust);
         m_bKeyOpened = bJudgeKey && read.eResult != kReadNoKey;
         m_eLastRead = read.eResult;
         m_nLastReadStatus = read.nStatus;
@@ -162,7 +167,8 @@ void CDriveID::EndDerivation(CVeltraneString& strID, const CVeltraneString& strV
         pReport->eFailedStep = m_eFailedStep;
         pReport->nStatus = m_nFailedStatus;
         pReport->nMarkerLength = m_nMarkerLength;
-        pReport->bUserKeyIgnored = m_pMachine->HasUserClassesKey(kMarkerKey);
+        pReport->bUserKeyIgnored =
+            (m_nReportExtras & kReportUserKey) != 0 && m_pMachine->HasUserClassesKey(kMarkerKey);
         pReport->bMarkerKeyOpened = m_bKeyOpened;
         pReport->eMarkerKey = m_eKeyTrust;
         pReport->eKeyRepair = m_eKeyRepair;
@@ -464,14 +470,21 @@ bool CDriveID::SaysNoMarkerStored(const SMarkerRead& read) {
 
 bool CDriveID::EnsureInstallMarker() {
     CMarkerLock lock(*m_pMachine);
-    return EnsureMarker(lock);
+    m_bMarkerWritten = false;
+    CVeltraneString strStored;
+    SMarkerRead read = {kReadNoKey, VERROR_SUCCESS, 0};
+    EnsureMarker(lock, strStored, nullptr, &read);
+    return m_bMarkerWritten;
 }
 
-bool CDriveID::EnsureMarker(CMarkerLock& lock) {
-    CVeltraneString strStored;
-    SMarkerRead read = ReadMarker(strStored);
-    if (read.eResult == kReadUsable)
-        return false;
+bool CDriveID::EnsureMarker(CMarkerLock& lock, CVeltraneString& strStored, EKeyTrust* pTrust,
+                            SMarkerRead* pRead) {
+    SMarkerRead read = ReadMarker(strStored, pTrust);
+    if (read.eResult == kReadUsable) {
+        *pRead = read;
+        return true;
+    }
+    strStored.Empty();
     // Only the registry's own answer that no marker is stored allows writing one: a copy of the
     // stored one that could not be made says nothing about the registry.
     if (read.eResult == kReadNoMemory || m_eAccess == kMarkerReadOnly ||
@@ -488,13 +501,15 @@ bool CDriveID::EnsureMarker(CMarkerLock& lock) {
         return false;
     }
     read = ReadMarker(strStored);
+    strStored.Empty();
     if (read.eResult == kReadUsable)
         return false;
     if (read.eResult == kReadNoMemory || !SaysNoMarkerStored(read)) {
         ReportMarkerRead(read);
         return false;
     }
-    return WriteNewMarker();
+    WriteNewMarker();
+    return false;
 }
 
 // The key is deleted and made anew rather than given new security: access is checked when a

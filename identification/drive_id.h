@@ -55,14 +55,28 @@ public:
     explicit CDriveID(CMachineFacts& machine, EMarkerAccess eAccess = kMarkerReadWrite);
     virtual ~CDriveID() {}
 
+    // What a report holds beyond the steps of the derivation; both by default. Each costs
+    // machine calls: the marker key's trust one read of its security (ReadKeyTrust), the
+    // user's own key one probe (HasUserClassesKey). Without the one, the report's eMarkerKey is
+    // kKeyTrustUnknown and bMarkerKeyOpened false; without the other, bUserKeyIgnored is false.
+    enum EReportExtra {
+        kReportKeyTrust = 1,
+        kReportUserKey = 2,
+    };
+    void SetReportExtras(unsigned nExtras) { m_nReportExtras = nExtras; }
+
     // The computer ID, or an empty text when any fact is missing. May create the marker key and
     // write the marker.
     virtual CVeltraneString GetID();
     // The same derivation, also filling in *pReport (when not null) with what each step found.
     // It makes the same machine calls as GetID(), in the same order, and only adds
-    // ReadLastError right after a failed Windows directory, volume or attribute read, and at its
-    // end HasUserClassesKey, for bUserKeyIgnored; and ReadKeyTrust right after the marker key
-    // opened for the last read of the marker, for eMarkerKey.
+    // ReadLastError right after a failed Windows directory, volume or attribute read, and (as
+    // SetReportExtras asks) at its end HasUserClassesKey, for bUserKeyIgnored, and ReadKeyTrust
+    // right after the marker key opened for the read whose marker is used, for eMarkerKey.
+    //
+    // The marker is read once where one is stored: that read comes right after the Windows
+    // directory's, before the volume's. Only where none was stored (or none usable) is it read
+    // again after the root's creation time, under the lock where one was written.
     //
     // The failed step is the first one that failed, in the derivation's order (Windows directory,
     // marker key and write, volume, root creation time, marker read). Its status is the one the
@@ -165,7 +179,13 @@ private:
     // Fills in *pReport and keeps a failure only where there is no ID.
     void EndDerivation(CVeltraneString& strID, const CVeltraneString& strVolume,
                        const CVeltraneString& strRootCreation, EMarkerState eMarker);
-    bool EnsureMarker(CMarkerLock& lock);
+    // Reads the marker and, when the registry says that none is stored, writes one under the
+    // lock. True when its first read found a usable marker: then strStored and *pRead hold
+    // that read (with the key's trust in *pTrust, when asked for), which the derivation uses.
+    // False otherwise, with strStored empty: the derivation reads the marker itself, also to
+    // read back one written here.
+    bool EnsureMarker(CMarkerLock& lock, CVeltraneString& strStored, EKeyTrust* pTrust,
+                      SMarkerRead* pRead);
     // Opens or creates the key and stores a new marker in it, whatever it holds; with
     // bResetKey, first deletes the key and makes it anew with its own security, and writes only
     // when the new key is trusted. True when the registry accepted the write.
@@ -212,4 +232,5 @@ private:
     EKeyRepair m_eKeyRepair;
     long m_nKeyRepairStatus;
     bool m_bKeyDeleted;
+    unsigned m_nReportExtras;
 };

@@ -157,8 +157,9 @@ public:
     // FileTimeToSystemTime: false when the value has no calendar form (it lies at or above 2^63).
     virtual bool ConvertFileTime(VFILETIME nTime, VSYSTEMTIME* pCalendar) = 0;
 
-    // Fills nSize bytes from the system's cryptographic random source (RtlGenRandom on Windows,
-    // getrandom natively). False when the source fails; the buffer is then undefined.
+    // Fills nSize bytes from the system's cryptographic random source (BCryptGenRandom with the
+    // system's preferred generator on Windows, getrandom natively). False when the source fails;
+    // the buffer is then undefined.
     virtual bool ReadRandomBytes(unsigned char* pBuffer, std::uint32_t nSize) = 0;
 
     // Takes the marker lock, waiting at most nTimeoutMs. VERROR_SUCCESS with *phLock set when
