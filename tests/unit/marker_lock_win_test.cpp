@@ -176,8 +176,9 @@ TEST(MarkerLockWinTest, FallbackRefusesAnObjectThatSomeoneElseMadeUnderItsName) 
         ASSERT_NE(static_cast<DWORD>(ERROR_ALREADY_EXISTS), nSquatError) << "the lock was there";
         const std::string strSquatDacl = DaclText(hSquat);
         // The squat really has the owner it names; otherwise the case would test nothing new.
-        if (squat.pszSddl != nullptr && std::strncmp(squat.pszSddl, "O:", 2) == 0)
-            ASSERT_EQ(0, std::string(squat.pszSddl).find(OwnerText(hSquat))) << OwnerText(hSquat);
+        if (squat.pszSddl != nullptr && std::strncmp(squat.pszSddl, "O:", 2) == 0) {
+            ASSERT_EQ(0u, std::string(squat.pszSddl).find(OwnerText(hSquat))) << OwnerText(hSquat);
+        }
 
         VHLOCK hLock = reinterpret_cast<VHLOCK>(1);
         bool bAbandoned = true;
