@@ -31,14 +31,25 @@ fail() {
   echo "FAIL: $*"
   failures=$((failures + 1))
 }
-# The loaddll channel's "Loaded L"C:\\...\\name.dll" at ...": the full paths, lowercase.
-loaded_paths() { sed -n 's/.*Loaded L"\(.*\)" at .*/\1/p' | tr -d '\r' | sed 's/\\\\/\\/g' | tr 'A-Z' 'a-z'; }
+# The loaddll channel's "pid:tid:trace:loaddll:... Loaded L"C:\\...\\name.dll" at ...", with
+# +pid: the full paths, lowercase, that the processes of idrovan-cli.exe loaded (not those of
+# Wine's own launcher).
+loaded_paths() {
+  tr -d '\r' | awk '
+    /Loaded L"/ {
+      split($0, ids, ":"); path = $0
+      sub(/.*Loaded L"/, "", path); sub(/" at .*/, "", path); gsub(/\\\\/, "\\", path)
+      path = tolower(path); pid[NR] = ids[1]; paths[NR] = path
+      if (path ~ /idrovan-cli\.exe$/) ours[ids[1]] = 1
+    }
+    END { for (n in paths) if (pid[n] in ours) print paths[n] }'
+}
 names() { sed 's/.*\\//' | grep '\.dll$' | sort -u; }
 
 echo "== the DLLs that --first-run loads after the program's start"
 e2e_fresh_prefix "$work/prefix-names"
-WINEDEBUG=+loaddll wine "$work/clean/idrovan-cli.exe" --version </dev/null 2>"$work/start.log" >/dev/null
-WINEDEBUG=+loaddll wine "$work/clean/run_not_elevated.exe" "$(wine64 winepath -w "$work/clean/idrovan-cli.exe")" \
+WINEDEBUG=+pid,+loaddll wine "$work/clean/idrovan-cli.exe" --version </dev/null 2>"$work/start.log" >/dev/null
+WINEDEBUG=+pid,+loaddll wine "$work/clean/run_not_elevated.exe" "$(wine64 winepath -w "$work/clean/idrovan-cli.exe")" \
   --first-run </dev/null 2>"$work/first-run.log" >"$work/first-run.out" ||
   fail "--first-run in a clean folder exited $?: $(tr -d '\r' <"$work/first-run.out")"
 comm -13 <(loaded_paths <"$work/start.log" | names) <(loaded_paths <"$work/first-run.log" | names) \
@@ -50,7 +61,10 @@ echo "planted: $(tr '\n' ' ' <"$work/late.txt")"
 
 echo "== control: a planted DLL, loaded by its path, leaves its trace"
 cp "$planted" "$work/downloads/control.dll"
-wine rundll32 "$(wine64 winepath -w "$work/downloads/control.dll")",Nothing </dev/null >/dev/null 2>&1 || true
+# rundll32 of the DLL's own architecture.
+if [[ $(file -b "$planted") == *x86-64* ]]; then loader=wine64; else loader=wine32; fi
+"$loader" rundll32 "$(wine64 winepath -w "$work/downloads/control.dll")",Nothing </dev/null \
+  >/dev/null 2>&1 || true
 [[ -f $work/downloads/control.dll-was-loaded.txt ]] && echo "ok: the trace is there" ||
   fail "the planted DLL left no trace when loaded by its path: the test could not see it"
 rm -f "$work/downloads/control.dll" "$work/downloads/control.dll-was-loaded.txt"
@@ -64,7 +78,7 @@ done <"$work/late.txt"
 e2e_fresh_prefix "$work/prefix-planted"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}$overrides=n,b"
 folder=$(wine64 winepath -w "$work/downloads" | tr -d '\r' | tr 'A-Z' 'a-z')
-WINEDEBUG=+loaddll wine "$work/downloads/run_not_elevated.exe" \
+WINEDEBUG=+pid,+loaddll wine "$work/downloads/run_not_elevated.exe" \
   "$(wine64 winepath -w "$work/downloads/idrovan-cli.exe")" --first-run \
   </dev/null 2>"$work/planted.log" >"$work/planted.out" && code=0 || code=$?
 id=$(tr -d '\r' <"$work/planted.out")
