@@ -1,12 +1,14 @@
-/* dll_call_cost <idrovan.dll> <rounds> [--server-marks]: what one call of idrovan.dll costs its
-   host, for four kinds of call, each <rounds> times, alternating, timed with the performance
-   counter: a read-only computer ID without a detail, the same with a detail that has room for
-   marker_key, a read-only application ID, and that application ID while the host keeps
-   System32's bcrypt.dll loaded itself. Prints the median of each in microseconds. The DLL is
-   loaded by its path, so that one host measures any build of it. With --server-marks, each kind
-   is called once more between two OutputDebugStringA marks ("mark begin <kind>", "mark end"), for
-   counting the wineserver requests of one call in Wine's +server log (dll_call_cost.sh).
-   A benchmark, never a test. */
+/* dll_call_cost <before.dll> <after.dll> <rounds> [--server-marks]: what one call of
+   idrovan.dll costs its host, for two builds of the DLL loaded side by side in this process
+   (by their paths, under different file names) and four kinds of call: a read-only computer ID
+   without a detail, the same with a detail that has room for marker_key, a read-only
+   application ID, and that application ID while the host keeps System32's bcrypt.dll loaded
+   itself. Each round calls every kind once through each DLL, the DLLs' order swapped from round
+   to round, timed with the performance counter; the medians and their ratio (after/before) are
+   printed per kind. With --server-marks, each kind is then called once more through each DLL
+   between two marks that show in the wineserver's +server log (the opening of events named
+   "idrovan-mark-begin-<dll>-<kind>" and "idrovan-mark-end"), for counting the requests of one
+   call (dll_call_cost.sh). A benchmark, never a test. */
 #include <windows.h>
 
 #include <stdio.h>
@@ -15,7 +17,7 @@
 
 #include "include/idrovan.h"
 
-#define MAX_ROUNDS 2000
+#define MAX_ROUNDS 5000
 #define KINDS 4
 
 typedef int(IDROVAN_CALL* get_computer_id_fn)(unsigned int, char*, unsigned int, unsigned int*,
@@ -23,8 +25,11 @@ typedef int(IDROVAN_CALL* get_computer_id_fn)(unsigned int, char*, unsigned int,
 typedef int(IDROVAN_CALL* get_application_id_fn)(const char*, unsigned int, char*, unsigned int,
                                                  unsigned int*, idrovan_detail*);
 
-static get_computer_id_fn get_computer_id;
-static get_application_id_fn get_application_id;
+struct library {
+    get_computer_id_fn get_computer_id;
+    get_application_id_fn get_application_id;
+};
+
 static const char* const kind_names[KINDS] = {"computer ID, no detail",
                                               "computer ID, detail with marker_key",
                                               "application ID", "application ID, bcrypt held"};
@@ -39,82 +44,98 @@ static double median(double* values, int count) {
     return count % 2 ? values[count / 2] : (values[count / 2 - 1] + values[count / 2]) / 2;
 }
 
-static int call(int kind) {
+static int load(const char* path, struct library* library) {
+    HMODULE dll = LoadLibraryA(path);
+    if (dll == NULL) {
+        fprintf(stderr, "%s did not load: %lu\n", path, GetLastError());
+        return 0;
+    }
+    library->get_computer_id =
+        (get_computer_id_fn)(void (*)(void))GetProcAddress(dll, "idrovan_get_computer_id");
+    library->get_application_id =
+        (get_application_id_fn)(void (*)(void))GetProcAddress(dll, "idrovan_get_application_id");
+    return library->get_computer_id != NULL && library->get_application_id != NULL;
+}
+
+/* One call of a kind; the bcrypt.dll that the last kind holds is loaded and freed around it,
+   outside the time. */
+static int call(const struct library* library, int kind, double* microseconds) {
+    static LARGE_INTEGER frequency;
+    LARGE_INTEGER from, to;
     char id[IDROVAN_ID_SIZE];
     idrovan_detail detail;
+    HMODULE bcrypt = NULL;
+    int result;
+    if (frequency.QuadPart == 0)
+        QueryPerformanceFrequency(&frequency);
     memset(&detail, 0, sizeof(detail));
     detail.size = sizeof(detail);
-    switch (kind) {
-        case 0:
-            return get_computer_id(IDROVAN_READ_ONLY, id, sizeof(id), NULL, NULL);
-        case 1:
-            return get_computer_id(IDROVAN_READ_ONLY, id, sizeof(id), NULL, &detail);
-        default:
-            return get_application_id("Vendor A licence", IDROVAN_READ_ONLY, id, sizeof(id), NULL,
-                                      NULL);
-    }
+    if (kind == 3)
+        bcrypt = LoadLibraryExW(L"bcrypt.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    QueryPerformanceCounter(&from);
+    if (kind == 0)
+        result = library->get_computer_id(IDROVAN_READ_ONLY, id, sizeof(id), NULL, NULL);
+    else if (kind == 1)
+        result = library->get_computer_id(IDROVAN_READ_ONLY, id, sizeof(id), NULL, &detail);
+    else
+        result = library->get_application_id("Vendor A licence", IDROVAN_READ_ONLY, id, sizeof(id),
+                                             NULL, NULL);
+    QueryPerformanceCounter(&to);
+    if (bcrypt != NULL)
+        FreeLibrary(bcrypt);
+    if (microseconds != NULL)
+        *microseconds = (double)(to.QuadPart - from.QuadPart) * 1e6 / (double)frequency.QuadPart;
+    return result == IDROVAN_OK;
+}
+
+static void mark(const char* name) {
+    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, name);
+    if (event != NULL)
+        CloseHandle(event);
 }
 
 int main(int argc, char** argv) {
-    static double times[KINDS][MAX_ROUNDS];
-    int rounds = argc > 2 ? atoi(argv[2]) : 0;
-    int marks = argc > 3 && strcmp(argv[3], "--server-marks") == 0;
-    LARGE_INTEGER frequency, from, to;
-    HMODULE dll, bcrypt = NULL;
-    int i, kind;
-    if (rounds < 1 || rounds > MAX_ROUNDS) {
-        fprintf(stderr, "usage: dll_call_cost <idrovan.dll> <rounds 1-%d> [--server-marks]\n",
+    static double times[2][KINDS][MAX_ROUNDS];
+    struct library libraries[2];
+    int rounds = argc > 3 ? atoi(argv[3]) : 0;
+    int i, kind, which;
+    if (rounds < 1 || rounds > MAX_ROUNDS || !load(argv[1], &libraries[0]) ||
+        !load(argv[2], &libraries[1])) {
+        fprintf(stderr,
+                "usage: dll_call_cost <before.dll> <after.dll> <rounds 1-%d> "
+                "[--server-marks]\n",
                 MAX_ROUNDS);
         return 2;
     }
-    dll = LoadLibraryA(argv[1]);
-    if (dll == NULL) {
-        fprintf(stderr, "%s did not load: %lu\n", argv[1], GetLastError());
-        return 1;
-    }
-    get_computer_id =
-        (get_computer_id_fn)(void (*)(void))GetProcAddress(dll, "idrovan_get_computer_id");
-    get_application_id =
-        (get_application_id_fn)(void (*)(void))GetProcAddress(dll, "idrovan_get_application_id");
-    if (get_computer_id == NULL || get_application_id == NULL)
-        return 1;
-    QueryPerformanceFrequency(&frequency);
     for (i = 0; i < rounds; ++i) {
         for (kind = 0; kind < KINDS; ++kind) {
-            if (kind == 3)
-                bcrypt = LoadLibraryExW(L"bcrypt.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
-            QueryPerformanceCounter(&from);
-            if (call(kind) != IDROVAN_OK) {
-                fprintf(stderr, "no ID: %s\n", kind_names[kind]);
-                return 1;
+            for (which = 0; which < 2; ++which) {
+                int library = (which + i) % 2;
+                if (!call(&libraries[library], kind, &times[library][kind][i])) {
+                    fprintf(stderr, "no ID: %s\n", kind_names[kind]);
+                    return 1;
+                }
             }
-            QueryPerformanceCounter(&to);
-            if (bcrypt != NULL)
-                FreeLibrary(bcrypt);
-            bcrypt = NULL;
-            times[kind][i] =
-                (double)(to.QuadPart - from.QuadPart) * 1e6 / (double)frequency.QuadPart;
         }
     }
-    for (kind = 0; kind < KINDS; ++kind)
-        printf("%s: median %.1f us\n", kind_names[kind], median(times[kind], rounds));
-    if (marks) {
-        /* The marks' own requests, counted between a pair with no call in it. */
-        OutputDebugStringA("mark begin none");
-        OutputDebugStringA("mark end");
-        for (kind = 0; kind < KINDS; ++kind) {
-            char text[64];
-            if (kind == 3)
-                bcrypt = LoadLibraryExW(L"bcrypt.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
-            sprintf(text, "mark begin %d", kind);
-            OutputDebugStringA(text);
-            call(kind);
-            OutputDebugStringA("mark end");
-            if (bcrypt != NULL)
-                FreeLibrary(bcrypt);
-            bcrypt = NULL;
+    printf("rounds: %d\n", rounds);
+    for (kind = 0; kind < KINDS; ++kind) {
+        double before = median(times[0][kind], rounds), after = median(times[1][kind], rounds);
+        printf("%s: before %.1f us, after %.1f us, after/before %.2f\n", kind_names[kind], before,
+               after, before > 0 ? after / before : 0.0);
+    }
+    if (argc > 4 && strcmp(argv[4], "--server-marks") == 0) {
+        mark("idrovan-mark-begin-none");
+        mark("idrovan-mark-end");
+        for (which = 0; which < 2; ++which) {
+            for (kind = 0; kind < KINDS; ++kind) {
+                char name[64];
+                sprintf(name, "idrovan-mark-begin-%s-%d", which ? "after" : "before", kind);
+                mark(name);
+                call(&libraries[which], kind, NULL);
+                mark("idrovan-mark-end");
+            }
         }
     }
-    FreeLibrary(dll);
     return 0;
 }
