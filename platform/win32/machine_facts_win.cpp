@@ -222,9 +222,9 @@ public:
     }
 
     // BCryptGenRandom from System32's bcrypt.dll, loaded for the call only (a new marker is
-    // made once per machine). Not RtlGenRandom: advapi32 forwards SystemFunction036 to
-    // cryptbase.dll, which is no KnownDLL, so the import would let a cryptbase.dll beside the
-    // program take the marker's randomness.
+    // made once per machine). Not RtlGenRandom: Windows' advapi32 forwards SystemFunction036 to
+    // cryptbase.dll (reasoned, not seen: Wine's advapi32 does not), which is no KnownDLL, so
+    // the import could let a cryptbase.dll beside the program give the marker's randomness.
     bool ReadRandomBytes(unsigned char* pBuffer, std::uint32_t nSize) override {
         return GenerateSystemRandom(pBuffer, nSize);
     }

@@ -198,9 +198,34 @@ bool IsAdministratorsOnlyDacl(const ACL* pDacl) {
     return true;
 }
 
-// Whether a mutex that existed under the Global\ name is ours: owned by Administrators or
-// LocalSystem, and its DACL grants no account but those two. Any other was made by someone
-// else, who can hold it or let anyone hold it; an owner may rewrite the DACL at any time.
+// Whether the SID is this process's own: the user of its token, or the token's default owner,
+// which every object that this account makes without naming an owner gets. Such a mutex was
+// made by this account, by a run of this or an earlier version (earlier versions named no owner;
+// under Wine the default owner is the group S-1-5-21-0-0-0-513, seen).
+bool IsOwnSid(PSID pSid) {
+    HANDLE hToken = NULL;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &hToken))
+        return false;
+    union {
+        TOKEN_USER user;
+        TOKEN_OWNER owner;
+        BYTE aBytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } buffer;
+    DWORD nSize = 0;
+    bool bOwn = ::GetTokenInformation(hToken, TokenUser, &buffer, sizeof(buffer), &nSize) &&
+                ::EqualSid(buffer.user.User.Sid, pSid);
+    if (!bOwn)
+        bOwn = ::GetTokenInformation(hToken, TokenOwner, &buffer, sizeof(buffer), &nSize) &&
+               ::EqualSid(buffer.owner.Owner, pSid);
+    ::CloseHandle(hToken);
+    hToken = NULL;
+    return bOwn;
+}
+
+// Whether a mutex that existed under the Global\ name is ours: owned by Administrators,
+// LocalSystem or this very account (IsOwnSid), and its DACL grants no account but the first two.
+// Any other was made by someone else, who can hold it or let anyone hold it; an owner may rewrite
+// the DACL at any time.
 bool IsOurMutex(HANDLE hMutex) {
     PSECURITY_DESCRIPTOR pDescriptor = nullptr;
     PSID pOwner = nullptr;
@@ -209,10 +234,11 @@ bool IsOurMutex(HANDLE hMutex) {
                           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &pOwner, nullptr,
                           &pDacl, nullptr, &pDescriptor) != ERROR_SUCCESS)
         return false;
-    const bool bOurs = pOwner != nullptr &&
-                       (::IsWellKnownSid(pOwner, WinLocalSystemSid) ||
-                        ::IsWellKnownSid(pOwner, WinBuiltinAdministratorsSid)) &&
-                       IsAdministratorsOnlyDacl(pDacl);
+    const bool bOurs =
+        pOwner != nullptr &&
+        (::IsWellKnownSid(pOwner, WinLocalSystemSid) ||
+         ::IsWellKnownSid(pOwner, WinBuiltinAdministratorsSid) || IsOwnSid(pOwner)) &&
+        IsAdministratorsOnlyDacl(pDacl);
     ::LocalFree(pDescriptor);
     pDescriptor = nullptr;
     return bOurs;
