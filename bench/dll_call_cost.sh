@@ -57,12 +57,17 @@ wine "$host" "$(wine64 winepath -w "$work/idrovan-before.dll")" \
   "$(wine64 winepath -w "$work/idrovan-after.dll")" 1 --server-marks </dev/null >/dev/null
 wineserver -k
 wait "$server" || true
-# A request line: "<thread>: <request>( ... )"; its reply: "<thread>: <request>() = ...". Each
-# mark is one open_event request of its own, and one close_handle.
+# A request line: "<thread>: <request>( ... )"; its reply: "<thread>: <request>() = ...". Only
+# the calling thread's requests count (the services that answer some of them, such as the
+# mount manager for the volume, make requests of their own in between). Each mark is one
+# open_event request.
 awk '
-  /open_event\(/ && /idrovan-mark-begin-/ { match($0, /idrovan-mark-begin-[a-z0-9-]+/); kind = substr($0, RSTART + 19, RLENGTH - 19); n = 0; inside = 1; next }
+  /open_event\(/ && /idrovan-mark-begin-/ {
+    match($0, /idrovan-mark-begin-[a-z0-9-]+/); kind = substr($0, RSTART + 19, RLENGTH - 19)
+    thread = $1; n = 0; inside = 1; next
+  }
   /open_event\(/ && /idrovan-mark-end/ { if (inside) count[kind] = n; inside = 0; next }
-  inside && /^[0-9a-f]+: [a-z_]+\(/ && !/\) = / { ++n }
+  inside && $1 == thread && /^[0-9a-f]+: [a-z_]+\(/ && !/\) = / { ++n }
   END {
     split("computer ID, no detail|computer ID, detail with marker_key|application ID|application ID, bcrypt held", names, "|")
     for (w = 1; w <= 2; ++w) {
