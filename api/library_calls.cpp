@@ -220,11 +220,20 @@ void ClearText(char* pszBuffer, unsigned int nSize) {
         pszBuffer[0] = '\0';
 }
 
-// The computer ID, then (with an application) that application's ID in its place.
-SOutcome Derive(CMachineFacts& machine, EMarkerAccess eAccess, const char* pszApplication) {
+// A detail of the current size has room for the marker key's trust; reading the key's security
+// for any other caller would be a call for nothing.
+bool WantsMarkerKey(const idrovan_detail* pDetail) {
+    return pDetail != nullptr && pDetail->size == sizeof(idrovan_detail);
+}
+
+// The computer ID, then (with an application) that application's ID in its place. The DLL
+// never reports a per-user key, so it never probes for one.
+SOutcome Derive(CMachineFacts& machine, EMarkerAccess eAccess, const char* pszApplication,
+                bool bMarkerKey) {
     SOutcome outcome;
     CDriveIDReport report;
     CDriveID driveID(machine, eAccess);
+    driveID.SetReportExtras(bMarkerKey ? CDriveID::kReportKeyTrust : 0);
     CVeltraneString strID = driveID.GetID(&report);
     const char* pszDerived = strID.GetText();
     // The derivation gives 32 digits or nothing; an empty text also when memory ran out.
@@ -281,7 +290,7 @@ int GetID(CMachineFacts& machine, const char* pszApplication, unsigned int nFlag
         return RefuseArguments(pDetail);
     const EMarkerAccess eAccess =
         (nFlags & IDROVAN_READ_ONLY) != 0 ? kMarkerReadOnly : kMarkerReadFirst;
-    const SOutcome outcome = Derive(machine, eAccess, pszApplication);
+    const SOutcome outcome = Derive(machine, eAccess, pszApplication, WantsMarkerKey(pDetail));
     CopyDetail(outcome, pDetail);
     if (outcome.nResult == IDROVAN_OK)
         std::memcpy(pszID, outcome.szID, IDROVAN_ID_SIZE);
@@ -298,7 +307,8 @@ int Verify(CMachineFacts& machine, const char* pszApplication, const char* pszID
         return RefuseArguments(pDetail);
     if (!IsComputerIDText(pszID) || !IsKnownDetail(pDetail))
         return RefuseArguments(pDetail);
-    const SOutcome outcome = Derive(machine, kMarkerReadOnly, pszApplication);
+    const SOutcome outcome =
+        Derive(machine, kMarkerReadOnly, pszApplication, WantsMarkerKey(pDetail));
     CopyDetail(outcome, pDetail);
     if (outcome.nResult != IDROVAN_OK)
         return outcome.nResult;

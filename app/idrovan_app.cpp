@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "idrovan_dlg.h"
+#include "platform/win32/dll_search_win.h"
 #include "support/startup_trace.h"
 
 // The framework's standard help command; the program ships no help of its own.
@@ -20,6 +21,7 @@ CIdrovanApp::CIdrovanApp() {
 }
 
 BOOL CIdrovanApp::InitInstance() {
+    RestrictDllSearchToSystem32();
     // Visual styles of the version 6 controls the manifest asks for need the classes
     // registered before the first dialog is created.
     IDROVAN_TRACE("init_instance");

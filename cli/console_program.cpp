@@ -116,14 +116,29 @@ int FirstRun(CMachineFacts& machine, CStatusMessages& messages, CElevation& elev
     long nExitCode = 0;
     long nStatus = 0;
     const bool bRan = elevation.RunElevated(&nExitCode, &nStatus);
-    if (!bRan || nExitCode != kExitSuccess)
-        return ReportElevatedRun(bRan, nExitCode, nStatus, messages, pOutput);
+    // What is stored decides, not what the elevated run said: it may have written the marker
+    // and failed afterwards (with no display to show its console on, say), or another run may
+    // have written one meanwhile.
     CDerivation after;
     after.eCommand = kCommandFirstRun;
     Derive(machine, kMarkerReadOnly, &after);
-    if (GetExitCode(after) == kExitSuccess)
-        pOutput->err.Append(
-            "idrovan-cli: the run as administrator stored the installation marker\n");
+    const bool bSucceeded = bRan && nExitCode == kExitSuccess;
+    if (GetExitCode(after) != kExitSuccess && !bSucceeded)
+        return ReportElevatedRun(bRan, nExitCode, nStatus, messages, pOutput);
+    if (GetExitCode(after) == kExitSuccess) {
+        CTextBuilder& err = pOutput->err;
+        if (bSucceeded) {
+            err.Append("idrovan-cli: the run as administrator stored the installation marker\n");
+        } else if (bRan) {
+            err.Append("idrovan-cli: the run as administrator ended with exit code ");
+            err.AppendNumber(nExitCode);
+            err.Append(", but the installation marker is stored\n");
+        } else {
+            err.Append(
+                "idrovan-cli: idrovan-cli did not run as administrator, but another run has "
+                "stored the installation marker meanwhile\n");
+        }
+    }
     return PrintID(after, messages, pOutput);
 }
 

@@ -169,14 +169,17 @@ void AppendKeyRepair(const CDriveIDReport& report, CStatusMessages& messages,
                      CConsoleOutput* pOut) {
     if (report.eKeyRepair == kKeyRepaired) {
         pOut->out.Append(
-            "The marker key's permissions were reset: owner Administrators; SYSTEM and "
-            "Administrators may change it, Users may read it.\n");
+            "The marker key's permissions were reset: the key was made anew with owner "
+            "Administrators; SYSTEM and Administrators may change it, Users may read it.\n");
     } else if (report.eKeyRepair == kKeyRepairFailed) {
         pOut->err.Append(
             "idrovan-cli: the marker key's permissions, which let other accounts than the "
             "administrators' change it, could not be reset (");
         AppendStatus(report.nKeyRepairStatus, messages, &pOut->err);
-        pOut->err.Append(")\n");
+        pOut->err.Append(report.eMarker == kMarkerMissing && report.bMarkerKeyOpened
+                             ? "); the key was deleted, so the old marker is gone, and no new "
+                               "one was written\n"
+                             : "); no new marker was written\n");
     }
 }
 
@@ -451,6 +454,7 @@ void FormatRenewal(const CRenewalResult& result, CStatusMessages& messages, CCon
         case CDriveID::kRenewFailed:
             break;
     }
+    AppendKeyRepair(derivation.report, messages, pOut);
     FormatFailure(derivation, messages, &pOut->err);
 }
 
@@ -468,6 +472,14 @@ void FormatRenewalJson(const CRenewalResult& result, CStatusMessages& messages,
     pOut->Append(bRenewed ? ",\"renewed\":true" : ",\"renewed\":false");
     pOut->Append(",\"marker\":");
     AppendJsonString(GetMarkerStateName(report.eMarker), pOut);
+    pOut->Append(",\"marker_key\":");
+    const char* pszMarkerKey = GetMarkerKeyTrustName(report);
+    if (pszMarkerKey != nullptr)
+        AppendJsonString(pszMarkerKey, pOut);
+    else
+        pOut->Append("null");
+    pOut->Append(report.eKeyRepair == kKeyRepaired ? ",\"key_reset\":true"
+                                                   : ",\"key_reset\":false");
     pOut->Append(",\"format\":" IDROVAN_RENEWAL_FORMAT_TEXT ",\"version\":\"" IDROVAN_VERSION_TEXT
                  "\",\"error\":");
     AppendJsonError(derivation, messages, pOut);

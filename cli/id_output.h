@@ -97,15 +97,18 @@ struct CRenewalResult {
 ECliExitCode GetRenewalExitCode(const CRenewalResult& result);
 
 // --new-marker without --json: "Old ID:" and "New ID:" lines on stdout (and one that says the
-// marker key's loose permissions were reset, or on stderr that they could not be), one line on
+// marker key's loose permissions were reset), or on stderr that they could not be, one line on
 // stdout that
 // says why nothing changed (exit 1), or the failure's line on stderr (no ID to renew too). A new
 // marker written but not read back gives both: "New ID: not read" on stdout, and on stderr that
 // the old ID is gone and why the new one could not be read.
 void FormatRenewal(const CRenewalResult& result, CStatusMessages& messages, CConsoleOutput* pOut);
 
-// --new-marker --json: id (the ID now), previous_id, renewed, marker, format, version, error.
-// "renewed" is true with "id" null and an error when the new marker was written but not read.
+// --new-marker --json: id (the ID now), previous_id, renewed, marker, marker_key (the key's
+// trust as the last read found it: after a renewal the key written into, else the key as it
+// was), key_reset (the key was deleted and made anew with its own security), format, version,
+// error. "renewed" is true with "id" null and an error when the new marker was written but not
+// read; a reset that failed gives "renewed" false and the error.
 // Not a report: no fingerprints of the facts (--json gives those).
 void FormatRenewalJson(const CRenewalResult& result, CStatusMessages& messages, CTextBuilder* pOut);
 

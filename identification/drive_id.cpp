@@ -59,7 +59,9 @@ CDriveID::CDriveID(CMachineFacts& machine, EMarkerAccess eAccess)
       m_bKeyOpened(false),
       m_eKeyTrust(kKeyTrustUnknown),
       m_eKeyRepair(kKeyRepairNone),
-      m_nKeyRepairStatus(VERROR_SUCCESS) {}
+      m_nKeyRepairStatus(VERROR_SUCCESS),
+      m_bKeyDeleted(false),
+      m_nReportExtras(kReportKeyTrust | kReportUserKey) {}
 
 CVeltraneString CDriveID::GetID() {
     return GetID(nullptr);
@@ -93,18 +95,22 @@ CVeltraneString CDriveID::Derive(CDriveIDReport* pReport, CMarkerLock& lock) {
     CVeltraneString strRootCreation;
     EMarkerState eMarker = kMarkerMissing;
     if (ReadSystemDrive()) {
+        // The key's security is read from the very key the marker comes from; only a report
+        // that asks for it, and a renewal, which makes a loose key anew, have a use for it.
+        const bool bJudgeKey =
+            (m_pReport != nullptr && (m_nReportExtras & kReportKeyTrust) != 0) || m_bRenewing;
+        EKeyTrust* pTrust = bJudgeKey ? &m_eKeyTrust : nullptr;
+        CVeltraneString strMarker;
         // Writes the marker first, so that the very first derivation already uses the final one.
-        if (!m_bRenewing)
-            EnsureMarker(lock);
+        // A usable marker found by that first read is the one used: it is read once.
+        SMarkerRead read = {kReadNoKey, VERROR_SUCCESS, 0};
+        const bool bMarkerRead = !m_bRenewing && EnsureMarker(lock, strMarker, pTrust, &read);
 
         const bool bVolume = ReadVolumeText(strVolume);
         const bool bRootCreation = ReadRootCreationText(strRootCreation);
-        CVeltraneString strMarker;
-        // The key's security is read from the very key the marker comes from; only a report
-        // has a use for it.
-        const SMarkerRead read =
-            ReadMarker(strMarker, m_pReport != nullptr ? &m_eKeyTrust : nullptr);
-        m_bKeyOpened = m_pReport != nullptr && read.eResult != kReadNoKey;
+        if (!bMarkerRead)
+            read = ReadMarker(strMarker, pTrust);
+        m_bKeyOpened = bJudgeKey && read.eResult != kReadNoKey;
         m_eLastRead = read.eResult;
         m_nLastReadStatus = read.nStatus;
         if (read.eResult == kReadUsable)
@@ -161,7 +167,8 @@ void CDriveID::EndDerivation(CVeltraneString& strID, const CVeltraneString& strV
         pReport->eFailedStep = m_eFailedStep;
         pReport->nStatus = m_nFailedStatus;
         pReport->nMarkerLength = m_nMarkerLength;
-        pReport->bUserKeyIgnored = m_pMachine->HasUserClassesKey(kMarkerKey);
+        pReport->bUserKeyIgnored =
+            (m_nReportExtras & kReportUserKey) != 0 && m_pMachine->HasUserClassesKey(kMarkerKey);
         pReport->bMarkerKeyOpened = m_bKeyOpened;
         pReport->eMarkerKey = m_eKeyTrust;
         pReport->eKeyRepair = m_eKeyRepair;
@@ -177,6 +184,7 @@ CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneStri
     m_bMarkerWritten = false;
     m_eKeyRepair = kKeyRepairNone;
     m_nKeyRepairStatus = VERROR_SUCCESS;
+    m_bKeyDeleted = false;
     CMarkerLock lock(*m_pMachine);
     long nLockStatus = VERROR_SUCCESS;
     if (!lock.Take(&nLockStatus)) {
@@ -222,6 +230,7 @@ CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneStri
         m_nFailedStatus = VERROR_SUCCESS;
         const bool bLooseKey =
             m_bKeyOpened && (m_eKeyTrust == kKeyLooseDacl || m_eKeyTrust == kKeyForeignOwner);
+        const EKeyTrust eTrustBefore = m_eKeyTrust;
         if (WriteNewMarker(bLooseKey)) {
             strAfter = Derive(pReport, lock);
             keepLostCopy(strAfter);
@@ -234,7 +243,8 @@ CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneStri
                      IsSameComputerID(strBefore.GetText(), strAfter.GetText()))
                 eRenewal = KeepLostWrite(strAfter, pReport);
         } else {
-            // The report keeps what the first derivation found, the stored marker untouched.
+            // The report keeps what the first derivation found; the stored marker is untouched,
+            // unless a reset deleted the key and could not make it anew.
             eRenewal = kRenewFailed;
             if (pReport != nullptr) {
                 pReport->eFailedStep = m_eFailedStep;
@@ -242,11 +252,16 @@ CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneStri
                 pReport->nMarkerLength = 0;
                 pReport->eKeyRepair = m_eKeyRepair;
                 pReport->nKeyRepairStatus = m_nKeyRepairStatus;
+                if (m_bKeyDeleted) {
+                    pReport->eMarker = kMarkerMissing;
+                    pReport->eMarkerKey = eTrustBefore;
+                }
             }
         }
     }
     m_eKeyRepair = kKeyRepairNone;
     m_nKeyRepairStatus = VERROR_SUCCESS;
+    m_bKeyDeleted = false;
     m_bRenewing = false;
     return eRenewal;
 }
@@ -469,14 +484,21 @@ bool CDriveID::SaysNoMarkerStored(const SMarkerRead& read) {
 
 bool CDriveID::EnsureInstallMarker() {
     CMarkerLock lock(*m_pMachine);
-    return EnsureMarker(lock);
+    m_bMarkerWritten = false;
+    CVeltraneString strStored;
+    SMarkerRead read = {kReadNoKey, VERROR_SUCCESS, 0};
+    EnsureMarker(lock, strStored, nullptr, &read);
+    return m_bMarkerWritten;
 }
 
-bool CDriveID::EnsureMarker(CMarkerLock& lock) {
-    CVeltraneString strStored;
-    SMarkerRead read = ReadMarker(strStored);
-    if (read.eResult == kReadUsable)
-        return false;
+bool CDriveID::EnsureMarker(CMarkerLock& lock, CVeltraneString& strStored, EKeyTrust* pTrust,
+                            SMarkerRead* pRead) {
+    SMarkerRead read = ReadMarker(strStored, pTrust);
+    if (read.eResult == kReadUsable) {
+        *pRead = read;
+        return true;
+    }
+    strStored.Empty();
     // Only the registry's own answer that no marker is stored allows writing one: a copy of the
     // stored one that could not be made says nothing about the registry.
     if (read.eResult == kReadNoMemory || m_eAccess == kMarkerReadOnly ||
@@ -493,16 +515,43 @@ bool CDriveID::EnsureMarker(CMarkerLock& lock) {
         return false;
     }
     read = ReadMarker(strStored);
+    strStored.Empty();
     if (read.eResult == kReadUsable)
         return false;
     if (read.eResult == kReadNoMemory || !SaysNoMarkerStored(read)) {
         ReportMarkerRead(read);
         return false;
     }
-    return WriteNewMarker();
+    WriteNewMarker();
+    return false;
 }
 
-bool CDriveID::WriteNewMarker(bool bResetSecurity) {
+// The key is deleted and made anew rather than given new security: access is checked when a
+// handle is opened, so a handle that another account opened while the key was loose would keep
+// its right to write through any change of the security. A deleted key's handles fail every
+// call (ERROR_KEY_DELETED). True when the key is gone.
+bool CDriveID::DeleteLooseKey() {
+    const long nStatus = m_pMachine->DeleteClassesKey(kMarkerKey);
+    if (nStatus != VERROR_SUCCESS) {
+        m_eKeyRepair = kKeyRepairFailed;
+        m_nKeyRepairStatus = nStatus;
+        Fail(kStepMarkerKey, nStatus);
+        return false;
+    }
+    m_bKeyDeleted = true;
+    m_eKeyRepair = kKeyRepaired;
+    return true;
+}
+
+// The key was deleted, but not made anew as it must be: the reset failed, and the marker is gone.
+void CDriveID::FailKeyRepair(long nStatus) {
+    if (!m_bKeyDeleted)
+        return;
+    m_eKeyRepair = kKeyRepairFailed;
+    m_nKeyRepairStatus = nStatus;
+}
+
+bool CDriveID::WriteNewMarker(bool bResetKey) {
     // Made before the key is touched, so that a failing random source leaves the registry as it
     // was; only a whole marker is stored, since a part of one could be shared by many machines.
     CVeltraneString strMarker;
@@ -517,22 +566,28 @@ bool CDriveID::WriteNewMarker(bool bResetSecurity) {
             return false;
     }
 
+    if (bResetKey && !DeleteLooseKey())
+        return false;
     VHKEY hKey = nullptr;
     if (m_pMachine->OpenClassesKey(kMarkerKey, VKEY_ALL_ACCESS, &hKey) != VERROR_SUCCESS)
         hKey = nullptr;
-    if (hKey != nullptr && bResetSecurity) {
-        // Before the new marker goes in, so that no other account can change it afterwards. A
-        // refusal is reported; the renewal that was asked for goes ahead.
-        m_nKeyRepairStatus = m_pMachine->ResetKeySecurity(hKey);
-        m_eKeyRepair = m_nKeyRepairStatus == VERROR_SUCCESS ? kKeyRepaired : kKeyRepairFailed;
-    }
     if (hKey == nullptr) {
         // A failed create leaves no key to close.
         const long nStatus = m_pMachine->CreateClassesKey(kMarkerKey, VKEY_ALL_ACCESS, &hKey);
         if (nStatus != VERROR_SUCCESS || hKey == nullptr) {
+            FailKeyRepair(nStatus);
             Fail(kStepMarkerKey, nStatus);
             return false;
         }
+    }
+    // The key made anew must have the security it was made with: a key that other accounts
+    // may still change would hold a marker they could choose.
+    if (m_bKeyDeleted && m_pMachine->ReadKeyTrust(hKey) != kKeyTrusted) {
+        m_pMachine->CloseKey(hKey);
+        hKey = nullptr;
+        FailKeyRepair(VERROR_ACCESS_DENIED);
+        Fail(kStepMarkerKey, VERROR_ACCESS_DENIED);
+        return false;
     }
     // Stored without a terminator: the byte count is the text's length.
     const long nStatus = m_pMachine->SetKeyValue(

@@ -23,8 +23,8 @@
 // marker nobody touched, and refusing would take its ID away from every such machine; nor could
 // a refusal tell a chosen marker from the one written on the first run. Callers that bind
 // something of value to the ID see the report and decide. A key this program creates gets
-// explicit security (CMachineFacts::CreateClassesKey), and RenewMarker resets that of a loose key
-// it writes into.
+// explicit security (CMachineFacts::CreateClassesKey), and RenewMarker makes a loose key it
+// writes into anew.
 //
 // Made on the stack for one derivation and used by one thread; nothing is cached between calls.
 // The machine facts object is borrowed: it must outlive the CDriveID.
@@ -55,14 +55,28 @@ public:
     explicit CDriveID(CMachineFacts& machine, EMarkerAccess eAccess = kMarkerReadWrite);
     virtual ~CDriveID() {}
 
+    // What a report holds beyond the steps of the derivation; both by default. Each costs
+    // machine calls: the marker key's trust one read of its security (ReadKeyTrust), the
+    // user's own key one probe (HasUserClassesKey). Without the one, the report's eMarkerKey is
+    // kKeyTrustUnknown and bMarkerKeyOpened false; without the other, bUserKeyIgnored is false.
+    enum EReportExtra {
+        kReportKeyTrust = 1,
+        kReportUserKey = 2,
+    };
+    void SetReportExtras(unsigned nExtras) { m_nReportExtras = nExtras; }
+
     // The computer ID, or an empty text when any fact is missing. May create the marker key and
     // write the marker.
     virtual CVeltraneString GetID();
     // The same derivation, also filling in *pReport (when not null) with what each step found.
     // It makes the same machine calls as GetID(), in the same order, and only adds
-    // ReadLastError right after a failed Windows directory, volume or attribute read, and at its
-    // end HasUserClassesKey, for bUserKeyIgnored; and ReadKeyTrust right after the marker key
-    // opened for the last read of the marker, for eMarkerKey.
+    // ReadLastError right after a failed Windows directory, volume or attribute read, and (as
+    // SetReportExtras asks) at its end HasUserClassesKey, for bUserKeyIgnored, and ReadKeyTrust
+    // right after the marker key opened for the read whose marker is used, for eMarkerKey.
+    //
+    // The marker is read once where one is stored: that read comes right after the Windows
+    // directory's, before the volume's. Only where none was stored (or none usable) is it read
+    // again after the root's creation time, under the lock where one was written.
     //
     // The failed step is the first one that failed, in the derivation's order (Windows directory,
     // marker key and write, volume, root creation time, marker read). Its status is the one the
@@ -103,9 +117,12 @@ public:
     // image with the image's ID renews each clone once and then never again. strBefore is the ID
     // found first (empty without one), strAfter the new one; *pReport (when not null) describes
     // the last derivation made, or the lock, write or random source that failed. When the key it
-    // writes into had a loose DACL or a foreign owner (as the first derivation read it, which
-    // needs pReport), its security is reset to what a new key gets before the marker is written,
-    // and eKeyRepair says whether that took.
+    // writes into had a loose DACL or a foreign owner (as the first derivation read it), the key
+    // is deleted and made anew with the security CreateClassesKey gives, under the lock and
+    // before the marker is written, so that no handle opened while it was loose can write into
+    // it again; eKeyRepair says whether that took. A reset that fails writes nothing and gives
+    // kRenewFailed with kStepMarkerKey and the status; when the key was deleted but could not
+    // be made anew with that security, the old marker is gone (eMarker kMarkerMissing).
     ERenewal RenewMarker(const char* pszCurrentID, CVeltraneString& strBefore,
                          CVeltraneString& strAfter, CDriveIDReport* pReport);
 
@@ -162,11 +179,19 @@ private:
     // Fills in *pReport and keeps a failure only where there is no ID.
     void EndDerivation(CVeltraneString& strID, const CVeltraneString& strVolume,
                        const CVeltraneString& strRootCreation, EMarkerState eMarker);
-    bool EnsureMarker(CMarkerLock& lock);
+    // Reads the marker and, when the registry says that none is stored, writes one under the
+    // lock. True when its first read found a usable marker: then strStored and *pRead hold
+    // that read (with the key's trust in *pTrust, when asked for), which the derivation uses.
+    // False otherwise, with strStored empty: the derivation reads the marker itself, also to
+    // read back one written here.
+    bool EnsureMarker(CMarkerLock& lock, CVeltraneString& strStored, EKeyTrust* pTrust,
+                      SMarkerRead* pRead);
     // Opens or creates the key and stores a new marker in it, whatever it holds; with
-    // bResetSecurity, first resets the security of a key that was there. True when the registry
-    // accepted the write.
-    bool WriteNewMarker(bool bResetSecurity = false);
+    // bResetKey, first deletes the key and makes it anew with its own security, and writes only
+    // when the new key is trusted. True when the registry accepted the write.
+    bool WriteNewMarker(bool bResetKey = false);
+    bool DeleteLooseKey();
+    void FailKeyRepair(long nStatus);
     // Reads the marker; with pTrust, also the security of the key it opened (kKeyTrustUnknown
     // when none opened).
     SMarkerRead ReadMarker(CVeltraneString& strMarker, EKeyTrust* pTrust = nullptr);
@@ -202,7 +227,10 @@ private:
     // The marker key's security as the current derivation's last read found it.
     bool m_bKeyOpened;
     EKeyTrust m_eKeyTrust;
-    // What RenewMarker's reset of the key's security gave (kKeyRepairNone: none was made).
+    // What RenewMarker's reset of the key's security gave (kKeyRepairNone: none was made), and
+    // whether it deleted the key.
     EKeyRepair m_eKeyRepair;
     long m_nKeyRepairStatus;
+    bool m_bKeyDeleted;
+    unsigned m_nReportExtras;
 };

@@ -39,10 +39,11 @@ enum EDriveIDStep {
 // What --new-marker did to the security of a key whose owner or DACL let other accounts than
 // the administrators' change it.
 enum EKeyRepair {
-    kKeyRepairNone,    // nothing to repair, or nothing was renewed
-    kKeyRepaired,      // owner and DACL reset to the ones a new key gets
-    kKeyRepairFailed,  // the reset was refused (nKeyRepairStatus); the marker was renewed all the
-                       // same
+    kKeyRepairNone,  // nothing to repair, or nothing was renewed
+    kKeyRepaired,    // the key deleted and made anew, with the owner and DACL a new key gets
+    // The key could not be deleted, or not made anew with that security (nKeyRepairStatus): no
+    // new marker was written.
+    kKeyRepairFailed,
 };
 
 struct CDriveIDReport {

@@ -20,7 +20,11 @@ const unsigned char kDenied = 0x01;           // ACCESS_DENIED_ACE_TYPE
 const unsigned char kAllowedObject = 0x05;    // ACCESS_ALLOWED_OBJECT_ACE_TYPE
 const unsigned char kAllowedCallback = 0x09;  // ACCESS_ALLOWED_CALLBACK_ACE_TYPE
 const unsigned char kAllowedCallbackObject = 0x0B;
-const unsigned char kInheritOnly = 0x08;  // INHERIT_ONLY_ACE
+// The highest type Windows defines (ACCESS_FILTER_ACE_TYPE, 0x15). Of the types up to it only
+// the reserved compound type grants anything besides the allowing types above.
+const unsigned char kLastKnownType = 0x15;
+const unsigned char kAllowedCompound = 0x04;  // ACCESS_ALLOWED_COMPOUND_ACE_TYPE
+const unsigned char kInheritOnly = 0x08;      // INHERIT_ONLY_ACE
 const std::uint32_t kObjectTypePresent = 1;
 const std::uint32_t kInheritedObjectTypePresent = 2;
 const std::size_t kGuidSize = 16;
@@ -44,6 +48,7 @@ const unsigned char kTrustedInstaller[] = {
     1,    6,    0,    0,    0,    0,    0,    5,    80,   0,    0,    0,    0xB5, 0x89, 0xFB, 0x38,
     0x19, 0x84, 0xC2, 0xCB, 0x5C, 0x6C, 0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E, 0xC0, 0x02, 0x64, 0x87};
 const unsigned char kEveryone[] = {1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0};
+const unsigned char kAnonymousLogon[] = {1, 1, 0, 0, 0, 0, 0, 5, 7, 0, 0, 0};
 const unsigned char kCreatorOwner[] = {1, 1, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0};
 const unsigned char kCreatorGroup[] = {1, 1, 0, 0, 0, 0, 0, 3, 1, 0, 0, 0};
 const unsigned char kOwnerRights[] = {1, 1, 0, 0, 0, 0, 0, 3, 4, 0, 0, 0};
@@ -143,9 +148,17 @@ private:
         const unsigned char nType = pAce[0];
         const bool bObject = nType == kAllowedObject || nType == kAllowedCallbackObject;
         const bool bAllow = nType == kAllowed || nType == kAllowedCallback || bObject;
+        if ((pAce[1] & kInheritOnly) != 0)
+            return true;
+        // An ACE whose layout is not known here may grant anyone anything: its SID cannot even
+        // be found, so it counts as a grant to another account.
+        if (nType == kAllowedCompound || nType > kLastKnownType) {
+            *pbLoose = true;
+            return true;
+        }
         // Audit, alarm, label and the conditional denies (which may not apply) grant nothing and
         // are not relied on to take anything away.
-        if ((!bAllow && nType != kDenied) || (pAce[1] & kInheritOnly) != 0)
+        if (!bAllow && nType != kDenied)
             return true;
         const std::uint32_t nMask = MapGeneric(Read32(pAce + kAceHeaderSize));
         const unsigned char* pSidStart = pAce + kAceHeaderSize + 4;
@@ -186,7 +199,10 @@ private:
     }
 
     std::uint32_t DeniedTo(const SSid& sid) const {
-        std::uint32_t nDenied = m_nDeniedToEveryone;
+        // An anonymous token holds Everyone only where a policy says so (off by default since
+        // Windows XP; Microsoft's documentation of the "Let Everyone permissions apply to
+        // anonymous users" setting): a deny for Everyone does not reach it.
+        std::uint32_t nDenied = IsSid(sid, kAnonymousLogon) ? 0 : m_nDeniedToEveryone;
         for (int n = 0; n < m_nDenies; ++n) {
             if (IsSameSid(m_aDenies[n].sid, sid))
                 nDenied |= m_aDenies[n].nMask;

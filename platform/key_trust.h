@@ -17,7 +17,11 @@
 //   WRITE_OWNER, or GENERIC_WRITE or GENERIC_ALL, which hold some of them) makes the DACL loose,
 //   unless an earlier denying ACE for the same SID or for Everyone (S-1-1-0) already denied
 //   those rights: the first ACE that names a right decides it, as in Windows' access check. A
-//   deny for a group is not taken to cover its members: the members are not known;
+//   deny for a group is not taken to cover its members: the members are not known. A deny for
+//   Everyone does not cover ANONYMOUS LOGON (S-1-5-7), whose token need not hold Everyone;
+// - an ACE of a type whose layout is not known (the reserved compound type 0x04, or any type
+//   above 0x15) may grant anything to anyone: loose. Audit, alarm, label and the other types
+//   that grant nothing are passed over, and so are conditional denies, which may not apply;
 // - ACEs for CREATOR OWNER, CREATOR GROUP and OWNER RIGHTS grant nothing beyond the owner's own
 //   rights on the key itself, and the owner is judged on its own;
 // - an owner other than the three accounts may rewrite the DACL at will: a foreign owner, which

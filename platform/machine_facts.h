@@ -78,8 +78,12 @@ class CMachineFacts {
 public:
     virtual ~CMachineFacts() {}
 
-    // GetWindowsDirectoryA: writes the Windows directory path into the buffer when it fits.
-    // Returns the path length as the Win32 call does; callers only look at the buffer.
+    // GetSystemWindowsDirectoryA: writes the system's Windows directory into the buffer when it
+    // fits. Returns the path length as the Win32 call does; callers only look at the buffer.
+    // The system's directory, not GetWindowsDirectoryA's: on a Remote Desktop host that one is
+    // a private folder of each user for a program not marked as aware of terminal services
+    // (Microsoft's documentation of both calls), and a DLL runs in whatever host loads it. On
+    // every other machine the two give the same path (both are C:\windows under Wine, seen).
     virtual unsigned ReadWindowsDirectory(char* pszBuffer, unsigned nSize) = 0;
 
     // GetVolumeInformationA for a root path such as "C:\". True on success, with the serial
@@ -116,11 +120,13 @@ public:
         return kKeyTrustUnknown;
     }
 
-    // RegSetKeySecurity of the security that CreateClassesKey gives a new key (owner, then the
-    // protected DACL), on a key opened with WRITE_OWNER and WRITE_DAC (KEY_ALL_ACCESS holds
-    // both). Returns the Win32 status; the default answers ERROR_NOT_SUPPORTED (50).
-    virtual long ResetKeySecurity(VHKEY hKey) {
-        static_cast<void>(hKey);
+    // RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\Classes\\" pszSubKey, KEY_WOW64_64KEY, 0):
+    // deletes the key with its values, in the view OpenClassesKey opens; a key with subkeys is
+    // not deleted. A handle opened on the key before stays open, but every later use of it
+    // fails with ERROR_KEY_DELETED (1018; seen under Wine), whatever access it was opened with.
+    // Returns the Win32 status; the default answers ERROR_NOT_SUPPORTED (50).
+    virtual long DeleteClassesKey(const char* pszSubKey) {
+        static_cast<void>(pszSubKey);
         return 50;
     }
 
@@ -151,8 +157,9 @@ public:
     // FileTimeToSystemTime: false when the value has no calendar form (it lies at or above 2^63).
     virtual bool ConvertFileTime(VFILETIME nTime, VSYSTEMTIME* pCalendar) = 0;
 
-    // Fills nSize bytes from the system's cryptographic random source (RtlGenRandom on Windows,
-    // getrandom natively). False when the source fails; the buffer is then undefined.
+    // Fills nSize bytes from the system's cryptographic random source (BCryptGenRandom with the
+    // system's preferred generator on Windows, getrandom natively). False when the source fails;
+    // the buffer is then undefined.
     virtual bool ReadRandomBytes(unsigned char* pBuffer, std::uint32_t nSize) = 0;
 
     // Takes the marker lock, waiting at most nTimeoutMs. VERROR_SUCCESS with *phLock set when

@@ -11,6 +11,7 @@
 #include "cli/command_line.h"
 #include "cli/console_program.h"
 #include "cli/id_output.h"
+#include "platform/win32/dll_search_win.h"
 
 namespace {
 
@@ -44,6 +45,7 @@ bool WriteAll(std::FILE* pFile, const CTextBuilder& text) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    RestrictDllSearchToSystem32();
     // A report on standard input (--compare -) is read as the bytes it is: in text mode a byte
     // 0x1A, which UTF-16 text may hold, would end it early.
     _setmode(_fileno(stdin), _O_BINARY);

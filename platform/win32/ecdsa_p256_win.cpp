@@ -7,7 +7,7 @@
 #include <climits>
 #include <cstring>
 
-#include "platform/win32/system_bcrypt.h"
+#include "platform/win32/system_bcrypt_win.h"
 
 namespace {
 
@@ -99,7 +99,7 @@ EEcdsaVerdict VerifyEcdsaP256Sha256(const void* pMessage, std::size_t nSize,
                                     const unsigned char* pPublicKey,
                                     const unsigned char* pSignature) {
     CSystemBcrypt bcrypt;
-    if (!bcrypt.HasSignature())
+    if (!bcrypt.HasSignatureCalls())
         return kEcdsaFailure;
     unsigned char digest[kSha256Size];
     if (!HashMessage(bcrypt, pMessage, nSize, digest))

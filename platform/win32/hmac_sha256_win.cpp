@@ -1,13 +1,9 @@
 #include "platform/hmac_sha256_provider.h"
 
-#include <windows.h>
-// windows.h first: bcrypt.h relies on its types.
-#include <bcrypt.h>
-
 #include <climits>
 
 #include "platform/hmac_sha256.h"
-#include "platform/win32/system_bcrypt.h"
+#include "platform/win32/system_bcrypt_win.h"
 
 namespace {
 
@@ -88,7 +84,7 @@ bool ComputeHmacSha256WithProvider(const void* pKey, std::size_t nKeySize, const
     if (nKeySize > ULONG_MAX)
         return false;
     CSystemBcrypt bcrypt;
-    if (!bcrypt.HasHash())
+    if (!bcrypt.HasHmacCalls())
         return false;
     CHmacAlgorithm algorithm(bcrypt);
     if (algorithm.Get() == nullptr)

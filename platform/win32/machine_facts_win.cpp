@@ -1,14 +1,14 @@
 #include "platform/machine_facts.h"
 
 #include <windows.h>
-// windows.h first: both rely on its types.
-#include <ntsecapi.h>
+// windows.h first: sddl.h relies on its types.
 #include <sddl.h>
 
 #include <new>
 
 #include "platform/key_trust.h"
 #include "platform/win32/marker_lock_win.h"
+#include "platform/win32/system_bcrypt_win.h"
 
 static_assert(VREG_SZ == REG_SZ && VREG_BINARY == REG_BINARY && VREG_DWORD == REG_DWORD,
               "registry value types");
@@ -86,7 +86,7 @@ VFILETIME FromFileTime(const FILETIME& ft) {
 class CWin32MachineFacts : public CMachineFacts {
 public:
     unsigned ReadWindowsDirectory(char* pszBuffer, unsigned nSize) override {
-        return ::GetWindowsDirectoryA(pszBuffer, nSize);
+        return ::GetSystemWindowsDirectoryA(pszBuffer, nSize);
     }
 
     bool ReadVolumeInformation(const char* pszRoot, char* pszVolumeName, unsigned nVolumeNameSize,
@@ -157,12 +157,11 @@ public:
         return eTrust;
     }
 
-    long ResetKeySecurity(VHKEY hKey) override {
-        CSecurityDescriptor descriptor(kMarkerKeySecurity);
-        if (descriptor.Get() == NULL)
-            return static_cast<long>(::GetLastError());
-        return ::RegSetKeySecurity(static_cast<HKEY>(hKey), SecurityParts(kMarkerKeySecurity),
-                                   descriptor.Get());
+    long DeleteClassesKey(const char* pszSubKey) override {
+        char szPath[MAX_PATH];
+        if (!MakeClassesPath(pszSubKey, szPath))
+            return ERROR_INVALID_PARAMETER;
+        return ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, szPath, kClassesView, 0);
     }
 
     bool HasUserClassesKey(const char* pszSubKey) override {
@@ -222,10 +221,12 @@ public:
         return true;
     }
 
-    // RtlGenRandom (advapi32, which the program imports anyway) rather than BCryptGenRandom: the
-    // same system generator, without loading bcrypt.dll into the dialog at start-up.
+    // BCryptGenRandom from System32's bcrypt.dll, loaded for the call only (a new marker is
+    // made once per machine). Not RtlGenRandom: Windows' advapi32 forwards SystemFunction036 to
+    // cryptbase.dll (reasoned, not seen: Wine's advapi32 does not), which is no KnownDLL, so
+    // the import could let a cryptbase.dll beside the program give the marker's randomness.
     bool ReadRandomBytes(unsigned char* pBuffer, std::uint32_t nSize) override {
-        return ::RtlGenRandom(pBuffer, nSize) != FALSE;
+        return GenerateSystemRandom(pBuffer, nSize);
     }
 
     long AcquireMarkerLock(std::uint32_t nTimeoutMs, VHLOCK* phLock, bool* pbAbandoned) override {

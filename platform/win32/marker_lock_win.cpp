@@ -6,6 +6,7 @@
 #include <new>
 
 const char kMarkerLockSddl[] = "D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+const char kFallbackMutexSddl[] = "O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)";
 const wchar_t kMarkerLockNamespace[] = L"Veltrane.Idrovan";
 const wchar_t kMarkerLockMutexName[] = L"Veltrane.Idrovan\\InstallationMarker";
 
@@ -197,16 +198,47 @@ bool IsAdministratorsOnlyDacl(const ACL* pDacl) {
     return true;
 }
 
-// Whether a mutex that existed under the Global\ name is ours: its DACL grants no account but
-// LocalSystem and Administrators. Any other was made by someone else, who can hold it or let
-// anyone hold it.
+// Whether the SID is this process's own: the user of its token, or the token's default owner,
+// which every object that this account makes without naming an owner gets. Such a mutex was
+// made by this account, by a run of this or an earlier version (earlier versions named no owner;
+// under Wine the default owner is the group S-1-5-21-0-0-0-513, seen).
+bool IsOwnSid(PSID pSid) {
+    HANDLE hToken = NULL;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &hToken))
+        return false;
+    union {
+        TOKEN_USER user;
+        TOKEN_OWNER owner;
+        BYTE aBytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } buffer;
+    DWORD nSize = 0;
+    bool bOwn = ::GetTokenInformation(hToken, TokenUser, &buffer, sizeof(buffer), &nSize) &&
+                ::EqualSid(buffer.user.User.Sid, pSid);
+    if (!bOwn)
+        bOwn = ::GetTokenInformation(hToken, TokenOwner, &buffer, sizeof(buffer), &nSize) &&
+               ::EqualSid(buffer.owner.Owner, pSid);
+    ::CloseHandle(hToken);
+    hToken = NULL;
+    return bOwn;
+}
+
+// Whether a mutex that existed under the Global\ name is ours: owned by Administrators,
+// LocalSystem or this very account (IsOwnSid), and its DACL grants no account but the first two.
+// Any other was made by someone else, who can hold it or let anyone hold it; an owner may rewrite
+// the DACL at any time.
 bool IsOurMutex(HANDLE hMutex) {
     PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+    PSID pOwner = nullptr;
     PACL pDacl = nullptr;
-    if (::GetSecurityInfo(hMutex, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+    if (::GetSecurityInfo(hMutex, SE_KERNEL_OBJECT,
+                          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &pOwner, nullptr,
                           &pDacl, nullptr, &pDescriptor) != ERROR_SUCCESS)
         return false;
-    const bool bOurs = IsAdministratorsOnlyDacl(pDacl);
+    const bool bOurs =
+        pOwner != nullptr &&
+        (::IsWellKnownSid(pOwner, WinLocalSystemSid) ||
+         ::IsWellKnownSid(pOwner, WinBuiltinAdministratorsSid) || IsOwnSid(pOwner)) &&
+        IsAdministratorsOnlyDacl(pDacl);
     ::LocalFree(pDescriptor);
     pDescriptor = nullptr;
     return bOurs;
@@ -292,7 +324,13 @@ long AcquireMarkerLockWith(const SMarkerLockCalls& calls, DWORD nTimeoutMs, VHLO
             return nMutexStatus;
         }
     } else {
-        const long nStatus = MakeFallbackMutex(&attributes, &hMutex);
+        // Owned by Administrators, as the check of a mutex found under the name demands.
+        CSecurityDescriptor fallback(kFallbackMutexSddl);
+        if (fallback.Get() == nullptr)
+            return FailureStatus();
+        SECURITY_ATTRIBUTES fallbackAttributes = {sizeof(fallbackAttributes), fallback.Get(),
+                                                  FALSE};
+        const long nStatus = MakeFallbackMutex(&fallbackAttributes, &hMutex);
         if (nStatus != VERROR_SUCCESS)
             return nStatus;
     }

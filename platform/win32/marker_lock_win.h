@@ -27,10 +27,13 @@
 // Wine (8.0) exports none of the namespace calls but CreateBoundaryDescriptorW; a program that
 // imported them would not even load there, so they are looked up at run time. Where they are
 // missing and the program runs under Wine (ntdll exports wine_get_version) the lock falls back
-// to the Global\ mutex kMarkerLockName with the same DACL; an object under that name that is no
-// mutex, or a mutex whose DACL grants any other account, was made by someone else and is
-// refused (kMarkerLockSquatted). Anywhere else missing namespace calls are a failure
-// (kMarkerLockNoNamespaces): a lock that any account could squat is no lock.
+// to the Global\ mutex kMarkerLockName with the same DACL, owned by Administrators; an object
+// under that name that is no mutex, or a mutex owned by another account than Administrators,
+// LocalSystem or the caller's own (its token's user or default owner, which the mutexes of
+// earlier versions got), or whose DACL
+// grants any other account, was made by someone else and is refused (kMarkerLockSquatted). Anywhere
+// else missing namespace calls are a failure (kMarkerLockNoNamespaces): a lock that any account
+// could squat is no lock.
 //
 // Statuses besides those of the calls themselves: VERROR_WAIT_TIMEOUT when another run held the
 // lock for the whole wait; ERROR_ACCESS_DENIED for an account outside the boundary (a standard

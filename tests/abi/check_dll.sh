@@ -32,6 +32,8 @@ known=$(grep -v '^#' "$source/tests/abi/known_dlls.txt")
 for name in $imported; do
   grep -qx "${name%.dll}" <<<"$known" || { echo "imports $name, which is not a KnownDLL"; status=1; }
 done
+# Nor a function that Windows forwards from a KnownDLL to a DLL that is none.
+bash "$source/tests/abi/check_forwarded_imports.sh" "$objdump" "$dll" || status=1
 for call in TlsAlloc AddVectoredExceptionHandler; do
   ! grep -Eq "^[[:space:]]+[0-9a-f]+[[:space:]]+[0-9]+[[:space:]]+$call\$" <<<"$headers" ||
     { echo "imports $call: something in it keeps state past FreeLibrary"; status=1; }

@@ -44,6 +44,9 @@ while read -r dll; do
 done < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
 [[ -n $(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers") ]] || { echo "no imports found"; exit 1; }
 
+# Nor a function that Windows forwards from a KnownDLL to a DLL that is none.
+bash "$(dirname "${BASH_SOURCE[0]}")/../abi/check_forwarded_imports.sh" "$objdump" "$exe" || status=1
+
 # The header fields and the manifest resource, read from the file itself.
 python3 - "$exe" "$subsystem" "$arch" "$imports_comctl32" <<'EOF' || status=1
 import struct, sys

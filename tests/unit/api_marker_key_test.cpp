@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -115,6 +116,46 @@ TEST(ApiMarkerKeyTest, DetailSaysWhetherTheKeyIsLooseAndTheFirstSizeStillServes)
         EXPECT_EQ(c.bStored ? IDROVAN_MARKER_PRESENT : IDROVAN_MARKER_MISSING, first.marker);
         for (std::size_t i = sizeof(SFirstDetail); i < sizeof(aFirst); ++i)
             EXPECT_EQ(0x7F, aFirst[i]) << i;
+    }
+}
+
+// Each call reads the marker once; the key's security only for a detail with room for its
+// verdict; the account's own key never, since the DLL does not report it.
+TEST(ApiMarkerKeyTest, ACallReadsOnlyWhatItReports) {
+    SFirstDetail first = {};
+    first.size = sizeof(first);
+    idrovan_detail full = {};
+    full.size = sizeof(full);
+    const struct {
+        const char* pszWhat;
+        idrovan_detail* pDetail;
+        int nTrustReads;
+    } cases[] = {
+        {"no detail", nullptr, 0},
+        // Natively (LP64) the padding after the 8-byte long makes both details one size, which
+        // the library cannot tell apart; on Windows (LLP64) they differ.
+        {"the first detail", reinterpret_cast<idrovan_detail*>(&first),
+         sizeof(SFirstDetail) == sizeof(idrovan_detail) ? 1 : 0},
+        {"the current detail", &full, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        for (const bool bVerify : {false, true}) {
+            CScriptedMachineFacts machine;
+            machine.m_nCreationTime = kRootCreated;
+            machine.SetMarker(VREG_SZ, kHandMarker);
+            char szID[IDROVAN_ID_SIZE] = {};
+            EXPECT_EQ(IDROVAN_OK,
+                      bVerify
+                          ? VerifyComputerIDOn(machine, kIDWithHandMarker, c.pDetail)
+                          : GetComputerIDOn(machine, 0, szID, sizeof(szID), nullptr, c.pDetail));
+            const auto Count = [&machine](const std::string& strCall) {
+                return std::count(machine.m_calls.begin(), machine.m_calls.end(), strCall);
+            };
+            EXPECT_EQ(1, Count("QueryKeyValue Rndund 260"));
+            EXPECT_EQ(c.nTrustReads, Count("ReadKeyTrust"));
+            EXPECT_EQ(0, Count("HasUserClassesKey lrgDocID"));
+        }
     }
 }
 

@@ -497,10 +497,11 @@ TEST_F(CliConsoleProgramTest, NoModeInAnyStatePrintsAFactTextOrTheMarker) {
 TEST_F(CliConsoleProgramTest, NewMarkerRenewsOnlyTheGivenIDAndSaysWhatItDid) {
     const std::string strRenewed =
         std::string("Old ID: ") + kIDWithHandMarker + "\nNew ID: " + kIDWithNewMarker + "\n";
-    const std::string strJsonRenewed = std::string("{\"id\":\"") + kIDWithNewMarker +
-                                       "\",\"previous_id\":\"" + kIDWithHandMarker +
-                                       "\",\"renewed\":true,\"marker\":\"created\",\"format\":1,"
-                                       "\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":null}\n";
+    const std::string strJsonRenewed =
+        std::string("{\"id\":\"") + kIDWithNewMarker + "\",\"previous_id\":\"" + kIDWithHandMarker +
+        "\",\"renewed\":true,\"marker\":\"created\","
+        "\"marker_key\":\"trusted\",\"key_reset\":false,\"format\":1,"
+        "\"version\":\"" IDROVAN_VERSION_TEXT "\",\"error\":null}\n";
     const struct {
         const char* pszWhat;
         void (*pfnSetUp)(CScriptedMachineFacts&);
@@ -556,7 +557,8 @@ TEST_F(CliConsoleProgramTest, NewMarkerRenewsOnlyTheGivenIDAndSaysWhatItDid) {
          [](CScriptedMachineFacts& m) { m = CScriptedMachineFacts(); },
          {{"--new-marker", kIDWithHandMarker, "--json"},
           4,
-          "{\"id\":null,\"previous_id\":null,\"renewed\":false,\"marker\":\"missing\",\"format\":1,"
+          "{\"id\":null,\"previous_id\":null,\"renewed\":false,\"marker\":\"missing\","
+          "\"marker_key\":null,\"key_reset\":false,\"format\":1,"
           "\"version\":\"" IDROVAN_VERSION_TEXT
           "\",\"error\":{\"step\":\"marker_key\",\"code\":2,\"message\":null}}\n",
           false,
@@ -646,7 +648,8 @@ TEST_F(CliConsoleProgramTest, NewMarkerRenewsOnlyTheGivenIDAndSaysWhatItDid) {
          {{"--new-marker", kIDWithHandMarker, "--json"},
           6,
           std::string("{\"id\":null,\"previous_id\":\"") + kIDWithHandMarker +
-              "\",\"renewed\":true,\"marker\":\"missing\",\"format\":1,\"version\":"
+              "\",\"renewed\":true,\"marker\":\"missing\",\"marker_key\":null,"
+              "\"key_reset\":false,\"format\":1,\"version\":"
               "\"" IDROVAN_VERSION_TEXT
               "\",\"error\":{\"step\":\"marker_key\",\"code\":1450,\"message\":null}}\n",
           false,
@@ -734,22 +737,30 @@ public:
 
     bool RunElevated(long* pnExitCode, long* pnStatus) override {
         ++m_nRuns;
+        if (m_beforeRun)
+            m_beforeRun(m_machine);
+        m_strStoredBeforeRun = m_machine.m_strValueData;
         if (m_nStartStatus != 0) {
             *pnStatus = m_nStartStatus;
             return false;
         }
-        if (m_beforeRun)
-            m_beforeRun(m_machine);
         CNoMessages messages;
         *pnExitCode = RunCli({}, m_machine, messages).nExitCode;
+        if (m_nExitCodeSeen >= 0)
+            *pnExitCode = m_nExitCodeSeen;
         return true;
     }
 
     CScriptedMachineFacts& m_machine;
     bool m_bElevated = false;
     long m_nStartStatus = 0;  // the status of a run that never started (1223: declined)
-    std::function<void(CScriptedMachineFacts&)> m_beforeRun;  // what elevation changes
+    // What changes while the prompt is up (also when the run then never starts).
+    std::function<void(CScriptedMachineFacts&)> m_beforeRun;
+    // The exit code the system hands back in place of the run's own (-1: its own), as for an
+    // elevated run that wrote the marker and then failed on something else.
+    long m_nExitCodeSeen = -1;
     int m_nRuns = 0;
+    std::string m_strStoredBeforeRun;  // the marker as the elevated run would find it
 };
 
 struct SFirstRunCase {
@@ -812,6 +823,21 @@ TEST_F(CliConsoleProgramTest, FirstRunMakesOnlyAMissingMarkerAsAnAdministrator) 
          },
          6, "", "ended with exit code 6; idrovan-cli --explain, run as administrator, says", 1,
          false},
+        // What is stored decides: a marker written by a run that then failed, or by another run
+        // while the prompt was declined, gives the ID.
+        {"elevated run writes the marker, then fails",
+         [](CScriptedMachineFacts&, CScriptedElevation& e) { e.m_nExitCodeSeen = 6; }, 0,
+         strNewID.c_str(),
+         "idrovan-cli: the run as administrator ended with exit code 6, but the installation "
+         "marker is stored\n",
+         1, true},
+        {"prompt declined, marker stored by another run meanwhile",
+         [](CScriptedMachineFacts&, CScriptedElevation& e) {
+             e.m_nStartStatus = 1223;
+             e.m_beforeRun = [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kHandMarker); };
+         },
+         0, strHandID.c_str(), "but another run has stored the installation marker meanwhile", 1,
+         false},
         // Rights mend no marker too long to use, nor a fact that cannot be read.
         {"marker too long to use",
          [](CScriptedMachineFacts& m, CScriptedElevation&) {
@@ -846,7 +872,8 @@ TEST_F(CliConsoleProgramTest, FirstRunMakesOnlyAMissingMarkerAsAnAdministrator) 
         EXPECT_EQ(c.nElevatedRuns, elevation.m_nRuns);
         EXPECT_EQ(c.bWrites ? 1u : 0u, m_machine.m_writes.size());
         if (!c.bWrites) {
-            EXPECT_EQ(strStored, m_machine.m_strValueData);
+            EXPECT_EQ(elevation.m_nRuns > 0 ? elevation.m_strStoredBeforeRun : strStored,
+                      m_machine.m_strValueData);
         }
         EXPECT_FALSE(m_machine.IsLockHeld());
     }

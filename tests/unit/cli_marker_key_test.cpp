@@ -99,20 +99,45 @@ TEST(CliMarkerKeyTest, JsonAndExplainSayWhetherTheKeyIsLoose) {
     }
 }
 
-TEST(CliMarkerKeyTest, NewMarkerSaysThatItResetALooseKey) {
-    for (long nResetStatus : {0L, 5L}) {
-        SCOPED_TRACE(nResetStatus);
+// --new-marker over a loose key: a reset that took is said on stdout and in the JSON; one that
+// failed writes nothing, fails the run and says why, never "renewed":true.
+TEST(CliMarkerKeyTest, NewMarkerSaysWhetherItResetALooseKey) {
+    for (long nDeleteStatus : {0L, 5L}) {
+        SCOPED_TRACE(nDeleteStatus);
         SMachine machine;
         machine.SetMarker(VREG_SZ, kHandMarker);
         machine.m_eKeyTrust = kKeyLooseDacl;
-        machine.m_nResetStatus = nResetStatus;
+        machine.m_nDeleteStatus = nDeleteStatus;
         const SRun run = RunOn({"--new-marker", kIDWithHandMarker}, machine);
-        EXPECT_EQ(0, run.nExitCode);
-        EXPECT_TRUE(Has(run.strOut, std::string("New ID: ") + kIDWithNewMarker)) << run.strOut;
-        EXPECT_EQ(nResetStatus == 0, Has(run.strOut, "The marker key's permissions were reset"))
+        EXPECT_EQ(nDeleteStatus == 0 ? 0 : 3, run.nExitCode);
+        EXPECT_EQ(nDeleteStatus == 0, Has(run.strOut, std::string("New ID: ") + kIDWithNewMarker))
             << run.strOut;
-        EXPECT_EQ(nResetStatus != 0, Has(run.strErr, "could not be reset (status 5)"))
+        EXPECT_EQ(nDeleteStatus == 0, Has(run.strOut, "The marker key's permissions were reset"))
+            << run.strOut;
+        EXPECT_EQ(nDeleteStatus != 0,
+                  Has(run.strErr, "could not be reset (status 5); no new marker was written"))
             << run.strErr;
+
+        machine.SetMarker(VREG_SZ, kHandMarker);
+        machine.m_eKeyTrust = kKeyLooseDacl;
+        const SRun json = RunOn({"--new-marker", kIDWithHandMarker, "--json"}, machine);
+        EXPECT_EQ(run.nExitCode, json.nExitCode);
+        if (nDeleteStatus == 0) {
+            // The second renewal's marker comes from the random source's next bytes.
+            EXPECT_TRUE(Has(json.strOut, std::string("\",\"previous_id\":\"") + kIDWithHandMarker +
+                                             "\",\"renewed\":true,\"marker\":\"created\","
+                                             "\"marker_key\":\"trusted\",\"key_reset\":true,"))
+                << json.strOut;
+            EXPECT_TRUE(Has(json.strOut, "\"error\":null}")) << json.strOut;
+        } else {
+            EXPECT_TRUE(Has(json.strOut, std::string("{\"id\":null,\"previous_id\":\"") +
+                                             kIDWithHandMarker +
+                                             "\",\"renewed\":false,\"marker\":\"present\","
+                                             "\"marker_key\":\"loose\",\"key_reset\":false,"))
+                << json.strOut;
+            EXPECT_TRUE(Has(json.strOut, "\"error\":{\"step\":\"marker_key\",\"code\":5,"))
+                << json.strOut;
+        }
     }
 }
 

@@ -420,9 +420,9 @@ std::vector<SScenario> ReadWriteScenarios() {
     const Calls kLastRead = kOpen + Calls{kTrust} + kQuery;
     const Calls kFacts = kVolume + kRootAttributes + kRootTime;
     return {
+        // A stored marker is read once, before the facts.
         {"marker present", [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kHandMarker); },
-         kDirectory + kMarkerRead + kFacts + kLastRead, kIDWithHandMarker, "present", nullptr, 0,
-         true, true},
+         kDirectory + kLastRead + kFacts, kIDWithHandMarker, "present", nullptr, 0, true, true},
         // The marker is read again under the lock, and the lock is held until it has been read
         // back.
         {"no key: created and written", [](CScriptedMachineFacts&) {},
@@ -430,7 +430,7 @@ std::vector<SScenario> ReadWriteScenarios() {
              kLastRead + kUnlock,
          kIDWithNewMarker, "created", nullptr, 0, true, true},
         {"key without the value", [](CScriptedMachineFacts& m) { m.m_bKeyExists = true; },
-         kDirectory + kMarkerRead + kLock + kMarkerRead + kRandom + kOpen + kSet + kFacts +
+         kDirectory + kLastRead + kLock + kMarkerRead + kRandom + kOpen + kSet + kFacts +
              kLastRead + kUnlock,
          kIDWithNewMarker, "created", nullptr, 0, true, true},
         // A key there but refused to this account: "no rights" at once, without the lock, which
@@ -464,7 +464,7 @@ std::vector<SScenario> ReadWriteScenarios() {
              m.m_bKeyExists = true;
              m.m_nSetStatus = VERROR_ACCESS_DENIED;
          },
-         kDirectory + kMarkerRead + kLock + kMarkerRead + kRandom + kOpen + kSet + kFacts +
+         kDirectory + kLastRead + kLock + kMarkerRead + kRandom + kOpen + kSet + kFacts +
              kLastRead + kUnlock,
          "", "missing", "marker_write", VERROR_ACCESS_DENIED, true, true},
         {"write accepted but lost", [](CScriptedMachineFacts& m) { m.m_bSetIsLost = true; },
@@ -486,7 +486,7 @@ std::vector<SScenario> ReadWriteScenarios() {
         // Someone stored a value too long to read: it stays, and there is no ID.
         {"value too long for the buffer",
          [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, std::string(261, 'k')); },
-         kDirectory + kMarkerRead + kFacts + kLastRead, "", "unusable", "marker_value",
+         kDirectory + kLastRead + kFacts + kLastRead, "", "unusable", "marker_value",
          VERROR_MORE_DATA, true, true},
         {"no Windows directory", [](CScriptedMachineFacts& m) { m.m_strWindowsDirectory = ""; },
          kDirectory + Calls{kLastError}, "", "missing", "windows_directory", 21, false, false},
@@ -495,23 +495,22 @@ std::vector<SScenario> ReadWriteScenarios() {
              m.SetMarker(VREG_SZ, kHandMarker);
              m.m_bVolumeFails = true;
          },
-         kDirectory + kMarkerRead + kVolume + Calls{kLastError} + kRootAttributes + kRootTime +
-             kLastRead,
-         "", "present", "volume", 21, false, true},
+         kDirectory + kLastRead + kVolume + Calls{kLastError} + kRootAttributes + kRootTime, "",
+         "present", "volume", 21, false, true},
         {"root unreadable",
          [](CScriptedMachineFacts& m) {
              m.SetMarker(VREG_SZ, kHandMarker);
              m.m_bCreationTimeFails = true;
          },
-         kDirectory + kMarkerRead + kVolume + kRootAttributes + Calls{kLastError} + kLastRead, "",
-         "present", "root_created", 21, true, false},
+         kDirectory + kLastRead + kVolume + kRootAttributes + Calls{kLastError}, "", "present",
+         "root_created", 21, true, false},
         {"root time without calendar form",
          [](CScriptedMachineFacts& m) {
              m.SetMarker(VREG_SZ, kHandMarker);
              m.m_unconvertibleTimes.insert(kRootCreated);
          },
-         kDirectory + kMarkerRead + kFacts + kLastRead, "", "present", "root_created",
-         VERROR_INVALID_PARAMETER, true, false},
+         kDirectory + kLastRead + kFacts, "", "present", "root_created", VERROR_INVALID_PARAMETER,
+         true, false},
     };
 }
 
@@ -662,9 +661,9 @@ TEST(DriveIDReportTest, ReadOnlyModeReadsTheSameMarkerOrSaysWhyItCannot) {
         EXPECT_EQ("5A3C00F1NTFS", Text(report.strVolume));
         if (c.strID.empty())
             continue;
-        // A present marker is read exactly as the dialog reads it (before and after its check).
-        EXPECT_EQ(Joined(kDirectory + kOpenForReading + kQuery + kVolume + kRootAttributes +
-                         kRootTime + kOpenForReading + Calls{kTrust} + kQuery + Calls{kUserKey}),
+        // A present marker is read once, as the dialog reads it, but with read access.
+        EXPECT_EQ(Joined(kDirectory + kOpenForReading + Calls{kTrust} + kQuery + kVolume +
+                         kRootAttributes + kRootTime + Calls{kUserKey}),
                   Joined(machine.m_calls));
     }
 }
@@ -762,7 +761,7 @@ TEST(DriveIDReadFirstTest, AdministratorReadsWithReadAccessAndWritesOnlyAMissing
         std::string strID;
     } cases[] = {
         {"present", [](CScriptedMachineFacts& m) { m.SetMarker(VREG_SZ, kHandMarker); },
-         kDirectory + kRead + kFacts + kRead, kIDWithHandMarker},
+         kDirectory + kRead + kFacts, kIDWithHandMarker},
         {"no key", [](CScriptedMachineFacts&) {},
          kDirectory + kOpenForReading + kLock + kOpenForReading + kRandom + kOpen + kCreate + kSet +
              kFacts + kRead + kUnlock,
@@ -1013,66 +1012,118 @@ TEST(DriveIDKeyTrustTest, LooseKeyIsReportedAndStillGivesItsID) {
     EXPECT_EQ(nullptr, GetMarkerKeyTrustName(report));
 }
 
-// --new-marker over a key that other accounts may change resets the key's security under the
-// lock, before the new marker goes in, and says whether that took; a trusted key, a new one and a
-// renewal that is not made are left alone.
-TEST(DriveIDRenewTest, RenewalResetsTheSecurityOfALooseKey) {
+// --new-marker over a key that other accounts may change deletes the key and makes it anew with
+// its own security, under the lock and before the new marker goes in, so that a handle opened
+// while the key was loose writes nothing afterwards; a trusted key, a new one and a renewal that
+// is not made are left alone. A reset that fails writes no marker, with or without a report.
+TEST(DriveIDRenewTest, RenewalMakesALooseKeyAnew) {
+    const char kDelete[] = "DeleteClassesKey lrgDocID";
     const struct {
         const char* pszWhat;
         bool bStored;
         EKeyTrust eTrust;
-        long nResetStatus;
+        long nDeleteStatus;
+        long nCreateStatus;
+        EKeyTrust eNewKeyTrust;  // what the system gave the key made anew
         const char* pszCurrentID;
         CDriveID::ERenewal eRenewal;
         EKeyRepair eRepair;
+        long nRepairStatus;
         EKeyTrust eTrustAfter;
+        bool bMarkerAfter;  // a marker is stored afterwards
     } cases[] = {
-        {"trusted", true, kKeyTrusted, 0, kIDWithHandMarker, CDriveID::kRenewed, kKeyRepairNone,
-         kKeyTrusted},
-        {"loose DACL", true, kKeyLooseDacl, 0, kIDWithHandMarker, CDriveID::kRenewed, kKeyRepaired,
-         kKeyTrusted},
-        {"foreign owner", true, kKeyForeignOwner, 0, kIDWithHandMarker, CDriveID::kRenewed,
-         kKeyRepaired, kKeyTrusted},
-        {"reset refused", true, kKeyLooseDacl, VERROR_ACCESS_DENIED, kIDWithHandMarker,
-         CDriveID::kRenewed, kKeyRepairFailed, kKeyLooseDacl},
-        {"not this computer's ID", true, kKeyLooseDacl, 0, "1d7f953db6e0a9ab13df78aa1db9f3b9",
-         CDriveID::kRenewNotCurrent, kKeyRepairNone, kKeyLooseDacl},
-        {"no key: made with its own security", false, kKeyTrusted, 0, nullptr, CDriveID::kRenewed,
-         kKeyRepairNone, kKeyTrusted},
+        {"trusted", true, kKeyTrusted, 0, 0, kKeyTrusted, kIDWithHandMarker, CDriveID::kRenewed,
+         kKeyRepairNone, 0, kKeyTrusted, true},
+        {"loose DACL", true, kKeyLooseDacl, 0, 0, kKeyTrusted, kIDWithHandMarker,
+         CDriveID::kRenewed, kKeyRepaired, 0, kKeyTrusted, true},
+        {"foreign owner", true, kKeyForeignOwner, 0, 0, kKeyTrusted, kIDWithHandMarker,
+         CDriveID::kRenewed, kKeyRepaired, 0, kKeyTrusted, true},
+        {"delete refused", true, kKeyLooseDacl, VERROR_ACCESS_DENIED, 0, kKeyTrusted,
+         kIDWithHandMarker, CDriveID::kRenewFailed, kKeyRepairFailed, VERROR_ACCESS_DENIED,
+         kKeyLooseDacl, true},
+        {"deleted, not made anew", true, kKeyForeignOwner, 0, VERROR_NOT_ENOUGH_MEMORY, kKeyTrusted,
+         kIDWithHandMarker, CDriveID::kRenewFailed, kKeyRepairFailed, VERROR_NOT_ENOUGH_MEMORY,
+         kKeyForeignOwner, false},
+        {"made anew, but loose", true, kKeyLooseDacl, 0, 0, kKeyLooseDacl, kIDWithHandMarker,
+         CDriveID::kRenewFailed, kKeyRepairFailed, VERROR_ACCESS_DENIED, kKeyLooseDacl, false},
+        {"not this computer's ID", true, kKeyLooseDacl, 0, 0, kKeyTrusted,
+         "1d7f953db6e0a9ab13df78aa1db9f3b9", CDriveID::kRenewNotCurrent, kKeyRepairNone, 0,
+         kKeyLooseDacl, true},
+        {"no key: made with its own security", false, kKeyTrusted, 0, 0, kKeyTrusted, nullptr,
+         CDriveID::kRenewed, kKeyRepairNone, 0, kKeyTrusted, true},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.pszWhat);
-        CScriptedMachineFacts machine;
-        machine.m_nCreationTime = kRootCreated;
-        if (c.bStored)
-            machine.SetMarker(VREG_SZ, kHandMarker);
-        machine.m_eKeyTrust = c.eTrust;
-        machine.m_nResetStatus = c.nResetStatus;
-        CDriveID driveID(machine);
-        CVeltraneString strBefore;
-        CVeltraneString strAfter;
-        CDriveIDReport report;
-        EXPECT_EQ(c.eRenewal, driveID.RenewMarker(c.pszCurrentID, strBefore, strAfter, &report));
-        EXPECT_EQ(c.eRepair, report.eKeyRepair);
-        EXPECT_EQ(c.nResetStatus != 0 ? c.nResetStatus : 0L, report.nKeyRepairStatus);
-        EXPECT_EQ(c.eTrustAfter, report.eMarkerKey);
-        const auto itReset =
-            std::find(machine.m_calls.begin(), machine.m_calls.end(), "ResetKeySecurity");
-        if (c.eRepair == kKeyRepairNone) {
-            EXPECT_EQ(machine.m_calls.end(), itReset);
-            continue;
+    for (const bool bReport : {true, false}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.pszWhat) + (bReport ? ", with a report" : ""));
+            CScriptedMachineFacts machine;
+            machine.m_nCreationTime = kRootCreated;
+            if (c.bStored)
+                machine.SetMarker(VREG_SZ, kHandMarker);
+            machine.m_eKeyTrust = c.eTrust;
+            machine.m_nDeleteStatus = c.nDeleteStatus;
+            machine.m_eNewKeyTrust = c.eNewKeyTrust;
+            // Another account's handle, opened for writing while the key was as it is.
+            VHKEY hStale = nullptr;
+            if (c.bStored) {
+                ASSERT_EQ(VERROR_SUCCESS,
+                          machine.OpenClassesKey("lrgDocID", VKEY_ALL_ACCESS, &hStale));
+            }
+            machine.m_calls.clear();
+            // Creating fails only for the key made anew.
+            machine.m_beforeCall = [&machine, &c](const std::string& strCall) {
+                if (strCall.compare(0, 16, "DeleteClassesKey") == 0)
+                    machine.m_nCreateStatus = c.nCreateStatus;
+            };
+            CDriveID driveID(machine);
+            CVeltraneString strBefore;
+            CVeltraneString strAfter;
+            CDriveIDReport report;
+            EXPECT_EQ(c.eRenewal, driveID.RenewMarker(c.pszCurrentID, strBefore, strAfter,
+                                                      bReport ? &report : nullptr));
+            EXPECT_EQ(c.bMarkerAfter, machine.m_bValueExists);
+            EXPECT_FALSE(machine.IsLockHeld());
+            const auto itDelete =
+                std::find(machine.m_calls.begin(), machine.m_calls.end(), kDelete);
+            EXPECT_EQ(c.eRepair != kKeyRepairNone, itDelete != machine.m_calls.end());
+            if (bReport) {
+                EXPECT_EQ(c.eRepair, report.eKeyRepair);
+                EXPECT_EQ(c.nRepairStatus, report.nKeyRepairStatus);
+                EXPECT_EQ(c.eTrustAfter, report.eMarkerKey);
+                if (c.eRenewal == CDriveID::kRenewFailed) {
+                    EXPECT_STREQ("marker_key", GetDriveIDStepName(report.eFailedStep));
+                    EXPECT_EQ(c.nRepairStatus, report.nStatus);
+                    EXPECT_EQ(c.bMarkerAfter ? kMarkerPresent : kMarkerMissing, report.eMarker);
+                }
+            }
+            if (c.eRenewal != CDriveID::kRenewed) {
+                EXPECT_TRUE(machine.m_writes.empty());
+            } else {
+                EXPECT_EQ(kIDWithNewMarker, Text(strAfter));
+            }
+            if (hStale != nullptr) {
+                // Deleted under it: the old handle can write nothing any more.
+                const unsigned char aChosen[] = "chosen";
+                const long nStale = machine.SetKeyValue(hStale, "Rndund", VREG_SZ, aChosen, 6);
+                const bool bDeleted = c.eRepair != kKeyRepairNone && c.nDeleteStatus == 0;
+                EXPECT_EQ(bDeleted ? CScriptedMachineFacts::kKeyDeleted : VERROR_SUCCESS, nStale);
+                machine.CloseKey(hStale);
+                hStale = nullptr;
+            }
+            EXPECT_TRUE(machine.m_openKeys.empty());
+            if (c.eRepair != kKeyRepaired)
+                continue;
+            // Under the lock, deleted before the key for the write is opened (and, as it is
+            // gone, made anew), before the write.
+            EXPECT_EQ(kOpen[0], *(itDelete + 1));
+            EXPECT_EQ(kCreate[0], *(itDelete + 2));
+            EXPECT_EQ(kTrust, *(itDelete + 3));
+            EXPECT_EQ(kSet[0], *(itDelete + 4));
+            // The next derivation knows nothing of the renewal's repair.
+            CDriveIDReport next;
+            driveID.GetID(&next);
+            EXPECT_EQ(kKeyRepairNone, next.eKeyRepair);
+            EXPECT_EQ(kKeyTrusted, next.eMarkerKey);
         }
-        // Under the lock, on the key opened for the write, before the write.
-        ASSERT_NE(machine.m_calls.end(), itReset);
-        EXPECT_EQ(kOpen[0], *(itReset - 1));
-        EXPECT_EQ(kSet[0], *(itReset + 1));
-        EXPECT_EQ(kIDWithNewMarker, Text(strAfter));
-        EXPECT_FALSE(machine.IsLockHeld());
-        EXPECT_TRUE(machine.m_openKeys.empty());
-        // The next derivation knows nothing of the renewal's repair.
-        CDriveIDReport next;
-        driveID.GetID(&next);
-        EXPECT_EQ(kKeyRepairNone, next.eKeyRepair);
     }
 }
 

@@ -159,6 +159,23 @@ TEST(DriveIDWinTest, RandomSourceGivesBytesThatDiffer) {
     EXPECT_NE(0, std::memcmp(aFirst, aZero, sizeof(aFirst)));
 }
 
+// The system drive comes from the system's Windows directory. Wherever that is the Windows
+// directory this process sees (every machine that is no Remote Desktop host, and Wine, where
+// both are C:\windows), the drive, and so the ID, is the one it always was.
+TEST(DriveIDWinTest, SystemDriveIsTheSystemWindowsDirectorysDrive) {
+    char szSeam[MAX_PATH] = {};
+    char szSystem[MAX_PATH] = {};
+    char szProcess[MAX_PATH] = {};
+    ASSERT_NE(0u, GetDefaultMachineFacts().ReadWindowsDirectory(szSeam, MAX_PATH));
+    ASSERT_NE(0u, GetSystemWindowsDirectoryA(szSystem, MAX_PATH));
+    ASSERT_NE(0u, GetWindowsDirectoryA(szProcess, MAX_PATH));
+    EXPECT_STREQ(szSystem, szSeam);
+    if (IsRunningUnderWine()) {
+        EXPECT_STREQ("C:\\windows", szSeam);
+        EXPECT_STREQ(szSystem, szProcess);
+    }
+}
+
 // A REG_SZ value longer than the read buffer (260 characters and their terminator, as reg add
 // stores them) gives no ID, and neither mode writes over it.
 TEST(DriveIDWinTest, ValueTooLongToReadIsKeptAndGivesNoID) {

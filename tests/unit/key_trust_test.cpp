@@ -47,7 +47,7 @@ Bytes SidBytes(std::string strSid) {
         const char* pszSid;
     } kAliases[] = {{"SY", "S-1-5-18"}, {"BA", "S-1-5-32-544"}, {"BU", "S-1-5-32-545"},
                     {"WD", "S-1-1-0"},  {"AU", "S-1-5-11"},     {"CO", "S-1-3-0"},
-                    {"OW", "S-1-3-4"}};
+                    {"OW", "S-1-3-4"},  {"AN", "S-1-5-7"}};
     for (const auto& alias : kAliases) {
         if (strSid == alias.pszAlias)
             strSid = alias.pszSid;
@@ -92,7 +92,8 @@ std::uint32_t Rights(const std::string& strRights) {
     return nMask;
 }
 
-// One ACE from "type;flags;rights;;;sid" (the parentheses taken off).
+// One ACE from "type;flags;rights;;;sid" (the parentheses taken off); a type written "0x04" is
+// that type number, laid out as an allowing ACE.
 Bytes AceBytes(const std::string& strAce) {
     std::vector<std::string> fields;
     for (std::size_t nAt = 0;;) {
@@ -110,10 +111,10 @@ Bytes AceBytes(const std::string& strAce) {
         nFlags |= 0x02;
     if (fields[1].find("IO") != std::string::npos)
         nFlags |= 0x08;
-    Bytes b = {static_cast<unsigned char>(bObject            ? 0x05
-                                          : fields[0] == "D" ? 0x01
-                                                             : 0x00),
-               nFlags, 0, 0};
+    unsigned char nType = bObject ? 0x05 : fields[0] == "D" ? 0x01 : 0x00;
+    if (fields[0].compare(0, 2, "0x") == 0)
+        nType = static_cast<unsigned char>(std::strtoul(fields[0].c_str(), nullptr, 16));
+    Bytes b = {nType, nFlags, 0, 0};
     Put32(b, Rights(fields[2]));
     if (bObject)
         Put32(b, 0);  // no object types
@@ -208,6 +209,17 @@ const struct {
     {"denied writing values but not deleting", "O:BAD:(D;;KW;;;WD)(A;;KA;;;WD)", kKeyLooseDacl},
     {"a group denied, another allowed", "O:BAD:(D;;KA;;;BU)(A;;KA;;;AU)", kKeyLooseDacl},
     {"an object ACE allows Everyone", "O:BAD:(OA;;KA;;;WD)", kKeyLooseDacl, false},
+    // An anonymous token need not hold Everyone, so Everyone's deny leaves it its rights.
+    {"Everyone denied, ANONYMOUS LOGON allowed", "O:BAD:(D;;KA;;;WD)(A;;KA;;;AN)", kKeyLooseDacl},
+    {"ANONYMOUS LOGON denied itself first", "O:BAD:(D;;KA;;;AN)(A;;KA;;;AN)", kKeyTrusted},
+    // Types whose layout is unknown may grant anything, even when they name an administrator;
+    // the types that grant nothing (an audit ACE, 0x02) are passed over.
+    {"a compound ACE", "O:BAD:(A;;KA;;;BA)(0x04;;KR;;;BA)", kKeyLooseDacl, false},
+    {"an ACE of a type beyond the known ones", "O:BAD:(A;;KA;;;BA)(0x16;;KR;;;BA)", kKeyLooseDacl,
+     false},
+    {"an unknown type for subkeys only", "O:BAD:(A;;KA;;;BA)(0x04;CIIO;KR;;;BA)", kKeyTrusted,
+     false},
+    {"an audit ACE in the DACL", "O:BAD:(A;;KA;;;BA)(0x02;;KA;;;WD)", kKeyTrusted, false},
     {"no owner", "D:(A;;KA;;;BA)", kKeyTrustUnknown},
 };
 

@@ -130,18 +130,70 @@ TEST_F(MarkerKeyWinTest, LooseKeysAreReportedEverywhereAndKeepTheirID) {
     }
 }
 
-// --new-marker over a loose key resets its owner and DACL to a created key's, and says so.
-TEST_F(MarkerKeyWinTest, NewMarkerResetsALooseKey) {
+// --new-marker over a loose key makes the key anew with a created key's owner and DACL, and
+// says so; a handle opened for writing while the key was loose can write nothing afterwards,
+// which a change of the key's security alone would not have taken from it (seen under Wine).
+TEST_F(MarkerKeyWinTest, NewMarkerMakesALooseKeyAnew) {
+    for (const bool bJson : {false, true}) {
+        SCOPED_TRACE(bJson ? "--json" : "text");
+        const std::string strID = Derive(kMarkerReadFirst, nullptr);
+        ASSERT_EQ(32u, strID.size());
+        ASSERT_TRUE(SetMarkerKeySecurity("D:(A;;KA;;;SY)(A;;KA;;;BA)(A;;KA;;;WD)"));
+        HKEY hStale = NULL;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMarkerKeyPath, 0,
+                                               KEY_SET_VALUE | KEY_WOW64_64KEY, &hStale));
+
+        const SRun renewal = bJson ? RunCli({"--new-marker", strID.c_str(), "--json"})
+                                   : RunCli({"--new-marker", strID.c_str()});
+        EXPECT_EQ(0, renewal.nExitCode) << renewal.strErr;
+        if (bJson) {
+            EXPECT_TRUE(Has(renewal.strOut, "\"renewed\":true,")) << renewal.strOut;
+            EXPECT_TRUE(Has(renewal.strOut, "\"marker_key\":\"trusted\",\"key_reset\":true,"))
+                << renewal.strOut;
+        } else {
+            EXPECT_TRUE(Has(renewal.strOut, "The marker key's permissions were reset"))
+                << renewal.strOut;
+        }
+        EXPECT_EQ(kCreatedMarkerKeySecurity, ReadMarkerKeySecurity());
+        const char szChosen[] = "0123456789abcdef0123456789abcdef";
+        EXPECT_EQ(ERROR_KEY_DELETED,
+                  RegSetValueExA(hStale, "Rndund", 0, REG_SZ,
+                                 reinterpret_cast<const BYTE*>(szChosen), sizeof(szChosen) - 1));
+        RegCloseKey(hStale);
+        hStale = NULL;
+        CDriveIDReport report;
+        const std::string strAfter = Derive(kMarkerReadOnly, &report);
+        EXPECT_EQ(32u, strAfter.size());
+        EXPECT_NE(strID, strAfter);
+        EXPECT_EQ(kKeyTrusted, report.eMarkerKey);
+    }
+}
+
+// A loose key that cannot be deleted (it has a subkey) is not written into: no renewal, an
+// error and a failing exit, the marker as it was.
+TEST_F(MarkerKeyWinTest, NewMarkerWritesNothingWhenTheResetFails) {
     const std::string strID = Derive(kMarkerReadFirst, nullptr);
     ASSERT_EQ(32u, strID.size());
+    HKEY hSubKey = NULL;
+    const std::string strSubKey = std::string(kMarkerKeyPath) + "\\Pinned";
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_LOCAL_MACHINE, strSubKey.c_str(), 0, NULL, 0,
+                              KEY_ALL_ACCESS | KEY_WOW64_64KEY, NULL, &hSubKey, NULL));
+    RegCloseKey(hSubKey);
     ASSERT_TRUE(SetMarkerKeySecurity("D:(A;;KA;;;SY)(A;;KA;;;BA)(A;;KA;;;WD)"));
-    const SRun renewal = RunCli({"--new-marker", strID.c_str()});
-    EXPECT_EQ(0, renewal.nExitCode) << renewal.strErr;
-    EXPECT_TRUE(Has(renewal.strOut, "The marker key's permissions were reset")) << renewal.strOut;
-    EXPECT_EQ(kCreatedMarkerKeySecurity, ReadMarkerKeySecurity());
-    CDriveIDReport report;
-    EXPECT_NE(strID, Derive(kMarkerReadOnly, &report));
-    EXPECT_EQ(kKeyTrusted, report.eMarkerKey);
+
+    const SRun renewal = RunCli({"--new-marker", strID.c_str(), "--json"});
+    EXPECT_NE(0, renewal.nExitCode);
+    EXPECT_TRUE(Has(renewal.strOut, "\"renewed\":false")) << renewal.strOut;
+    EXPECT_TRUE(Has(renewal.strOut, "\"key_reset\":false")) << renewal.strOut;
+    EXPECT_TRUE(Has(renewal.strOut, "\"step\":\"marker_key\"")) << renewal.strOut;
+    const SRun text = RunCli({"--new-marker", strID.c_str()});
+    EXPECT_NE(0, text.nExitCode);
+    EXPECT_TRUE(Has(text.strErr, "could not be reset")) << text.strErr;
+    EXPECT_EQ(strID, Derive(kMarkerReadOnly, nullptr));
+
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegDeleteKeyExA(HKEY_LOCAL_MACHINE, strSubKey.c_str(), KEY_WOW64_64KEY, 0));
 }
 
 #else
@@ -149,7 +201,7 @@ TEST_F(MarkerKeyWinTest, NewMarkerResetsALooseKey) {
 // No registry, so no key security: unknown, and nothing to reset.
 TEST(MarkerKeyNativeTest, NoKeySecurityToReadOrReset) {
     EXPECT_EQ(kKeyTrustUnknown, GetDefaultMachineFacts().ReadKeyTrust(nullptr));
-    EXPECT_EQ(50, GetDefaultMachineFacts().ResetKeySecurity(nullptr));
+    EXPECT_EQ(50, GetDefaultMachineFacts().DeleteClassesKey("lrgDocID"));
     const SRun json = RunCli({"--json", "--no-write"});
     EXPECT_TRUE(Has(json.strOut, "\"marker_key\":null")) << json.strOut;
 }

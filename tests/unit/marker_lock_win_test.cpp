@@ -11,6 +11,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -42,6 +43,24 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
 };
+
+// The owner as SDDL ("O:BA"), or what went wrong.
+std::string OwnerText(HANDLE hObject) {
+    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+    PSID pOwner = nullptr;
+    char* pszSddl = nullptr;
+    if (GetSecurityInfo(hObject, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &pOwner, nullptr,
+                        nullptr, nullptr, &pDescriptor) != ERROR_SUCCESS)
+        return "(unreadable)";
+    std::string strSddl = "(unconvertible)";
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorA(
+            pDescriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION, &pszSddl, nullptr)) {
+        strSddl = pszSddl;
+        LocalFree(pszSddl);
+    }
+    LocalFree(pDescriptor);
+    return strSddl;
+}
 
 std::string DaclText(HANDLE hObject) {
     PSECURITY_DESCRIPTOR pDescriptor = nullptr;
@@ -82,6 +101,7 @@ TEST(MarkerLockWinTest, OneLockThatOnlyAdministratorsMayHold) {
         EXPECT_EQ(std::string::npos, strSddl.find(";WD)")) << strSddl;
         EXPECT_NE(std::string::npos, strSddl.find(";SY)")) << strSddl;
         EXPECT_NE(std::string::npos, strSddl.find(";BA)")) << strSddl;
+        EXPECT_EQ("O:BA", OwnerText(hByName));
     }
     if (hByName != nullptr)
         CloseHandle(hByName);
@@ -130,6 +150,10 @@ TEST(MarkerLockWinTest, FallbackRefusesAnObjectThatSomeoneElseMadeUnderItsName) 
         {"a mutex that grants no one", true, "D:"},
         {"a mutex without a DACL", true, nullptr},
         {"an event", false, "D:(A;;GA;;;WD)"},
+        // Our DACL, but another owner, who may rewrite it at any time.
+        {"a mutex with our DACL owned by Users", true, "O:BUD:P(A;;GA;;;SY)(A;;GA;;;BA)"},
+        {"a mutex with our DACL owned by an account", true,
+         "O:S-1-5-21-1004336348-1177238915-682003330-1001D:P(A;;GA;;;SY)(A;;GA;;;BA)"},
     };
     for (const auto& squat : squats) {
         SCOPED_TRACE(squat.pszWhat);
@@ -151,6 +175,10 @@ TEST(MarkerLockWinTest, FallbackRefusesAnObjectThatSomeoneElseMadeUnderItsName) 
         ASSERT_NE(nullptr, hSquat) << nSquatError;
         ASSERT_NE(static_cast<DWORD>(ERROR_ALREADY_EXISTS), nSquatError) << "the lock was there";
         const std::string strSquatDacl = DaclText(hSquat);
+        // The squat really has the owner it names; otherwise the case would test nothing new.
+        if (squat.pszSddl != nullptr && std::strncmp(squat.pszSddl, "O:", 2) == 0) {
+            ASSERT_EQ(0u, std::string(squat.pszSddl).find(OwnerText(hSquat))) << OwnerText(hSquat);
+        }
 
         VHLOCK hLock = reinterpret_cast<VHLOCK>(1);
         bool bAbandoned = true;

@@ -34,6 +34,9 @@ inline constexpr unsigned char kScriptedRandom[16] = {
 
 class CScriptedMachineFacts : public CMachineFacts {
 public:
+    // ERROR_KEY_DELETED: what every use of a handle of a deleted key gives.
+    static constexpr long kKeyDeleted = 1018;
+
     struct SWrite {
         std::string strName;
         std::uint32_t nType;
@@ -68,10 +71,12 @@ public:
     bool m_bKeyReadOnly = false;
     // The account has a key of its own, HKEY_CURRENT_USER\Software\Classes\lrgDocID.
     bool m_bUserKeyExists = false;
-    // What the key's owner and DACL allow, as ReadKeyTrust judges them; ResetKeySecurity's
-    // forced result when not success (a reset that succeeds makes the key trusted).
+    // What the key's owner and DACL allow, as ReadKeyTrust judges them; DeleteClassesKey's
+    // forced result when not success; what a key made anew gets (the security CreateClassesKey
+    // asks for, unless the system ignored it).
     EKeyTrust m_eKeyTrust = kKeyTrusted;
-    long m_nResetStatus = VERROR_SUCCESS;
+    long m_nDeleteStatus = VERROR_SUCCESS;
+    EKeyTrust m_eNewKeyTrust = kKeyTrusted;
     // What ReadLastError answers.
     long m_nLastError = 21;  // ERROR_NOT_READY
 
@@ -91,6 +96,7 @@ public:
     int m_nOpenCalls = 0;
     int m_nCreateCalls = 0;
     std::set<VHKEY> m_openKeys;
+    std::set<VHKEY> m_deletedKeys;  // open handles of a key deleted since they were opened
     int m_nBadCloses = 0;
     std::vector<std::string> m_calls;
     int m_nLockTakes = 0;
@@ -176,6 +182,8 @@ public:
             return m_nCreateStatus;
         if (!IsMarkerKey(pszSubKey, nAccess) || m_bKeyReadOnly)
             return VERROR_ACCESS_DENIED;
+        if (!m_bKeyExists)
+            m_eKeyTrust = m_eNewKeyTrust;
         m_bKeyExists = true;
         if (!m_bCreateYieldsNullKey)
             *pKey = NewKey();
@@ -184,16 +192,21 @@ public:
 
     EKeyTrust ReadKeyTrust(VHKEY hKey) override {
         Record("ReadKeyTrust");
-        return m_openKeys.count(hKey) != 0 ? m_eKeyTrust : kKeyTrustUnknown;
+        return m_openKeys.count(hKey) != 0 && m_deletedKeys.count(hKey) == 0 ? m_eKeyTrust
+                                                                             : kKeyTrustUnknown;
     }
 
-    long ResetKeySecurity(VHKEY hKey) override {
-        Record("ResetKeySecurity");
-        if (m_openKeys.count(hKey) == 0)
-            return 6;  // ERROR_INVALID_HANDLE
-        if (m_nResetStatus != VERROR_SUCCESS)
-            return m_nResetStatus;
-        m_eKeyTrust = kKeyTrusted;
+    // Handles open on the key stay open, but are of a deleted key from then on.
+    long DeleteClassesKey(const char* pszSubKey) override {
+        Record(std::string("DeleteClassesKey ") + pszSubKey);
+        if (m_nDeleteStatus != VERROR_SUCCESS)
+            return m_nDeleteStatus;
+        if (std::string(pszSubKey) != "lrgDocID" || !m_bKeyExists)
+            return VERROR_FILE_NOT_FOUND;
+        m_bKeyExists = false;
+        m_bValueExists = false;
+        m_strValueData.clear();
+        m_deletedKeys.insert(m_openKeys.begin(), m_openKeys.end());
         return VERROR_SUCCESS;
     }
 
@@ -207,6 +220,8 @@ public:
         Record(std::string("QueryKeyValue ") + pszName + " " + std::to_string(*pnSize));
         if (m_openKeys.count(hKey) == 0)
             return 6;  // ERROR_INVALID_HANDLE
+        if (m_deletedKeys.count(hKey) != 0)
+            return kKeyDeleted;
         if (!m_bValueExists || std::string(pszName) != "Rndund")
             return VERROR_FILE_NOT_FOUND;
         *pnType = m_nValueType;
@@ -227,6 +242,8 @@ public:
                std::to_string(nSize));
         if (m_openKeys.count(hKey) == 0)
             return 6;  // ERROR_INVALID_HANDLE
+        if (m_deletedKeys.count(hKey) != 0)
+            return kKeyDeleted;
         if (m_nSetStatus != VERROR_SUCCESS)
             return m_nSetStatus;
         m_writes.push_back(
@@ -243,6 +260,7 @@ public:
         Record("CloseKey");
         if (m_openKeys.erase(hKey) == 0)
             ++m_nBadCloses;
+        m_deletedKeys.erase(hKey);
     }
 
     VFILETIME ReadSystemTime() override {
