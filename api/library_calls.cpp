@@ -334,7 +334,7 @@ int VerifyLicenceSignature(void* /*pContext*/, const unsigned char* pMessage, st
 int GetLicenceApplicationID(void* pContext, const char* pszApplication, char* pszID, int* pnStep,
                             long* pnStatus, int* pnMarker) {
     CMachineFacts& machine = *static_cast<CMachineFacts*>(pContext);
-    const SOutcome outcome = Derive(machine, kMarkerReadOnly, pszApplication);
+    const SOutcome outcome = Derive(machine, kMarkerReadOnly, pszApplication, false);
     *pnStep = outcome.detail.step;
     *pnStatus = outcome.detail.status;
     *pnMarker = outcome.detail.marker;

@@ -387,6 +387,18 @@ void FormatJson(const CDerivation& derivation, CStatusMessages& messages, CTextB
     pOut->Append("}\n");
 }
 
+// "none" is refused as not current only where a usable marker was read: without an ID, a fact
+// beside the marker could not be read, which is a failure and not "no marker yet".
+bool HasMarkerWithoutID(const CRenewalResult& result) {
+    return result.bNoneGiven && result.eRenewal == CDriveID::kRenewNotCurrent &&
+           !HasID(result.derivation);
+}
+
+ECliExitCode GetFailureExitCode(const CDerivation& derivation) {
+    const ECliExitCode eExit = GetExitCode(derivation);
+    return eExit == kExitSuccess || eExit == kExitNoMarker ? kExitFailure : eExit;
+}
+
 ECliExitCode GetRenewalExitCode(const CRenewalResult& result) {
     switch (result.eRenewal) {
         case CDriveID::kRenewed:
@@ -396,7 +408,9 @@ ECliExitCode GetRenewalExitCode(const CRenewalResult& result) {
             // failure, as a read-only run reports it, so that a script never takes a machine
             // without a marker for one renewed already.
             if (!HasID(result.derivation))
-                return IsUnusableMarker(result.derivation) ? kExitFailure : kExitNoMarker;
+                return IsUnusableMarker(result.derivation) ? kExitFailure
+                       : HasMarkerWithoutID(result)        ? GetFailureExitCode(result.derivation)
+                                                           : kExitNoMarker;
             return kExitDifferentID;
         case CDriveID::kRenewFailed:
         case CDriveID::kRenewedUnread:
@@ -431,6 +445,8 @@ void FormatRenewal(const CRenewalResult& result, CStatusMessages& messages, CCon
                     "holds ");
                 AppendUnusableMarker(derivation, &pOut->err);
                 pOut->err.Append(". The marker was not changed.\n");
+            } else if (HasMarkerWithoutID(result)) {
+                FormatFailure(derivation, messages, &pOut->err);
             } else {
                 pOut->err.Append(
                     "idrovan-cli: this computer has no ID to renew: there is no installation "

@@ -542,6 +542,20 @@ TEST_F(CliConsoleProgramTest, NewMarkerRenewsOnlyTheGivenIDAndSaysWhatItDid) {
           false,
           nullptr},
          true},
+        // A marker that is there, with a fact that cannot be read, is a failure (6, as a
+        // read-only run gives it), never "no marker yet".
+        {"none, with a marker, the volume unreadable",
+         [](CScriptedMachineFacts& m) {
+             m.m_bVolumeFails = true;
+             m.m_nLastError = 21;
+         },
+         {{"--new-marker", "none"},
+          6,
+          "",
+          false,
+          "idrovan-cli: the system volume's serial number and file system could not be read "
+          "(status 21)"},
+         false},
         // No ID to compare with is not "another ID": the derivation's own exit code, 4 as a
         // read-only run gives it without a marker, 6 for one too long to use.
         {"an ID, on a fresh machine",
