@@ -67,6 +67,9 @@ def main():
             ("--renew-after", "2026-02-30T00:00:00Z"),
             ("--extra", "colour=red"),
             ("--licensee", " padded"),
+            ("--extra", "x-note=hi\nx-seats: 1000"),  # a line break signs a line of its own
+            ("--product", "P\rlicensee: Evil"),
+            ("--extra", "x-=42"),  # "x-" alone names no field
         ]
         for option, value in refused:
             result = sign(option, value)
@@ -95,6 +98,13 @@ def main():
             ("a NUL", data.replace(b"L-1", b"L\x001"), (), 7),
             ("uppercase signature", data[:-129] + data[-129:].upper(), (), 7),
             ("over 8192 bytes", data[:-1] + b" " * 8200 + b"\n", (), 7),
+            ("an extension named x- alone", data.replace(b"signature: ", b"x-: 42\nsignature: "),
+             (), 7),
+            # The caller's own arguments are refused first, as the DLL refuses them (2),
+            # whatever the licence holds.
+            ("an empty feature", data, ("--feature", ""), 2),
+            ("a feature with a space", data, ("--feature", "a b"), 2),
+            ("a time off the calendar", b"x", ("--now", "2026-02-30T00:00:00Z"), 2),
         ]
         for what, content, extra, code in cases:
             path = os.path.join(work, "case.lic")
