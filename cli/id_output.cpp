@@ -176,7 +176,7 @@ void AppendKeyRepair(const CDriveIDReport& report, CStatusMessages& messages,
             "idrovan-cli: the marker key's permissions, which let other accounts than the "
             "administrators' change it, could not be reset (");
         AppendStatus(report.nKeyRepairStatus, messages, &pOut->err);
-        pOut->err.Append(report.eMarker == kMarkerMissing && report.bMarkerKeyOpened
+        pOut->err.Append(report.bKeyDeleted
                              ? "); the key was deleted, so the old marker is gone, and no new "
                                "one was written\n"
                              : "); no new marker was written\n");

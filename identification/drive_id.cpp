@@ -252,6 +252,7 @@ CDriveID::ERenewal CDriveID::RenewMarker(const char* pszCurrentID, CVeltraneStri
                 pReport->nMarkerLength = 0;
                 pReport->eKeyRepair = m_eKeyRepair;
                 pReport->nKeyRepairStatus = m_nKeyRepairStatus;
+                pReport->bKeyDeleted = m_bKeyDeleted;
                 if (m_bKeyDeleted) {
                     pReport->eMarker = kMarkerMissing;
                     pReport->eMarkerKey = eTrustBefore;

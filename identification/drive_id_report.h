@@ -70,6 +70,9 @@ struct CDriveIDReport {
     // RenewMarker only.
     EKeyRepair eKeyRepair = kKeyRepairNone;
     long nKeyRepairStatus = 0;
+    // A failed renewal deleted the loose key and could not make it anew: the marker it held is
+    // gone. False wherever the key was left, or made anew.
+    bool bKeyDeleted = false;
 };
 
 // Stable lower-case names for scripts: "windows_directory", "volume", "root_created",

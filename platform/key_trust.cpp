@@ -1,7 +1,9 @@
 #include "platform/key_trust.h"
 
 #include <cstdint>
+#include <cstddef>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -167,10 +169,14 @@ private:
                 return false;
             const std::uint32_t nFlags = Read32(pSidStart);
             pSidStart += 4;
-            if (nFlags & kObjectTypePresent)
+            // Each GUID only where it lies inside the ACE: a pointer past it is never made.
+            for (const std::uint32_t nPresent : {kObjectTypePresent, kInheritedObjectTypePresent}) {
+                if ((nFlags & nPresent) == 0)
+                    continue;
+                if (pAceEnd - pSidStart < static_cast<std::ptrdiff_t>(kGuidSize))
+                    return false;
                 pSidStart += kGuidSize;
-            if (nFlags & kInheritedObjectTypePresent)
-                pSidStart += kGuidSize;
+            }
         }
         SSid sid;
         if (!ReadSid(pSidStart, pAceEnd, &sid))

@@ -38,6 +38,12 @@ for call in TlsAlloc AddVectoredExceptionHandler; do
   ! grep -Eq "^[[:space:]]+[0-9a-f]+[[:space:]]+[0-9]+[[:space:]]+$call\$" <<<"$headers" ||
     { echo "imports $call: something in it keeps state past FreeLibrary"; status=1; }
 done
+# The system drive comes from the system's Windows directory, never the per-user one that
+# GetWindowsDirectory gives a host on a Remote Desktop server.
+for call in GetWindowsDirectoryA GetWindowsDirectoryW; do
+  ! grep -Eq "^[[:space:]]+[0-9a-f]+[[:space:]]+[0-9]+[[:space:]]+$call\$" <<<"$headers" ||
+    { echo "imports $call: the system drive must come from GetSystemWindowsDirectory"; status=1; }
+done
 
 # The TLS callbacks of a bare MinGW DLL of the same toolchain, and the DLL's.
 bare=$(mktemp -d)

@@ -46,6 +46,12 @@ done < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
 
 # Nor a function that Windows forwards from a KnownDLL to a DLL that is none.
 bash "$(dirname "${BASH_SOURCE[0]}")/../abi/check_forwarded_imports.sh" "$objdump" "$exe" || status=1
+# The system drive comes from the system's Windows directory: GetWindowsDirectory gives a
+# program on a Remote Desktop host the user's own folder, perhaps on another drive.
+for call in GetWindowsDirectoryA GetWindowsDirectoryW; do
+  ! grep -Eq "^[[:space:]]+[0-9a-f]+[[:space:]]+[0-9]+[[:space:]]+$call\$" <<<"$headers" ||
+    { echo "imports $call: the system drive must come from GetSystemWindowsDirectory"; status=1; }
+done
 
 # The header fields and the manifest resource, read from the file itself.
 python3 - "$exe" "$subsystem" "$arch" "$imports_comctl32" <<'EOF' || status=1

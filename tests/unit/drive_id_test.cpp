@@ -1089,6 +1089,11 @@ TEST(DriveIDRenewTest, RenewalMakesALooseKeyAnew) {
                 EXPECT_EQ(c.eRepair, report.eKeyRepair);
                 EXPECT_EQ(c.nRepairStatus, report.nKeyRepairStatus);
                 EXPECT_EQ(c.eTrustAfter, report.eMarkerKey);
+                // Only a key that is gone is reported gone (the console then says the old
+                // marker went with it).
+                EXPECT_EQ(c.eRenewal == CDriveID::kRenewFailed && c.nDeleteStatus == 0 &&
+                              c.eRepair == kKeyRepairFailed,
+                          report.bKeyDeleted);
                 if (c.eRenewal == CDriveID::kRenewFailed) {
                     EXPECT_STREQ("marker_key", GetDriveIDStepName(report.eFailedStep));
                     EXPECT_EQ(c.nRepairStatus, report.nStatus);
