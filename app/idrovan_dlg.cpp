@@ -17,6 +17,8 @@ BEGIN_MESSAGE_MAP(CIdrovanDlg, CDialog)
     ON_WM_PAINT()
     ON_WM_QUERYDRAGICON()
     ON_BN_CLICKED(IDC_BUTTON_COPY, &CIdrovanDlg::OnCopyToClipboard)
+    ON_CONTROL(FN_COPY_BUSY, IDC_EDIT_ID, &CIdrovanDlg::OnFieldCopyBusy)
+    ON_CONTROL(FN_COPY_FAILED, IDC_EDIT_ID, &CIdrovanDlg::OnFieldCopyFailed)
     ON_MESSAGE(WM_POSTINIT, &CIdrovanDlg::OnPostInit)
     ON_MESSAGE(WM_SYSCOLORCHANGE, &CIdrovanDlg::OnSysColorChange)
     ON_MESSAGE(WM_SETTINGCHANGE, &CIdrovanDlg::OnSettingChange)
@@ -149,6 +151,15 @@ void CIdrovanDlg::OnCopyToClipboard() {
     // Whatever was on the clipboard before is still there; a user who pastes it would hand the
     // vendor the wrong text.
     ShowError(writer.WasBusy() ? IDS_ERROR_CLIPBOARD_BUSY : IDS_ERROR_COPY_FAILED);
+}
+
+// A double-click in the field copies as the button does, and fails as loudly.
+void CIdrovanDlg::OnFieldCopyBusy() {
+    ShowError(IDS_ERROR_CLIPBOARD_BUSY);
+}
+
+void CIdrovanDlg::OnFieldCopyFailed() {
+    ShowError(IDS_ERROR_COPY_FAILED);
 }
 
 LRESULT CIdrovanDlg::OnSysColorChange(WPARAM wParam, LPARAM lParam) {

@@ -37,6 +37,8 @@ protected:
     void OnPaint();
     HCURSOR OnQueryDragIcon();
     void OnCopyToClipboard();
+    void OnFieldCopyBusy();
+    void OnFieldCopyFailed();
     LRESULT OnSysColorChange(WPARAM wParam, LPARAM lParam);
     LRESULT OnSettingChange(WPARAM wParam, LPARAM lParam);
     LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);

@@ -162,16 +162,21 @@ bool CStaticField::IsHighContrast() const {
            (highContrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
 }
 
-bool CStaticField::CopyTextToClipboard(HWND hWnd, CVeltraneString s) {
+bool CStaticField::CopyTextToClipboard(HWND hWnd, CVeltraneString s, bool* pBusy) {
+    if (pBusy != nullptr) {
+        *pBusy = false;
+    }
     const int nLength = s.GetLength();
     if (nLength == 0) {
         return false;
     }
     CClipboardWriter writer;
-    if (s.IsWide()) {
-        return writer.CopyWideText(hWnd, s.GetWideText(), nLength);
+    const bool bCopied = s.IsWide() ? writer.CopyWideText(hWnd, s.GetWideText(), nLength)
+                                    : writer.CopyText(hWnd, s.GetText(), nLength);
+    if (pBusy != nullptr) {
+        *pBusy = !bCopied && writer.WasBusy();
     }
-    return writer.CopyText(hWnd, s.GetText(), nLength);
+    return bCopied;
 }
 
 void CStaticField::OnPaint() {
@@ -267,10 +272,17 @@ void CStaticField::OnLButtonDblClk(UINT /*nFlags*/, CPoint /*point*/) {
     SendMessage(EM_SETSEL, 0, -1);
     SendMessage(EM_SCROLLCARET, 0, 0);
     CVeltraneString s = GetDisplayText();
-    if (s.GetLength() > 0) {
-        CopyTextToClipboard(m_hWnd, s);
-    }
+    bool bBusy = false;
+    const bool bFailed = s.GetLength() > 0 && !CopyTextToClipboard(m_hWnd, s, &bBusy);
     InvalidateField();
+    // The parent says so: a copy that failed in silence leaves the old text to be pasted.
+    HWND hParent = ::GetParent(m_hWnd);
+    if (bFailed && hParent != nullptr) {
+        const WORD nCode = bBusy ? FN_COPY_BUSY : FN_COPY_FAILED;
+        ::SendMessageA(hParent, WM_COMMAND,
+                       MAKEWPARAM(static_cast<WORD>(::GetDlgCtrlID(m_hWnd)), nCode),
+                       reinterpret_cast<LPARAM>(m_hWnd));
+    }
 }
 
 void CStaticField::OnLButtonDown(UINT /*nFlags*/, CPoint /*point*/) {

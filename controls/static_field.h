@@ -41,6 +41,12 @@
 // low 16 bits, y in the high 16 bits, each a signed 16-bit value).
 constexpr UINT WM_FIELD_HOVER = WM_USER + 129;
 
+// Sent to the parent as WM_COMMAND notifications (the field's id and these codes, which no EDIT
+// control sends) when a double-click could not copy: another program held the clipboard open
+// throughout, or any other step failed. The clipboard keeps what it had, so the parent says so.
+constexpr WORD FN_COPY_BUSY = 0x0F01;
+constexpr WORD FN_COPY_FAILED = 0x0F02;
+
 class CStaticField : public CEdit {
 public:
     CStaticField();
@@ -63,8 +69,9 @@ public:
     void DpiChanged();
 
     // Puts s on the clipboard, as CF_TEXT (or CF_UNICODETEXT when s is wide). False when s is
-    // empty or any step fails; the memory is handed over only when the clipboard took it.
-    static bool CopyTextToClipboard(HWND hWnd, CVeltraneString s);
+    // empty or any step fails, with *pBusy (when given) true where another program held the
+    // clipboard open throughout; the memory is handed over only when the clipboard took it.
+    static bool CopyTextToClipboard(HWND hWnd, CVeltraneString s, bool* pBusy = nullptr);
 
 protected:
     void OnPaint();

@@ -499,6 +499,16 @@ TEST(WithId, CopyWaitsForABusyClipboardOrSaysItCouldNotCopy) {
     PressButton(hBox, IDOK);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(hBox); }));
 
+    // A double-click in the field copies too, and says as much when it cannot.
+    ASSERT_TRUE(WaitUntil([] { return OpenClipboard(nullptr) != FALSE; }));
+    PostMessageA(GetDlgItem(hDialog, kFieldId), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(4, 4));
+    hBox = WaitForWindow(run.ProcessId(), kErrorCaption);
+    CloseClipboard();
+    ASSERT_NE(hBox, nullptr) << "a failed double-click copy said nothing";
+    EXPECT_EQ(ClipboardText(), before);
+    PressButton(hBox, IDOK);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(hBox); }));
+
     // Tried again with the clipboard free, it copies.
     PressButton(hDialog, kCopyButtonId);
     EXPECT_TRUE(WaitUntil([&] { return ClipboardText() == shownId; })) << ClipboardText();
