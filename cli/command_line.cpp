@@ -18,19 +18,6 @@ bool IsPrintableAscii(const char* pszText) {
     return true;
 }
 
-// ASCII letters only; the arguments are ASCII by the time options are compared.
-bool IsOption(const char* pszArgument, const char* pszLowerOption) {
-    for (;; ++pszArgument, ++pszLowerOption) {
-        char c = *pszArgument;
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != *pszLowerOption)
-            return false;
-        if (c == '\0')
-            return true;
-    }
-}
-
 // An argument quoted for a message; only called for printable ASCII.
 void AppendEcho(const char* pszArgument, CTextBuilder* pError) {
     const std::size_t nLength = std::strlen(pszArgument);
@@ -146,6 +133,18 @@ bool ParseCurrentID(int nCount, const char* const* ppArguments, int* pnIndex, CC
     "       idrovan-cli --help | --version\n"
 
 }  // namespace
+
+bool IsOption(const char* pszArgument, const char* pszLowerOption) {
+    for (;; ++pszArgument, ++pszLowerOption) {
+        char c = *pszArgument;
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != *pszLowerOption)
+            return false;
+        if (c == '\0')
+            return true;
+    }
+}
 
 bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* pCommandLine,
                       CTextBuilder* pError) {

@@ -67,6 +67,10 @@ bool ParseCommandLine(int nCount, const char* const* ppArguments, CCommandLine* 
 // than read as another name. Each wchar_t is taken as one UTF-16 unit.
 std::size_t ArgumentToUtf8(const wchar_t* pszArgument, char* pszOut);
 
+// True when pszArgument is the option pszLowerOption (given in lowercase), in any case. ASCII
+// letters only: the arguments are ASCII by the time options are compared.
+bool IsOption(const char* pszArgument, const char* pszLowerOption);
+
 // The text of --help: every option and exit code, each line within 80 columns.
 const char* GetHelpText();
 

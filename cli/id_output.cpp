@@ -164,6 +164,16 @@ void AppendFactLine(const char* pszLabel, const char* pszFingerprint, CTextBuild
     pOut->Append('\n');
 }
 
+// ,"marker_key":<the key's verdict, or null where no key was judged>
+void AppendJsonMarkerKey(const CDriveIDReport& report, CTextBuilder* pOut) {
+    pOut->Append(",\"marker_key\":");
+    const char* pszMarkerKey = GetMarkerKeyTrustName(report);
+    if (pszMarkerKey != nullptr)
+        AppendJsonString(pszMarkerKey, pOut);
+    else
+        pOut->Append("null");
+}
+
 // --new-marker over a loose key: whether its permissions were reset as well.
 void AppendKeyRepair(const CDriveIDReport& report, CStatusMessages& messages,
                      CConsoleOutput* pOut) {
@@ -369,12 +379,7 @@ void FormatJson(const CDerivation& derivation, CStatusMessages& messages, CTextB
     }
     pOut->Append(",\"marker\":");
     AppendJsonString(GetMarkerStateName(report.eMarker), pOut);
-    pOut->Append(",\"marker_key\":");
-    const char* pszMarkerKey = GetMarkerKeyTrustName(report);
-    if (pszMarkerKey != nullptr)
-        AppendJsonString(pszMarkerKey, pOut);
-    else
-        pOut->Append("null");
+    AppendJsonMarkerKey(report, pOut);
     if (derivation.pszApplication == nullptr) {
         pOut->Append(",\"root_created_fingerprint\":");
         AppendJsonFingerprint(derivation.szRootFingerprint, pOut);
@@ -488,12 +493,7 @@ void FormatRenewalJson(const CRenewalResult& result, CStatusMessages& messages,
     pOut->Append(bRenewed ? ",\"renewed\":true" : ",\"renewed\":false");
     pOut->Append(",\"marker\":");
     AppendJsonString(GetMarkerStateName(report.eMarker), pOut);
-    pOut->Append(",\"marker_key\":");
-    const char* pszMarkerKey = GetMarkerKeyTrustName(report);
-    if (pszMarkerKey != nullptr)
-        AppendJsonString(pszMarkerKey, pOut);
-    else
-        pOut->Append("null");
+    AppendJsonMarkerKey(report, pOut);
     pOut->Append(report.eKeyRepair == kKeyRepaired ? ",\"key_reset\":true"
                                                    : ",\"key_reset\":false");
     pOut->Append(",\"format\":" IDROVAN_RENEWAL_FORMAT_TEXT ",\"version\":\"" IDROVAN_VERSION_TEXT

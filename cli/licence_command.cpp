@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "api/library_calls.h"
+#include "cli/command_line.h"
 #include "cli/id_output.h"
 #include "cli/json_text.h"
 #include "identification/application_id.h"
@@ -12,18 +13,6 @@
 namespace {
 
 const char kLicenceOption[] = "--verify-licence";
-
-bool IsOption(const char* pszArgument, const char* pszLowerOption) {
-    for (;; ++pszArgument, ++pszLowerOption) {
-        char c = *pszArgument;
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != *pszLowerOption)
-            return false;
-        if (c == '\0')
-            return true;
-    }
-}
 
 bool IsPrintableAscii(const char* pszText) {
     for (const char* p = pszText; *p != '\0'; ++p) {
