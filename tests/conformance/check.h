@@ -55,3 +55,4 @@ void AddLockChecks(std::vector<SCheck>& checks);
 void AddKeyChecks(std::vector<SCheck>& checks);
 void AddIdChecks(std::vector<SCheck>& checks);
 void AddAccountChecks(std::vector<SCheck>& checks);
+void AddServiceChecks(std::vector<SCheck>& checks);

@@ -45,8 +45,11 @@ struct SOptions {
     bool bList = false;
     bool bCleanup = false;
     std::string strRun;
-    std::string strHoldLock;  // helper: hold the marker lock; the value is unused
-    long nWaitLockMs = -1;    // helper: wait this long for the marker lock
+    std::string strHoldLock;       // helper: hold the marker lock; the value is unused
+    long nWaitLockMs = -1;         // helper: wait this long for the marker lock
+    bool bChangeKey = false;       // helper: try to change the marker key
+    std::string strService;        // helper: run as this one-shot service
+    std::string strServiceResult;  // the file the service writes its outcome to
     SContext context;
 };
 
@@ -117,6 +120,11 @@ bool ParseOptions(int argc, char** argv, SOptions* pOptions) {
             context.strJournal = FullPath(argv[++i]);
         } else if (strArg == "--hold-lock") {
             pOptions->strHoldLock = "yes";
+        } else if (strArg == "--change-key") {
+            pOptions->bChangeKey = true;
+        } else if (strArg == "--service" && i + 2 < argc) {
+            pOptions->strService = argv[++i];
+            pOptions->strServiceResult = argv[++i];
         } else if (strArg == "--wait-lock" && bHasValue) {
             pOptions->nWaitLockMs = std::atol(argv[++i]);
         } else {
@@ -137,6 +145,7 @@ std::vector<SCheck> AllChecks() {
     std::vector<SCheck> checks;
     AddStaticChecks(checks);
     AddAccountChecks(checks);  // the disposable first run comes before what reads the marker
+    AddServiceChecks(checks);
     AddLockChecks(checks);
     AddKeyChecks(checks);
     AddIdChecks(checks);
@@ -405,6 +414,10 @@ int main(int argc, char** argv) {
         return HoldMarkerLockUntilKilled();
     if (options.nWaitLockMs >= 0)
         return WaitForMarkerLock(static_cast<DWORD>(options.nWaitLockMs));
+    if (options.bChangeKey)
+        return TryToChangeMarkerKey();
+    if (!options.strService.empty())
+        return RunAsLockService(options.strService, options.strServiceResult);
     if (options.bCleanup) {
         std::printf("replaying %s\n", context.strJournal.c_str());
         return ReplayJournal(context.strJournal, "") ? kExitPassed : kExitFailed;
