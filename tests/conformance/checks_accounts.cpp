@@ -308,6 +308,31 @@ CResult CheckFilteredAdministrator(const SContext& context) {
     return CResult::Pass();
 }
 
+// A quiet install from a standard user's console: Windows Installer refuses a per-machine
+// package to an account without administrator rights, and msiexec ends with 1603.
+CResult CheckMsiStandardUser(const SContext& context) {
+    if (context.strMsi.empty())
+        return CResult::WindowsSkip("no MSI given (--msi PATH)");
+    std::wstring strName, strPassword;
+    CResult result = CResult::Pass();
+    if (!MakeAccount(context, false, &strName, &strPassword, &result))
+        return result;
+    // Should it install after all, the journal removes it again.
+    if (!JournalMsiToRemove(context.strJournal, context.strMsi))
+        return CResult::Fail("the undo journal could not be written");
+    std::string strOutput;
+    const long nExit =
+        RunAsUser(strName, strPassword,
+                  MsiexecPath() + " /i " + QuoteArgument(context.strMsi) + " /qn /norestart",
+                  &strOutput, &result);
+    Note("as the standard user, msiexec /i /qn exited %ld", nExit);
+    if (nExit == -1)
+        return result;
+    return nExit == 1603
+               ? CResult::Pass()
+               : CResult::Fail("msiexec /qn ended with " + std::to_string(nExit) + ", not 1603");
+}
+
 }  // namespace
 
 void AddAccountChecks(std::vector<SCheck>& checks) {
@@ -348,4 +373,9 @@ void AddAccountChecks(std::vector<SCheck>& checks) {
                       "https://learn.microsoft.com/windows/security/application-security/"
                       "application-control/user-account-control/how-it-works",
                       true, CheckFilteredAdministrator});
+    checks.push_back({"msi_standard_user_refused",
+                      "a standard user's quiet install of the MSI (msiexec /qn) ends with 1603",
+                      "docs/install-and-deploy.md#exit-codes-of-msiexec",
+                      "https://learn.microsoft.com/windows/win32/msi/error-codes", true,
+                      CheckMsiStandardUser});
 }

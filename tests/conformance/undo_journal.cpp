@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "tests/conformance/accounts.h"
+#include "tests/conformance/child_process.h"
+#include "tests/conformance/machine_profile.h"
 
 namespace {
 
@@ -132,6 +134,17 @@ bool Undo(const std::string& strLine, const char* pszPrefix) {
                     bDone ? "done" : "FAILED", nStatus);
         return bDone;
     }
+    if (strKind == "msi" && !strWhat.empty()) {
+        // 1605: the package is not installed (never was, or was removed already).
+        std::string strOutput;
+        const long nStatus =
+            RunCommand(MsiexecPath() + " /x " + QuoteArgument(strWhat) + " /qn /norestart", 120000,
+                       &strOutput);
+        const bool bDone = nStatus == 0 || nStatus == ERROR_UNKNOWN_PRODUCT;
+        std::printf("%sundo: removed the package of %s: %s (%ld)\n", pszPrefix, strWhat.c_str(),
+                    bDone ? "done" : "FAILED", nStatus);
+        return bDone;
+    }
     if (strKind == "service" && !strWhat.empty())
         return RemoveService(strWhat, pszPrefix);
     std::printf("%sundo: a journal line not understood: %s\n", pszPrefix, strLine.c_str());
@@ -186,6 +199,10 @@ bool JournalUserToDelete(const std::string& strJournal, const std::string& strUs
 
 bool JournalServiceToDelete(const std::string& strJournal, const std::string& strService) {
     return AppendLine(strJournal, "service " + strService);
+}
+
+bool JournalMsiToRemove(const std::string& strJournal, const std::string& strMsi) {
+    return AppendLine(strJournal, "msi " + strMsi);
 }
 
 bool JournalHasEntries(const std::string& strJournal) {
