@@ -60,6 +60,18 @@ bool MarkerKeyExists() {
     return nOpen == ERROR_SUCCESS;
 }
 
+LONG DeleteMarkerKey() {
+    HKEY hClasses = NULL;
+    LONG nStatus = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Classes", 0,
+                                   KEY_ALL_ACCESS | KEY_WOW64_64KEY, &hClasses);
+    if (nStatus == ERROR_SUCCESS) {
+        nStatus = ::RegDeleteTreeA(hClasses, "lrgDocID");
+        ::RegCloseKey(hClasses);
+        hClasses = NULL;
+    }
+    return nStatus;
+}
+
 long RunMsiexec(const char* pszAction, const std::string& strMsi) {
     std::string strOutput;
     return RunCommand(
@@ -103,6 +115,15 @@ CResult CheckMsiInstallUninstall(const SContext& context) {
     if (!JournalKeyToDelete(context.strJournal, "Software\\Classes\\lrgDocID") ||
         !JournalMsiToRemove(context.strJournal, context.strMsi))
         return CResult::Fail("the undo journal could not be written");
+    // The package must make the marker itself: one left by this run's first run goes first (it
+    // is in the journal, and the disposable machine had none of its own).
+    if (MarkerKeyExists()) {
+        const LONG nDelete = DeleteMarkerKey();
+        Note("the marker of this run's first run deleted before installing: %ld", nDelete);
+        if (nDelete != ERROR_SUCCESS)
+            return CResult::Fail("the marker could not be deleted before installing: " +
+                                 std::to_string(nDelete));
+    }
     const long nInstall = RunMsiexec("/i", context.strMsi);
     Note("msiexec /i exited %ld", nInstall);
     if (nInstall != 0)
@@ -110,6 +131,8 @@ CResult CheckMsiInstallUninstall(const SContext& context) {
     std::string strFaults = JudgeAddedPath(before, ReadMachinePath());
     if (!strFaults.empty())
         strFaults += "; ";
+    if (!MarkerKeyExists())
+        strFaults += "the installation made no marker; ";
     // The key's security is judged by that check itself, in a process of its own.
     std::string strOutput;
     RunCommand(QuoteArgument(context.strSelf) + " --run key_security_after_first_run --programs " +
