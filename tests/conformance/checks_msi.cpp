@@ -72,11 +72,17 @@ LONG DeleteMarkerKey() {
     return nStatus;
 }
 
-long RunMsiexec(const char* pszAction, const std::string& strMsi) {
+// msiexec's verbose log lies beside the undo journal as msiexec-<install|uninstall>.log: the
+// reason for an exit code is only there.
+long RunMsiexec(const SContext& context, bool bInstall) {
+    const size_t nSlash = context.strJournal.find_last_of("\\/");
+    const std::string strLog =
+        (nSlash == std::string::npos ? std::string(".") : context.strJournal.substr(0, nSlash)) +
+        (bInstall ? "\\msiexec-install.log" : "\\msiexec-uninstall.log");
     std::string strOutput;
-    return RunCommand(
-        MsiexecPath() + " " + pszAction + " " + QuoteArgument(strMsi) + " /qn /norestart",
-        kMsiexecMs, &strOutput);
+    return RunCommand(MsiexecPath() + (bInstall ? " /i " : " /x ") + QuoteArgument(context.strMsi) +
+                          " /qn /norestart /l*v " + QuoteArgument(strLog),
+                      kMsiexecMs, &strOutput);
 }
 
 // What the installation did to PATH: the folder that holds the console, then ";" and the old
@@ -124,7 +130,7 @@ CResult CheckMsiInstallUninstall(const SContext& context) {
             return CResult::Fail("the marker could not be deleted before installing: " +
                                  std::to_string(nDelete));
     }
-    const long nInstall = RunMsiexec("/i", context.strMsi);
+    const long nInstall = RunMsiexec(context, true);
     Note("msiexec /i exited %ld", nInstall);
     if (nInstall != 0)
         return CResult::Fail("the installation failed: " + std::to_string(nInstall));
@@ -142,7 +148,7 @@ CResult CheckMsiInstallUninstall(const SContext& context) {
     if (strOutput.find("RESULT pass") == std::string::npos &&
         strOutput.find("RESULT wine-gap") == std::string::npos)
         strFaults += "the marker after the installation has not the key's security; ";
-    const long nRemove = RunMsiexec("/x", context.strMsi);
+    const long nRemove = RunMsiexec(context, false);
     Note("msiexec /x exited %ld", nRemove);
     if (nRemove != 0)
         return CResult::Fail(strFaults + "the uninstallation failed: " + std::to_string(nRemove));
