@@ -33,6 +33,7 @@ struct SContext {
     // The other architecture's programs (x86 beside x64 or the reverse), or empty when not given.
     std::string strOtherPrograms;
     std::string strJournal;  // the undo journal's path
+    std::string strMsi;      // --msi: the package to install and remove, or empty
     bool bDisposable;        // --disposable-machine: checks that change the machine run too
 };
 
@@ -55,3 +56,6 @@ void AddLockChecks(std::vector<SCheck>& checks);
 void AddKeyChecks(std::vector<SCheck>& checks);
 void AddIdChecks(std::vector<SCheck>& checks);
 void AddAccountChecks(std::vector<SCheck>& checks);
+void AddServiceChecks(std::vector<SCheck>& checks);
+// Named "msi_...": they run only where --msi names a package.
+void AddMsiChecks(std::vector<SCheck>& checks);

@@ -212,6 +212,15 @@ CResult CheckStandardUser(const SContext& context) {
         return result;
     if (strOutput.find("status 5 ") == std::string::npos)
         strFaults += "the lock did not refuse the standard user with 5; ";
+    strOutput.clear();
+    const long nChange =
+        RunAsUser(strName, strPassword, QuoteArgument(context.strSelf) + " --change-key",
+                  &strOutput, &result);
+    Note("as the standard user, changing the marker key: %s", strOutput.c_str());
+    if (nChange == -1)
+        return result;
+    if (strOutput.find("set 5 delete 5") == std::string::npos)
+        strFaults += "the standard user was not refused (5) setting a value or deleting the key; ";
     HKEY hKey = NULL;
     const LONG nOpen = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Classes\\lrgDocID", 0,
                                        KEY_READ | KEY_WOW64_64KEY, &hKey);
@@ -223,17 +232,68 @@ CResult CheckStandardUser(const SContext& context) {
     return strFaults.empty() ? CResult::Pass() : CResult::Fail(strFaults);
 }
 
-CResult CheckFilteredAdministrator(const SContext& context) {
-    if (EnableLua() == "0" && IsUnderWine())
-        return CResult::WineGap(
-            "Wine has no UAC (EnableLUA 0): no administrator's token is "
-            "filtered");
-    if (EnableLua() == "0")
-        return CResult::WindowsSkip(
-            "UAC is off (EnableLUA 0): an administrator's token is not "
-            "filtered");
-    std::wstring strName, strPassword;
+// Where no administrator's token is filtered, the reason to skip; empty where one is.
+bool UacFilters(CResult* pSkip) {
+    if (EnableLua() != "0")
+        return true;
+    *pSkip = IsUnderWine() ? CResult::WineGap(
+                                 "Wine has no UAC (EnableLUA 0): no administrator's token is "
+                                 "filtered")
+                           : CResult::WindowsSkip(
+                                 "UAC is off (EnableLUA 0): an administrator's token is "
+                                 "not filtered");
+    return false;
+}
+
+// Before any marker exists: the account's plain run of idrovan-cli must end with exit code 3
+// and the text that the lock admits administrators only, and must leave no marker behind.
+CResult CheckNoRightsWithoutMarker(const SContext& context, bool bAdministrator) {
     CResult result = CResult::Pass();
+    if (bAdministrator && !UacFilters(&result))
+        return result;
+    std::wstring strName, strPassword;
+    if (!MakeAccount(context, bAdministrator, &strName, &strPassword, &result))
+        return result;
+    // Should the run make a marker after all, the journal takes it away again.
+    if (!JournalKeyToDelete(context.strJournal, kMarkerKeyPath))
+        return CResult::Fail("the undo journal could not be written");
+    std::string strOutput;
+    const long nExit =
+        RunAsUser(strName, strPassword, QuoteArgument(context.strPrograms + "\\idrovan-cli.exe"),
+                  &strOutput, &result);
+    Note("idrovan-cli without a marker exited %ld: %s", nExit, strOutput.c_str());
+    if (nExit == -1)
+        return result;
+    std::string strFaults;
+    if (nExit != 3)
+        strFaults += "the exit code was " + std::to_string(nExit) + ", not 3; ";
+    if (strOutput.find("the marker lock admits administrators only") == std::string::npos)
+        strFaults += "the output does not say that the lock admits administrators only; ";
+    HKEY hKey = NULL;
+    const LONG nOpen =
+        ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMarkerKeyPath, 0, KEY_READ | KEY_WOW64_64KEY, &hKey);
+    if (hKey != NULL)
+        ::RegCloseKey(hKey);
+    hKey = NULL;
+    if (nOpen != ERROR_FILE_NOT_FOUND)
+        strFaults +=
+            "the marker key is there after the run (status " + std::to_string(nOpen) + "); ";
+    return strFaults.empty() ? CResult::Pass() : CResult::Fail(strFaults);
+}
+
+CResult CheckStandardUserWithoutMarker(const SContext& context) {
+    return CheckNoRightsWithoutMarker(context, false);
+}
+
+CResult CheckFilteredAdministratorWithoutMarker(const SContext& context) {
+    return CheckNoRightsWithoutMarker(context, true);
+}
+
+CResult CheckFilteredAdministrator(const SContext& context) {
+    CResult result = CResult::Pass();
+    if (!UacFilters(&result))
+        return result;
+    std::wstring strName, strPassword;
     if (!MakeAccount(context, true, &strName, &strPassword, &result))
         return result;
     std::string strOutput;
@@ -248,9 +308,50 @@ CResult CheckFilteredAdministrator(const SContext& context) {
     return CResult::Pass();
 }
 
+// A quiet install from a standard user's console: Windows Installer refuses a per-machine
+// package to an account without administrator rights, and msiexec ends with 1603.
+CResult CheckMsiStandardUser(const SContext& context) {
+    if (context.strMsi.empty())
+        return CResult::WindowsSkip("no MSI given (--msi PATH)");
+    std::wstring strName, strPassword;
+    CResult result = CResult::Pass();
+    if (!MakeAccount(context, false, &strName, &strPassword, &result))
+        return result;
+    // Should it install after all, the journal removes it again.
+    if (!JournalMsiToRemove(context.strJournal, context.strMsi))
+        return CResult::Fail("the undo journal could not be written");
+    std::string strOutput;
+    const long nExit =
+        RunAsUser(strName, strPassword,
+                  MsiexecPath() + " /i " + QuoteArgument(context.strMsi) + " /qn /norestart",
+                  &strOutput, &result);
+    Note("as the standard user, msiexec /i /qn exited %ld", nExit);
+    if (nExit == -1)
+        return result;
+    return nExit == 1603
+               ? CResult::Pass()
+               : CResult::Fail("msiexec /qn ended with " + std::to_string(nExit) + ", not 1603");
+}
+
 }  // namespace
 
 void AddAccountChecks(std::vector<SCheck>& checks) {
+    checks.push_back(
+        {"standard_user_without_marker",
+         "before any marker exists, a standard user's idrovan-cli exits 3 saying the lock admits "
+         "administrators only, and makes no marker",
+         "docs/security.md#standard-users",
+         "https://learn.microsoft.com/windows/win32/api/winbase/"
+         "nf-winbase-createprocesswithlogonw",
+         true, CheckStandardUserWithoutMarker});
+    checks.push_back(
+        {"filtered_administrator_without_marker",
+         "before any marker exists, idrovan-cli run by an administrator whose token UAC filtered "
+         "exits 3 saying the lock admits administrators only, and makes no marker",
+         "docs/security.md#the-marker-lock-what-it-rests-on",
+         "https://learn.microsoft.com/windows/security/application-security/"
+         "application-control/user-account-control/how-it-works",
+         true, CheckFilteredAdministratorWithoutMarker});
     checks.push_back(
         {"first_run_administrator",
          "an administrator's first run makes one marker of 32 lowercase hex digits and prints "
@@ -261,7 +362,7 @@ void AddAccountChecks(std::vector<SCheck>& checks) {
     checks.push_back(
         {"standard_user",
          "a standard user gets the ID from a plain run and from --no-write, is refused the lock "
-         "with 5, and leaves the key as it was",
+         "with 5, can neither set a value in the key nor delete it (5), and leaves it as it was",
          "docs/security.md#standard-users",
          "https://learn.microsoft.com/windows/win32/api/winbase/"
          "nf-winbase-createprocesswithlogonw",
@@ -272,4 +373,9 @@ void AddAccountChecks(std::vector<SCheck>& checks) {
                       "https://learn.microsoft.com/windows/security/application-security/"
                       "application-control/user-account-control/how-it-works",
                       true, CheckFilteredAdministrator});
+    checks.push_back({"msi_standard_user_refused",
+                      "a standard user's quiet install of the MSI (msiexec /qn) ends with 1603",
+                      "docs/install-and-deploy.md#exit-codes-of-msiexec",
+                      "https://learn.microsoft.com/windows/win32/msi/error-codes", true,
+                      CheckMsiStandardUser});
 }

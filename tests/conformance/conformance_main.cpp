@@ -45,8 +45,11 @@ struct SOptions {
     bool bList = false;
     bool bCleanup = false;
     std::string strRun;
-    std::string strHoldLock;  // helper: hold the marker lock; the value is unused
-    long nWaitLockMs = -1;    // helper: wait this long for the marker lock
+    std::string strHoldLock;       // helper: hold the marker lock; the value is unused
+    long nWaitLockMs = -1;         // helper: wait this long for the marker lock
+    bool bChangeKey = false;       // helper: try to change the marker key
+    std::string strService;        // helper: run as this one-shot service
+    std::string strServiceResult;  // the file the service writes its outcome to
     SContext context;
 };
 
@@ -88,9 +91,11 @@ void PrintUsage(FILE* pOut) {
                  "usage: idrovan-conformance [--list | --run NAME | --cleanup]\n"
                  "                           [--disposable-machine] [--programs DIR]\n"
                  "                           [--other-programs DIR] [--journal FILE]\n"
+                 "                           [--msi PACKAGE]\n"
                  "Checks what Idrovan's programs promise about Windows on this machine; TAP on\n"
                  "stdout. --disposable-machine also makes and undoes changes (accounts, a first\n"
-                 "run) and needs %s set to this computer's name.\n"
+                 "run) and needs %s set to this computer's name; with --msi it also\n"
+                 "installs and removes that package.\n"
                  "Exit codes: 0 passed, 1 a check failed, 2 refused, 3 internal error.\n",
                  kDisposableVariable);
 }
@@ -113,10 +118,17 @@ bool ParseOptions(int argc, char** argv, SOptions* pOptions) {
             context.strPrograms = FullPath(argv[++i]);
         } else if (strArg == "--other-programs" && bHasValue) {
             context.strOtherPrograms = FullPath(argv[++i]);
+        } else if (strArg == "--msi" && bHasValue) {
+            context.strMsi = FullPath(argv[++i]);
         } else if (strArg == "--journal" && bHasValue) {
             context.strJournal = FullPath(argv[++i]);
         } else if (strArg == "--hold-lock") {
             pOptions->strHoldLock = "yes";
+        } else if (strArg == "--change-key") {
+            pOptions->bChangeKey = true;
+        } else if (strArg == "--service" && i + 2 < argc) {
+            pOptions->strService = argv[++i];
+            pOptions->strServiceResult = argv[++i];
         } else if (strArg == "--wait-lock" && bHasValue) {
             pOptions->nWaitLockMs = std::atol(argv[++i]);
         } else {
@@ -137,6 +149,8 @@ std::vector<SCheck> AllChecks() {
     std::vector<SCheck> checks;
     AddStaticChecks(checks);
     AddAccountChecks(checks);  // the disposable first run comes before what reads the marker
+    AddServiceChecks(checks);
+    AddMsiChecks(checks);
     AddLockChecks(checks);
     AddKeyChecks(checks);
     AddIdChecks(checks);
@@ -169,6 +183,8 @@ std::string ChildCommandLine(const SContext& context, const char* pszName) {
                           QuoteArgument(context.strJournal);
     if (!context.strOtherPrograms.empty())
         strLine += " --other-programs " + QuoteArgument(context.strOtherPrograms);
+    if (!context.strMsi.empty())
+        strLine += " --msi " + QuoteArgument(context.strMsi);
     if (context.bDisposable)
         strLine += " --disposable-machine";
     return strLine;
@@ -344,10 +360,19 @@ int RunAll(const SContext& context) {
     if (context.bDisposable && !MayChangeMachine(context))
         return kExitRefused;
     std::vector<SCheck> checks;
+    std::string strWithoutMsi;
     for (const SCheck& check : AllChecks()) {
-        if (check.pfnRun != nullptr && (!check.bChangesMachine || context.bDisposable))
+        if (check.pfnRun == nullptr || (check.bChangesMachine && !context.bDisposable))
+            continue;
+        if (context.strMsi.empty() && std::strncmp(check.pszName, "msi_", 4) == 0)
+            strWithoutMsi += std::string(" ") + check.pszName;
+        else
             checks.push_back(check);
     }
+    // Not a skip of the run: the package was not asked for, and the head says which checks it
+    // would have decided.
+    if (!strWithoutMsi.empty())
+        std::printf("# not run, no MSI given (--msi PATH):%s\n", strWithoutMsi.c_str());
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     std::printf("1..%u\n", static_cast<unsigned>(checks.size()));
     int nCounts[4] = {0, 0, 0, 0};
@@ -405,6 +430,10 @@ int main(int argc, char** argv) {
         return HoldMarkerLockUntilKilled();
     if (options.nWaitLockMs >= 0)
         return WaitForMarkerLock(static_cast<DWORD>(options.nWaitLockMs));
+    if (options.bChangeKey)
+        return TryToChangeMarkerKey();
+    if (!options.strService.empty())
+        return RunAsLockService(options.strService, options.strServiceResult);
     if (options.bCleanup) {
         std::printf("replaying %s\n", context.strJournal.c_str());
         return ReplayJournal(context.strJournal, "") ? kExitPassed : kExitFailed;

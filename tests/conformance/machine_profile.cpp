@@ -160,3 +160,11 @@ std::string Sha256OfFile(const std::string& strPath) {
     }
     return strHex;
 }
+
+std::string MsiexecPath() {
+    char szSystem[MAX_PATH];
+    const UINT nLength = ::GetSystemDirectoryA(szSystem, MAX_PATH);
+    const std::string strFolder =
+        nLength == 0 || nLength >= MAX_PATH ? std::string("C:\\Windows\\System32") : szSystem;
+    return "\"" + strFolder + "\\msiexec.exe\"";
+}

@@ -33,3 +33,5 @@ long ReadMachineValue(const char* pszKey, const char* pszValue, unsigned long nF
                       unsigned long* pnSize);
 // Whether a file exists.
 bool FileExists(const std::string& strPath);
+// System32's msiexec.exe, quoted for a command line (never one found through PATH).
+std::string MsiexecPath();

@@ -7,7 +7,9 @@
 # - 0 failed, every skip a named gap of Wine, and no fewer passes than the committed floor
 #   (floor-<arch>.txt: "default N" and "disposable N");
 # - --disposable-machine refused (exit 2) without the variable and where a marker exists, and
-#   after its run the marker it made and its undo journal gone.
+#   after its run the marker it made and its undo journal gone; it installs and removes this
+#   architecture's MSI (--msi), which scripts/package.sh --no-build packages from
+#   build/windows or build/windows-x86.
 # The TAP output is kept in build/conformance/<arch>-<mode>.tap.
 set -euo pipefail
 arch=$1 build=$2 other_build=${3:-}
@@ -146,13 +148,25 @@ if ((status != 2)) || ! grep -q '^Bail out! refused: IDROVAN_CONFORMANCE_DISPOSA
   echo "FAIL $arch: --disposable-machine without the variable exited $status, not refused (2)"
   faults=1
 fi
+rm -rf "$work/msi-$arch"
+bash "$root/scripts/package.sh" --no-build --arch "$arch" --out "$work/msi-$arch" \
+  >"$work/msi-$arch.log" 2>&1 || {
+  cat "$work/msi-$arch.log"
+  echo "FAIL $arch disposable: the MSI could not be packaged from the build"
+  faults=1
+}
+msi=("$work/msi-$arch"/idrovan-*-"$arch".msi)
 status=0
 IDROVAN_CONFORMANCE_DISPOSABLE=$(computer_name) \
-  "$loader" "${bundle[@]}" --disposable-machine </dev/null >"$work/$arch-disposable.tap" 2>&1 ||
-  status=$?
+  "$loader" "${bundle[@]}" --disposable-machine --msi "${msi[0]}" </dev/null \
+  >"$work/$arch-disposable.tap" 2>&1 || status=$?
 judge "$work/$arch-disposable.tap" "$status" disposable || faults=1
 if "$loader" reg query 'HKLM\Software\Classes\lrgDocID' /reg:64 </dev/null >/dev/null 2>&1; then
   echo "FAIL $arch disposable: the marker made by the first run was not undone"
+  faults=1
+fi
+if ! tr -d '\r' <"$work/$arch-disposable.tap" | grep -qE '^ok [0-9]+ - msi_install_uninstall$'; then
+  echo "FAIL $arch disposable: the MSI was not installed and removed"
   faults=1
 fi
 if [[ -e $work/$arch/idrovan-conformance.undo ]]; then

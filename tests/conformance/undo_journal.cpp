@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "tests/conformance/accounts.h"
+#include "tests/conformance/child_process.h"
+#include "tests/conformance/machine_profile.h"
 
 namespace {
 
@@ -50,6 +52,32 @@ std::vector<std::string> ReadLines(const std::string& strJournal) {
 
 std::wstring Widen(const std::string& strText) {
     return std::wstring(strText.begin(), strText.end());
+}
+
+// Stops the service if it runs and deletes it; one that is not there counts as deleted.
+bool RemoveService(const std::string& strName, const char* pszPrefix) {
+    SC_HANDLE hManager = ::OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    DWORD nStatus = hManager == NULL ? ::GetLastError() : ERROR_SUCCESS;
+    if (hManager != NULL) {
+        SC_HANDLE hService =
+            ::OpenServiceA(hManager, strName.c_str(), SERVICE_STOP | DELETE | SERVICE_QUERY_STATUS);
+        if (hService == NULL) {
+            nStatus = ::GetLastError();
+        } else {
+            SERVICE_STATUS status;
+            ::ControlService(hService, SERVICE_CONTROL_STOP, &status);
+            nStatus = ::DeleteService(hService) ? ERROR_SUCCESS : ::GetLastError();
+            ::CloseServiceHandle(hService);
+            hService = NULL;
+        }
+        ::CloseServiceHandle(hManager);
+        hManager = NULL;
+    }
+    const bool bDone = nStatus == ERROR_SUCCESS || nStatus == ERROR_SERVICE_DOES_NOT_EXIST ||
+                       nStatus == ERROR_SERVICE_MARKED_FOR_DELETE;
+    std::printf("%sundo: deleted the service %s: %s (%lu)\n", pszPrefix, strName.c_str(),
+                bDone ? "done" : "FAILED", nStatus);
+    return bDone;
 }
 
 bool Undo(const std::string& strLine, const char* pszPrefix) {
@@ -106,6 +134,19 @@ bool Undo(const std::string& strLine, const char* pszPrefix) {
                     bDone ? "done" : "FAILED", nStatus);
         return bDone;
     }
+    if (strKind == "msi" && !strWhat.empty()) {
+        // 1605: the package is not installed (never was, or was removed already).
+        std::string strOutput;
+        const long nStatus =
+            RunCommand(MsiexecPath() + " /x " + QuoteArgument(strWhat) + " /qn /norestart", 120000,
+                       &strOutput);
+        const bool bDone = nStatus == 0 || nStatus == ERROR_UNKNOWN_PRODUCT;
+        std::printf("%sundo: removed the package of %s: %s (%ld)\n", pszPrefix, strWhat.c_str(),
+                    bDone ? "done" : "FAILED", nStatus);
+        return bDone;
+    }
+    if (strKind == "service" && !strWhat.empty())
+        return RemoveService(strWhat, pszPrefix);
     std::printf("%sundo: a journal line not understood: %s\n", pszPrefix, strLine.c_str());
     return false;
 }
@@ -154,6 +195,14 @@ bool SetSystemTimeZone(const void* pDynamicInformation) {
 
 bool JournalUserToDelete(const std::string& strJournal, const std::string& strUser) {
     return AppendLine(strJournal, "user " + strUser);
+}
+
+bool JournalServiceToDelete(const std::string& strJournal, const std::string& strService) {
+    return AppendLine(strJournal, "service " + strService);
+}
+
+bool JournalMsiToRemove(const std::string& strJournal, const std::string& strMsi) {
+    return AppendLine(strJournal, "msi " + strMsi);
 }
 
 bool JournalHasEntries(const std::string& strJournal) {

@@ -5,8 +5,10 @@
 // killed check) can still be undone with --cleanup. The journal is a text file, one change a
 // line: "key64 <path>" (a key under HKEY_LOCAL_MACHINE, 64-bit view, deleted with its subkeys),
 // "userkey <path>" (the same under HKEY_CURRENT_USER), "user <name>" (a local account,
-// deleted) or "timezone <hex>" (the system's time zone as it was, set back). Replaying undoes the
-// lines last first; undoing what is already gone counts as done, so replaying twice is harmless.
+// deleted), "service <name>" (a service, stopped and deleted), "msi <path>" (a package installed
+// from it, removed) or "timezone <hex>" (the system's time zone as it was, set back). Replaying
+// undoes the lines last first; undoing what is already gone counts as done, so replaying twice is
+// harmless.
 //
 // Checks (child processes) append; the parent replays once they are all done. Not for two
 // replays at once.
@@ -21,6 +23,8 @@ bool JournalTimeZoneToRestore(const std::string& strJournal);
 // SetDynamicTimeZoneInformation with the privilege it needs enabled; false with the last error.
 bool SetSystemTimeZone(const void* pDynamicInformation);
 bool JournalUserToDelete(const std::string& strJournal, const std::string& strUser);
+bool JournalServiceToDelete(const std::string& strJournal, const std::string& strService);
+bool JournalMsiToRemove(const std::string& strJournal, const std::string& strMsi);
 // True when the journal exists and holds a change.
 bool JournalHasEntries(const std::string& strJournal);
 // Undoes every change, last first, saying each on stdout with the given prefix; deletes the
