@@ -374,7 +374,7 @@ void AddAccountChecks(std::vector<SCheck>& checks) {
                       "application-control/user-account-control/how-it-works",
                       true, CheckFilteredAdministrator});
     checks.push_back({"msi_standard_user_refused",
-                      "a standard user's quiet install of the MSI (msiexec /qn) ends with 1603",
+                      "a standard user's quiet install of the MSI (/qn) ends with 1603",
                       "docs/install-and-deploy.md#exit-codes-of-msiexec",
                       "https://learn.microsoft.com/windows/win32/msi/error-codes", true,
                       CheckMsiStandardUser});
