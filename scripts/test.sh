@@ -10,6 +10,18 @@ scripts/setup.sh
 
 step() { printf '\n== %s\n' "$*"; }
 
+# Every Wine prefix a test makes is a copy of the template, about 1.3 GB, and the suites make
+# dozens: kept all together they fill a disk of 50 GB. Once a suite has passed nothing reads its
+# prefixes again, so they go before the next suite starts; a suite that fails stops this script
+# first, and its prefixes stay for a look. A prefix is a folder holding system.reg and drive_c.
+drop_prefixes() {
+  local prefix
+  while read -r prefix; do
+    [[ -d $prefix/drive_c ]] && rm -rf "$prefix"
+  done < <(find "$@" -name system.reg -printf '%h\n' 2>/dev/null | sort -u)
+  return 0
+}
+
 step "every Wine builtin in the scripts and tests names its loader"
 bash tests/wine_loader_check.sh
 
@@ -32,6 +44,7 @@ trap 'wine_env_stop' EXIT
 source scripts/wine-env.sh
 wine_env_start "$root/build/wine-test"
 ctest --test-dir build/windows --output-on-failure
+drop_prefixes build/windows
 
 step "32-bit Windows build, every target; where 32-bit programs run, its tests under 32-bit Wine"
 cmake --preset windows-x86 >/dev/null
@@ -67,13 +80,16 @@ else
 fi
 wine_env_stop
 trap - EXIT
+drop_prefixes "$x86" build/wine-test
 
 step "conformance bundle under Wine: default mode and --disposable-machine, each in a throw-away prefix"
 # x64 always, holding the x86 console against the same ID where 32-bit programs run (a named
 # gap of Wine elsewhere); the x86 bundle where they run.
 bash tests/conformance/run_conformance.sh x64 build/windows "$x86"
+drop_prefixes build/conformance
 if [[ $wine32 == yes ]]; then
   bash tests/conformance/run_conformance.sh x86 "$x86" build/windows
+  drop_prefixes build/conformance
 else
   echo "SKIPPED: the x86 conformance bundle under Wine: 32-bit programs do not run here."
 fi
