@@ -183,6 +183,8 @@ CDriveIDReport ReferenceReport(EMachine eMachine, const SFailures& failures, boo
     CScriptedMachineFacts machine;
     SetUp(eMachine, failures, &machine);
     CDriveID driveID(machine, bReadOnly ? kMarkerReadOnly : kMarkerReadFirst);
+    // As the DLL derives for a detail of today's size: the key judged, no per-user key probed.
+    driveID.SetReportExtras(CDriveID::kReportKeyTrust);
     CDriveIDReport report;
     driveID.GetID(&report);
     return report;

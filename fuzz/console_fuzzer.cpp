@@ -399,7 +399,7 @@ void ConfigureMachine(FuzzedDataProvider& input, CScriptedMachineFacts& machine)
     if (fault(13))
         machine.m_eKeyTrust = static_cast<EKeyTrust>(input.ConsumeIntegralInRange<int>(0, 3));
     if (fault(14))
-        machine.m_nResetStatus = RegistryStatus(input);
+        machine.m_nDeleteStatus = RegistryStatus(input);
     if (fault(15))
         machine.m_nLastError = input.ConsumeIntegral<std::int32_t>();
     if (fault(16))
@@ -455,7 +455,7 @@ CScriptedMachineFacts Snapshot(const CScriptedMachineFacts& machine) {
     copy.m_bKeyReadOnly = machine.m_bKeyReadOnly;
     copy.m_bUserKeyExists = machine.m_bUserKeyExists;
     copy.m_eKeyTrust = machine.m_eKeyTrust;
-    copy.m_nResetStatus = machine.m_nResetStatus;
+    copy.m_nDeleteStatus = machine.m_nDeleteStatus;
     copy.m_nLastError = machine.m_nLastError;
     copy.m_bRandomFails = machine.m_bRandomFails;
     copy.m_strRandom = machine.m_strRandom;
